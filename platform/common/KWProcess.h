@@ -1,0 +1,23 @@
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace KwLib {
+
+// Processes started from an argument vector, never through a shell.
+class KWProcess {
+public:
+    // Starts `path` with `args` (not including argv[0]) and the current
+    // environment; the child is reaped in the background. Returns its pid, or -1.
+    static pid_t Spawn(const std::string& path, const std::vector<std::string>& args,
+                       const std::string& workDir = std::string());
+    // True when a live (not zombie) process runs an executable with this file
+    // name, compared ignoring case.
+    static bool IsRunning(const std::string& exeName);
+    static std::vector<pid_t> FindByName(const std::string& exeName);
+    static pid_t CurrentId();
+};
+
+}  // namespace KwLib

@@ -1,0 +1,49 @@
+#include "platform/common/KWThread.h"
+
+#include <chrono>
+
+namespace KwLib {
+
+KWThread::KWThread(Function function, void* argument) : m_body([function, argument] { function(argument); }) {}
+
+KWThread::KWThread(std::function<void()> body) : m_body(std::move(body)) {}
+
+KWThread::~KWThread() { Join(); }
+
+bool KWThread::Start() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_started || !m_body) return false;
+    try {
+        m_thread = std::thread([this] {
+            m_body();
+            std::lock_guard<std::mutex> done(m_mutex);
+            m_done = true;
+            m_doneCv.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    m_started = true;
+    return true;
+}
+
+void KWThread::Join() {
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+bool KWThread::TimeJoin(int milliseconds) {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_started) return true;
+        if (!m_doneCv.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_done; })) return false;
+    }
+    Join();
+    return true;
+}
+
+bool KWThread::IsRunning() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_started && !m_done;
+}
+
+}  // namespace KwLib

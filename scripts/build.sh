@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds one build folder. Usage: scripts/build.sh [release|asan] [extra cmake args...]
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+kind="${1:-release}"; shift || true
+case "$kind" in
+    release) dir="$here/build"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    asan) dir="$here/build-asan"; args=(-DCMAKE_BUILD_TYPE=Debug -DVL_SANITIZE=ON) ;;
+    *) echo "unknown build kind: $kind (release or asan)" >&2; exit 2 ;;
+esac
+cmake -S "$here" -B "$dir" -G Ninja "${args[@]}" "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"
+echo "$dir"
