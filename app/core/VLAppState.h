@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace KwLib {
+
+// Process-wide facts fixed at start-up, read by every folder. Only the UI
+// thread writes them. The run mode never changes after start-up; the server
+// fields are filled from the platform's answers.
+struct VLAppState {
+    int32_t runMode = 0;  // 0, 3, 4, 5 or 6
+    bool isInner = false;
+
+    static VLAppState& Get();
+};
+
+constexpr const char* kClientVersion = "1.7.1.1393";
+
+// "1.7.1.1393", built as the version is everywhere else in the system.
+std::string GetClientVersion();
+
+// 3 or 4 (inner) without "-role"; 5 or 6 (inner) for "-role" 3; 0 for any other value.
+int32_t DecideRunMode(bool hasRole, const std::string& roleValue, bool inner);
+// Whether a run mode belongs to the inner edition (2, 4 and 6).
+bool IsInnerRunMode(int32_t runMode);
+
+// The inner decision for a platform.txt file: the last line that does not begin
+// with "#" equals "inner" ignoring case. Missing or empty file: false.
+bool IsInnerPlatform(const std::string& path);
+bool IsInnerPlatformText(const std::string& text);
+
+// "Mozilla/5.0 (Windows NT %d.%d; ...) /VL <version>" with the system's release numbers.
+std::string BuildUserAgent();
+
+}  // namespace KwLib
