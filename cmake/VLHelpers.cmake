@@ -7,6 +7,6 @@ function(vl_add_test name)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     target_compile_definitions(${name} PRIVATE VL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VL_BINARY_DIR="${CMAKE_BINARY_DIR}")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${name}."
                          PROPERTIES ENVIRONMENT "VL_TEST=1" TIMEOUT 300)
 endfunction()

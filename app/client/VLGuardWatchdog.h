@@ -1,0 +1,37 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace KwLib {
+
+// Keeps the guard running: once a second, starts it when no process of its
+// name runs. Lives on its own thread and touches nothing but the process list.
+class VLGuardWatchdog {
+public:
+    explicit VLGuardWatchdog(std::string guardPath, int periodMs = 1000);
+    ~VLGuardWatchdog();
+    VLGuardWatchdog(const VLGuardWatchdog&) = delete;
+    VLGuardWatchdog& operator=(const VLGuardWatchdog&) = delete;
+
+    bool Start();
+    // Nothing in the client stops it; tests and a clean shutdown may.
+    void Stop();
+    int StartCount() const { return m_starts.load(); }
+
+private:
+    void Run();
+    std::string m_guardPath;
+    std::string m_guardName;
+    int m_periodMs;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_starts{0};
+    // Lets Stop() end the sleep at once instead of after up to a second.
+    std::mutex m_sleepMutex;
+    std::condition_variable m_sleepCv;
+    std::thread m_thread;
+};
+
+}  // namespace KwLib

@@ -1,0 +1,3 @@
+#include "app/client/VLStartup.h"
+
+int main(int argc, char** argv) { return KwLib::RunClient(argc, argv, KwLib::CreateConsoleMainWindowHost); }

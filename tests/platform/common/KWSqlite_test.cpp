@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/common/KWFile.h"
+#include "platform/common/KWSqlite.h"
+
+using namespace KwLib;
+
+namespace {
+class KWSqliteTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::temp_directory_path() / ("kwsql" + std::to_string(getpid()) + "_" +
+                                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+        m_path = (m_dir / "user.db").string();
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::filesystem::path m_dir;
+    std::string m_path;
+};
+const char kKey[] = "right-key";
+}  // namespace
+
+TEST_F(KWSqliteTest, KeyIsCheckedAtOpenAndFileIsEncrypted) {
+    {
+        KWSqlite db;
+        ASSERT_EQ(db.Open(m_path, kKey, sizeof kKey - 1), 0);
+        EXPECT_TRUE(db.Connected());
+        ASSERT_EQ(db.ExecSQL("CREATE TABLE t(a TEXT); INSERT INTO t VALUES('secret-marker');"), 0);
+    }
+    KWSqlite wrong;
+    EXPECT_NE(wrong.Open(m_path, "wrong-key", 9), 0);
+    EXPECT_FALSE(wrong.Connected());
+    KWSqlite none;
+    EXPECT_NE(none.Open(m_path, nullptr, 0), 0);
+
+    // Nothing of the plain SQLite format or the content shows in the file.
+    auto bytes = KWFile::ReadAll(m_path);
+    ASSERT_TRUE(bytes);
+    EXPECT_NE(bytes->substr(0, 15), "SQLite format 3");
+    EXPECT_EQ(bytes->find("secret-marker"), std::string::npos);
+
+    KWSqlite again;
+    ASSERT_EQ(again.Open(m_path, kKey, sizeof kKey - 1), 0);
+    KWSqliteData rows;
+    ASSERT_EQ(again.Query(rows, "SELECT a FROM t"), 0);
+    ASSERT_EQ(rows.RowCount(), 1);
+    EXPECT_STREQ(rows(1, "a"), "secret-marker");
+}
+
+TEST_F(KWSqliteTest, MultiStatementStopsAtFirstFailureAndParamsAreLiteral) {
+    KWSqlite db;
+    ASSERT_EQ(db.Open(m_path, kKey, sizeof kKey - 1), 0);
+    EXPECT_EQ(db.ExecSQL("CREATE TABLE t(a TEXT, n INTEGER); INSERT INTO t VALUES('x', 1); bogus; "
+                         "INSERT INTO t VALUES('y', 2);"),
+              -1);
+    KWSqliteData rows;
+    ASSERT_EQ(db.Query(rows, "SELECT a, n FROM t"), 0);
+    ASSERT_EQ(rows.RowCount(), 1);
+
+    std::string tricky = "O'Brien'); DROP TABLE t; --";
+    ASSERT_EQ(db.ExecSQL("INSERT INTO t VALUES(?, ?)", {tricky, int64_t{5000000000}}), 0);
+    ASSERT_EQ(db.Query(rows, "SELECT a, n FROM t WHERE a = ?", {tricky}), 0);
+    ASSERT_EQ(rows.RowCount(), 1);
+    EXPECT_EQ(rows.Text(1, "a"), tricky);
+    EXPECT_STREQ(rows(1, "n"), "5000000000");
+    EXPECT_EQ(rows(2, "a"), nullptr);
+    EXPECT_EQ(rows(1, "missing"), nullptr);
+    EXPECT_EQ(rows(0, "a"), nullptr);
+
+    ASSERT_EQ(db.ExecSQL("INSERT INTO t VALUES(NULL, 3)"), 0);
+    ASSERT_EQ(db.Query(rows, "SELECT a FROM t WHERE n = 3"), 0);
+    EXPECT_EQ(rows(1, "a"), nullptr);
+    EXPECT_EQ(db.Query(rows, "SELECT * FROM nowhere"), -1);
+}

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/common/KWBaseEvent.h"
+#include "platform/common/KWMessage.h"
+#include "platform/common/KWThread.h"
+#include "platform/common/KWTypes.h"
+
+using namespace KwLib;
+
+TEST(KWThread, TimeJoinWaitsForTheWorker) {
+    KWBaseEvent release;
+    release.Create(true, false);
+    std::atomic<bool> ran{false};
+    KWThread t([&] {
+        release.Wait();
+        ran = true;
+    });
+    ASSERT_TRUE(t.Start());
+    EXPECT_FALSE(t.Start());
+    EXPECT_FALSE(t.TimeJoin(20));
+    EXPECT_TRUE(t.IsRunning());
+    release.Set();
+    EXPECT_TRUE(t.TimeJoin(10000));
+    EXPECT_TRUE(ran);
+}
+
+TEST(KWBaseEvent, AutoResetWakesOnceAndNamedEventIsExclusive) {
+    KWBaseEvent e;
+    ASSERT_TRUE(e.Create(false, true));
+    EXPECT_TRUE(e.Wait(0));
+    EXPECT_FALSE(e.Wait(0));
+
+    std::string name = "kwtest_" + std::to_string(getpid());
+    KWBaseEvent first, second;
+    EXPECT_TRUE(first.Create(false, false, name));
+    EXPECT_FALSE(second.Create(false, false, name));
+    EXPECT_EQ(second.GetLastError(), ERROR_ALREADY_EXISTS_CODE);
+}
+
+TEST(KWMessageQueue, MessagesFromThreadsArriveInOrder) {
+    KWMessageQueue q;
+    std::thread producer([&] {
+        for (int i = 0; i < 100; ++i) q.PostMessageW(WM_USER + 1, static_cast<uintptr_t>(i), 0);
+    });
+    for (int i = 0; i < 100; ++i) {
+        auto m = q.Take(std::chrono::seconds(10));
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->wParam, static_cast<uintptr_t>(i));
+    }
+    producer.join();
+    EXPECT_FALSE(q.Take(std::chrono::milliseconds(1)));
+}
