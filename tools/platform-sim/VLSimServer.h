@@ -1,0 +1,134 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/common/KWJson.h"
+
+struct event_base;
+struct evhttp;
+struct evhttp_request;
+struct event;
+struct evhttp_connection;
+
+namespace KwLib {
+
+// Settings of one simulator instance. A port of 0 lets the system choose a free
+// one (tests do this so that parallel runs and a running demo never collide).
+struct VLSimConfig {
+    std::string m_dataDir;  // working folder: generated files, uploads, paper
+    int m_apiPort = 9500;
+    int m_downloadPort = 9501;
+    int m_uploadPort = 9502;
+    int m_remotePort = 9600;
+    // Address prefix of the file URLs the simulator hands out (paper files, head
+    // images, uploaded files). Empty: "http://127.0.0.1:<download port>".
+    std::string m_fileBase;
+    std::string m_paperFile;      // a paper document to serve instead of the sample
+    std::string m_logFile;        // every received request appended as one JSON line
+    std::string m_clientVersion = "1.7.1.1393";  // newest version the update check offers
+    int m_examState = 1;
+};
+
+// What the simulator does wrong on purpose for one path.
+struct VLSimFault {
+    int m_delayMs = 0;          // answer only after this long
+    bool m_drop = false;        // close the connection without an answer
+    bool m_ignoreRange = false; // send the whole file with 200 whatever Range asks
+    int m_status = 0;           // answer with this HTTP status and an HTML page
+    int64_t m_truncate = -1;    // send only this many body bytes, then close
+    bool m_nonJson = false;     // answer 200 with an HTML page instead of JSON
+    int m_times = -1;           // how many requests it applies to; -1 for all
+};
+
+// The platform on loopback: the API of the student client, file downloads with
+// Range, multipart uploads, a generated sample paper, a record of everything
+// received and switchable faults. Runs its own event loop thread; every public
+// operation may be called from any thread.
+class VLSimServer {
+public:
+    static constexpr const char* kSalt = "qlvzmtrewyhodsnapkbu";
+
+    explicit VLSimServer(VLSimConfig config);
+    ~VLSimServer();
+    VLSimServer(const VLSimServer&) = delete;
+    VLSimServer& operator=(const VLSimServer&) = delete;
+
+    // Generates the sample files, binds 127.0.0.1 on the four ports and starts the
+    // loop thread. False (with `error` set) when a port cannot be bound.
+    bool Start(std::string* error = nullptr);
+    // Stops the loop and joins its thread; safe to call twice.
+    void Stop();
+    // Runs the loop on the calling thread until Stop is called from elsewhere or a
+    // signal handler calls RequestStop.
+    void RunForeground();
+    void RequestStop();
+
+    int ApiPort() const { return m_ports[0]; }
+    int DownloadPort() const { return m_ports[1]; }
+    int UploadPort() const { return m_ports[2]; }
+    int RemotePort() const { return m_ports[3]; }
+    std::string FileBase() const;
+    std::string ApiBase() const;  // "http://127.0.0.1:<api port>"
+    const std::string& DataDir() const { return m_config.m_dataDir; }
+    // Folder of the files served under "/files/".
+    std::string FilesDir() const;
+    std::string UploadsDir() const;
+
+    void SetFault(const std::string& path, const VLSimFault& fault);
+    void ClearFaults();
+    void SetExamState(int state);
+
+    // Every request received so far (control requests excluded), oldest first.
+    KWJsonValue GetRecords() const;
+    void ClearRecords();
+    // The sample paper (the `data` member of the paper response).
+    KWJsonValue GetPaper() const;
+
+private:
+    struct Pending;
+    static void OnRequest(evhttp_request* req, void* arg);
+    static void OnDelayed(int fd, short what, void* arg);
+    static void OnPendingClosed(evhttp_connection* conn, void* arg);
+
+    void Handle(evhttp_request* req, int portIndex, bool faultsApplied);
+    bool TakeFault(const std::string& path, VLSimFault& fault);
+    void Record(KWJsonValue record);
+    void HandleControl(evhttp_request* req, const std::string& path, const std::string& query);
+    void HandleFile(evhttp_request* req, const std::string& path, const VLSimFault& fault,
+                    KWJsonValue& record);
+    void HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJsonValue& record);
+    KWJsonValue HandleApi(const std::string& path, const std::map<std::string, std::string>& fields,
+                          KWJsonValue& record);
+    void SendJson(evhttp_request* req, const KWJsonValue& value, const VLSimFault& fault);
+    void SendText(evhttp_request* req, int status, const std::string& contentType, const std::string& body,
+                  const VLSimFault& fault);
+    void LoadPaper();
+
+    VLSimConfig m_config;
+    int m_ports[4] = {0, 0, 0, 0};
+    event_base* m_base = nullptr;
+    evhttp* m_http[4] = {nullptr, nullptr, nullptr, nullptr};
+    struct PortBinding {
+        VLSimServer* server;
+        int index;
+    } m_bindings[4];
+    std::thread m_thread;
+    std::atomic<bool> m_running{false};
+
+    mutable std::mutex m_mutex;  // guards the fields below
+    std::map<std::string, VLSimFault> m_faults;
+    KWJsonValue m_records{Json::arrayValue};
+    int64_t m_seq = 0;
+    int m_examState = 1;
+    KWJsonValue m_paper;
+    std::map<std::string, std::string> m_roster;  // student number -> name
+    std::vector<Pending*> m_pending;             // delayed requests (loop thread only)
+};
+
+}  // namespace KwLib
