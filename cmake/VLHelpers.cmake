@@ -1,12 +1,18 @@
 include(GoogleTest)
 
-# vl_add_test(name SOURCES a.cpp ... LIBS lib ...)
+# vl_add_test(name SOURCES a.cpp ... LIBS lib ... [RESOURCE_LOCK name])
 # One GoogleTest executable, its cases registered with CTest when ctest runs.
 function(vl_add_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
+    # Tests that start processes found by name (the guard) take a lock so that
+    # parallel ctest runs never see each other's processes.
+    set(_lock "")
+    if(T_RESOURCE_LOCK)
+        set(_lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     target_compile_definitions(${name} PRIVATE VL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VL_BINARY_DIR="${CMAKE_BINARY_DIR}")
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_PREFIX "${name}."
-                         PROPERTIES ENVIRONMENT "VL_TEST=1" TIMEOUT 300)
+                         PROPERTIES ENVIRONMENT "VL_TEST=1" TIMEOUT 300 ${_lock})
 endfunction()

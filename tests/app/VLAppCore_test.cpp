@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/client/VLUpdaterLauncher.h"
+#include "app/core/VLAppState.h"
+#include "app/core/VLConfigManager.h"
+#include "app/core/VLPaths.h"
+#include "platform/common/KWFile.h"
+#include "platform/common/KWIniFile.h"
+
+using namespace KwLib;
+
+namespace {
+std::filesystem::path TestDir() {
+    auto dir = std::filesystem::temp_directory_path() /
+               ("vlapp_" + std::to_string(getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+// Restores an environment variable when the test ends.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        if (old) m_old = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            setenv(m_name.c_str(), m_old.c_str(), 1);
+        else
+            unsetenv(m_name.c_str());
+    }
+
+private:
+    std::string m_name, m_old;
+    bool m_had = false;
+};
+}  // namespace
+
+TEST(VLAppState, PlatformFileDecidesInner) {
+    EXPECT_TRUE(IsInnerPlatformText("# comment\ninner\n# another comment\n"));
+    EXPECT_FALSE(IsInnerPlatformText("inner\nouter\n"));
+    EXPECT_TRUE(IsInnerPlatformText("INNER"));
+    EXPECT_TRUE(IsInnerPlatformText("# edited on another system\r\ninner\r\n"));
+    EXPECT_FALSE(IsInnerPlatformText(""));
+    EXPECT_FALSE(IsInnerPlatformText("# inner\n"));
+    EXPECT_FALSE(IsInnerPlatformText("inner \n"));
+    EXPECT_FALSE(IsInnerPlatformText("#x\ninner\nproduction\n#y\n"));
+
+    auto dir = TestDir();
+    EXPECT_FALSE(IsInnerPlatform((dir / "missing.txt").string()));
+    ASSERT_TRUE(KWFile::WriteAtomic((dir / "platform.txt").string(), "#c\ninner\n"));
+    EXPECT_TRUE(IsInnerPlatform((dir / "platform.txt").string()));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(VLAppState, RunModeFromRoleAndInner) {
+    EXPECT_EQ(DecideRunMode(false, "", false), 3);
+    EXPECT_EQ(DecideRunMode(false, "", true), 4);
+    EXPECT_EQ(DecideRunMode(true, "3", false), 5);
+    EXPECT_EQ(DecideRunMode(true, "3", true), 6);
+    EXPECT_EQ(DecideRunMode(true, "2", false), 0);
+    EXPECT_EQ(DecideRunMode(true, "2", true), 0);
+    EXPECT_EQ(DecideRunMode(true, "abc", false), 0);
+    EXPECT_TRUE(IsInnerRunMode(2) && IsInnerRunMode(4) && IsInnerRunMode(6));
+    EXPECT_FALSE(IsInnerRunMode(3) || IsInnerRunMode(5) || IsInnerRunMode(0));
+    EXPECT_EQ(GetClientVersion(), "1.7.1.1393");
+    std::string ua = BuildUserAgent();
+    EXPECT_EQ(ua.rfind("Mozilla/5.0 (Windows NT ", 0), 0u);
+    EXPECT_NE(ua.find("Safari/537.1 /VL 1.7.1.1393"), std::string::npos);
+}
+
+TEST(VLConfigManager, DefaultsWhenFileOrKeysAreMissing) {
+    auto dir = TestDir();
+    VLConfigManager cfg((dir / "config.cfg").string());
+    ASSERT_TRUE(cfg.Load());
+    EXPECT_EQ(cfg.GetString("VERSION", "CurVersion"), "0.0.0.0");
+    EXPECT_EQ(cfg.GetString("AGENT", "Version"), "0.0.0.0");
+    EXPECT_EQ(cfg.GetAgentEnable(), 1);
+    EXPECT_EQ(cfg.GetString("AGENT", "IP"), "");
+    EXPECT_EQ(cfg.GetInt("AGENT", "Port1"), 9500);
+    EXPECT_EQ(cfg.GetInt("AGENT", "Port2"), 9501);
+    EXPECT_EQ(cfg.GetInt("AGENT", "Port3"), 9502);
+    EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port1"), 9600);
+    EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port2"), 9601);
+    EXPECT_EQ(cfg.GetInt("FONT", "QuesFont"), 16);
+    EXPECT_EQ(cfg.GetString("LOGINFO", "Level"), "");
+    EXPECT_EQ(cfg.GetInt("SETTING", "ExitType"), 0);
+    EXPECT_EQ(cfg.GetInt("AGENT", "NeedUpdate"), 0);
+    EXPECT_EQ(cfg.GetInt("LOCALSERVER", "Port1"), 0);
+    EXPECT_EQ(cfg.GetInt("LOCALSERVER", "Port2"), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "config.cfg"));  // not created until Save
+
+    // Only REMOTESERVER Port2 missing from the file: its default stays.
+    ASSERT_TRUE(KWFile::WriteAtomic((dir / "config.cfg").string(),
+                                    "[REMOTESERVER]\nPort1=7000\n[FONT]\nQuesFont=20\n[LOGINFO]\nLevel=debug\n"
+                                    "[SETTING]\nExitType=5\n"));
+    ASSERT_TRUE(cfg.Load());
+    EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port1"), 7000);
+    EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port2"), 9601);
+    EXPECT_EQ(cfg.GetInt("FONT", "QuesFont"), 20);
+    EXPECT_EQ(cfg.GetString("LOGINFO", "Level"), "");  // never read from the file
+    EXPECT_EQ(cfg.GetInt("SETTING", "ExitType"), 0);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(VLConfigManager, OnlyExactPairsAreAnsweredAndStored) {
+    VLConfigManager cfg("/nonexistent/config.cfg");
+    cfg.Load();
+    EXPECT_EQ(cfg.GetInt("agent", "Port1"), 0);
+    EXPECT_EQ(cfg.GetInt("AGENT", "port1"), 0);
+    EXPECT_EQ(cfg.GetInt("AGENT", "Enable"), 0);
+    EXPECT_EQ(cfg.GetInt("AGENT", "IP"), 0);
+    EXPECT_EQ(cfg.GetString("AGENT", "Port1"), "");
+    EXPECT_EQ(cfg.GetString("version", "CurVersion"), "");
+
+    EXPECT_TRUE(cfg.SetString("AGENT", "IP", "127.0.0.1"));
+    EXPECT_TRUE(cfg.SetString("VERSION", "CurVersion", "1.2.3.4"));
+    EXPECT_TRUE(cfg.SetString("AGENT", "Version", "2.0.0.0"));
+    EXPECT_FALSE(cfg.SetString("LOGINFO", "Level", "x"));
+    EXPECT_FALSE(cfg.SetString("agent", "IP", "10.0.0.9"));
+    EXPECT_EQ(cfg.GetString("AGENT", "IP"), "127.0.0.1");
+    EXPECT_EQ(cfg.GetString("LOGINFO", "Level"), "");
+
+    EXPECT_TRUE(cfg.SetInt("SETTING", "ExitType", 2));
+    EXPECT_TRUE(cfg.SetInt("AGENT", "Port3", 1234));
+    EXPECT_FALSE(cfg.SetInt("REMOTESERVER", "Port1", 1));
+    EXPECT_FALSE(cfg.SetInt("FONT", "QuesFont", 30));
+    EXPECT_FALSE(cfg.SetInt("AGENT", "NeedUpdate", 1));
+    EXPECT_EQ(cfg.GetInt("SETTING", "ExitType"), 2);
+    EXPECT_EQ(cfg.GetInt("AGENT", "Port3"), 1234);
+    EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port1"), 9600);
+    EXPECT_EQ(cfg.GetInt("FONT", "QuesFont"), 16);
+    EXPECT_EQ(cfg.GetInt("AGENT", "NeedUpdate"), 0);
+}
+
+TEST(VLConfigManager, SaveThenLoadKeepsUnrelatedSections) {
+    auto dir = TestDir();
+    std::string path = (dir / "sub" / "config.cfg").string();
+    std::filesystem::create_directories(dir / "sub");
+    ASSERT_TRUE(KWFile::WriteAtomic(path, "[CUSTOM]\nKeep=me\n[AGENT]\nIP=1.1.1.1\nExtra=7\n"));
+    VLConfigManager cfg(path);
+    cfg.Load();
+    cfg.SetString("AGENT", "IP", "127.0.0.1");
+    cfg.SetInt("AGENT", "Port1", 19500);
+    cfg.SetInt("SETTING", "ExitType", 3);  // memory only
+    ASSERT_TRUE(cfg.Save());
+
+    VLConfigManager again(path);
+    again.Load();
+    EXPECT_EQ(again.GetString("AGENT", "IP"), "127.0.0.1");
+    EXPECT_EQ(again.GetInt("AGENT", "Port1"), 19500);
+    EXPECT_EQ(again.GetInt("AGENT", "Port2"), 9501);
+    EXPECT_EQ(again.GetInt("FONT", "QuesFont"), 16);
+    EXPECT_EQ(again.GetInt("SETTING", "ExitType"), 0);
+    EXPECT_EQ(KWIniFile::GetString(path, "CUSTOM", "Keep", ""), "me");
+    EXPECT_EQ(KWIniFile::GetString(path, "AGENT", "Extra", ""), "7");
+    EXPECT_EQ(KWIniFile::GetString(path, "REMOTESERVER", "Port2", ""), "9601");
+    EXPECT_EQ(KWIniFile::GetString(path, "SETTING", "ExitType", "absent"), "absent");
+    EXPECT_EQ(KWIniFile::GetString(path, "AGENT", "Enable", ""), "1");
+    auto text = KWFile::ReadAll(path);
+    ASSERT_TRUE(text);
+    // The saved keys keep their order.
+    EXPECT_LT(text->find("CurVersion"), text->find("QuesFont"));
+    EXPECT_LT(text->find("Port1=19500"), text->find("Port3=9502"));
+
+    // A save into a folder that does not exist yet creates it.
+    VLConfigManager fresh((dir / "new" / "config.cfg").string());
+    fresh.Load();
+    fresh.Save();
+    EXPECT_TRUE(std::filesystem::exists(dir / "new" / "config.cfg"));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(VLPaths, FoldersFollowDataHomeTmpdirAndInnerFlag) {
+    ScopedEnv data("XDG_DATA_HOME", "/home/pupil/data");
+    ScopedEnv tmp("TMPDIR", "/var/tmp/vl");
+    VLPathSet p = VLPathSet::Compute("/opt/virelo/bin", "/home/pupil/data/", false);
+    EXPECT_EQ(p.GetExeDir(), "/opt/virelo/bin/");
+    EXPECT_EQ(p.GetInstallDir(), "/opt/virelo/");
+    EXPECT_EQ(p.GetBinDir(), "/opt/virelo/bin/");
+    EXPECT_EQ(p.GetPlatformFilePath(), "/opt/virelo/bin/platform.txt");
+    EXPECT_EQ(p.GetUpdaterPath(), "/opt/virelo/bin/VLUpdate");
+    EXPECT_EQ(p.GetGuardPath(), "/opt/virelo/VLGuard");
+    EXPECT_EQ(p.GetAudioDir(), "/opt/virelo/Audio/");
+    EXPECT_EQ(p.GetSysDbPath(), "/opt/virelo/bin/sys.db");
+    EXPECT_EQ(p.GetUserDataDir(), "/home/pupil/data/Virelo/Student/");
+    EXPECT_EQ(p.GetUserDbPath(), "/home/pupil/data/Virelo/Student/user.db");
+    EXPECT_EQ(p.GetConfigPath(), "/home/pupil/data/Virelo/Student/config.cfg");
+    EXPECT_EQ(p.GetDownloadDir(), "/home/pupil/data/Virelo/Student/Download/");
+    EXPECT_EQ(p.GetAnswerDataDir(), "/home/pupil/data/Virelo/Student/AnswerData/");
+    EXPECT_EQ(VLPathSet::GetLogPath(), "/var/tmp/vl/VireloLog/vl.log");
+    EXPECT_EQ(p.ExtendedLibraryPath("/usr/lib"), "/opt/virelo/oss:/opt/virelo/:/opt/virelo/bin/:/usr/lib");
+    // No empty entry when the variable was unset: that would search the current folder.
+    EXPECT_EQ(p.ExtendedLibraryPath(""), "/opt/virelo/oss:/opt/virelo/:/opt/virelo/bin/");
+
+    VLPathSet inner = VLPathSet::ForCurrentProcess(true);
+    EXPECT_EQ(inner.GetUserDataDir(), "/home/pupil/data/Virelo/Student_Inner/");
+}
+
+TEST(VLPaths, EmptyApplicationDataGivesRelativeUserFiles) {
+    ScopedEnv data("XDG_DATA_HOME", "");
+    ScopedEnv home("HOME", "");
+    ScopedEnv tmp("TMPDIR", nullptr);
+    VLPathSet p = VLPathSet::ForCurrentProcess(false);
+    EXPECT_EQ(p.GetUserDataDir(), "");
+    EXPECT_EQ(p.GetUserDbPath(), "user.db");
+    EXPECT_EQ(p.GetConfigPath(), "config.cfg");
+    EXPECT_EQ(p.GetDownloadDir(), "Download/");
+    EXPECT_EQ(p.GetAnswerDataDir(), "AnswerData/");
+    EXPECT_EQ(VLPathSet::GetLogPath(), "/tmp/VireloLog/vl.log");
+}
+
+TEST(VLUpdaterLauncher, EachPairIsOneArgument) {
+    VLUpdaterAgent agent{true, "127.0.0.1", 9500, 9501, 9502};
+    auto args = BuildUpdaterArguments("1.8.0.1", "http://h/x y.zip -pid=1", 4242, agent);
+    ASSERT_EQ(args.size(), 8u);
+    EXPECT_EQ(args[0], "-version=1.8.0.1");
+    EXPECT_EQ(args[1], "-url=http://h/x y.zip -pid=1");
+    EXPECT_EQ(args[2], "-pid=4242");
+    EXPECT_EQ(args[3], "-bUseAgent=1");
+    EXPECT_EQ(args[4], "-agentIp=127.0.0.1");
+    EXPECT_EQ(args[5], "-reqPort=9500");
+    EXPECT_EQ(args[6], "-downloadPort=9501");
+    EXPECT_EQ(args[7], "-uploadPort=9502");
+}

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "app/client/VLGuardWatchdog.h"
+#include "app/client/VLUpdaterLauncher.h"
+#include "platform/common/KWFile.h"
+#include "platform/common/KWStringToken.h"
+
+using namespace KwLib;
+namespace fs = std::filesystem;
+
+namespace {
+// Waits for a condition that the processes under test make true; the bound only
+// keeps a broken build from hanging the suite.
+bool WaitFor(const std::function<bool()>& done, int seconds = 15) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+std::vector<std::string> LogLines(const fs::path& log) {
+    std::vector<std::string> lines;
+    KWStringToken::StringToArray(KWFile::ReadAll(log.string()).value_or(""), "\n", lines);
+    return lines;
+}
+
+// A temporary install tree and user environment of its own.
+class ClientTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = fs::temp_directory_path() /
+                 ("vlclient_" + std::to_string(getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_root);
+        for (auto d : {"install/bin", "run", "tmp", "data", "home"}) fs::create_directories(m_root / d);
+        fs::copy_file(VL_STANDIN_PATH, m_root / "install" / "VLGuard");
+        m_standinLog = m_root / "standin.log";
+    }
+    void TearDown() override {
+        for (pid_t pid : m_children) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (const auto& line : LogLines(m_standinLog)) kill(std::stoi(line), SIGKILL);
+        fs::remove_all(m_root);
+    }
+    pid_t Start(const fs::path& program, const std::vector<std::string>& args) {
+        std::vector<std::string> env = {
+            "XDG_RUNTIME_DIR=" + (m_root / "run").string(), "TMPDIR=" + (m_root / "tmp").string(),
+            "XDG_DATA_HOME=" + (m_root / "data").string(), "HOME=" + (m_root / "home").string(),
+            "VL_STANDIN_LOG=" + m_standinLog.string()};
+        for (const char* keep : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<std::string> argvStore = {program.string()};
+            argvStore.insert(argvStore.end(), args.begin(), args.end());
+            std::vector<char*> argv, envp;
+            for (auto& a : argvStore) argv.push_back(a.data());
+            for (auto& e : env) envp.push_back(e.data());
+            argv.push_back(nullptr);
+            envp.push_back(nullptr);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        m_children.push_back(pid);
+        return pid;
+    }
+    // The exit code, or -1 when it did not end in time.
+    int WaitExit(pid_t pid) {
+        int status = 0;
+        if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) return -1;
+        m_children.erase(std::remove(m_children.begin(), m_children.end(), pid), m_children.end());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    fs::path m_root;
+    fs::path m_standinLog;
+    std::vector<pid_t> m_children;
+};
+}  // namespace
+
+TEST_F(ClientTree, WatchdogStartsTheGuardAndRestartsItAfterAKill) {
+    VLGuardWatchdog watchdog((m_root / "install" / "VLGuard").string());
+    setenv("VL_STANDIN_LOG", m_standinLog.string().c_str(), 1);
+    ASSERT_TRUE(watchdog.Start());
+    ASSERT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 1; }, 5));
+    pid_t first = std::stoi(LogLines(m_standinLog)[0]);
+    // While it runs, no second copy is started.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(LogLines(m_standinLog).size(), 1u);
+
+    kill(first, SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 2; }, 5));
+    EXPECT_NE(std::stoi(LogLines(m_standinLog)[1]), first);
+    EXPECT_EQ(watchdog.StartCount(), 2);
+    watchdog.Stop();
+    unsetenv("VL_STANDIN_LOG");
+}
+
+TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
+    fs::path client = m_root / "install" / "bin" / "VLStudent";
+    fs::copy_file(VL_CLIENT_PATH, client);
+    pid_t first = Start(client, {"-role=3", "-id=17"});
+    fs::path socket = m_root / "run" / "VLStudent.sock";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); })) << "first client did not come up";
+
+    pid_t second = Start(client, {});
+    EXPECT_EQ(WaitExit(second), 0);
+
+    fs::path log = m_root / "tmp" / "VireloLog" / "vl.log";
+    EXPECT_TRUE(WaitFor([&] {
+        return KWFile::ReadAll(log.string()).value_or("").find("raise request received (1)") != std::string::npos;
+    }));
+    std::string text = KWFile::ReadAll(log.string()).value_or("");
+    EXPECT_NE(text.find("run mode 5"), std::string::npos);
+    EXPECT_NE(text.find("paper id \"17\""), std::string::npos);
+    // Only one client ever started the program's work.
+    size_t starts = 0;
+    for (size_t pos = 0; (pos = text.find("VLStudent 1.7.1.1393 starting", pos)) != std::string::npos; ++pos) ++starts;
+    EXPECT_EQ(starts, 1u);
+
+    // The client's watchdog started the guard from the install tree.
+    EXPECT_TRUE(WaitFor([&] { return !LogLines(m_standinLog).empty(); }));
+
+    kill(first, SIGTERM);
+    EXPECT_EQ(WaitExit(first), 1);
+    EXPECT_FALSE(fs::exists(socket));
+}
+
+TEST_F(ClientTree, UpdaterStartsInItsFolderWithOneArgumentPerPair) {
+    fs::path updater = m_root / "install" / "bin" / "VLUpdate";
+    fs::copy_file(VL_STANDIN_PATH, updater);
+    setenv("VL_STANDIN_LOG", m_standinLog.string().c_str(), 1);
+    setenv("VL_STANDIN_EXIT", "1", 1);
+    VLUpdaterAgent agent{false, "", 9500, 9501, 9502};
+    EXPECT_TRUE(LaunchUpdater(updater.string(), "1.8.0.0", "http://127.0.0.1/a b.zip", agent));
+    unsetenv("VL_STANDIN_EXIT");
+    ASSERT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 1; }));
+    std::vector<std::string> fields;
+    KWStringToken::StringToArray(LogLines(m_standinLog)[0], "\t", fields);
+    ASSERT_EQ(fields.size(), 10u);
+    EXPECT_EQ(fields[2], "-version=1.8.0.0");
+    EXPECT_EQ(fields[3], "-url=http://127.0.0.1/a b.zip");
+    EXPECT_EQ(fields[4], "-pid=" + std::to_string(getpid()));
+    EXPECT_EQ(fields[9], "-uploadPort=9502");
+    EXPECT_FALSE(LaunchUpdater((m_root / "missing" / "VLUpdate").string(), "1", "u", agent));
+    unsetenv("VL_STANDIN_LOG");
+}
