@@ -8,5 +8,9 @@ bash "$here/scripts/build.sh" asan
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# The parsers of outside input get a short libFuzzer run (clang build of their own).
+if [ -f "$here/scripts/fuzz.sh" ]; then
+    bash "$here/scripts/fuzz.sh"
+fi
 cd "$here/build-asan"
 ctest --output-on-failure -j"$(nproc)" "$@"
