@@ -42,6 +42,11 @@ bool IsInnerPlatform(const std::string& path) {
     return text && IsInnerPlatformText(*text);
 }
 
+VLQuestionFontSizes QuestionFontSizes(int quesFont) {
+    if (quesFont == 0 || quesFont == 16) return {16, 14, 18};
+    return {quesFont, quesFont, quesFont};
+}
+
 std::string BuildUserAgent() {
     std::string name;
     int major = 0, minor = 0;

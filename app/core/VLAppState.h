@@ -29,6 +29,14 @@ bool IsInnerRunMode(int32_t runMode);
 bool IsInnerPlatform(const std::string& path);
 bool IsInnerPlatformText(const std::string& text);
 
+// Point sizes of the question fonts "CustomFont16", "CustomFont14" and
+// "CustomFont18", in that order, for the configured ("FONT","QuesFont").
+struct VLQuestionFontSizes {
+    int font16, font14, font18;
+};
+VLQuestionFontSizes QuestionFontSizes(int quesFont);
+constexpr const char* kQuestionFontFace = "微软雅黑";
+
 // "Mozilla/5.0 (Windows NT %d.%d; ...) /VL <version>" with the system's release numbers.
 std::string BuildUserAgent();
 

@@ -79,6 +79,19 @@ TEST(VLAppState, RunModeFromRoleAndInner) {
     EXPECT_NE(ua.find("Safari/537.1 /VL 1.7.1.1393"), std::string::npos);
 }
 
+TEST(VLAppState, QuestionFontSizesFollowTheConfiguredSize) {
+    auto check = [](int configured, int a, int b, int c) {
+        VLQuestionFontSizes s = QuestionFontSizes(configured);
+        EXPECT_EQ(s.font16, a) << configured;
+        EXPECT_EQ(s.font14, b) << configured;
+        EXPECT_EQ(s.font18, c) << configured;
+    };
+    check(16, 16, 14, 18);
+    check(0, 16, 14, 18);
+    check(20, 20, 20, 20);
+    check(12, 12, 12, 12);
+}
+
 TEST(VLConfigManager, DefaultsWhenFileOrKeysAreMissing) {
     auto dir = TestDir();
     VLConfigManager cfg((dir / "config.cfg").string());
