@@ -1,0 +1,141 @@
+#include "guard/VLGuardApp.h"
+
+#include <event2/event.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "app/core/VLAppState.h"
+#include "app/core/VLConfigManager.h"
+#include "app/core/VLPaths.h"
+#include "guard/VLCrashDumpServer.h"
+#include "guard/VLCrashReporterCommand.h"
+#include "guard/VLHttpLocalServer.h"
+#include "platform/common/KWBaseEvent.h"
+#include "platform/common/KWFilePathUtils.h"
+#include "platform/common/KWLog.h"
+#include "platform/common/KWShellUtils.h"
+#include "platform/common/KWStringUtils.h"
+#include "platform/common/KWSystem.h"
+#include "platform/common/KWTypes.h"
+#include "platform/crash/KWCrashHandler.h"
+
+namespace KwLib {
+
+namespace {
+// The user-data paths of the guard: it sits in the install folder, the client in bin/.
+VLPathSet PathsFor(const std::string& guardDir, bool inner) {
+    return VLPathSet::Compute(guardDir + "bin/", KWShellUtils::GetCUAppDataDirectory(), inner);
+}
+}  // namespace
+
+VLGuardApp::VLGuardApp(VLGuardOptions options) : m_options(std::move(options)) {
+    if (!m_options.guardDir.empty() && m_options.guardDir.back() != '/') m_options.guardDir += '/';
+}
+
+bool VLGuardApp::ReadInnerFlag(const std::string& platformFile) {
+    int fd = open(platformFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // A line may straddle two pieces: the unfinished end of one piece is kept
+    // and completed by the next, so the decision never depends on where a cut falls.
+    std::string pending;
+    std::string last;
+    auto takeLine = [&last](std::string line) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') return;
+        last = std::move(line);
+    };
+    char piece[kPlatformPieceSize];
+    for (;;) {
+        ssize_t n = read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (piece[i] == '\n') {
+                takeLine(std::move(pending));
+                pending.clear();
+            } else {
+                pending += piece[i];
+            }
+        }
+    }
+    close(fd);
+    takeLine(std::move(pending));
+    return KWStringUtils::CompareNoCase(last, "inner") == 0;
+}
+
+std::string VLGuardApp::ExtendLibraryPath(const std::string& guardDir, const std::string& oldValue) {
+    std::string value = guardDir + "bin:" + guardDir;
+    // An empty entry would mean the current folder; add the old value only when there is one.
+    if (!oldValue.empty()) value += ":" + oldValue;
+    return value;
+}
+
+void VLGuardApp::UpdateDesktopShortcut(const std::string& desktopDir, const std::string& clientPath) {
+    if (desktopDir.empty()) return;
+    const std::string former = KWStringUtils::Format("%s%s.desktop", desktopDir.c_str(), kFormerShortcutName);
+    if (KWFilePathUtils::IsExists(former)) {
+        if (KWFilePathUtils::RemoveFile(former))
+            VL_LOG_INFO("removed the former shortcut %s", former.c_str());
+        else
+            VL_LOG_WARN("cannot remove the former shortcut %s", former.c_str());
+    }
+    const std::string current = KWStringUtils::Format("%s%s.desktop", desktopDir.c_str(), kShortcutName);
+    if (!KWFilePathUtils::IsExists(current)) {
+        if (!KWQuickLaunch::CreateQuickLaunch(clientPath, "", "", current, "", -1, "", true))
+            VL_LOG_WARN("cannot create the shortcut %s", current.c_str());
+    }
+}
+
+int VLGuardApp::Run() {
+    const std::string& guardDir = m_options.guardDir;
+
+    KWBaseEvent instance;
+    if (!instance.Create(false, false, "VLGuard") && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE) return 0;
+
+    // The dump callback reads everything it needs afresh on the crash server's
+    // thread, so it shares no state with the main thread.
+    const std::string logPath = VLPathSet::GetLogPath();
+    auto onDump = [guardDir, logPath](const std::string& dumpPath, const KWCrashReportData&) {
+        bool inner = ReadInnerFlag(guardDir + "bin/platform.txt");
+        VLPathSet paths = PathsFor(guardDir, inner);
+        VLCrashReporterCommand::Launch(paths.GetCrashReporterPath(),
+                                       VLCrashReporterCommand::Collect(dumpPath, logPath, paths.GetConfigPath()));
+    };
+    auto crashServer = std::make_unique<VLCrashDumpServer>(KWCrashHandler::GetDefaultSocketPath(),
+                                                           KWFileSystemUtils::MyGetTempPath(), onDump);
+    if (!crashServer->Start()) crashServer.reset();
+
+    KWEnvironmentVariable::SetEnvironmentVar(
+        "LD_LIBRARY_PATH", ExtendLibraryPath(guardDir, KWEnvironmentVariable::GetEnvironmentVar("LD_LIBRARY_PATH")));
+
+    const bool inner = ReadInnerFlag(guardDir + "bin/platform.txt");
+    const VLPathSet paths = PathsFor(guardDir, inner);
+    VLPaths::Set(paths);
+    VLConfigManager config(paths.GetConfigPath());
+    config.Load();
+
+    KWFilePathUtils::CreateDirectories(KWFileSystemUtils::GetOnlyDirPrefix(logPath));
+    LogImpl::Instance().Init(logPath);
+    VL_LOG_INFO("VLGuard %s started, inner %d, crash server %s", GetClientVersion().c_str(), inner ? 1 : 0,
+                crashServer ? "running" : "off");
+
+    UpdateDesktopShortcut(KWShellUtils::GetDesktopDirectory(), paths.GetClientPath());
+
+    std::unique_ptr<event_base, decltype(&event_base_free)> base(event_base_new(), &event_base_free);
+    if (!base) {
+        fprintf(stderr, "Couldn't create an event_base: exiting\n");
+    } else {
+        VLHttpLocalServer server(paths.GetClientPath(), guardDir + "web/");
+        server.Run(base.get(), m_options.bindAddress, m_options.port);
+    }
+
+    crashServer.reset();
+    VL_LOG_INFO("VLGuard ends");
+    return 1;
+}
+
+}  // namespace KwLib

@@ -1,0 +1,321 @@
+#include "guard/VLMinidumpWriter.h"
+
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "platform/common/KWLog.h"
+#include "platform/common/KWStringConvert.h"
+#include "platform/common/KWStringUtils.h"
+
+namespace KwLib {
+
+namespace {
+
+// Little-endian image built field by field, so nothing depends on how the
+// compiler would pack the format's structures.
+class DumpImage {
+public:
+    uint32_t Rva() const { return static_cast<uint32_t>(m_data.size()); }
+    void U8(uint8_t v) { m_data.push_back(static_cast<char>(v)); }
+    void U16(uint16_t v) { Little(v, 2); }
+    void U32(uint32_t v) { Little(v, 4); }
+    void U64(uint64_t v) { Little(v, 8); }
+    void Bytes(const void* data, size_t size) { m_data.append(static_cast<const char*>(data), size); }
+    void Zeros(size_t count) { m_data.append(count, '\0'); }
+    void Align(size_t to) {
+        while (m_data.size() % to) m_data.push_back('\0');
+    }
+    void PatchU32(uint32_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) m_data[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+    }
+    // MDString: byte length, UTF-16LE text, a two-byte terminator.
+    uint32_t String(const std::string& utf8) {
+        Align(4);
+        uint32_t rva = Rva();
+        std::u16string text;
+        for (char32_t cp : KWStringConvert::Utf8ToUtf32(utf8)) {
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                text.push_back(static_cast<char16_t>(0xd800 + (cp >> 10)));
+                text.push_back(static_cast<char16_t>(0xdc00 + (cp & 0x3ff)));
+            } else {
+                text.push_back(static_cast<char16_t>(cp));
+            }
+        }
+        U32(static_cast<uint32_t>(text.size() * 2));
+        for (char16_t c : text) U16(c);
+        U16(0);
+        return rva;
+    }
+    std::string& Data() { return m_data; }
+
+private:
+    void Little(uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) m_data.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+    }
+    std::string m_data;
+};
+
+struct Location {
+    uint32_t size = 0;
+    uint32_t rva = 0;
+};
+
+Location WriteAmd64Context(DumpImage& img, const KWCrashWireHeader& h) {
+    // Register order of the report: R8..R15, RDI, RSI, RBP, RBX, RDX, RAX, RCX, RSP, RIP, EFL, CSGSFS.
+    auto g = [&](int i) -> uint64_t { return i < static_cast<int>(h.gregCount) ? h.gregs[i] : 0; };
+    img.Align(16);
+    Location loc{static_cast<uint32_t>(Minidump::kContextAmd64Size), img.Rva()};
+    const uint32_t flags = Minidump::kContextAmd64 | 0x1 | 0x2 | 0x4 | (h.hasFpregs ? 0x8 : 0);
+    img.Zeros(48);  // parameter home addresses
+    img.U32(flags);
+    uint32_t mxcsr = 0;
+    if (h.hasFpregs) std::memcpy(&mxcsr, h.fpregs + 24, 4);
+    img.U32(mxcsr);
+    const uint64_t csgsfs = g(18);
+    img.U16(static_cast<uint16_t>(csgsfs & 0xffff));          // cs
+    img.U16(0);                                                // ds
+    img.U16(0);                                                // es
+    img.U16(static_cast<uint16_t>((csgsfs >> 32) & 0xffff));  // fs
+    img.U16(static_cast<uint16_t>((csgsfs >> 16) & 0xffff));  // gs
+    img.U16(0);                                                // ss
+    img.U32(static_cast<uint32_t>(g(17)));                     // eflags
+    img.Zeros(6 * 8);                                          // debug registers
+    const int order[] = {13, 14, 12, 11, 15, 10, 9, 8, 0, 1, 2, 3, 4, 5, 6, 7};  // rax .. r15
+    for (int i : order) img.U64(g(i));
+    img.U64(g(16));  // rip
+    if (h.hasFpregs)
+        img.Bytes(h.fpregs, 512);
+    else
+        img.Zeros(512);
+    img.Zeros(26 * 16 + 6 * 8);  // vector registers and branch records
+    return loc;
+}
+
+Location WriteArm64Context(DumpImage& img, const KWCrashWireHeader& h) {
+    img.Align(16);
+    Location loc{static_cast<uint32_t>(Minidump::kContextArm64Size), img.Rva()};
+    img.U32(Minidump::kContextArm64 | 0x1 | 0x2);  // control and integer registers
+    img.U32(static_cast<uint32_t>(h.gregs[33]));     // cpsr
+    for (int i = 0; i < 33; ++i) img.U64(h.gregs[i]);  // x0..x30, sp, pc
+    img.Zeros(Minidump::kContextArm64Size - 8 - 33 * 8);
+    return loc;
+}
+
+void ReleaseNumbers(const std::string& release, uint32_t& major, uint32_t& minor, uint32_t& build) {
+    major = minor = build = 0;
+    uint32_t* parts[] = {&major, &minor, &build};
+    size_t i = 0;
+    for (uint32_t* part : parts) {
+        while (i < release.size() && release[i] >= '0' && release[i] <= '9') {
+            *part = *part * 10 + static_cast<uint32_t>(release[i] - '0');
+            ++i;
+        }
+        if (i >= release.size() || release[i] != '.') break;
+        ++i;
+    }
+}
+
+std::string RandomDumpName() {
+    std::random_device rd;
+    std::uniform_int_distribution<uint32_t> dist;
+    uint32_t a = dist(rd), b = dist(rd), c = dist(rd), d = dist(rd);
+    return KWStringUtils::Format("%08x-%04x-%04x-%04x-%04x%08x.dmp", a, b >> 16, (b & 0x0fff) | 0x4000,
+                                 (c >> 16 & 0x3fff) | 0x8000, c & 0xffff, d);
+}
+
+}  // namespace
+
+std::vector<VLMappedModule> VLMinidumpWriter::ModulesFromMaps(const std::string& maps) {
+    std::vector<VLMappedModule> modules;
+    size_t pos = 0;
+    while (pos < maps.size()) {
+        size_t end = maps.find('\n', pos);
+        if (end == std::string::npos) end = maps.size();
+        const std::string line = maps.substr(pos, end - pos);
+        pos = end + 1;
+        // "start-end perms offset dev inode   path"
+        unsigned long long start = 0, stop = 0;
+        int pathAt = -1;
+        if (sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &start, &stop, &pathAt) < 2 || pathAt < 0) continue;
+        std::string path = line.substr(static_cast<size_t>(pathAt));
+        if (path.empty() || path[0] != '/' || path.rfind("/dev/", 0) == 0 || stop <= start) continue;
+        VLMappedModule* found = nullptr;
+        for (auto& m : modules)
+            if (m.path == path) found = &m;
+        if (!found) {
+            modules.push_back({start, stop - start, path});
+        } else {
+            uint64_t lo = std::min<uint64_t>(found->base, start);
+            uint64_t hi = std::max<uint64_t>(found->base + found->size, stop);
+            found->base = lo;
+            found->size = hi - lo;
+        }
+    }
+    return modules;
+}
+
+std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
+    const KWCrashWireHeader& h = report.header;
+    constexpr uint32_t kStreams = 6;
+    DumpImage img;
+    img.U32(Minidump::kSignature);
+    img.U32(Minidump::kVersion);
+    img.U32(kStreams);
+    img.U32(32);  // the directory follows the header
+    img.U32(0);   // checksum
+    img.U32(static_cast<uint32_t>(h.crashTime));
+    img.U64(0);  // flags: a normal dump
+    const uint32_t directory = img.Rva();
+    img.Zeros(kStreams * 12);
+    uint32_t entry = 0;
+    auto setEntry = [&](uint32_t type, uint32_t rva) {
+        const uint32_t at = directory + entry * 12;
+        img.PatchU32(at, type);
+        img.PatchU32(at + 4, img.Rva() - rva);
+        img.PatchU32(at + 8, rva);
+        ++entry;
+    };
+
+    // Memory the streams point to comes first: the thread's context and stack.
+    Location context;
+    if (h.arch == static_cast<uint32_t>(KWCrashArch::X86_64))
+        context = WriteAmd64Context(img, h);
+    else if (h.arch == static_cast<uint32_t>(KWCrashArch::Arm64))
+        context = WriteArm64Context(img, h);
+    img.Align(16);
+    const Location stack{static_cast<uint32_t>(report.stack.size()), img.Rva()};
+    img.Bytes(report.stack.data(), report.stack.size());
+
+    // Thread list: the crashing thread.
+    img.Align(8);
+    uint32_t rva = img.Rva();
+    img.U32(1);
+    img.U32(static_cast<uint32_t>(h.tid));
+    img.U32(0);  // suspend count
+    img.U32(0);  // priority class
+    img.U32(0);  // priority
+    img.U64(0);  // thread environment block
+    img.U64(h.stackStart);
+    img.U32(stack.size);
+    img.U32(stack.rva);
+    img.U32(context.size);
+    img.U32(context.rva);
+    setEntry(Minidump::kThreadListStream, rva);
+
+    // Module list: names are written after the entries, then patched in.
+    const auto modules = ModulesFromMaps(report.maps);
+    img.Align(8);
+    rva = img.Rva();
+    img.U32(static_cast<uint32_t>(modules.size()));
+    const uint32_t firstModule = img.Rva();
+    for (const auto& m : modules) {
+        img.U64(m.base);
+        img.U32(static_cast<uint32_t>(std::min<uint64_t>(m.size, UINT32_MAX)));
+        img.U32(0);  // checksum
+        img.U32(0);  // time stamp
+        img.U32(0);  // name, patched below
+        img.Zeros(Minidump::kRawModuleSize - 24);
+    }
+    setEntry(Minidump::kModuleListStream, rva);
+    for (size_t i = 0; i < modules.size(); ++i) {
+        uint32_t name = img.String(modules[i].path);
+        img.PatchU32(firstModule + static_cast<uint32_t>(i * Minidump::kRawModuleSize) + 20, name);
+    }
+
+    // Memory list: the same stack range, for readers that look only here.
+    img.Align(8);
+    rva = img.Rva();
+    img.U32(1);
+    img.U64(h.stackStart);
+    img.U32(stack.size);
+    img.U32(stack.rva);
+    setEntry(Minidump::kMemoryListStream, rva);
+
+    // Exception: the signal as the code, its si_code as the flags.
+    img.Align(8);
+    rva = img.Rva();
+    img.U32(static_cast<uint32_t>(h.tid));
+    img.U32(0);
+    img.U32(static_cast<uint32_t>(h.signo));
+    img.U32(static_cast<uint32_t>(h.code));
+    img.U64(0);  // nested record
+    img.U64(h.faultAddress);
+    img.U32(0);  // parameter count
+    img.U32(0);
+    img.Zeros(15 * 8);
+    img.U32(context.size);
+    img.U32(context.rva);
+    setEntry(Minidump::kExceptionStream, rva);
+
+    // System information of the machine the guard and the client share.
+    utsname uts{};
+    uname(&uts);
+    uint32_t major, minor, build;
+    ReleaseNumbers(uts.release, major, minor, build);
+    const uint32_t description = img.String(KWStringUtils::Format("%s %s %s %s", uts.sysname, uts.release,
+                                                                  uts.version, uts.machine));
+    img.Align(8);
+    rva = img.Rva();
+    uint16_t cpu = Minidump::kCpuUnknown;
+    if (h.arch == static_cast<uint32_t>(KWCrashArch::X86_64)) cpu = Minidump::kCpuAmd64;
+    if (h.arch == static_cast<uint32_t>(KWCrashArch::Arm64)) cpu = Minidump::kCpuArm64;
+    img.U16(cpu);
+    img.U16(0);  // level
+    img.U16(0);  // revision
+    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    img.U8(static_cast<uint8_t>(cpus > 0 && cpus < 256 ? cpus : 0));
+    img.U8(1);  // workstation
+    img.U32(major);
+    img.U32(minor);
+    img.U32(build);
+    img.U32(Minidump::kOsLinux);
+    img.U32(description);
+    img.U16(0);
+    img.U16(0);
+    img.Zeros(24);  // processor details
+    setEntry(Minidump::kSystemInfoStream, rva);
+
+    rva = img.Rva();
+    img.Bytes(report.maps.data(), report.maps.size());
+    setEntry(Minidump::kLinuxMapsStream, rva);
+    return std::move(img.Data());
+}
+
+std::string VLMinidumpWriter::WriteToFolder(const KWCrashReportData& report, const std::string& dir) {
+    const std::string image = Build(report);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string path = dir + RandomDumpName();
+        // Owner only: the dump holds memory of an exam session.
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            VL_LOG_ERROR("cannot create %s: %s", path.c_str(), strerror(errno));
+            return std::string();
+        }
+        size_t done = 0;
+        bool ok = true;
+        while (ok && done < image.size()) {
+            ssize_t n = write(fd, image.data() + done, image.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            ok = n > 0;
+            if (ok) done += static_cast<size_t>(n);
+        }
+        ok = ok && fsync(fd) == 0;
+        ok = close(fd) == 0 && ok;
+        if (!ok) {
+            VL_LOG_ERROR("cannot write %s", path.c_str());
+            unlink(path.c_str());
+            return std::string();
+        }
+        return path;
+    }
+    return std::string();
+}
+
+}  // namespace KwLib

@@ -1,0 +1,101 @@
+#include "guard/VLStaticFiles.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/common/KWStringUtils.h"
+
+namespace KwLib {
+
+std::string VLStaticFiles::ContentTypeFor(const std::string& path) {
+    static const struct {
+        const char* ext;
+        const char* type;
+    } kTable[] = {
+        {"txt", "text/plain"},      {"c", "text/plain"},       {"h", "text/plain"},
+        {"html", "text/html"},      {"htm", "text/htm"},       {"css", "text/css"},
+        {"gif", "image/gif"},       {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
+        {"png", "image/png"},       {"pdf", "application/pdf"}, {"ps", "application/postsript"},
+    };
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return "application/misc";
+    const std::string ext = path.substr(dot + 1);
+    for (const auto& entry : kTable)
+        if (KWStringUtils::CompareNoCase(ext, entry.ext) == 0) return entry.type;
+    return "application/misc";
+}
+
+std::optional<std::string> VLStaticFiles::Resolve(const std::string& root, const std::string& decodedPath) {
+    if (root.empty() || decodedPath.find("..") != std::string::npos ||
+        decodedPath.find('\0') != std::string::npos || decodedPath.find('\\') != std::string::npos)
+        return std::nullopt;
+    const std::string joined = root + "/" + decodedPath;
+    std::unique_ptr<char, decltype(&free)> real(realpath(joined.c_str(), nullptr), &free);
+    if (!real) return std::nullopt;
+    std::string resolved(real.get());
+    if (resolved != root && resolved.compare(0, root.size() + 1, root + "/") != 0) return std::nullopt;
+    return resolved;
+}
+
+std::string VLStaticFiles::HtmlEscape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string VLStaticFiles::UrlEncodePath(const std::string& text) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+            c == '.' || c == '~' || c == '/') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string VLStaticFiles::ListingPage(const std::string& decodedPath, const std::string& baseHref,
+                                       const std::vector<std::string>& names) {
+    // Names come from the disk and the path from the request: both are escaped,
+    // so a file name cannot put markup or script into the page.
+    const std::string title = HtmlEscape(decodedPath);
+    std::string page = KWStringUtils::Format(
+        "<html>\n <head>\n  <title>%s</title>\n  <base href='%s'>\n </head>\n <body>\n  <h1>%s</h1>\n  <ul>\n",
+        title.c_str(), HtmlEscape(baseHref).c_str(), title.c_str());
+    for (const auto& name : names)
+        page += KWStringUtils::Format("    <li><a href=\"%s\">%s</a>\n", HtmlEscape(UrlEncodePath(name)).c_str(),
+                                      HtmlEscape(name).c_str());
+    page += "</ul></body></html>\n";
+    return page;
+}
+
+std::optional<std::vector<std::string>> VLStaticFiles::ListFolder(const std::string& path) {
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return std::nullopt;
+    std::vector<std::string> names;
+    while (dirent* entry = readdir(dir)) names.emplace_back(entry->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace KwLib

@@ -1,0 +1,22 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "guard/VLGuardApp.h"
+#include "platform/common/KWFilePathUtils.h"
+#include "platform/common/KWShellUtils.h"
+#include "platform/common/KWStringUtils.h"
+
+// VLGuard takes no arguments. VL_GUARD_PORT moves the control server off its
+// usual port (0 picks a free one), so that tests can run side by side.
+int main() {
+    using namespace KwLib;
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    VLGuardOptions options;
+    options.guardDir = KWFileSystemUtils::GetOnlyDirPrefix(KWSharedLibrary::GetModuleFullName());
+    std::string port = KWEnvironmentVariable::GetEnvironmentVar("VL_GUARD_PORT");
+    if (!port.empty()) {
+        int value = KWStringUtils::ConvertStringToInt32(port);
+        if (value >= 0 && value <= 65535) options.port = value;
+    }
+    return VLGuardApp(options).Run();
+}
