@@ -1,0 +1,67 @@
+#include "net/VLAgentSettings.h"
+
+#include "exam/VLQuestionParser.h"
+#include "platform/common/KWStringUtils.h"
+
+namespace KwLib {
+
+VLAgentSettings* VLAgentSettings::GetInstance() {
+    static VLAgentSettings instance;
+    return &instance;
+}
+
+void VLAgentSettings::SetConfigReaders(StringReader readString, IntReader readInt) {
+    m_readString = std::move(readString);
+    m_readInt = std::move(readInt);
+    LoadAgentSettings();
+}
+
+void VLAgentSettings::LoadAgentSettings() {
+    if (m_readString) m_host = m_readString("AGENT", "IP");
+    if (m_readInt) {
+        m_requestPort = m_readInt("AGENT", "Port1", 9500);
+        m_downloadPort = m_readInt("AGENT", "Port2", 9501);
+        m_uploadPort = m_readInt("AGENT", "Port3", 9502);
+        m_remotePort = m_readInt("REMOTESERVER", "Port1", 9600);
+    }
+}
+
+void VLAgentSettings::SetValues(const std::string& host, int32_t requestPort, int32_t downloadPort,
+                                int32_t uploadPort, int32_t remotePort) {
+    m_host = host;
+    m_requestPort = requestPort;
+    m_downloadPort = downloadPort;
+    m_uploadPort = uploadPort;
+    m_remotePort = remotePort;
+}
+
+std::string VLAgentSettings::GetAgentHost() const { return m_host.empty() ? std::string("0.0.0.0") : m_host; }
+
+std::string VLAgentSettings::Rewrite(const std::string& url, int32_t port) const {
+    if (!IsAgentMode()) return url;
+    size_t com = KWStringUtils::FindNoCase(url, ".com");
+    if (com == std::string::npos) return url;
+    // No scheme: libcurl takes HTTP for a bare host.
+    return KWStringUtils::Format("%s:%d%s", GetAgentHost().c_str(), port, url.substr(com + 4).c_str());
+}
+
+std::string VLAgentSettings::RewriteRequestUrl(const std::string& url, bool useRemotePort) const {
+    return Rewrite(url, useRemotePort ? m_remotePort : m_requestPort);
+}
+
+std::string VLAgentSettings::RewriteDownloadUrl(const std::string& url, bool useRemotePort) const {
+    return Rewrite(url, useRemotePort ? m_remotePort : m_downloadPort);
+}
+
+std::string VLAgentSettings::RewriteUploadUrl(const std::string& url, bool useRemotePort) const {
+    return Rewrite(url, useRemotePort ? m_remotePort : m_uploadPort);
+}
+
+std::string VLAgentSettings::CachePath(const std::string& downloadDir, const std::string& url) {
+    // One rule for question files and head images: the paper parser's.
+    return VLQuestionParser::GetCachePath(downloadDir, url);
+}
+
+std::string VLAgentSettings::GetCachePath(const std::string& url) const { return CachePath(m_downloadDir, url); }
+
+}  // namespace KwLib
