@@ -254,12 +254,12 @@ void VLSimServer::ClearRecords() {
     m_records = KWJsonValue(Json::arrayValue);
 }
 
-bool VLSimServer::TakeFault(const std::string& path, VLSimFault& fault) {
+bool VLSimServer::TakeFault(const std::string& path, bool count, VLSimFault& fault) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_faults.find(path);
     if (it == m_faults.end()) return false;
     fault = it->second;
-    if (it->second.m_times > 0 && --it->second.m_times == 0) m_faults.erase(it);
+    if (count && it->second.m_times > 0 && --it->second.m_times == 0) m_faults.erase(it);
     return true;
 }
 
@@ -329,7 +329,9 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
         fault.m_delayMs = 0;
         hasFault = true;
     } else {
-        hasFault = TakeFault(path, fault);
+        // A size probe (HEAD) sees the fault but does not use up one of its times,
+        // so "the next download fails" means the next body transfer.
+        hasFault = TakeFault(path, evhttp_request_get_command(req) != EVHTTP_REQ_HEAD, fault);
     }
     if (hasFault && fault.m_delayMs > 0) {
         auto* p = new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex};

@@ -43,7 +43,7 @@ struct VLSimFault {
     int m_status = 0;           // answer with this HTTP status and an HTML page
     int64_t m_truncate = -1;    // send only this many body bytes, then close
     bool m_nonJson = false;     // answer 200 with an HTML page instead of JSON
-    int m_times = -1;           // how many requests it applies to; -1 for all
+    int m_times = -1;           // how many requests it applies to (HEAD not counted); -1 for all
 };
 
 // The platform on loopback: the API of the student client, file downloads with
@@ -97,7 +97,7 @@ private:
     static void OnPendingClosed(evhttp_connection* conn, void* arg);
 
     void Handle(evhttp_request* req, int portIndex, bool faultsApplied);
-    bool TakeFault(const std::string& path, VLSimFault& fault);
+    bool TakeFault(const std::string& path, bool count, VLSimFault& fault);
     void Record(KWJsonValue record);
     void HandleControl(evhttp_request* req, const std::string& path, const std::string& query);
     void HandleFile(evhttp_request* req, const std::string& path, const VLSimFault& fault,

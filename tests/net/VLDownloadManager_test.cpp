@@ -1,0 +1,242 @@
+#include "net/VLDownloadManager.h"
+
+#include <gtest/gtest.h>
+
+#include "net/VLNetMessages.h"
+#include "tests/net/VLNetTestSupport.h"
+#include "tools/platform-sim/VLSimAssets.h"
+
+namespace KwLib {
+namespace {
+
+class VLDownloadManagerTest : public VLSimTest {
+protected:
+    static void SetUpTestSuite() {
+        VLSimTest::SetUpTestSuite();
+        // A file large enough for several progress reports and a resume in the middle.
+        if (s_sim) VLSimAssets::WritePatternFile(s_sim->FilesDir() + "big.bin", 3 * 1024 * 1024 + 17, 7);
+    }
+    std::string Source(const std::string& name) { return ReadFile(s_sim->FilesDir() + name); }
+    // Requests the simulator saw for one file, as "METHOD range" texts.
+    std::vector<std::string> Seen(const std::string& name) {
+        std::vector<std::string> out;
+        for (const auto& r : s_sim->GetRecords())
+            if (r["path"].asString() == "/files/" + name)
+                out.push_back(r["method"].asString() + (r.isMember("range") ? " " + r["range"].asString() : ""));
+        return out;
+    }
+    VLDownloadManager m_manager;
+};
+
+TEST_F(VLDownloadManagerTest, WholeFileArrivesIntactAndTheTemporaryFileIsGone) {
+    const std::string save = m_work + "sub/dir/big.bin";
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), save, "t1"), 0);
+    EXPECT_EQ(ReadFile(save), Source("big.bin"));
+    EXPECT_FALSE(KWFilePathUtils::IsExists(VLDownloadManager::TempFilePath(save, "t1")));
+    EXPECT_EQ(VLDownloadManager::TempFilePath(save, "t1"), m_work + "sub/dir/big_t1.dl");
+    EXPECT_EQ(m_manager.DownloadFile("", save, "t1"), 2);
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), "", "t1"), 2);
+}
+
+TEST_F(VLDownloadManagerTest, TemporaryFileFromAnEarlierRun) {
+    const std::string source = Source("jigsaw.png");
+    // Complete: moved into place without a transfer, replacing an old file.
+    {
+        const std::string save = m_work + "complete.png";
+        KWFile::WriteAtomic(save, "old content");
+        KWFile::WriteAtomic(VLDownloadManager::TempFilePath(save, "x"), source);
+        EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "x"), 0);
+        EXPECT_EQ(ReadFile(save), source);
+        EXPECT_EQ(Seen("jigsaw.png"), std::vector<std::string>{"HEAD"});
+    }
+    s_sim->ClearRecords();
+    // Partial: only the rest is requested and the result equals the source.
+    {
+        const std::string save = m_work + "partial.png";
+        KWFile::WriteAtomic(VLDownloadManager::TempFilePath(save, "x"), source.substr(0, 1000));
+        EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "x"), 0);
+        EXPECT_EQ(ReadFile(save), source);
+        EXPECT_EQ(Seen("jigsaw.png"),
+                  (std::vector<std::string>{"HEAD", "GET bytes=1000-" + std::to_string(source.size())}));
+    }
+    s_sim->ClearRecords();
+    // Larger than the file on the server: stale, discarded, fetched whole.
+    {
+        const std::string save = m_work + "stale.png";
+        KWFile::WriteAtomic(VLDownloadManager::TempFilePath(save, "x"), source + "trailing garbage");
+        EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "x"), 0);
+        EXPECT_EQ(ReadFile(save), source);
+        EXPECT_EQ(Seen("jigsaw.png"), (std::vector<std::string>{"HEAD", "GET"}));
+    }
+}
+
+TEST_F(VLDownloadManagerTest, ServerIgnoringRangeFailsTheAttemptAndTheNextStartsFromZero) {
+    const std::string source = Source("big.bin");
+    const std::string save = m_work + "big.bin";
+    const std::string temp = VLDownloadManager::TempFilePath(save, "r");
+    KWFile::WriteAtomic(temp, source.substr(0, 5000));
+    VLSimFault fault;
+    fault.m_ignoreRange = true;
+    fault.m_times = 1;
+    s_sim->SetFault("/files/big.bin", fault);
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), save, "r"), 63);
+    EXPECT_FALSE(KWFilePathUtils::IsExists(temp));
+    EXPECT_FALSE(KWFilePathUtils::IsExists(save));
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), save, "r"), 0);
+    EXPECT_EQ(ReadFile(save), source);
+}
+
+TEST_F(VLDownloadManagerTest, BrokenTransferKeepsThePartAndTheNextAttemptResumes) {
+    const std::string source = Source("big.bin");
+    const std::string save = m_work + "big.bin";
+    const std::string temp = VLDownloadManager::TempFilePath(save, "b");
+    VLSimFault fault;
+    fault.m_truncate = 100000;
+    fault.m_times = 1;
+    s_sim->SetFault("/files/big.bin", fault);
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), save, "b"), 18);  // partial file
+    EXPECT_EQ(KWFilePathUtils::FileSize(temp), 100000);
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), save, "b"), 0);
+    EXPECT_EQ(ReadFile(save), source);
+    EXPECT_EQ(Seen("big.bin").back(), "GET bytes=100000-" + std::to_string(source.size()));
+}
+
+TEST_F(VLDownloadManagerTest, NotFoundGives22AndRemovesTheTemporaryFile) {
+    const std::string save = m_work + "gone.png";
+    const std::string temp = VLDownloadManager::TempFilePath(save, "n");
+    KWFile::WriteAtomic(temp, "partial");
+    VLSimFault fault;
+    fault.m_status = 404;
+    s_sim->SetFault("/files/jigsaw.png", fault);
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "n"), 22);
+    EXPECT_FALSE(KWFilePathUtils::IsExists(temp));
+    EXPECT_FALSE(KWFilePathUtils::IsExists(save));
+    // A missing file on the server behaves the same.
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("no-such-file.png"), save, "n"), 22);
+}
+
+TEST_F(VLDownloadManagerTest, WorkerRetriesAtTheBackAndReportsOnceAfterThreeFailures) {
+    KWMessageQueue queue;
+    VLSimFault fault;
+    fault.m_status = 404;
+    s_sim->SetFault("/files/opt_a.png", fault);
+    VLDownloadTask bad;
+    bad.m_url = FileUrl("opt_a.png");
+    bad.m_savePath = m_work + "a.png";
+    bad.m_tag = "a";
+    bad.m_value = 41;
+    bad.m_receiver = &queue;
+    VLDownloadTask good = bad;
+    good.m_url = FileUrl("opt_b.png");
+    good.m_savePath = m_work + "b.png";
+    good.m_value = 42;
+    good.m_reportProgress = true;
+    m_manager.AddTasks({bad, good});
+    m_manager.Start();
+
+    // The good file is fetched between the first and second attempt of the bad one.
+    auto done = WaitFor(queue, WM_DOWNLOAD_DONE);
+    ASSERT_TRUE(done);
+    std::unique_ptr<VLDownloadTask> doneTask(reinterpret_cast<VLDownloadTask*>(done->wParam));
+    EXPECT_EQ(doneTask->m_value, 42);
+    EXPECT_EQ(ReadFile(good.m_savePath), Source("opt_b.png"));
+    auto failed = WaitFor(queue, WM_DOWNLOAD_FAILED);
+    ASSERT_TRUE(failed);
+    std::unique_ptr<VLDownloadTask> failedTask(reinterpret_cast<VLDownloadTask*>(failed->wParam));
+    EXPECT_EQ(failedTask->m_value, 41);
+    EXPECT_EQ(failedTask->m_attempts, 3);
+    m_manager.Release();
+    EXPECT_EQ(Seen("opt_a.png"), (std::vector<std::string>{"HEAD", "HEAD", "HEAD"}));
+    std::vector<std::string> order;
+    for (const auto& r : s_sim->GetRecords()) order.push_back(r["path"].asString());
+    ASSERT_GE(order.size(), 3u);
+    EXPECT_EQ(order[0], "/files/opt_a.png");
+    EXPECT_EQ(order[1], "/files/opt_b.png");
+    // Nothing more: one failure message only.
+    int others = 0;
+    while (auto m = queue.Take(std::chrono::milliseconds(0))) {
+        EXPECT_NE(m->message, WM_DOWNLOAD_FAILED);
+        EXPECT_NE(m->message, WM_DOWNLOAD_DONE);
+        DropPayload(*m);
+        ++others;
+    }
+}
+
+TEST_F(VLDownloadManagerTest, ProgressIsReportedInRisingPercentagesOnlyWhenAsked) {
+    KWMessageQueue queue;
+    VLDownloadTask task;
+    task.m_url = FileUrl("big.bin");
+    task.m_savePath = m_work + "big.bin";
+    task.m_tag = "p";
+    task.m_reportProgress = true;
+    task.m_receiver = &queue;
+    VLDownloadTask quiet = task;
+    quiet.m_savePath = m_work + "quiet.bin";
+    quiet.m_reportProgress = false;
+    m_manager.AddTasks({task, quiet});
+    m_manager.Start();
+    std::vector<int> percents;
+    int done = 0;
+    while (done < 2) {
+        auto m = queue.Take(std::chrono::seconds(20));
+        ASSERT_TRUE(m);
+        if (m->message == WM_DOWNLOAD_PROGRESS) {
+            EXPECT_EQ(done, 0) << "progress for a task that did not ask for it";
+            percents.push_back(static_cast<int>(m->wParam));
+        } else {
+            ASSERT_EQ(m->message, WM_DOWNLOAD_DONE);
+            ++done;
+        }
+        DropPayload(*m);
+    }
+    ASSERT_FALSE(percents.empty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(std::adjacent_find(percents.begin(), percents.end()), percents.end()) << "repeated percentage";
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_EQ(ReadFile(quiet.m_savePath), Source("big.bin"));
+}
+
+TEST_F(VLDownloadManagerTest, ReleaseAbortsARunningDownloadWithoutRetryOrReport) {
+    KWMessageQueue queue;
+    VLSimFault fault;
+    fault.m_delayMs = 30000;
+    s_sim->SetFault("/files/opt_c.png", fault);
+    VLDownloadTask task;
+    task.m_url = FileUrl("opt_c.png");
+    task.m_savePath = m_work + "c.png";
+    task.m_tag = "c";
+    task.m_receiver = &queue;
+    m_manager.AddTasks({task});
+    m_manager.Start();
+    // Wait until the worker has taken the task, then stop it while it waits for the server.
+    for (int i = 0; i < 2000 && !m_manager.HasNoQueuedTask(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto started = std::chrono::steady_clock::now();
+    m_manager.Release();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(queue.Size(), 0u);
+    EXPECT_FALSE(KWFilePathUtils::IsExists(task.m_savePath));
+}
+
+TEST_F(VLDownloadManagerTest, QueuedQuestionFilesCanBeRemovedWhileHeadImagesStay) {
+    VLDownloadTask question;
+    question.m_url = FileUrl("opt_a.png");
+    question.m_savePath = m_work + "q.png";
+    VLDownloadTask head = question;
+    head.m_kind = VLDownloadTask::kHeadImage;
+    EXPECT_TRUE(m_manager.HasNoQueuedTask());
+    m_manager.AddTasks({question, head, question});
+    EXPECT_FALSE(m_manager.HasNoQueuedTask());
+    m_manager.RemoveQueuedTasks();
+    EXPECT_TRUE(m_manager.HasNoQueuedTask());
+    // The head image is still fetched once the worker runs.
+    KWMessageQueue queue;
+    (void)queue;
+    m_manager.Start();
+    for (int i = 0; i < 5000 && !KWFilePathUtils::IsExists(head.m_savePath); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    m_manager.Release();
+    EXPECT_EQ(ReadFile(head.m_savePath), Source("opt_a.png"));
+}
+
+}  // namespace
+}  // namespace KwLib

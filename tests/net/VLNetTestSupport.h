@@ -1,0 +1,103 @@
+#pragma once
+// Shared by the network tests: a simulator on free loopback ports with its own
+// data folder, and a message queue that hands out owned payloads.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/common/KWFile.h"
+#include "platform/common/KWFilePathUtils.h"
+#include "exam/VLDownloadTask.h"
+#include "net/VLNetMessages.h"
+#include "net/VLUploadTask.h"
+#include "platform/common/KWMessage.h"
+#include "tools/platform-sim/VLSimServer.h"
+
+namespace KwLib {
+
+inline std::string MakeTestDir(const std::string& name) {
+    std::string dir = KWFileSystemUtils::MyGetTempPath() + "vlnet-" + name + "-" + std::to_string(::getpid()) + "/";
+    KWFilePathUtils::RemoveAll(dir);
+    KWFilePathUtils::CreateDirectories(dir);
+    return dir;
+}
+
+// One simulator per test suite: generating its sample files is the slow part.
+class VLSimTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = MakeTestDir(::testing::UnitTest::GetInstance()->current_test_suite()->name());
+        VLSimConfig config;
+        config.m_dataDir = s_dir + "sim/";
+        config.m_apiPort = config.m_downloadPort = config.m_uploadPort = config.m_remotePort = 0;
+        s_sim = new VLSimServer(config);
+        std::string error;
+        ASSERT_TRUE(s_sim->Start(&error)) << error;
+    }
+    static void TearDownTestSuite() {
+        delete s_sim;
+        s_sim = nullptr;
+        KWFilePathUtils::RemoveAll(s_dir);
+    }
+    void SetUp() override {
+        if (!s_sim) GTEST_SKIP() << "simulator did not start";
+        s_sim->ClearFaults();
+        s_sim->ClearRecords();
+        m_work = s_dir + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        KWFilePathUtils::CreateDirectories(m_work);
+    }
+
+    // Records of one kind, in arrival order.
+    static KWJsonValue RecordsOfKind(const std::string& kind) {
+        KWJsonValue out(Json::arrayValue);
+        for (const auto& r : s_sim->GetRecords())
+            if (r["kind"].asString() == kind) out.append(r);
+        return out;
+    }
+    static std::string FileUrl(const std::string& name) { return s_sim->FileBase() + "/files/" + name; }
+    static std::string ReadFile(const std::string& path) { return KWFile::ReadAll(path).value_or("<missing>"); }
+
+    static inline VLSimServer* s_sim = nullptr;
+    static inline std::string s_dir;
+    std::string m_work;
+};
+
+// Frees the heap payload a network message carries.
+inline void DropPayload(const KWMessage& m) {
+    switch (m.message) {
+        case WM_DOWNLOAD_DONE:
+        case WM_DOWNLOAD_FAILED: delete reinterpret_cast<VLDownloadTask*>(m.wParam); break;
+        case WM_UPLOAD_DONE:
+        case WM_UPLOAD_FAILED:
+        case WM_UPLOAD_PROGRESS: delete reinterpret_cast<VLUploadTask*>(m.wParam); break;
+        default: break;
+    }
+}
+
+inline void DrainQueue(KWMessageQueue& queue) {
+    while (auto m = queue.Take(std::chrono::milliseconds(0))) DropPayload(*m);
+}
+
+// Waits for the next message with the wanted number, skipping others (which it
+// counts) so that a test can ignore progress reports.
+inline std::optional<KWMessage> WaitFor(KWMessageQueue& queue, uint32_t message,
+                                        std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                                        int* skipped = nullptr) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        auto m = queue.Take(left);
+        if (!m) return std::nullopt;
+        if (m->message == message) return m;
+        if (skipped) ++*skipped;
+        DropPayload(*m);
+    }
+}
+
+}  // namespace KwLib
