@@ -121,7 +121,9 @@ bool IsTableConstraint(const std::string& word) {
                        [&](const char* w) { return KWStringUtils::CompareNoCase(word, w) == 0; });
 }
 
-std::string Unquote(const std::string& name) { return KWStringUtils::Trim(name, "\"'`[]"); }
+// A column name without quotes, and without the parentheses that a table
+// constraint's list leaves on it ("UserId)" of "primary key (RecordId, UserId)").
+std::string Unquote(const std::string& name) { return KWStringUtils::Trim(name, "\"'`[]()"); }
 
 bool ContainsNoCase(const std::vector<std::string>& names, const std::string& name) {
     return std::any_of(names.begin(), names.end(),
@@ -260,7 +262,8 @@ bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
         std::vector<std::string> copied;
         for (const std::string& name : old) {
             std::string column = Unquote(name);
-            if (!IsTableConstraint(column) && ContainsNoCase(expected, column)) copied.push_back(column);
+            if (!IsTableConstraint(column) && ContainsNoCase(expected, column) && !ContainsNoCase(copied, column))
+                copied.push_back(column);
         }
         const std::string& table = it->first;
         std::string batch;

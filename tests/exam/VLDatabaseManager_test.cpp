@@ -1,0 +1,329 @@
+#include "exam/VLDatabaseManager.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+
+#include "platform/common/KWFilePathUtils.h"
+#include "platform/common/KWMD5Utils.h"
+#include "tests/exam/VLExamTestUtils.h"
+
+namespace KwLib {
+namespace {
+
+constexpr char kKey[] = "pbrvosk7316";
+
+class DatabaseManagerTest : public ::testing::Test {
+protected:
+    VLDatabaseConfig Config(int runMode = 3, const std::string& version = "1.7.1.1393") {
+        return VLDatabaseConfig{dir.Path() + "Student/", dir.Path() + "Student/user.db", dir.Path() + "sys.db",
+                                version, runMode};
+    }
+
+    // Opens a file the way the client does, for setting up and checking.
+    std::unique_ptr<KWSqlite> Open(const std::string& path) {
+        auto db = std::make_unique<KWSqlite>();
+        EXPECT_EQ(db->Open(path, kKey, 11), 0) << path;
+        return db;
+    }
+
+    std::set<std::string> Tables(KWSqlite& db) {
+        KWSqliteData data;
+        EXPECT_EQ(db.Query(data, "select name from sqlite_master where type='table';"), 0);
+        std::set<std::string> names;
+        for (int r = 1; r <= data.RowCount(); ++r) names.insert(data.Text(r, "name"));
+        return names;
+    }
+
+    // A user.db as an older client left it.
+    void WriteUserDb(const std::string& version, const std::vector<std::string>& statements) {
+        KWFilePathUtils::CreateDirectories(Config().userDataDir);
+        auto db = Open(Config().userDbPath);
+        for (const std::string& sql : statements) ASSERT_EQ(db->ExecSQL(sql), 0) << sql;
+        if (!version.empty()) {
+            ASSERT_EQ(db->ExecSQL("create table Version(ProductName varchar(100) primary key, VersionNum varchar(100));"), 0);
+            ASSERT_EQ(db->ExecSQL("insert into Version values (?, ?);", {"Virelo", version}), 0);
+        }
+    }
+
+    test::ScopedTempDir dir;
+};
+
+TEST_F(DatabaseManagerTest, FreshInstallCreatesBothFiles) {
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    manager.Release();
+
+    auto user = Open(Config().userDbPath);
+    EXPECT_EQ(Tables(*user), (std::set<std::string>{"Authorisation", "ExamAnswer", "User", "Version"}));
+    KWSqliteData data;
+    ASSERT_EQ(user->Query(data, "select * from Version;"), 0);
+    ASSERT_EQ(data.RowCount(), 1);
+    EXPECT_EQ(data.Text(1, "ProductName"), "Virelo");
+    EXPECT_EQ(data.Text(1, "VersionNum"), "1.7.1.1393");
+
+    // The files are encrypted: without the key they read as no database.
+    KWSqlite plain;
+    EXPECT_NE(plain.Open(Config().userDbPath, nullptr, 0), 0);
+
+    auto sys = Open(Config().sysDbPath);
+    ASSERT_EQ(sys->Query(data, "select * from SysUrl order by ProductName;"), 0);
+    ASSERT_EQ(data.RowCount(), 2);
+    EXPECT_EQ(data.Text(1, "ProductName"), "Virelo");
+    EXPECT_EQ(data.Text(2, "ProductName"), "Virelo_Inner");
+    EXPECT_EQ(data.ColumnCount(), 26);
+    EXPECT_EQ(data.Columns()[1], "ClientVersionUrl");
+    EXPECT_EQ(data.Columns()[25], "ExamScoreUrl");
+    EXPECT_EQ(data.Text(1, "ClientVersionUrl"), data.Text(2, "ClientVersionUrl")) << "updates come from production";
+    EXPECT_NE(data.Text(1, "StudentLoginUrl"), data.Text(2, "StudentLoginUrl"));
+    for (int r = 1; r <= 2; ++r) {
+        EXPECT_NE(data.Text(r, "ExamQuestionListUrl").find(".com/api2/get_exam_question?school_id=%s&classroom_id=%s&record_id=%I64d"),
+                  std::string::npos);
+        EXPECT_NE(data.Text(r, "FileUploadUrl").find(".com/api2?c=file&m=upFile&dataType=json"), std::string::npos);
+    }
+}
+
+TEST_F(DatabaseManagerTest, SecondStartLoadsFlaggedRecordsWithoutWriting) {
+    {
+        VLDatabaseManager first(Config());
+        ASSERT_TRUE(first.Init());
+        EXPECT_EQ(first.GetCurrentUser().UserId, 0) << "nothing is loaded on a fresh install";
+        ASSERT_TRUE(first.SaveUser({1001, "stu1001", "pw", 1, 0, 1, 1765000000}));
+        ASSERT_TRUE(first.SaveBinding({"key-1", "S01", "第一中学", "C07", "七年级二班", "北京", 1}));
+        first.Release();
+    }
+    const std::string before = KWMD5Utils::CalcuteFileMD5String(Config().userDbPath);
+    const std::string sysBefore = KWMD5Utils::CalcuteFileMD5String(Config().sysDbPath);
+
+    VLDatabaseManager second(Config());
+    ASSERT_TRUE(second.Init());
+    VLUserInfo user = second.GetCurrentUser();
+    EXPECT_EQ(user.UserId, 1001);
+    EXPECT_EQ(user.UserName, "stu1001");
+    EXPECT_EQ(user.Password, "pw");
+    EXPECT_EQ(user.SavePassword, 1);
+    EXPECT_EQ(user.Used, 1);
+    EXPECT_EQ(user.ClearTimestamp, 1765000000);
+    VLClassroomBinding binding = second.GetBinding();
+    EXPECT_EQ(binding.AuthKey, "key-1");
+    EXPECT_EQ(binding.SchoolId, "S01");
+    EXPECT_EQ(binding.SchoolName, "第一中学");
+    EXPECT_EQ(binding.ClassName, "七年级二班");
+    EXPECT_EQ(binding.Used, 1);
+    second.Release();
+    EXPECT_EQ(KWMD5Utils::CalcuteFileMD5String(Config().userDbPath), before);
+    EXPECT_EQ(KWMD5Utils::CalcuteFileMD5String(Config().sysDbPath), sysBefore);
+}
+
+TEST_F(DatabaseManagerTest, SavingASecondUserMovesTheFlag) {
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    ASSERT_TRUE(manager.SaveUser({1, "first", "a", 0, 0, 1, 100}));
+    ASSERT_TRUE(manager.SaveUser({2, "second", "b", 1, 1, 1, 200}));
+    ASSERT_TRUE(manager.LoadUsedUser());
+    EXPECT_EQ(manager.GetCurrentUser().UserName, "second");
+
+    auto db = Open(Config().userDbPath);
+    KWSqliteData data;
+    ASSERT_EQ(db->Query(data, "select UserName, Used from User order by UserId;"), 0);
+    ASSERT_EQ(data.RowCount(), 2) << "the first user stays remembered";
+    EXPECT_EQ(data.Text(1, "UserName"), "first");
+    EXPECT_EQ(data.Text(1, "Used"), "0");
+    EXPECT_EQ(data.Text(2, "Used"), "1");
+
+    ASSERT_TRUE(manager.SaveBinding({"k1", "S1", "A", "C1", "B", "", 1}));
+    ASSERT_TRUE(manager.SaveBinding({"k2", "S2", "A2", "C2", "B2", "", 1}));
+    ASSERT_TRUE(manager.LoadUsedBinding());
+    EXPECT_EQ(manager.GetBinding().SchoolId, "S2");
+    ASSERT_EQ(db->Query(data, "select count(*) as n from Authorisation where Used=1;"), 0);
+    EXPECT_EQ(data.Text(1, "n"), "1");
+
+    int64_t max = 0;
+    ASSERT_TRUE(manager.GetMaxClearTimestamp(max));
+    EXPECT_EQ(max, 200);
+}
+
+TEST_F(DatabaseManagerTest, ApostrophesRoundTripUnchanged) {
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    const std::string name = "O'Brien'); drop table User; --";
+    const std::string answers = R"([{"id":"q'1","answer":"it's 'A'"},{"id":"q2","answer":"','"}])";
+    ASSERT_TRUE(manager.SaveUser({7, name, "p'w", 1, 1, 1, 0}));
+    ASSERT_TRUE(manager.SaveExamAnswer({99, 7, answers}));
+    ASSERT_TRUE(manager.SaveBinding({"k'", "S'1", "St. Mary's", "C'", "Year 7's", "x'y", 1}));
+
+    VLDatabaseManager reader(Config());
+    ASSERT_TRUE(reader.Init());
+    EXPECT_EQ(reader.GetCurrentUser().UserName, name);
+    EXPECT_EQ(reader.GetCurrentUser().Password, "p'w");
+    EXPECT_EQ(reader.GetBinding().SchoolName, "St. Mary's");
+    std::vector<VLExamAnswer> loaded;
+    ASSERT_TRUE(reader.LoadExamAnswer(99, loaded));
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].AnswerParam, answers);
+    EXPECT_EQ(loaded[0].UserId, 7);
+}
+
+TEST_F(DatabaseManagerTest, ExamAnswersAreKeptPerRecordAndUser) {
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    ASSERT_TRUE(manager.SaveExamAnswer({5000000000LL, 1, "first"}));
+    ASSERT_TRUE(manager.SaveExamAnswer({5000000000LL, 1, "replaced"}));
+    ASSERT_TRUE(manager.SaveExamAnswer({5000000000LL, 2, "other user"}));
+    ASSERT_TRUE(manager.SaveExamAnswer({6, 1, "other exam"}));
+
+    std::vector<VLExamAnswer> loaded{{0, 0, "kept"}};
+    ASSERT_TRUE(manager.LoadExamAnswer(5000000000LL, loaded));
+    ASSERT_EQ(loaded.size(), 3u) << "appended to what the caller passed";
+    EXPECT_EQ(loaded[1].RecordId, 5000000000LL);
+    EXPECT_EQ(loaded[1].AnswerParam, "replaced");
+    EXPECT_EQ(loaded[2].AnswerParam, "other user") << "not filtered by user";
+
+    ASSERT_TRUE(manager.ClearExamAnswer());
+    loaded.clear();
+    ASSERT_TRUE(manager.LoadExamAnswer(6, loaded));
+    EXPECT_TRUE(loaded.empty());
+}
+
+TEST_F(DatabaseManagerTest, MaxClearTimestampOnEmptyTableLeavesTheValue) {
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    int64_t value = 0;
+    ASSERT_TRUE(manager.GetMaxClearTimestamp(value));
+    EXPECT_EQ(value, 0);
+    value = 42;
+    ASSERT_TRUE(manager.GetMaxClearTimestamp(value));
+    EXPECT_EQ(value, 42);
+}
+
+TEST_F(DatabaseManagerTest, RunModeChoosesTheSysUrlRow) {
+    for (int mode : {0, 2, 3, 4, 5, 6}) {
+        VLDatabaseManager manager(Config(mode));
+        ASSERT_TRUE(manager.Init());
+        bool inner = mode == 2 || mode == 4 || mode == 6;
+        EXPECT_EQ(manager.GetSysUrlInfo().ProductName, inner ? "Virelo_Inner" : "Virelo") << "run mode " << mode;
+        EXPECT_EQ(manager.GetSysUrlInfo().StudentLoginUrl,
+                  (inner ? VLDatabaseManager::TestHosts() : VLDatabaseManager::ProductionHosts()).api +
+                      "/api2/studentLogin?account=%s&password=%s&school_id=%s&classroom_id=%s&useragent=%s");
+    }
+}
+
+TEST_F(DatabaseManagerTest, ExistingSysDbIsReadAsItIs) {
+    VLSysUrlHosts local{"http://127.0.0.1:9500", "http://127.0.0.1:9600", "http://127.0.0.1:9502",
+                        "http://127.0.0.1:9600", "http://127.0.0.1:9500"};
+    ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
+        Config().sysDbPath, {VLDatabaseManager::MakeSysUrlRow("Virelo", local)}));
+    VLDatabaseManager manager(Config(3));
+    EXPECT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetSysUrlInfo().ExamQuestionUrl, "http://127.0.0.1:9500/api2/getQuestion?id=%s");
+    EXPECT_EQ(manager.GetSysUrlInfo().FileUploadUrl, "http://127.0.0.1:9502/api2?c=file&m=upFile&dataType=json");
+    manager.Release();
+    auto sys = Open(Config().sysDbPath);
+    KWSqliteData data;
+    ASSERT_EQ(sys->Query(data, "select * from SysUrl;"), 0);
+    EXPECT_EQ(data.RowCount(), 1) << "an existing sys.db is never rewritten";
+}
+
+TEST_F(DatabaseManagerTest, OldUserTableWithoutUserIdIsRebuilt) {
+    WriteUserDb("1.0.0.100",
+                {"create table User(UserName varchar(100), Password varchar(100), SavePassword boolean default 0, "
+                 "AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp integer default 0);",
+                 "insert into User values ('alice', 'a1', 1, 0, 0, 111);",
+                 "insert into User values ('bob', 'b2', 0, 1, 1, 222);",
+                 "create table StudentAnswer(x);"});
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetCurrentUser().UserName, "bob");
+    EXPECT_EQ(manager.GetCurrentUser().ClearTimestamp, 222);
+    EXPECT_GT(manager.GetCurrentUser().UserId, 0) << "old rows get new row ids";
+    std::string version;
+    ASSERT_TRUE(manager.GetVersion(version));
+    EXPECT_EQ(version, "1.7.1.1393");
+    manager.Release();
+
+    auto db = Open(Config().userDbPath);
+    EXPECT_EQ(Tables(*db), (std::set<std::string>{"Authorisation", "ExamAnswer", "User", "Version"}))
+        << "missing tables created, leftovers of old versions dropped";
+    KWSqliteData data;
+    ASSERT_EQ(db->Query(data, "select * from User order by UserId;"), 0);
+    ASSERT_EQ(data.RowCount(), 2);
+    EXPECT_EQ(data.ColumnCount(), 7);
+    EXPECT_EQ(data.Text(1, "UserName"), "alice");
+    EXPECT_EQ(data.Text(1, "Password"), "a1");
+    EXPECT_EQ(data.Text(1, "SavePassword"), "1");
+    EXPECT_EQ(data.Text(2, "AutoLogin"), "1");
+    EXPECT_EQ(data.Text(2, "ClearTimestamp"), "222");
+    EXPECT_NE(data.Text(1, "UserId"), data.Text(2, "UserId"));
+}
+
+TEST_F(DatabaseManagerTest, OnlyTheFirstChangedTableIsRebuiltPerRun) {
+    // Both Authorisation (one column short) and User (one column extra) differ;
+    // the version is new enough that no version-specific step runs.
+    WriteUserDb("1.7.0.1391",
+                {"create table Authorisation(AuthKey varchar(100) primary key, SchoolId varchar(100), SchoolName "
+                 "varchar(100), ClassId varchar(100), ClassName varchar(100), Used boolean default 0);",
+                 "insert into Authorisation values ('k', 'S9', 'School', 'C9', 'Class', 1);",
+                 "create table User(UserId integer primary key, UserName varchar(100), Password varchar(100), "
+                 "SavePassword boolean default 0, AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp "
+                 "integer default 0, Nickname varchar(100));",
+                 "insert into User values (5, 'eve', 'e', 0, 0, 1, 7, 'evie');",
+                 "create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, primary key (RecordId, "
+                 "UserId));"});
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetBinding().SchoolId, "S9") << "rows survive the rebuild";
+    EXPECT_EQ(manager.GetBinding().Addr, "") << "the new column takes its default";
+    EXPECT_EQ(manager.GetCurrentUser().UserName, "eve");
+    manager.Release();
+
+    auto db = Open(Config().userDbPath);
+    KWSqliteData data;
+    ASSERT_EQ(db->Query(data, "select * from Authorisation;"), 0);
+    EXPECT_EQ(data.ColumnCount(), 7);
+    ASSERT_EQ(data.RowCount(), 1);
+    EXPECT_EQ(data.Text(1, "ClassName"), "Class");
+    ASSERT_EQ(db->Query(data, "select * from User;"), 0);
+    EXPECT_EQ(data.ColumnCount(), 8) << "the second changed table waits for a later run";
+    EXPECT_EQ(Tables(*db).count("Version"), 1u);
+}
+
+TEST_F(DatabaseManagerTest, ChangedTableWithACompositeKeyKeepsItsRows) {
+    WriteUserDb("1.7.0.1391",
+                {"create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, Extra TEXT, primary key "
+                 "(RecordId, UserId));",
+                 "insert into ExamAnswer values (3, 4, 'answers', 'x');"});
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    std::vector<VLExamAnswer> loaded;
+    ASSERT_TRUE(manager.LoadExamAnswer(3, loaded));
+    ASSERT_EQ(loaded.size(), 1u) << "the answers of an interrupted exam survive the upgrade";
+    EXPECT_EQ(loaded[0].AnswerParam, "answers");
+}
+
+TEST_F(DatabaseManagerTest, ColumnNamesOfCreateStatements) {
+    auto schema = VLDatabaseManager::UserDbSchema();
+    EXPECT_EQ(VLDatabaseManager::ParseColumnNames(schema["User"]),
+              (std::vector<std::string>{"UserId", "UserName", "Password", "SavePassword", "AutoLogin", "Used",
+                                        "ClearTimestamp"}));
+    EXPECT_EQ(VLDatabaseManager::ParseColumnNames(schema["ExamAnswer"]),
+              (std::vector<std::string>{"RecordId", "UserId", "AnswerParam", "primary", "UserId)"}));
+    EXPECT_EQ(VLDatabaseManager::ParseColumnNames(schema["Authorisation"]).size(), 7u);
+    EXPECT_TRUE(VLDatabaseManager::ParseColumnNames("no parentheses").empty());
+    std::vector<std::string> names;
+    for (const auto& [name, sql] : schema) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Authorisation", "ExamAnswer", "User", "Version"}));
+}
+
+TEST_F(DatabaseManagerTest, UnreadableFileLeavesEmptyRecords) {
+    KWFilePathUtils::CreateDirectories(Config().userDataDir);
+    std::ofstream(Config().userDbPath) << "this is not a database at all, just some text that fills a page";
+    VLDatabaseManager manager(Config());
+    EXPECT_FALSE(manager.Init());
+    EXPECT_EQ(manager.GetCurrentUser().UserId, 0);
+    EXPECT_FALSE(manager.SaveUser({1, "x", "y", 0, 0, 1, 0}));
+    EXPECT_EQ(manager.GetSysUrlInfo().ProductName, "Virelo") << "sys.db still works";
+}
+
+}  // namespace
+}  // namespace KwLib
