@@ -1,0 +1,217 @@
+// The guard's rules that need no running guard: the inner flag read in pieces,
+// the library path, content types, path resolution, the client's and the crash
+// reporter's arguments, and the minidump layout.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "app/core/VLAppState.h"
+#include "guard/VLCrashReporterCommand.h"
+#include "guard/VLGuardApp.h"
+#include "guard/VLHttpLocalServer.h"
+#include "guard/VLMinidumpWriter.h"
+#include "guard/VLStaticFiles.h"
+#include "tests/guard/MinidumpReader.h"
+#include "tests/guard/VLGuardSandbox.h"
+
+namespace KwLib {
+namespace {
+
+namespace fs = std::filesystem;
+using TestSupport::VLGuardSandbox;
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/vlguardparts-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string path;
+};
+
+TEST(VLGuardInnerFlag, PiecewiseReadingDecidesLikeTheClient) {
+    TempDir dir;
+    const std::string file = dir.path + "/platform.txt";
+    auto decide = [&](const std::string& text) {
+        VLGuardSandbox::WriteFile(file, text);
+        return VLGuardApp::ReadInnerFlag(file);
+    };
+    EXPECT_TRUE(decide("# comment\ninner\n# another comment\n"));
+    EXPECT_FALSE(decide("inner\nouter\n"));
+    EXPECT_TRUE(decide("INNER"));
+    EXPECT_TRUE(decide("inner\r\n"));
+    EXPECT_FALSE(decide(""));
+    EXPECT_FALSE(decide("#inner\n"));
+    // A line that crosses the 100-byte piece boundary is still one line.
+    EXPECT_TRUE(decide(std::string(95, '#') + "\ninner\n"));
+    EXPECT_FALSE(decide(std::string(97, 'x') + "inner\n"));
+    EXPECT_TRUE(decide("#" + std::string(150, 'c') + "\n" + std::string(99, '#') + "\ninner"));
+    EXPECT_FALSE(VLGuardApp::ReadInnerFlag(dir.path + "/missing.txt"));
+
+    // Random texts of comment, inner and other lines, cut at every length around the pieces.
+    std::mt19937 rng(7);
+    const std::string parts[] = {"inner", "Inner", "#inner", "# x", "outer", "", "\r", "inner\r", std::string(60, 'y')};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        int lines = static_cast<int>(rng() % 8);
+        for (int i = 0; i < lines; ++i) text += parts[rng() % 9] + "\n";
+        if (rng() % 2) text += parts[rng() % 9];
+        EXPECT_EQ(decide(text), IsInnerPlatformText(text)) << "text: " << text;
+    }
+}
+
+TEST(VLGuardLibraryPath, GuardFoldersComeFirstAndNoEmptyEntry) {
+    EXPECT_EQ(VLGuardApp::ExtendLibraryPath("/opt/vl/", "/usr/lib/x"), "/opt/vl/bin:/opt/vl/:/usr/lib/x");
+    // An empty entry would search the current folder.
+    EXPECT_EQ(VLGuardApp::ExtendLibraryPath("/opt/vl/", ""), "/opt/vl/bin:/opt/vl/");
+}
+
+TEST(VLStaticFiles, ContentTypesByExtension) {
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("/a/b/Photo.PNG"), "image/png");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("notes.md"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("readme"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("/dir.d/file"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.htm"), "text/htm");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.HTML"), "text/html");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.jpeg"), "image/jpeg");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.ps"), "application/postsript");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.c"), "text/plain");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.css"), "text/css");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.pdf"), "application/pdf");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x."), "application/misc");
+}
+
+TEST(VLStaticFiles, ResolveStaysInsideTheRoot) {
+    TempDir dir;
+    const std::string root = fs::canonical(dir.path).string() + "/web";
+    fs::create_directories(root + "/sub");
+    VLGuardSandbox::WriteFile(root + "/sub/a.txt", "a");
+    VLGuardSandbox::WriteFile(dir.path + "/secret.txt", "s");
+    fs::create_symlink("../secret.txt", root + "/out");
+    fs::create_symlink("sub/a.txt", root + "/in");
+
+    EXPECT_EQ(VLStaticFiles::Resolve(root, "/sub/a.txt"), root + "/sub/a.txt");
+    EXPECT_EQ(VLStaticFiles::Resolve(root, "/"), root);
+    EXPECT_EQ(VLStaticFiles::Resolve(root, "/in"), root + "/sub/a.txt");
+    EXPECT_FALSE(VLStaticFiles::Resolve(root, "/out"));
+    EXPECT_FALSE(VLStaticFiles::Resolve(root, "/../secret.txt"));
+    EXPECT_FALSE(VLStaticFiles::Resolve(root, "/sub/../sub/a.txt"));
+    EXPECT_FALSE(VLStaticFiles::Resolve(root, std::string("/sub/a.txt\0.png", 15)));
+    EXPECT_FALSE(VLStaticFiles::Resolve(root, "/missing"));
+    EXPECT_FALSE(VLStaticFiles::Resolve("", "/sub/a.txt"));
+}
+
+TEST(VLStaticFiles, ListingEscapesNames) {
+    std::string page = VLStaticFiles::ListingPage("/d", "http://127.0.0.1:9182/d/", {".", "..", "<b>&'x\".txt"});
+    EXPECT_NE(page.find("<title>/d</title>"), std::string::npos);
+    EXPECT_NE(page.find("<base href='http://127.0.0.1:9182/d/'>"), std::string::npos);
+    EXPECT_NE(page.find("    <li><a href=\"..\">..</a>\n"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;b&gt;&amp;&#39;x&quot;.txt"), std::string::npos);
+    EXPECT_NE(page.find("href=\"%3Cb%3E%26%27x%22.txt\""), std::string::npos);
+}
+
+TEST(VLHttpLocalServer, ClientArgumentsKeepTheIdInOneArgument) {
+    EXPECT_EQ(VLHttpLocalServer::ClientArguments("17"), (std::vector<std::string>{"-role=3", "-id=17"}));
+    EXPECT_EQ(VLHttpLocalServer::ClientArguments("1 -role=0 -crashtest"),
+              (std::vector<std::string>{"-role=3", "-id=1 -role=0 -crashtest"}));
+    // "-role=3 -id=" and the id fit in 99 bytes; a cut never splits a character.
+    auto longId = VLHttpLocalServer::ClientArguments(std::string(200, '9'));
+    EXPECT_EQ(longId[1].size(), 4u + 87u);
+    auto wide = VLHttpLocalServer::ClientArguments(std::string(86, 'a') + "题");
+    EXPECT_EQ(wide[1], "-id=" + std::string(86, 'a'));
+}
+
+TEST(VLCrashReporterCommand, ArgumentsInTheReportersOrder) {
+    VLCrashReporterValues v;
+    v.logPath = "/tmp/VireloLog/vl.log";
+    v.dumpPath = "/tmp/x.dmp";
+    v.version = "1.7.1.1393";
+    v.description = "学生端崩溃！";
+    v.windows = "Linux 6.1";
+    v.macAddress = "AA-BB-CC-DD-EE-FF";
+    v.type = "student";
+    v.agentIp = "10.0.0.5";
+    v.agentReqPort = 1;
+    v.agentDownloadPort = 2;
+    v.agentUploadPort = 3;
+    EXPECT_EQ(VLCrashReporterCommand::BuildArguments(v),
+              (std::vector<std::string>{"-log=\"/tmp/VireloLog/vl.log\"", "-dump=\"/tmp/x.dmp\"",
+                                        "-version=\"1.7.1.1393\"", "-description=\"学生端崩溃！\"",
+                                        "-windows=\"Linux 6.1\"", "-mac_addr=\"AA-BB-CC-DD-EE-FF\"",
+                                        "-type=\"student\"", "-enable_agent=1", "-agent_ip=\"10.0.0.5\"",
+                                        "-agent_req_port=1", "-agent_download_port=2", "-agent_upload_port=3"}));
+
+    TempDir dir;
+    VLGuardSandbox::WriteFile(dir.path + "/config.cfg", "[AGENT]\nEnable=0\nIP=192.168.1.9\nPort1=7001\n");
+    auto collected = VLCrashReporterCommand::Collect("/d.dmp", "/l.log", dir.path + "/config.cfg");
+    EXPECT_EQ(collected.enableAgent, 1);
+    EXPECT_EQ(collected.agentIp, "192.168.1.9");
+    EXPECT_EQ(collected.agentReqPort, 7001);
+    EXPECT_EQ(collected.agentDownloadPort, 9501);
+    EXPECT_EQ(collected.agentUploadPort, 9502);
+    EXPECT_EQ(collected.type, "student");
+    EXPECT_EQ(collected.version, "1.7.1.1393");
+}
+
+TEST(VLMinidumpWriter, ModulesAndStreamsOfAReport) {
+    const std::string maps =
+        "55d000000000-55d000001000 r--p 00000000 08:01 100 /opt/vl/bin/VLStudent\n"
+        "55d000001000-55d000005000 r-xp 00001000 08:01 100 /opt/vl/bin/VLStudent\n"
+        "7f0000000000-7f0000021000 rw-p 00000000 00:00 0 \n"
+        "7f1000000000-7f1000100000 r-xp 00000000 08:01 200 /usr/lib/libc.so.6\n"
+        "7f2000000000-7f2000001000 rw-s 00000000 00:05 300 /dev/shm/x\n"
+        "7ffc00000000-7ffc00021000 rw-p 00000000 00:00 0 [stack]\n";
+    auto modules = VLMinidumpWriter::ModulesFromMaps(maps);
+    ASSERT_EQ(modules.size(), 2u);
+    EXPECT_EQ(modules[0].path, "/opt/vl/bin/VLStudent");
+    EXPECT_EQ(modules[0].base, 0x55d000000000u);
+    EXPECT_EQ(modules[0].size, 0x5000u);
+    EXPECT_EQ(modules[1].path, "/usr/lib/libc.so.6");
+
+    KWCrashReportData report;
+    report.header.arch = static_cast<uint32_t>(KWCrashArch::X86_64);
+    report.header.tid = 4242;
+    report.header.signo = 11;
+    report.header.code = 1;
+    report.header.faultAddress = 0x40;
+    report.header.gregCount = 23;
+    report.header.gregs[16] = 0x55d000001234;  // rip
+    report.header.gregs[15] = 0x7ffc00000100;  // rsp
+    report.header.stackStart = 0x7ffc00000080;
+    report.header.stackSize = 64;
+    report.header.crashTime = 1700000000;
+    report.stack = std::string(64, '\x5a');
+    report.maps = maps;
+    auto dump = TestSupport::ReadMinidump(VLMinidumpWriter::Build(report));
+    ASSERT_TRUE(dump);
+    for (uint32_t stream : {3u, 4u, 5u, 6u, 7u, 0x47670009u}) EXPECT_TRUE(dump->streams.count(stream)) << stream;
+    EXPECT_EQ(dump->version, 0xa793u);
+    EXPECT_EQ(dump->timeStamp, 1700000000u);
+    ASSERT_EQ(dump->threads.size(), 1u);
+    EXPECT_EQ(dump->threads[0].id, 4242u);
+    EXPECT_EQ(dump->threads[0].stackStart, 0x7ffc00000080u);
+    EXPECT_EQ(dump->threads[0].stack, report.stack);
+    EXPECT_EQ(dump->threads[0].context.size(), 1232u);
+    EXPECT_EQ(TestSupport::MinidumpFile::ContextRip(dump->threads[0].context), 0x55d000001234u);
+    EXPECT_EQ(TestSupport::MinidumpFile::ContextRsp(dump->threads[0].context), 0x7ffc00000100u);
+    EXPECT_EQ(TestSupport::MinidumpFile::ContextFlags(dump->threads[0].context) & 0xfff00000u, 0x00100000u);
+    EXPECT_EQ(dump->exceptionCode, 11u);
+    EXPECT_EQ(dump->exceptionFlags, 1u);
+    EXPECT_EQ(dump->exceptionAddress, 0x40u);
+    EXPECT_EQ(dump->exceptionThread, 4242u);
+    EXPECT_EQ(dump->exceptionContext, dump->threads[0].context);
+    ASSERT_EQ(dump->modules.size(), 2u);
+    EXPECT_EQ(dump->modules[0].name, "/opt/vl/bin/VLStudent");
+    EXPECT_EQ(dump->modules[1].base, 0x7f1000000000u);
+    EXPECT_EQ(dump->modules[1].size, 0x100000u);
+    EXPECT_EQ(dump->cpu, 9u);
+    EXPECT_EQ(dump->platformId, 0x8201u);
+    EXPECT_EQ(dump->streams[0x47670009], maps);
+}
+
+}  // namespace
+}  // namespace KwLib

@@ -1,0 +1,250 @@
+// The real VLGuard program in a sandbox, with stand-ins for the client.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
+#include "tests/guard/VLGuardSandbox.h"
+
+namespace KwLib {
+namespace {
+
+namespace fs = std::filesystem;
+using TestSupport::HttpGet;
+using TestSupport::HttpReply;
+using TestSupport::VLGuardSandbox;
+using TestSupport::VLTestProcess;
+using TestSupport::WaitUntil;
+
+class VLGuardProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(box.StartGuard(guard, port)) << box.GuardOutput() << box.ReadFile(box.root + "guard.err"); }
+    void TearDown() override {
+        if (guard.IsRunning()) HttpGet(port, "/exit", 2000);
+        auto status = guard.Wait(10000);
+        ASSERT_TRUE(status) << "the guard did not end on /exit";
+        // It ends through its normal exit path (code 1), which also means no leak report.
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << box.ReadFile(box.root + "guard.err");
+    }
+    // Waits until `count` client starts are recorded, then a little longer, so
+    // a start too many would show.
+    std::vector<std::vector<std::string>> ClientStarts(size_t count) {
+        WaitUntil([&] { return box.Records("VLStudent").size() >= count; }, 10000);
+        WaitUntil([] { return false; }, 300);
+        return box.Records("VLStudent");
+    }
+
+    VLGuardSandbox box;
+    VLTestProcess guard;
+    int port = 0;
+};
+
+TEST_F(VLGuardProcessTest, ASecondGuardEndsAtOnceAndTheFirstStays) {
+    VLTestProcess second;
+    ASSERT_TRUE(second.Start(box.install + "VLGuard", {}, box.Env(), box.root + "second.out", box.root + "second.err"));
+    auto status = second.Wait(10000);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_EQ(box.ReadFile(box.root + "second.out"), "");
+    EXPECT_TRUE(guard.IsRunning());
+    EXPECT_EQ(HttpGet(port, "/request").status, 200);
+}
+
+TEST_F(VLGuardProcessTest, RunClientStartsTheClientOncePerQuestionId) {
+    HttpReply reply = HttpGet(port, "/runClient?question_id=17");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.reason, "OK");
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    EXPECT_EQ(reply.body, "");
+    auto starts = ClientStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=17"}));
+
+    fs::remove_all(box.records);
+    fs::create_directories(box.records);
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=1&question_id=2").status, 200);
+    starts = ClientStarts(2);
+    ASSERT_EQ(starts.size(), 2u);
+    std::set<std::string> ids{starts[0].at(1), starts[1].at(1)};
+    EXPECT_EQ(ids, (std::set<std::string>{"-id=1", "-id=2"}));
+
+    // Nothing in the id reaches the command line as another argument.
+    fs::remove_all(box.records);
+    fs::create_directories(box.records);
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=5%20-role=0%20-crashtest%22%3B%20rm").status, 200);
+    starts = ClientStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=5 -role=0 -crashtest\"; rm"}));
+
+    fs::remove_all(box.records);
+    fs::create_directories(box.records);
+    reply = HttpGet(port, "/runClient");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    EXPECT_EQ(HttpGet(port, "/runClient?other=3&question_id").status, 200);
+    // A start that follows shows that the two before it started nothing.
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=marker").status, 200);
+    starts = ClientStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=marker"}));
+}
+
+TEST_F(VLGuardProcessTest, RequestPrintsItsTrace) {
+    HttpReply reply = TestSupport::HttpExchange(port,
+                                         "POST /request?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Probe: yes\r\n"
+                                         "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "");
+    std::string out = box.GuardOutput();
+    EXPECT_NE(out.find("Received a POST request for /request?x=1\nHeaders:\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  X-Probe: yes\n"), std::string::npos);
+    EXPECT_NE(out.find("Input data: <<<hello>>>"), std::string::npos);
+}
+
+TEST_F(VLGuardProcessTest, ExitEndsTheGuardWithoutAnAnswer) {
+    HttpReply reply = HttpGet(port, "/exit", 5000);
+    EXPECT_FALSE(reply.received);
+    EXPECT_TRUE(guard.Wait(10000).has_value());
+    // The crash socket and the instance lock are free again for the next guard.
+    EXPECT_FALSE(fs::exists(box.runtime + "VLStudentServer"));
+    VLTestProcess next;
+    int nextPort = 0;
+    ASSERT_TRUE(box.StartGuard(next, nextPort, "next"));
+    HttpGet(nextPort, "/exit");
+    EXPECT_TRUE(next.Wait(10000).has_value());
+}
+
+TEST_F(VLGuardProcessTest, StaticFilesWithTheirContentTypesAndListings) {
+    box.WriteFile(box.install + "web/Picture.PNG", "\x89PNG-bytes");
+    box.WriteFile(box.install + "web/notes.md", "# notes");
+    box.WriteFile(box.install + "web/sub/page.html", "<p>hi</p>");
+    box.WriteFile(box.install + "web/sub/empty.txt", "");
+    fs::create_symlink("sub/page.html", box.install + "web/inside-link.html");
+
+    HttpReply png = HttpGet(port, "/Picture.PNG");
+    EXPECT_EQ(png.status, 200);
+    EXPECT_EQ(png.headers["content-type"], "image/png");
+    EXPECT_EQ(png.body, "\x89PNG-bytes");
+    HttpReply md = HttpGet(port, "/notes.md");
+    EXPECT_EQ(md.headers["content-type"], "application/misc");
+    EXPECT_EQ(md.body, "# notes");
+    EXPECT_EQ(HttpGet(port, "/inside-link.html").body, "<p>hi</p>");
+    HttpReply empty = HttpGet(port, "/sub/empty.txt");
+    EXPECT_EQ(empty.status, 200);
+    EXPECT_EQ(empty.body, "");
+    EXPECT_EQ(HttpGet(port, "/sub/page%2Ehtml").body, "<p>hi</p>");
+
+    HttpReply listing = HttpGet(port, "/sub");
+    EXPECT_EQ(listing.status, 200);
+    EXPECT_EQ(listing.headers["content-type"], "text/html");
+    const std::string base = "http://127.0.0.1:" + std::to_string(port);
+    EXPECT_NE(listing.body.find("<title>/sub</title>"), std::string::npos) << listing.body;
+    EXPECT_NE(listing.body.find("<base href='" + base + "/sub/'>"), std::string::npos) << listing.body;
+    EXPECT_NE(listing.body.find("<h1>/sub</h1>"), std::string::npos);
+    for (const char* name : {".", "..", "empty.txt", "page.html"})
+        EXPECT_NE(listing.body.find("<li><a href=\"" + std::string(name) + "\">" + name + "</a>"), std::string::npos)
+            << name;
+    EXPECT_NE(HttpGet(port, "/sub/").body.find("<base href='" + base + "/sub/'>"), std::string::npos);
+
+    HttpReply missing = HttpGet(port, "/nothing-here.txt");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.reason, "Document was not found");
+    std::string out = box.GuardOutput();
+    EXPECT_NE(out.find("--Got a GET request for </Picture.PNG>"), std::string::npos) << out;
+}
+
+TEST_F(VLGuardProcessTest, EveryWayOutOfTheWebFolderIsNotFound) {
+    const std::string secret = "TOP-SECRET-MARKER";
+    box.WriteFile(box.install + "secret.txt", secret);
+    box.WriteFile(box.root + "outside/secret.txt", secret);
+    box.WriteFile(box.install + "web/a/b.txt", "inside");
+    fs::create_symlink("../secret.txt", box.install + "web/link-out");
+    fs::create_symlink(box.root + "outside/secret.txt", box.install + "web/abs-link");
+    fs::create_symlink(box.root + "outside", box.install + "web/dir-link");
+    fs::create_symlink("/etc", box.install + "web/etc-link");
+    fs::create_symlink("../..", box.install + "web/a/up");
+
+    const std::vector<std::string> attempts = {
+        "/../secret.txt",
+        "/a/../../secret.txt",
+        "/a/../b.txt",
+        "/%2e%2e/secret.txt",
+        "/%2E%2E/secret.txt",
+        "/.%2e/secret.txt",
+        "/%2e./secret.txt",
+        "/..%2fsecret.txt",
+        "/..%2Fsecret.txt",
+        "/%2e%2e%2fsecret.txt",
+        "/%2e%2e%5csecret.txt",
+        "/..%5csecret.txt",
+        "/....//secret.txt",
+        "/./../secret.txt",
+        "/a/./../../secret.txt",
+        "/..",
+        "/%2e%2e",
+        "/%252e%252e/secret.txt",
+        "/%c0%ae%c0%ae/secret.txt",
+        "/..%00/secret.txt",
+        "/a/b.txt%00.png",
+        "//etc/passwd",
+        "/%2fetc%2fpasswd",
+        "/etc/passwd",
+        "/link-out",
+        "/abs-link",
+        "/dir-link/secret.txt",
+        "/dir-link",
+        "/etc-link/passwd",
+        "/a/up/secret.txt",
+        "/a/up/../secret.txt",
+        "/a/up",
+        "http://127.0.0.1/../secret.txt",
+        "/..;/secret.txt",
+        "/%2e%2e;/secret.txt",
+    };
+    for (const auto& target : attempts) {
+        HttpReply reply = HttpGet(port, target);
+        EXPECT_EQ(reply.status, 404) << target;
+        EXPECT_EQ(reply.body.find(secret), std::string::npos) << target;
+        EXPECT_EQ(reply.body.find("root:"), std::string::npos) << target;
+    }
+    // The guard keeps serving after all of that.
+    EXPECT_EQ(HttpGet(port, "/a/b.txt").body, "inside");
+}
+
+TEST_F(VLGuardProcessTest, APostToAnUnknownPathIsNotAnswered) {
+    HttpReply reply = TestSupport::HttpExchange(
+        port, "POST /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\nhi", 1500);
+    EXPECT_FALSE(reply.received);
+    EXPECT_TRUE(guard.IsRunning());
+}
+
+TEST(VLGuardShortcut, FormerShortcutGoesAndTheCurrentOneIsKept) {
+    VLGuardSandbox box;
+    const std::string desktop = box.home + "Desktop/";
+    box.WriteFile(desktop + "Virelo Student.desktop", "[Desktop Entry]\nName=old\n");
+    {
+        VLTestProcess guard;
+        int port = 0;
+        ASSERT_TRUE(box.StartGuard(guard, port));
+        HttpGet(port, "/exit");
+        ASSERT_TRUE(guard.Wait(10000));
+    }
+    EXPECT_FALSE(fs::exists(desktop + "Virelo Student.desktop"));
+    std::string entry = box.ReadFile(desktop + "Virelo学生端.desktop");
+    EXPECT_NE(entry.find("Exec=\"" + box.install + "bin/VLStudent\"\n"), std::string::npos) << entry;
+
+    // An existing shortcut under the current name is left as it is.
+    box.WriteFile(desktop + "Virelo学生端.desktop", "[Desktop Entry]\nName=mine\n");
+    {
+        VLTestProcess guard;
+        int port = 0;
+        ASSERT_TRUE(box.StartGuard(guard, port));
+        HttpGet(port, "/exit");
+        ASSERT_TRUE(guard.Wait(10000));
+    }
+    EXPECT_EQ(box.ReadFile(desktop + "Virelo学生端.desktop"), "[Desktop Entry]\nName=mine\n");
+    EXPECT_NE(box.ReadFile(box.tmp + "VireloLog/vl.log").find("VLGuard 1.7.1.1393 started"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace KwLib

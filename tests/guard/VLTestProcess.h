@@ -1,0 +1,40 @@
+#pragma once
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace KwLib::TestSupport {
+
+// A child process for tests: started from an argument vector with extra
+// environment variables and its output in files, ended on destruction.
+class VLTestProcess {
+public:
+    VLTestProcess() = default;
+    ~VLTestProcess();
+    VLTestProcess(const VLTestProcess&) = delete;
+    VLTestProcess& operator=(const VLTestProcess&) = delete;
+
+    bool Start(const std::string& path, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env, const std::string& stdoutPath,
+               const std::string& stderrPath);
+    pid_t Pid() const { return m_pid; }
+    bool IsRunning();
+    // The wait status once the process ended within `timeoutMs`.
+    std::optional<int> Wait(int timeoutMs);
+    // SIGKILL and reap; nothing when it already ended.
+    void Kill();
+
+private:
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
+};
+
+// Polls `condition` every 10 ms until it holds or `timeoutMs` passes. Only for
+// waiting on other processes; nothing in-process is timed this way.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+}  // namespace KwLib::TestSupport
