@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,18 +68,25 @@ std::vector<std::string> VLHttpLocalServer::ClientArguments(const std::string& q
     return {"-role=3", "-id=" + id};
 }
 
+std::vector<std::string> VLHttpLocalServer::QuestionIds(const char* uri) {
+    std::vector<std::string> ids;
+    evkeyvalq params{};
+    if (uri && evhttp_parse_query(uri, &params) == 0) {
+        for (evkeyval* kv = params.tqh_first; kv; kv = kv->next.tqe_next)
+            if (kv->key && kv->value && strcmp(kv->key, "question_id") == 0) ids.emplace_back(kv->value);
+    }
+    evhttp_clear_headers(&params);
+    return ids;
+}
+
 void VLHttpLocalServer::OnRunClient(evhttp_request* req, void* arg) {
     auto* self = static_cast<VLHttpLocalServer*>(arg);
     evhttp_add_header(evhttp_request_get_output_headers(req), "Access-Control-Allow-Origin", "*");
-    evkeyvalq params{};
-    if (evhttp_parse_query(evhttp_request_get_uri(req), &params) == 0) {
-        for (evkeyval* kv = params.tqh_first; kv; kv = kv->next.tqe_next) {
-            if (!kv->key || !kv->value || strcmp(kv->key, "question_id") != 0) continue;
-            pid_t pid = KWProcess::Spawn(self->m_clientPath, ClientArguments(kv->value));
-            VL_LOG_INFO("runClient question %s: pid %d", kv->value, pid);
-        }
+    for (const auto& id : QuestionIds(evhttp_request_get_uri(req))) {
+        // A failed start is only logged; the page gets its 200 all the same.
+        pid_t pid = KWProcess::Spawn(self->m_clientPath, ClientArguments(id));
+        VL_LOG_INFO("runClient question %s: pid %d", id.c_str(), pid);
     }
-    evhttp_clear_headers(&params);
     evhttp_send_reply(req, 200, "OK", nullptr);
 }
 
@@ -118,28 +126,19 @@ void VLHttpLocalServer::ServeStatic(evhttp_request* req) {
     printf("%d--Got a GET request for <%s>\n", static_cast<int>(m_requestCounter), uri);
     fflush(stdout);
 
-    std::unique_ptr<evhttp_uri, decltype(&evhttp_uri_free)> parsed(evhttp_uri_parse(uri), &evhttp_uri_free);
-    if (!parsed) {
+    const VLStaticFiles::Target target = VLStaticFiles::MapUri(uri, m_documentRoot);
+    if (target.kind == VLStaticFiles::Target::BadRequest) {
         printf("It's not a good URI. Sending BADREQUEST\n");
         fflush(stdout);
         evhttp_send_error(req, HTTP_BADREQUEST, nullptr);
         return;
     }
-    const char* path = evhttp_uri_get_path(parsed.get());
-    if (!path || !*path) path = "/";
-    size_t decodedLength = 0;
-    std::unique_ptr<char, decltype(&free)> decoded(evhttp_uridecode(path, 0, &decodedLength), &free);
-    if (!decoded) {
-        evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
-        return;
-    }
-    const std::string decodedPath(decoded.get(), decodedLength);
-    auto resolved = VLStaticFiles::Resolve(m_documentRoot, decodedPath);
     struct stat st {};
-    if (!resolved || stat(resolved->c_str(), &st) != 0) {
+    if (target.kind != VLStaticFiles::Target::Found || stat(target.resolved.c_str(), &st) != 0) {
         evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
         return;
     }
+    const std::string& resolved = target.resolved;
 
     std::unique_ptr<evbuffer, decltype(&evbuffer_free)> out(evbuffer_new(), &evbuffer_free);
     if (!out) {
@@ -148,18 +147,19 @@ void VLHttpLocalServer::ServeStatic(evhttp_request* req) {
     }
     evkeyvalq* headers = evhttp_request_get_output_headers(req);
     if (S_ISDIR(st.st_mode)) {
-        auto names = VLStaticFiles::ListFolder(*resolved);
+        auto names = VLStaticFiles::ListFolder(resolved);
         if (!names) {
             evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
             return;
         }
-        std::string href = GetBaseUrl() + path;
+        std::string href = GetBaseUrl() + target.uriPath;
         if (href.back() != '/') href += '/';
-        std::string page = VLStaticFiles::ListingPage(decodedPath, href, *names);
+        std::string page = VLStaticFiles::ListingPage(target.decodedPath, href, *names);
         evbuffer_add(out.get(), page.data(), page.size());
         evhttp_add_header(headers, "Content-Type", "text/html");
     } else {
-        int fd = open(resolved->c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a pipe placed in the folder cannot stall the event loop.
+        int fd = open(resolved.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
             perror("open");
             evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
@@ -167,12 +167,13 @@ void VLHttpLocalServer::ServeStatic(evhttp_request* req) {
         }
         struct stat fst {};
         if (fstat(fd, &fst) < 0 || !S_ISREG(fst.st_mode)) {
+            if (!S_ISREG(fst.st_mode)) errno = EINVAL;
             perror("fstat");
             close(fd);
             evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
             return;
         }
-        evhttp_add_header(headers, "Content-Type", VLStaticFiles::ContentTypeFor(decodedPath).c_str());
+        evhttp_add_header(headers, "Content-Type", VLStaticFiles::ContentTypeFor(target.decodedPath).c_str());
         // The buffer owns the descriptor from here on.
         if (fst.st_size > 0 && evbuffer_add_file(out.get(), fd, 0, fst.st_size) != 0) {
             evhttp_send_error(req, HTTP_INTERNAL, nullptr);

@@ -27,6 +27,9 @@ public:
     // inside a character.
     static std::vector<std::string> ClientArguments(const std::string& questionId);
 
+    // The values of every "question_id" parameter that has one, in order.
+    static std::vector<std::string> QuestionIds(const char* uri);
+
     static constexpr int kDefaultPort = 9182;
 
 private:

@@ -1,6 +1,7 @@
 #include "guard/VLStaticFiles.h"
 
 #include <dirent.h>
+#include <event2/http.h>
 #include <limits.h>
 #include <stdlib.h>
 
@@ -39,6 +40,26 @@ std::optional<std::string> VLStaticFiles::Resolve(const std::string& root, const
     std::string resolved(real.get());
     if (resolved != root && resolved.compare(0, root.size() + 1, root + "/") != 0) return std::nullopt;
     return resolved;
+}
+
+VLStaticFiles::Target VLStaticFiles::MapUri(const std::string& uri, const std::string& root) {
+    Target target;
+    std::unique_ptr<evhttp_uri, decltype(&evhttp_uri_free)> parsed(evhttp_uri_parse(uri.c_str()), &evhttp_uri_free);
+    if (!parsed || uri.find('\0') != std::string::npos) {
+        target.kind = Target::BadRequest;
+        return target;
+    }
+    const char* path = evhttp_uri_get_path(parsed.get());
+    target.uriPath = path && *path ? path : "/";
+    size_t length = 0;
+    std::unique_ptr<char, decltype(&free)> decoded(evhttp_uridecode(target.uriPath.c_str(), 0, &length), &free);
+    if (!decoded) return target;
+    target.decodedPath.assign(decoded.get(), length);
+    auto resolved = Resolve(root, target.decodedPath);
+    if (!resolved) return target;
+    target.kind = Target::Found;
+    target.resolved = *resolved;
+    return target;
 }
 
 std::string VLStaticFiles::HtmlEscape(const std::string& text) {

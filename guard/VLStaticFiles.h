@@ -20,6 +20,16 @@ public:
     // (symbolic links included).
     static std::optional<std::string> Resolve(const std::string& root, const std::string& decodedPath);
 
+    // What a GET request's URI names: a bad URI (400), nothing servable (404),
+    // or a file or folder inside the root.
+    struct Target {
+        enum Kind { BadRequest, NotFound, Found } kind = NotFound;
+        std::string uriPath;      // the URI's path as sent, "/" when it has none
+        std::string decodedPath;  // that path URL-decoded
+        std::string resolved;     // Found: the resolved file-system path
+    };
+    static Target MapUri(const std::string& uri, const std::string& root);
+
     // The page listing `names` (already sorted) of the folder `decodedPath`.
     // `baseHref` is the server's base URL followed by the request's path.
     static std::string ListingPage(const std::string& decodedPath, const std::string& baseHref,
