@@ -68,6 +68,11 @@ void VLHttpRequestManager::AddRequest(const VLHttpRequest& request) {
     m_wake.notify_all();
 }
 
+size_t VLHttpRequestManager::QueuedCount() {
+    KWMutexGuard lock(m_mutex);
+    return m_queue.size();
+}
+
 std::string VLHttpRequestManager::FormatTemplate(const char* tmpl, ...) {
     // The stored templates write 64-bit numbers the Windows way.
     std::string format = tmpl ? tmpl : "";

@@ -44,6 +44,8 @@ public:
     // Stops the worker after the transfer under way; queued requests are dropped.
     void Release();
     void AddRequest(const VLHttpRequest& request);
+    // Requests waiting for the worker (the one in transfer not counted).
+    size_t QueuedCount();
 
     void SendServerCfgReq(const std::string& schoolId, IKWMessageReceiver* receiver);
     void SendInfomationCheckReq(const std::string& schoolId, const std::string& studentNumber,

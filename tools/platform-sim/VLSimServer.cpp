@@ -35,13 +35,20 @@ std::string Lower(const std::string& s) { return KWStringUtils::MakeLower(s); }
 // "a=1&b=2" into pairs, without percent-decoding: the client places values into
 // its URLs as they are, so the raw text is what it meant. The result text is the
 // last pair of its templates and may itself hold "&" and "=", so "result" takes
-// the rest of the text.
+// the rest of the text (up to the version pair the client appends).
 std::map<std::string, std::string> ParsePairs(const std::string& text) {
     std::map<std::string, std::string> out;
     size_t pos = 0;
     while (pos <= text.size()) {
         if (text.compare(pos, 7, "result=") == 0) {
-            out["result"] = text.substr(pos + 7);
+            std::string rest = text.substr(pos + 7);
+            // The client appends its version after the result.
+            size_t version = rest.rfind("&client_version=");
+            if (version != std::string::npos && rest.find('&', version + 1) == std::string::npos) {
+                out["client_version"] = rest.substr(version + 16);
+                rest.resize(version);
+            }
+            out["result"] = rest;
             break;
         }
         size_t amp = text.find('&', pos);
