@@ -1,0 +1,100 @@
+#include "net/VLAgentSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "net/VLPortCheckManager.h"
+
+namespace KwLib {
+namespace {
+
+const std::string kLogin =
+    "http://api.virelo-music.com/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u";
+const std::string kPaper = "http://api.virelo-music.com/api2/get_exam_question?school_id=1&classroom_id=2&record_id=3";
+
+TEST(VLAgentSettingsTest, RewritesToTheAgentAndTheMatchingPort) {
+    VLAgentSettings agent;
+    agent.SetRunMode(3);
+    agent.SetValues("192.168.1.10", 9500, 9501, 9502, 9600);
+    EXPECT_TRUE(agent.IsAgentMode());
+    EXPECT_EQ(agent.RewriteRequestUrl(kLogin),
+              "192.168.1.10:9500/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u");
+    EXPECT_EQ(agent.RewriteRequestUrl(kPaper, true),
+              "192.168.1.10:9600/api2/get_exam_question?school_id=1&classroom_id=2&record_id=3");
+    EXPECT_EQ(agent.RewriteDownloadUrl("https://files.virelo.com/a/b.mp3"), "192.168.1.10:9501/a/b.mp3");
+    EXPECT_EQ(agent.RewriteUploadUrl("http://up.virelo.com/api2?c=file"), "192.168.1.10:9502/api2?c=file");
+    EXPECT_EQ(agent.RewriteUploadUrl("http://up.virelo.com/api2?c=file", true), "192.168.1.10:9600/api2?c=file");
+    // Capitals are found too; a host without ".com" keeps its own address.
+    EXPECT_EQ(agent.RewriteRequestUrl("HTTP://API.VIRELO.COM/api2/getCfg?school_id=1"),
+              "192.168.1.10:9500/api2/getCfg?school_id=1");
+    EXPECT_EQ(agent.RewriteRequestUrl("http://10.0.0.5:8080/api2/getCfg"), "http://10.0.0.5:8080/api2/getCfg");
+    // The first ".com" ends the host.
+    EXPECT_EQ(agent.RewriteDownloadUrl("http://a.com/x.com/y"), "192.168.1.10:9501/x.com/y");
+
+    VLAgentSettings empty;
+    empty.SetRunMode(0);
+    EXPECT_EQ(empty.GetAgentHost(), "0.0.0.0");
+    EXPECT_EQ(empty.RewriteRequestUrl(kLogin).substr(0, 13), "0.0.0.0:9500/");
+}
+
+TEST(VLAgentSettingsTest, DirectRunModesKeepThePlatformAddress) {
+    for (int mode : {5, 6}) {
+        VLAgentSettings agent;
+        agent.SetRunMode(mode);
+        agent.SetValues("127.0.0.1", 9500, 9501, 9502, 9600);
+        EXPECT_FALSE(agent.IsAgentMode());
+        EXPECT_EQ(agent.RewriteRequestUrl(kLogin), kLogin);
+        EXPECT_EQ(agent.RewriteRequestUrl(kPaper, true), kPaper);
+        EXPECT_EQ(agent.RewriteDownloadUrl("http://f.virelo.com/a.png"), "http://f.virelo.com/a.png");
+    }
+    for (int mode : {0, 3, 4}) {
+        VLAgentSettings agent;
+        agent.SetRunMode(mode);
+        EXPECT_TRUE(agent.IsAgentMode()) << mode;
+    }
+}
+
+TEST(VLAgentSettingsTest, LoadsTheFiveValuesWithTheirDefaults) {
+    std::map<std::string, int> ints = {{"AGENT/Port1", 7000}, {"REMOTESERVER/Port1", 7600}};
+    VLAgentSettings agent;
+    agent.SetConfigReaders([](const std::string& s, const std::string& k) { return s + "/" + k == "AGENT/IP" ? "10.1.1.1" : ""; },
+                           [&](const std::string& s, const std::string& k, int fallback) {
+                               auto it = ints.find(s + "/" + k);
+                               return it == ints.end() ? fallback : it->second;
+                           });
+    EXPECT_EQ(agent.GetAgentHost(), "10.1.1.1");
+    EXPECT_EQ(agent.GetRequestPort(), 7000);
+    EXPECT_EQ(agent.GetDownloadPort(), 9501);
+    EXPECT_EQ(agent.GetUploadPort(), 9502);
+    EXPECT_EQ(agent.GetRemotePort(), 7600);
+    // Saved again from the settings window: the next load sees the change.
+    ints["AGENT/Port2"] = 7001;
+    agent.LoadAgentSettings();
+    EXPECT_EQ(agent.GetDownloadPort(), 7001);
+}
+
+TEST(VLAgentSettingsTest, CachePathIsFolderDigestAndExtension) {
+    VLAgentSettings agent;
+    agent.SetDownloadDir("/data/Download/");
+    // MD5("http://f.virelo.com/a.png"), upper case, as the paper parser names files.
+    const std::string path = agent.GetCachePath("http://f.virelo.com/a.png");
+    EXPECT_EQ(path.substr(0, 15), "/data/Download/");
+    EXPECT_EQ(path.size(), 15u + 32u + 4u);
+    EXPECT_EQ(path.substr(path.size() - 4), ".png");
+    EXPECT_EQ(path, VLAgentSettings::CachePath("/data/Download/", "http://f.virelo.com/a.png"));
+    EXPECT_NE(path, agent.GetCachePath("http://f.virelo.com/b.png"));
+}
+
+TEST(VLPortCheckManagerTest, StartsOnceAndReleases) {
+    VLPortCheckManager& manager = *VLPortCheckManager::GetInstance();
+    EXPECT_FALSE(manager.HasStarted());
+    manager.StartCheck(nullptr);
+    manager.StartCheck(nullptr);
+    EXPECT_TRUE(manager.HasStarted());
+    manager.Release();
+    EXPECT_FALSE(manager.HasStarted());
+}
+
+}  // namespace
+}  // namespace KwLib
