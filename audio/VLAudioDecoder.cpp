@@ -140,7 +140,11 @@ double VLAudioDecoder::DurationSeconds(const std::string& path) {
         for (sf_count_t got; (got = sf_readf_short(file.get(), chunk.data(), kChunkFrames)) > 0;) frames += got;
         return static_cast<double>(frames) / info.samplerate;
     }
-    if (ModulePtr module = OpenModule(path)) return openmpt_module_get_duration_seconds(module.get());
+    // A module's own duration estimate can differ from what it renders; count
+    // the rendered frames so that this agrees with the playing length.
+    VLDecodedAudio module;
+    constexpr int kRate = 44100;
+    if (DecodeModule(path, kRate, module)) return module.Seconds();
     return 0.0;
 }
 

@@ -27,8 +27,8 @@ public:
     // sound file nor a module.
     static std::optional<VLDecodedAudio> Decode(const std::string& path, int sampleRate);
     // Length in seconds without keeping the samples; 0.0 when the file cannot be
-    // opened as sound. MP3 headers only estimate their length, so MP3 frames are
-    // counted by decoding.
+    // opened as sound. MP3 headers and modules only estimate their length, so
+    // those are counted by decoding (at the output rate for modules).
     static double DurationSeconds(const std::string& path);
 };
 

@@ -1,0 +1,62 @@
+#include "audio/VLAudioDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/audio/VLAudioTestUtil.h"
+
+namespace KwLib {
+namespace {
+
+using namespace AudioTest;
+
+TEST(VLAudioDecoder, DurationOfWavMp3ModuleAndNonAudio) {
+    TempDir dir;
+    const std::string wav = dir.File("a.wav");
+    ASSERT_TRUE(WriteWav(wav, Tone(440, 2.5, 44100, 2), 44100, 2));
+    EXPECT_DOUBLE_EQ(VLAudioDecoder::DurationSeconds(wav), 2.5);
+
+    const std::string mp3 = dir.File("a.mp3");
+    ASSERT_TRUE(RunCommand("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'"));
+    EXPECT_NEAR(VLAudioDecoder::DurationSeconds(mp3), 2.5, 0.03);
+
+    const std::string mod = dir.File("a.mod");
+    const auto module = MakeModule();
+    WriteBytes(mod, module.data(), module.size());
+    EXPECT_NEAR(VLAudioDecoder::DurationSeconds(mod), 7.68, 0.15);
+
+    const std::string text = dir.File("notes.txt");
+    const std::string words = "This is not a sound file, only a few words of text.\n";
+    WriteBytes(text, words.data(), words.size());
+    EXPECT_EQ(VLAudioDecoder::DurationSeconds(text), 0.0);
+    EXPECT_FALSE(VLAudioDecoder::Decode(text, 44100));
+    EXPECT_EQ(VLAudioDecoder::DurationSeconds(dir.File("absent.wav")), 0.0);
+}
+
+TEST(VLAudioDecoder, DecodedLengthAgreesWithDurationAfterResampling) {
+    TempDir dir;
+    const std::string wav = dir.File("speech.wav");
+    const auto tone = Tone(300, 1.3, 22050, 1);
+    ASSERT_TRUE(WriteWav(wav, tone, 22050, 1));
+    auto decoded = VLAudioDecoder::Decode(wav, 44100);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->channels, 1);
+    EXPECT_EQ(decoded->sampleRate, 44100);
+    EXPECT_EQ(decoded->Frames(), tone.size() * 2);
+    EXPECT_NEAR(decoded->Seconds(), VLAudioDecoder::DurationSeconds(wav), 1e-9);
+    // The resampled tone keeps its level (no silence or clipping introduced).
+    int16_t peak = 0;
+    for (size_t i = 1000; i < decoded->samples.size() - 1000; ++i) peak = std::max<int16_t>(peak, decoded->samples[i]);
+    EXPECT_NEAR(peak, 0.5 * 32767, 0.03 * 32767);
+
+    const std::string mod = dir.File("a.mod");
+    const auto module = MakeModule();
+    WriteBytes(mod, module.data(), module.size());
+    auto song = VLAudioDecoder::Decode(mod, 44100);
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->channels, 2);
+    EXPECT_NEAR(song->Seconds(), 7.68, 0.15);
+    EXPECT_DOUBLE_EQ(song->Seconds(), VLAudioDecoder::DurationSeconds(mod));
+}
+
+}  // namespace
+}  // namespace KwLib
