@@ -2,6 +2,7 @@
 
 #include <event2/event.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,8 @@
 namespace KwLib {
 
 namespace {
+void IgnoreSignal(int) {}
+
 // The user-data paths of the guard: it sits in the install folder, the client in bin/.
 VLPathSet PathsFor(const std::string& guardDir, bool inner) {
     return VLPathSet::Compute(guardDir + "bin/", KWShellUtils::GetCUAppDataDirectory(), inner);
@@ -92,6 +95,13 @@ void VLGuardApp::UpdateDesktopShortcut(const std::string& desktopDir, const std:
 
 int VLGuardApp::Run() {
     const std::string& guardDir = m_options.guardDir;
+
+    // A reader that hangs up mid-answer must not end the guard. A handler rather
+    // than SIG_IGN: handlers fall back to the default in started programs.
+    struct sigaction onPipe {};
+    onPipe.sa_handler = IgnoreSignal;
+    sigemptyset(&onPipe.sa_mask);
+    sigaction(SIGPIPE, &onPipe, nullptr);
 
     KWBaseEvent instance;
     if (!instance.Create(false, false, "VLGuard") && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE) return 0;

@@ -1,6 +1,9 @@
 // The real VLGuard program in a sandbox, with stand-ins for the client.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -215,6 +218,30 @@ TEST_F(VLGuardProcessTest, APostToAnUnknownPathIsNotAnswered) {
     HttpReply reply = TestSupport::HttpExchange(
         port, "POST /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\nhi", 1500);
     EXPECT_FALSE(reply.received);
+    EXPECT_TRUE(guard.IsRunning());
+}
+
+TEST_F(VLGuardProcessTest, AReaderThatHangsUpMidFileDoesNotEndTheGuard) {
+    box.WriteFile(box.install + "web/big.bin", std::string(48 << 20, 'b'));
+    for (int round = 0; round < 3; ++round) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        const std::string request = "GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char first[4096];
+        EXPECT_GT(recv(fd, first, sizeof first, 0), 0);
+        // Hang up while the guard is still sending: politely, then hard.
+        if (round % 2) {
+            linger hard{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        }
+        close(fd);
+    }
+    EXPECT_EQ(HttpGet(port, "/request").status, 200);
     EXPECT_TRUE(guard.IsRunning());
 }
 
