@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -633,6 +634,9 @@ void VLSimServer::HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJ
             std::lock_guard<std::mutex> lock(m_mutex);
             stored = std::to_string(m_seq + 1) + "_" + fileName;
         }
+        // The stored name goes into a URL as it is: keep it to safe characters.
+        for (char& c : stored)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-') c = '_';
         std::ofstream out(UploadsDir() + stored, std::ios::binary);
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         out.close();

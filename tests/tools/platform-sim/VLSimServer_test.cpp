@@ -1,0 +1,312 @@
+#include "tools/platform-sim/VLSimServer.h"
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+
+#include <curl/curl.h>
+
+#include <set>
+#include <thread>
+
+#include "net/VLHttpClient.h"
+#include "platform/common/KWMD5Utils.h"
+#include "platform/common/KWStringUtils.h"
+#include "tests/net/VLNetTestSupport.h"
+#include "tools/platform-sim/VLSimAssets.h"
+
+extern char** environ;
+
+namespace KwLib {
+namespace {
+
+struct Reply {
+    int code = -1;
+    long status = 0;
+    std::string body;
+    std::string headers;
+};
+
+// A raw request with libcurl, so that the test sees status, headers and body.
+Reply Fetch(const std::string& url, const std::string& range = "", bool head = false) {
+    Reply r;
+    CURL* curl = curl_easy_init();
+    auto append = +[](char* d, size_t s, size_t n, void* u) {
+        static_cast<std::string*>(u)->append(d, s * n);
+        return s * n;
+    };
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &r.body);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, append);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &r.headers);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);  // let "../" reach the server
+    if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    if (head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    r.code = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &r.status);
+    curl_easy_cleanup(curl);
+    return r;
+}
+
+KWJsonValue Json(const std::string& text) {
+    KWJsonValue v;
+    KWJsonReader::Parse(text, v);
+    return v;
+}
+
+std::string ReadFileOr(const std::string& path) { return KWFile::ReadAll(path).value_or(""); }
+
+std::string Signed(const std::string& base, const std::string& query) {
+    return base + "?" + query + "&signature=" +
+           KWStringUtils::MakeLower(KWMD5Utils::CalcuteMD5String(query + VLSimServer::kSalt));
+}
+
+class VLSimServerTest : public VLSimTest {
+protected:
+    std::string Api(const std::string& path) { return s_sim->ApiBase() + path; }
+};
+
+TEST_F(VLSimServerTest, ApiChecksTheSignatureOfEveryGet) {
+    const std::string query = "school_id=11&client_version=1.7.1.1393";
+    KWJsonValue good = Json(Fetch(Signed(Api("/api2/getCfg"), query)).body);
+    EXPECT_EQ(good["code"].asInt(), 0);
+    EXPECT_EQ(good["data"]["rhythm_deviation"].asString(), "150");
+    KWJsonValue bad = Json(Fetch(Api("/api2/getCfg?") + query + "&signature=0123").body);
+    EXPECT_EQ(bad["code"].asInt(), 403);
+    KWJsonValue missing = Json(Fetch(Api("/api2/getCfg?") + query).body);
+    EXPECT_EQ(missing["code"].asInt(), 403);
+    KWJsonValue records = s_sim->GetRecords();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0]["signature"].asString(), "ok");
+    EXPECT_EQ(records[1]["signature"].asString(), "bad");
+    EXPECT_EQ(records[2]["kind"].asString(), "bad_signature");
+    // The same records over HTTP, for scripts and the demo.
+    KWJsonValue over = Json(Fetch(Api("/__sim/records")).body);
+    EXPECT_EQ(over["data"].size(), 3u);
+    EXPECT_EQ(over["data"][0]["path"].asString(), "/api2/getCfg");
+}
+
+TEST_F(VLSimServerTest, SamplePaperHoldsEveryTypeOfBothGenerationsWithFilesThatExist) {
+    KWJsonValue paper = s_sim->GetPaper();
+    std::set<std::string> seen;  // "section/raw type/is_new"
+    std::set<std::string> urls;
+    std::function<void(const KWJsonValue&)> collect = [&](const KWJsonValue& v) {
+        if (v.isString()) {
+            std::string s = v.asString();
+            size_t at = s.find(s_sim->FileBase() + "/files/");
+            if (at != std::string::npos) {
+                size_t end = s.find("</img>", at);
+                urls.insert(s.substr(at, end == std::string::npos ? std::string::npos : end - at));
+            }
+        }
+        for (const auto& child : v) collect(child);
+    };
+    for (const char* section : {"1", "2", "3"}) {
+        ASSERT_TRUE(paper[section].isArray()) << section;
+        for (const auto& group : paper[section]) {
+            seen.insert(std::string(section) + "/" + group["conf"]["question_type"].asString() + "/" +
+                        std::to_string(group["conf"]["is_new"].asInt()));
+            for (const char* key : {"question_type", "number", "score", "total", "desc", "is_new"})
+                EXPECT_TRUE(group["conf"].isMember(key)) << key;
+            collect(group["question"]);
+        }
+    }
+    for (const char* want : {"1/1/1", "1/2/1", "1/3/1", "1/8/1", "1/10/1", "1/11/1", "1/3/0", "1/4/0", "1/5/0", "1/6/0",
+                             "1/7/0", "1/8/0", "1/9/0", "2/1/1", "2/2/1", "2/3/1", "2/4/1", "2/6/1", "2/7/1", "2/8/1",
+                             "2/9/1", "3/3/1", "3/3/0"})
+        EXPECT_TRUE(seen.count(want)) << want;
+
+    // Every referenced file is served, pictures are PNGs and music decodes.
+    ASSERT_GT(urls.size(), 20u);
+    int pictures = 0, wav = 0, mp3 = 0;
+    for (const auto& url : urls) {
+        Reply r = Fetch(url);
+        ASSERT_EQ(r.status, 200) << url;
+        std::string local = m_work + "f" + KWFilePathUtils::Extension(url);
+        KWFile::WriteAtomic(local, r.body);
+        if (KWFilePathUtils::Extension(url) == ".png") {
+            cairo_surface_t* s = cairo_image_surface_create_from_png(local.c_str());
+            EXPECT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS) << url;
+            EXPECT_GT(cairo_image_surface_get_width(s), 50) << url;
+            cairo_surface_destroy(s);
+            ++pictures;
+        } else {
+            SF_INFO info{};
+            SNDFILE* f = sf_open(local.c_str(), SFM_READ, &info);
+            ASSERT_TRUE(f) << url;
+            short buf[4096];
+            EXPECT_GT(sf_read_short(f, buf, 4096), 1000) << url;
+            sf_close(f);
+            (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV ? ++wav : ++mp3;
+        }
+    }
+    EXPECT_GT(pictures, 10);
+    EXPECT_GT(wav, 0);
+    EXPECT_GT(mp3, 0);
+}
+
+TEST_F(VLSimServerTest, FilesHonourRangeAndStayInsideTheirFolder) {
+    const std::string source = ReadFile(s_sim->FilesDir() + "staff_1.png");
+    const std::string size = std::to_string(source.size());
+    Reply head = Fetch(FileUrl("staff_1.png"), "", true);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_NE(head.headers.find("Content-Length: " + size), std::string::npos) << head.headers;
+    Reply part = Fetch(FileUrl("staff_1.png"), "100-" + size);
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.body, source.substr(100));
+    EXPECT_NE(part.headers.find("Content-Range: bytes 100-" + std::to_string(source.size() - 1) + "/" + size),
+              std::string::npos);
+    Reply tail = Fetch(FileUrl("staff_1.png"), "-10");
+    EXPECT_EQ(tail.body, source.substr(source.size() - 10));
+    EXPECT_EQ(Fetch(FileUrl("staff_1.png"), size + "-").status, 416);
+    EXPECT_EQ(Fetch(FileUrl("nothing.png")).status, 404);
+    EXPECT_EQ(Fetch(s_sim->FileBase() + "/files/..%2Fuploads").status, 404);
+    EXPECT_EQ(Fetch(s_sim->FileBase() + "/files/../sim/files/staff_1.png").status, 404);
+}
+
+TEST_F(VLSimServerTest, FaultSwitchesSetOverHttpApplyPerPathAndCount) {
+    auto set = [&](const std::string& q) { return Json(Fetch(Api("/__sim/fault?") + q).body)["code"].asInt(); };
+    ASSERT_EQ(set("path=/files/opt_a.png&status=404&times=1"), 0);
+    EXPECT_EQ(Fetch(FileUrl("opt_a.png")).status, 404);
+    EXPECT_EQ(Fetch(FileUrl("opt_a.png")).status, 200);
+    EXPECT_EQ(Fetch(FileUrl("opt_b.png")).status, 200);
+
+    const std::string source = ReadFile(s_sim->FilesDir() + "opt_a.png");
+    ASSERT_EQ(set("path=/files/opt_a.png&ignore_range=1&times=1"), 0);
+    Reply whole = Fetch(FileUrl("opt_a.png"), "10-20");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.body, source);
+
+    ASSERT_EQ(set("path=/files/opt_a.png&truncate=50&times=1"), 0);
+    Reply cut = Fetch(FileUrl("opt_a.png"));
+    EXPECT_EQ(cut.code, CURLE_PARTIAL_FILE);
+    EXPECT_EQ(cut.body.size(), 50u);
+
+    ASSERT_EQ(set("path=/files/opt_a.png&drop=1&times=1"), 0);
+    EXPECT_EQ(Fetch(FileUrl("opt_a.png")).code, CURLE_GOT_NOTHING);
+
+    ASSERT_EQ(set("path=/api2/getCfg&non_json=1"), 0);
+    Reply html = Fetch(Signed(Api("/api2/getCfg"), "school_id=1"));
+    EXPECT_EQ(html.status, 200);
+    EXPECT_TRUE(Json(html.body).isNull());
+    EXPECT_EQ(Fetch(Api("/__sim/clear_faults")).status, 200);
+    EXPECT_EQ(Json(Fetch(Signed(Api("/api2/getCfg"), "school_id=1")).body)["code"].asInt(), 0);
+    EXPECT_EQ(set("delay=5"), 1);  // no path
+
+    // A delayed answer arrives late but whole; others are not held up.
+    s_sim->SetFault("/files/opt_c.png", VLSimFault{400, false, false, 0, -1, false, 1});
+    std::thread slow([&] { EXPECT_EQ(Fetch(FileUrl("opt_c.png")).status, 200); });
+    EXPECT_EQ(Fetch(FileUrl("opt_d.png")).status, 200);
+    slow.join();
+    std::vector<std::string> order;
+    for (const auto& r : s_sim->GetRecords()) order.push_back(r["path"].asString());
+    EXPECT_EQ(order.back(), "/files/opt_c.png");
+}
+
+TEST_F(VLSimServerTest, UploadsAreStoredAndAnsweredInBothFormats) {
+    std::string response;
+    CURL* curl = curl_easy_init();
+    curl_mime* form = curl_mime_init(curl);
+    curl_mimepart* part = curl_mime_addpart(form);
+    curl_mime_name(part, "userfile");
+    const std::string content = std::string("RIFF\0\x01\x02 binary\r\n--not a boundary", 32);
+    curl_mime_data(part, content.data(), content.size());
+    curl_mime_filename(part, "../../rec 1.wav");
+    auto append = +[](char* d, size_t s, size_t n, void* u) {
+        static_cast<std::string*>(u)->append(d, s * n);
+        return s * n;
+    };
+    const std::string url = "http://127.0.0.1:" + std::to_string(s_sim->UploadPort()) + "/api2?c=file&m=upFile&dataType=json";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    ASSERT_EQ(curl_easy_perform(curl), CURLE_OK);
+    curl_mime_free(form);
+    curl_easy_cleanup(curl);
+
+    KWJsonValue answer = Json(response);
+    EXPECT_EQ(answer["code"].asInt(), 0);
+    const std::string stored = answer["img_path"].asString();
+    EXPECT_EQ(answer["data"]["url"].asString(), stored);
+    KWJsonValue uploads = RecordsOfKind("upload");
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0]["file_name"].asString(), "rec 1.wav");  // no folders from the client
+    EXPECT_EQ(ReadFile(s_sim->UploadsDir() + uploads[0]["stored"].asString()), content);
+    EXPECT_EQ(Fetch(stored).body, content);
+    // A form without the "userfile" part is refused.
+    std::string refused;
+    EXPECT_EQ(VLHttpClient::HttpPost(url, "other=1", refused), 0);
+    EXPECT_NE(Json(refused)["code"].asInt(), 0);
+}
+
+TEST_F(VLSimServerTest, SignInAndStudentsFollowTheRoster) {
+    KWJsonValue ok = Json(Fetch(Signed(Api("/api2/getStudentHeadImg"), "school_id=1&student_no=1003")).body);
+    EXPECT_EQ(ok["data"]["student_name"].asString(), "王小明");
+    std::string body;
+    VLHttpClient::HttpPost(Api("/api2/studentLogin?"), "account=王小明&password=1003&school_id=1", body);
+    EXPECT_EQ(Json(body)["data"]["code"].asInt(), 200);
+    body.clear();
+    VLHttpClient::HttpPost(Api("/api2/studentLogin?"), "account=王小明&password=1001&school_id=1", body);
+    EXPECT_EQ(Json(body)["code"].asInt(), 0);
+    EXPECT_EQ(Json(body)["data"]["code"].asInt(), 3);
+    // The exam state is switchable while it runs.
+    Fetch(Api("/__sim/exam_state?state=2"));
+    KWJsonValue state = Json(Fetch(Signed(Api("/api2/studentClientSchedule"), "status=1")).body);
+    EXPECT_EQ(state["data"]["exam_state"].asInt(), 2);
+    s_sim->SetExamState(1);
+}
+
+// The program as the start-up code and the demo run it.
+TEST(VLPlatformSimProgramTest, RunsOnGivenPortsLogsRequestsAndStopsOnSignal) {
+    const std::string exe = std::string(VL_BINARY_DIR) + "/tools/platform-sim/platform-sim";
+    const std::string dir = MakeTestDir("program");
+    const std::string out = dir + "out.txt", log = dir + "requests.jsonl";
+
+    std::string help = dir + "help.txt";
+    EXPECT_EQ(std::system((exe + " --help > " + help).c_str()), 0);
+    EXPECT_NE(ReadFileOr(help).find("--data DIR"), std::string::npos);
+    EXPECT_NE(std::system((exe + " --bogus 2>/dev/null").c_str()), 0);
+
+    std::vector<std::string> args = {exe, "--data", dir + "data", "--api-port", "0", "--download-port", "0",
+                                     "--upload-port", "0", "--remote-port", "0", "--log", log};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    std::string line;
+    for (int i = 0; i < 600 && line.find("listening") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        line = ReadFileOr(out);
+    }
+    ASSERT_NE(line.find("listening"), std::string::npos) << line;
+    int api = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "platform-sim listening on 127.0.0.1: api %d", &api), 1);
+    std::string body;
+    EXPECT_EQ(VLHttpClient::HttpGet("http://127.0.0.1:" + std::to_string(api) + "/request", body), 0);
+    EXPECT_EQ(Json(body)["code"].asInt(), 0);
+    EXPECT_NE(ReadFileOr(log).find("\"kind\":\"relay\""), std::string::npos);
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    KWFilePathUtils::RemoveAll(dir);
+}
+
+}  // namespace
+}  // namespace KwLib
