@@ -8,6 +8,7 @@
 #include "app/core/VLAppState.h"
 #include "app/core/VLConfigManager.h"
 #include "app/core/VLPaths.h"
+#include "platform/crash/KWCrashHandler.h"
 #include "platform/common/KWBaseEvent.h"
 #include "platform/common/KWInstanceChannel.h"
 #include "platform/common/KWLog.h"
@@ -47,6 +48,10 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     }
 
     VLStartupOptions options = ParseStartupOptions(argc, argv);
+
+    // Crash dumps go to the guard's socket; the handler lives as long as the process.
+    KWCrashHandler::Install(KWCrashHandler::GetDefaultSocketPath());
+    KWCrashHandler::EnableTestCrash(options.crashTest);
 
     bool inner = IsInnerPlatform(paths.GetPlatformFilePath());
     paths = VLPathSet::ForCurrentProcess(inner);
