@@ -287,11 +287,11 @@ bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
         break;
     }
 
-    for (const auto& [name, sql] : working) {
+    for (const auto& expected : working) {
         bool present = std::any_of(existing.begin(), existing.end(), [&](const auto& e) {
-            return KWStringUtils::CompareNoCase(e.first, name) == 0;
+            return KWStringUtils::CompareNoCase(e.first, expected.first) == 0;
         });
-        if (!present) creates[name] = sql;
+        if (!present) creates[expected.first] = expected.second;
     }
 
     bool ok = true;

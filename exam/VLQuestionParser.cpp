@@ -423,7 +423,16 @@ namespace {
 
 // The common envelope: a JSON object with an integer code; `data` only on success.
 int ParseEnvelope(const std::string& text, KWJsonValue& root) {
-    if (!KWJsonReader::Parse(text, root) || !root.isObject()) return -1;
+    // jsoncpp throws on input nested deeper than its stack limit; a hostile or
+    // broken response must not take the worker down.
+    try {
+        if (!KWJsonReader::Parse(text, root)) return -1;
+    } catch (const std::exception& e) {
+        VL_LOG_ERROR("question document rejected: %s", e.what());
+        root = KWJsonValue();
+        return -1;
+    }
+    if (!root.isObject()) return -1;
     const KWJsonValue& code = Get(root, "code");
     return code.isInt() ? code.asInt() : -1;
 }

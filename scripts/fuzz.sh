@@ -21,7 +21,7 @@ CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=De
 if [ "$#" -gt 0 ]; then
     targets=("$@")
 else
-    mapfile -t targets < <(ninja -C "$build" -t targets all | sed -n 's/^\([A-Za-z0-9_]*_fuzz\): .*/\1/p' | sort -u)
+    mapfile -t targets < <(ninja -C "$build" -t targets all | sed -n 's/^\([A-Za-z0-9_]*_fuzz\): phony$/\1/p' | grep -v '^cmake_' | sort -u)
 fi
 if [ "${#targets[@]}" -eq 0 ]; then
     echo "fuzz.sh: no fuzz targets found" >&2

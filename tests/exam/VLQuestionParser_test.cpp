@@ -416,6 +416,9 @@ TEST_F(QuestionParserTest, ResponsesThatAreNotPapers) {
     EXPECT_EQ(failed.code, 5);
     EXPECT_EQ(failed.questionCount, 0);
     EXPECT_EQ(parser.ParsePaperResponse(R"({"code":0,"data":[]})", 0, &receiver).code, 0);
+    const std::string deep = R"({"code":0,"data":{"1":)" + std::string(5000, '[') + std::string(5000, ']') + "}}";
+    EXPECT_EQ(parser.ParsePaperResponse(deep, 0, &receiver).code, -1) << "deep nesting is refused, not thrown";
+    EXPECT_EQ(parser.ParseSingleQuestionResponse(deep, &receiver).code, -1);
     EXPECT_TRUE(Records().empty());
 }
 
