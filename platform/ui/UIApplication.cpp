@@ -1,0 +1,364 @@
+#include "platform/ui/UIApplication.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/common/KWLog.h"
+#include "platform/common/KWStringConvert.h"
+#include "platform/ui/UIClock.h"
+#include "platform/ui/UIPaintManager.h"
+#include "platform/ui/UIWindowWnd.h"
+
+namespace KwLib {
+
+UIApplication& UIApplication::Instance() {
+    static UIApplication instance;
+    return instance;
+}
+
+UIApplication::UIApplication() {
+    const char* env = std::getenv("VL_UI_HEADLESS");
+    m_headless = env && std::string(env) == "1";
+}
+
+bool UIApplication::EnsureVideo() {
+    if (m_videoActive) return true;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        VL_LOG_ERROR("SDL video: %s", SDL_GetError());
+        return false;
+    }
+    m_wakeEventType = SDL_RegisterEvents(1);
+    SDL_StopTextInput();
+    m_videoActive = true;
+    return true;
+}
+
+UISize UIApplication::GetScreenSize() {
+    if (m_headless || !m_videoActive) return m_headlessScreen;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return m_headlessScreen;
+    return {mode.w, mode.h};
+}
+
+void UIApplication::Register(UIWindowWnd* window) {
+    if (!IsAlive(window)) m_windows.push_back(window);
+}
+
+void UIApplication::Unregister(UIWindowWnd* window) {
+    m_windows.erase(std::remove(m_windows.begin(), m_windows.end(), window), m_windows.end());
+}
+
+bool UIApplication::IsAlive(const UIWindowWnd* window) const {
+    return std::find(m_windows.begin(), m_windows.end(), window) != m_windows.end();
+}
+
+// ---- timers ----
+
+void UIApplication::SetTimer(const void* owner, const void* sub, int id, uint32_t elapseMs,
+                             std::function<void()> fire) {
+    KillTimer(owner, sub, id);
+    elapseMs = std::max<uint32_t>(1, elapseMs);
+    m_timers.push_back({owner, sub, id, elapseMs, UIClock::NowMs() + elapseMs, ++m_timerSeq, std::move(fire)});
+}
+
+void UIApplication::KillTimer(const void* owner, const void* sub, int id) {
+    m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
+                                  [&](const Timer& t) { return t.owner == owner && t.sub == sub && t.id == id; }),
+                   m_timers.end());
+}
+
+void UIApplication::KillTimers(const void* key) {
+    m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
+                                  [&](const Timer& t) { return t.owner == key || t.sub == key; }),
+                   m_timers.end());
+}
+
+bool UIApplication::HasTimer(const void* owner, const void* sub, int id) const {
+    return std::any_of(m_timers.begin(), m_timers.end(),
+                       [&](const Timer& t) { return t.owner == owner && t.sub == sub && t.id == id; });
+}
+
+std::optional<uint64_t> UIApplication::NextTimerDue() const {
+    std::optional<uint64_t> next;
+    for (auto& t : m_timers)
+        if (!next || t.due < *next) next = t.due;
+    return next;
+}
+
+int UIApplication::FireDueTimers(uint64_t now) {
+    // Each timer fires at most once per call, so a timer that re-arms itself
+    // cannot starve the loop; a manual clock advances step by step instead.
+    std::vector<uint64_t> fired;
+    int count = 0;
+    for (;;) {
+        const Timer* best = nullptr;
+        for (auto& t : m_timers) {
+            if (t.due > now || std::find(fired.begin(), fired.end(), t.seq) != fired.end()) continue;
+            if (!best || t.due < best->due || (t.due == best->due && t.seq < best->seq)) best = &t;
+        }
+        if (!best) break;
+        Timer* t = const_cast<Timer*>(best);
+        fired.push_back(t->seq);
+        // A real clock that fell behind skips the missed ticks rather than bursting.
+        t->due = UIClock::IsManual() ? t->due + t->elapse : std::max(t->due + t->elapse, now + 1);
+        std::function<void()> fire = t->fire;  // the callback may kill or reset this timer
+        fire();
+        ++count;
+    }
+    return count;
+}
+
+// ---- wake-up ----
+
+void UIApplication::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_woken = true;
+    }
+    m_wakeCv.notify_all();
+    if (m_videoActive && m_wakeEventType != 0 && m_wakeEventType != static_cast<uint32_t>(-1)) {
+        SDL_Event e{};
+        e.type = m_wakeEventType;
+        SDL_PushEvent(&e);
+    }
+}
+
+// ---- native events ----
+
+namespace {
+
+uint32_t VirtualKey(SDL_Keycode k) {
+    if (k >= SDLK_a && k <= SDLK_z) return static_cast<uint32_t>('A' + (k - SDLK_a));
+    if (k >= SDLK_0 && k <= SDLK_9) return static_cast<uint32_t>('0' + (k - SDLK_0));
+    if (k >= SDLK_F1 && k <= SDLK_F12) return VK_F1 + static_cast<uint32_t>(k - SDLK_F1);
+    switch (k) {
+        case SDLK_SPACE: return VK_SPACE;
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER: return VK_RETURN;
+        case SDLK_ESCAPE: return VK_ESCAPE;
+        case SDLK_BACKSPACE: return VK_BACK;
+        case SDLK_TAB: return VK_TAB;
+        case SDLK_DELETE: return VK_DELETE;
+        case SDLK_INSERT: return VK_INSERT;
+        case SDLK_HOME: return VK_HOME;
+        case SDLK_END: return VK_END;
+        case SDLK_PAGEUP: return VK_PRIOR;
+        case SDLK_PAGEDOWN: return VK_NEXT;
+        case SDLK_LEFT: return VK_LEFT;
+        case SDLK_RIGHT: return VK_RIGHT;
+        case SDLK_UP: return VK_UP;
+        case SDLK_DOWN: return VK_DOWN;
+        case SDLK_LSHIFT:
+        case SDLK_RSHIFT: return VK_SHIFT;
+        case SDLK_LCTRL:
+        case SDLK_RCTRL: return VK_CONTROL;
+        case SDLK_LALT:
+        case SDLK_RALT: return VK_MENU;
+        default: return 0;
+    }
+}
+
+uintptr_t MouseFlags(uint32_t buttons) {
+    uintptr_t f = 0;
+    if (buttons & SDL_BUTTON_LMASK) f |= MK_LBUTTON;
+    if (buttons & SDL_BUTTON_RMASK) f |= MK_RBUTTON;
+    SDL_Keymod mod = SDL_GetModState();
+    if (mod & KMOD_SHIFT) f |= MK_SHIFT;
+    if (mod & KMOD_CTRL) f |= MK_CONTROL;
+    return f;
+}
+
+UIWindowWnd* WindowById(const std::vector<UIWindowWnd*>& windows, uint32_t id) {
+    for (UIWindowWnd* w : windows)
+        if (w->GetNativeId() == id) return w;
+    return nullptr;
+}
+
+bool IsInputMessage(uint32_t m) {
+    return (m >= WM_KEYDOWN && m <= WM_SYSKEYUP) || (m >= WM_MOUSEMOVE && m <= WM_MOUSEWHEEL) ||
+           m == WM_IME_COMPOSITION;
+}
+
+void Deliver(UIWindowWnd* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (!w || !w->IsWindow()) return;
+    if (IsInputMessage(message) && !w->IsInputEnabled()) return;
+    w->DispatchMessage(message, wParam, lParam);
+}
+
+}  // namespace
+
+bool UIApplication::HandleNativeEvents(int waitMs) {
+    if (!m_videoActive) return false;
+    SDL_Event e;
+    bool any = false;
+    bool got = waitMs > 0 ? SDL_WaitEventTimeout(&e, waitMs) != 0 : SDL_PollEvent(&e) != 0;
+    while (got) {
+        any = true;
+        UIWindowWnd* w = nullptr;
+        switch (e.type) {
+            case SDL_WINDOWEVENT:
+                w = WindowById(m_windows, e.window.windowID);
+                if (!w) break;
+                switch (e.window.event) {
+                    case SDL_WINDOWEVENT_CLOSE: w->PostMessageW(WM_CLOSE, IDCLOSE, 0); break;
+                    case SDL_WINDOWEVENT_SIZE_CHANGED: w->OnNativeResize(e.window.data1, e.window.data2); break;
+                    case SDL_WINDOWEVENT_EXPOSED:
+                        if (UIPaintManager* pm = w->GetPaintManager()) pm->Invalidate();
+                        break;
+                    case SDL_WINDOWEVENT_MOVED:
+                        w->m_rcWindow = {e.window.data1, e.window.data2, e.window.data1 + w->m_rcWindow.Width(),
+                                         e.window.data2 + w->m_rcWindow.Height()};
+                        break;
+                    case SDL_WINDOWEVENT_FOCUS_GAINED: Deliver(w, WM_SETFOCUS, 0, 0); break;
+                    case SDL_WINDOWEVENT_FOCUS_LOST: Deliver(w, WM_KILLFOCUS, 0, 0); break;
+                    case SDL_WINDOWEVENT_LEAVE: Deliver(w, WM_MOUSELEAVE, 0, 0); break;
+                    case SDL_WINDOWEVENT_MINIMIZED: w->m_minimized = true; break;
+                    case SDL_WINDOWEVENT_RESTORED: w->m_minimized = false; break;
+                    default: break;
+                }
+                break;
+            case SDL_MOUSEMOTION:
+                Deliver(WindowById(m_windows, e.motion.windowID), WM_MOUSEMOVE, MouseFlags(e.motion.state),
+                        MakeMouseLParam(e.motion.x, e.motion.y));
+                break;
+            case SDL_MOUSEBUTTONDOWN:
+            case SDL_MOUSEBUTTONUP: {
+                w = WindowById(m_windows, e.button.windowID);
+                bool down = e.type == SDL_MOUSEBUTTONDOWN;
+                uint32_t msg = 0;
+                if (e.button.button == SDL_BUTTON_LEFT)
+                    msg = down ? (e.button.clicks == 2 ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN) : WM_LBUTTONUP;
+                else if (e.button.button == SDL_BUTTON_RIGHT)
+                    msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+                if (msg) Deliver(w, msg, MouseFlags(SDL_GetMouseState(nullptr, nullptr)), MakeMouseLParam(e.button.x, e.button.y));
+                break;
+            }
+            case SDL_MOUSEWHEEL: {
+                w = WindowById(m_windows, e.wheel.windowID);
+                int x = 0, y = 0;
+                SDL_GetMouseState(&x, &y);
+                int delta = e.wheel.y * 120;
+                Deliver(w, WM_MOUSEWHEEL, static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16,
+                        MakeMouseLParam(x, y));
+                break;
+            }
+            case SDL_KEYDOWN:
+            case SDL_KEYUP: {
+                w = WindowById(m_windows, e.key.windowID);
+                uint32_t vk = VirtualKey(e.key.keysym.sym);
+                if (vk) Deliver(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, e.key.repeat ? 1 : 0);
+                break;
+            }
+            case SDL_TEXTINPUT: {
+                w = WindowById(m_windows, e.text.windowID);
+                for (char32_t cp : KWStringConvert::Utf8ToUtf32(e.text.text)) Deliver(w, WM_CHAR, cp, 0);
+                break;
+            }
+            case SDL_TEXTEDITING: {
+                w = WindowById(m_windows, e.edit.windowID);
+                std::string composition = e.edit.text;
+                Deliver(w, WM_IME_COMPOSITION, 0, reinterpret_cast<intptr_t>(&composition));
+                break;
+            }
+            default:
+                break;
+        }
+        got = SDL_PollEvent(&e) != 0;
+    }
+    return any;
+}
+
+bool UIApplication::DispatchPosted() {
+    bool any = false;
+    std::vector<UIWindowWnd*> windows = m_windows;
+    for (UIWindowWnd* w : windows) {
+        if (!IsAlive(w)) continue;
+        std::deque<KWMessage> batch = w->TakePosted();
+        for (const KWMessage& m : batch) {
+            if (!IsAlive(w) || !w->IsWindow()) break;
+            any = true;
+            if (IsInputMessage(m.message) && !w->IsInputEnabled()) continue;
+            w->DispatchMessage(m.message, m.wParam, m.lParam);
+        }
+    }
+    return any;
+}
+
+bool UIApplication::PaintAll() {
+    bool any = false;
+    std::vector<UIWindowWnd*> windows = m_windows;
+    for (UIWindowWnd* w : windows) {
+        if (!IsAlive(w)) continue;
+        UIPaintManager* pm = w->GetPaintManager();
+        if (!pm) continue;
+        if (pm->HasAsyncNotify()) {
+            pm->FlushAsyncNotify();
+            any = true;
+        }
+        if (IsAlive(w) && pm->IsPaintPending() && (w->IsVisible() || !m_videoActive || m_headless)) {
+            pm->Paint();
+            any = true;
+        }
+    }
+    return any;
+}
+
+bool UIApplication::PumpOnce(int waitMs) {
+    bool posted = false;
+    for (UIWindowWnd* w : m_windows) posted = posted || w->HasPosted();
+    int wait = posted ? 0 : waitMs;
+    if (wait > 0) {
+        if (auto due = NextTimerDue()) {
+            uint64_t now = UIClock::NowMs();
+            wait = *due <= now ? 0 : static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(wait), *due - now));
+        }
+    }
+    bool any = false;
+    if (m_videoActive) {
+        any |= HandleNativeEvents(wait);
+    } else if (wait > 0) {
+        std::unique_lock<std::mutex> lock(m_wakeMutex);
+        m_wakeCv.wait_for(lock, std::chrono::milliseconds(wait), [this] { return m_woken; });
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_woken = false;
+    }
+    any |= DispatchPosted();
+    any |= FireDueTimers(UIClock::NowMs()) > 0;
+    any |= PaintAll();
+    return any;
+}
+
+void UIApplication::RunUntil(const std::function<bool()>& done) {
+    while (!m_quit && !m_windows.empty() && !done()) {
+        bool manual = m_headless && UIClock::IsManual();
+        if (PumpOnce(manual ? 0 : 10) || !manual) continue;
+        // Under a manual clock nothing changes by waiting: run queued test
+        // actions, and stop when there are none rather than spin.
+        if (!RunIdleAction()) {
+            VL_LOG_WARN("headless loop under a manual clock ran out of work");
+            break;
+        }
+    }
+}
+
+void UIApplication::PostQuitMessage(int exitCode) {
+    m_quit = true;
+    m_exitCode = exitCode;
+    Wake();
+}
+
+void UIApplication::QueueIdleAction(std::function<void()> action) { m_idleActions.push_back(std::move(action)); }
+
+bool UIApplication::RunIdleAction() {
+    if (m_idleActions.empty()) return false;
+    auto action = std::move(m_idleActions.front());
+    m_idleActions.erase(m_idleActions.begin());
+    action();
+    return true;
+}
+
+}  // namespace KwLib

@@ -1,0 +1,112 @@
+#pragma once
+// The toolkit's process-wide side: the back end (SDL2 windows or headless
+// windows that render only into memory), the list of windows, timers, the
+// wake-up of the message loop and one pass of it.
+// UI thread only, except Wake which any thread may call.
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UIDefines.h"
+
+namespace KwLib {
+
+class UIWindowWnd;
+
+class UIApplication {
+public:
+    static UIApplication& Instance();
+
+    // Headless windows never touch a display. Defaults to headless when the
+    // environment variable VL_UI_HEADLESS is "1". Set before the first window.
+    void SetHeadless(bool headless) { m_headless = headless; }
+    bool IsHeadless() const { return m_headless; }
+    // Starts SDL's video subsystem for real windows; false when there is no display.
+    bool EnsureVideo();
+    bool IsVideoActive() const { return m_videoActive; }
+    // The screen size (headless: 1920 x 1080 unless set).
+    UISize GetScreenSize();
+    void SetHeadlessScreenSize(UISize size) { m_headlessScreen = size; }
+
+    // ---- windows ----
+    void Register(UIWindowWnd* window);
+    void Unregister(UIWindowWnd* window);
+    bool IsAlive(const UIWindowWnd* window) const;
+    const std::vector<UIWindowWnd*>& Windows() const { return m_windows; }
+
+    // ---- timers ----
+    // A timer is keyed by (owner, sub, id); setting it again restarts it.
+    void SetTimer(const void* owner, const void* sub, int id, uint32_t elapseMs, std::function<void()> fire);
+    void KillTimer(const void* owner, const void* sub, int id);
+    // Kills every timer whose owner or sub is `key`.
+    void KillTimers(const void* key);
+    bool HasTimer(const void* owner, const void* sub, int id) const;
+    std::optional<uint64_t> NextTimerDue() const;
+    // Fires every timer due at `now`, each once, earliest first. Returns how many fired.
+    int FireDueTimers(uint64_t now);
+
+    // ---- the loop ----
+    // Wakes a waiting loop (from any thread).
+    void Wake();
+    // One pass: native events, posted messages, due timers, async
+    // notifications, painting. Waits up to `waitMs` when there is nothing to
+    // do. Returns whether anything was done.
+    bool PumpOnce(int waitMs);
+    // Pumps until `done` returns true, the quit message arrives, or no window is left.
+    void RunUntil(const std::function<bool()>& done);
+    void PostQuitMessage(int exitCode);
+    bool IsQuitRequested() const { return m_quit; }
+    int GetExitCode() const { return m_exitCode; }
+    // Forgets a previous quit (a test that ran one loop to its end starts another).
+    void ResetQuit() { m_quit = false; }
+
+    // ---- headless modal loops ----
+    // A headless modal loop has nobody to click for it: when it runs out of
+    // work it runs the next queued action (the test driver queues them). With
+    // none queued the modal window is ended with -1 rather than hanging.
+    void QueueIdleAction(std::function<void()> action);
+    bool RunIdleAction();
+    size_t PendingIdleActions() const { return m_idleActions.size(); }
+    int ModalDepth() const { return m_modalDepth; }
+    void EnterModal() { ++m_modalDepth; }
+    void LeaveModal() { --m_modalDepth; }
+
+private:
+    UIApplication();
+    bool HandleNativeEvents(int waitMs);
+    bool DispatchPosted();
+    bool PaintAll();
+
+    bool m_headless = false;
+    bool m_videoActive = false;
+    UISize m_headlessScreen{1920, 1080};
+    std::vector<UIWindowWnd*> m_windows;
+
+    struct Timer {
+        const void* owner;
+        const void* sub;
+        int id;
+        uint32_t elapse;
+        uint64_t due;
+        uint64_t seq;
+        std::function<void()> fire;
+    };
+    std::vector<Timer> m_timers;
+    uint64_t m_timerSeq = 0;
+
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wakeCv;
+    bool m_woken = false;
+    uint32_t m_wakeEventType = 0;
+
+    bool m_quit = false;
+    int m_exitCode = 0;
+    std::vector<std::function<void()>> m_idleActions;
+    int m_modalDepth = 0;
+};
+
+}  // namespace KwLib

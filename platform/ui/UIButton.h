@@ -1,0 +1,79 @@
+#pragma once
+// Text labels, push buttons and options (check boxes and radio buttons).
+// UI thread only.
+#include "platform/ui/UIControl.h"
+
+namespace KwLib {
+
+// A text label. With "autocalcwidth" its width follows its text.
+class UILabel : public UIControl {
+public:
+    UILabel();
+    std::string GetClass() const override { return "Label"; }
+    void SetText(const std::string& text) override;
+    UISize EstimateSize(UISize available) override;
+    void SetAttribute(const std::string& name, const std::string& value) override;
+    bool IsAutoCalcWidth() const { return m_autoCalcWidth; }
+    void SetAutoCalcWidth(bool on);
+
+private:
+    bool m_autoCalcWidth = false;
+};
+
+// A button: reports a click (kNotifyClick) when released over itself. Its
+// state images or state colours ("hotbkcolor", "pushedbkcolor",
+// "disabledbkcolor") show normal, hot, pushed and disabled.
+class UIButton : public UILabel {
+public:
+    UIButton();
+    std::string GetClass() const override { return "Button"; }
+    bool Activate() override;
+    void PaintBkColor(cairo_t* cr) override;
+    void SetAttribute(const std::string& name, const std::string& value) override;
+    void SetHotBkColor(UIColor color) { m_hotBkColor = color; }
+    void SetPushedBkColor(UIColor color) { m_pushedBkColor = color; }
+    void Event(UIEvent& event) override;
+
+protected:
+    UIColor m_hotBkColor = 0;
+    UIColor m_pushedBkColor = 0;
+    UIColor m_disabledBkColor = 0;
+};
+
+// An option. Options of one group ("group") select one at a time; without a
+// group a click toggles. The click notification is sent before the option
+// changes, so a notifier still sees the previous state; kNotifySelectChanged
+// follows. The fifth state image is "selectedimage" ("selectedhotimage" for
+// the hot selected state).
+class UIOption : public UIButton {
+public:
+    UIOption();
+    ~UIOption() override;
+    std::string GetClass() const override { return "Option"; }
+
+    void SetManager(UIPaintManager* manager, UIControl* parent, bool init = true) override;
+    const std::string& GetGroup() const { return m_group; }
+    void SetGroup(const std::string& group);
+    bool IsSelected() const { return m_selected; }
+    // Selects or deselects; other options of the group are deselected.
+    virtual void Selected(bool selected, bool notify = true);
+
+    bool Activate() override;
+    void SetEnabled(bool enabled = true) override;
+    void PaintStatusImage(cairo_t* cr) override;
+    void PaintBkColor(cairo_t* cr) override;
+    void PaintText(cairo_t* cr) override;
+    void SetAttribute(const std::string& name, const std::string& value) override;
+    void SetSelectedImage(const std::string& image);
+    void SetSelectedHotImage(const std::string& image);
+
+protected:
+    std::string m_group;
+    bool m_selected = false;
+    std::string m_selectedImage;
+    std::string m_selectedHotImage;
+    UIColor m_selectedBkColor = 0;
+    UIColor m_selectedTextColor = 0;
+};
+
+}  // namespace KwLib

@@ -1,0 +1,53 @@
+#pragma once
+// The three layouts: a column, a row, and a grid of equal cells.
+// UI thread only.
+#include "platform/ui/UIContainer.h"
+
+namespace KwLib {
+
+// Children top to bottom. Children without a height share the space left.
+class UIVerticalLayout : public UIContainer {
+public:
+    std::string GetClass() const override { return "VerticalLayout"; }
+
+protected:
+    int LayoutChildren(const UIRect& rc) override;
+    int EstimateContentHeight(int width) override;
+};
+
+// Children left to right. Children without a width share the space left.
+class UIHorizontalLayout : public UIContainer {
+public:
+    std::string GetClass() const override { return "HorizontalLayout"; }
+
+protected:
+    int LayoutChildren(const UIRect& rc) override;
+    int EstimateContentHeight(int width) override;
+};
+
+// Children in cells of one item size, row after row ("itemsize", "itemmargin",
+// "columns"; without columns as many as fit).
+class UIGridList : public UIContainer {
+public:
+    std::string GetClass() const override { return "GridList"; }
+    UISize GetItemSize() const { return m_itemSize; }
+    void SetItemSize(UISize size);
+    UISize GetItemMargin() const { return m_itemMargin; }
+    void SetItemMargin(UISize margin);
+    int GetColumns() const { return m_columns; }
+    void SetColumns(int columns);
+    // The number of columns for the current width.
+    int GetColumnCount(int width) const;
+    void SetAttribute(const std::string& name, const std::string& value) override;
+
+protected:
+    int LayoutChildren(const UIRect& rc) override;
+    int EstimateContentHeight(int width) override;
+
+private:
+    UISize m_itemSize{80, 80};
+    UISize m_itemMargin;
+    int m_columns = 0;
+};
+
+}  // namespace KwLib

@@ -1,0 +1,645 @@
+#include "platform/ui/UIPaintManager.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+
+#include "platform/common/KWLog.h"
+#include "platform/ui/UIAnimationManager.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIClock.h"
+#include "platform/ui/UIContainer.h"
+#include "platform/ui/UIWindowWnd.h"
+
+namespace KwLib {
+
+UIPaintManager::UIPaintManager() : m_animations(std::make_unique<UIAnimationManager>(this)) {
+    UIRenderUtils::PrepareFont(m_defaultFont);
+}
+
+UIPaintManager::~UIPaintManager() {
+    // Controls call back into the manager while they are destroyed, so they
+    // go first.
+    m_delayedCleanup.clear();
+    m_root.reset();
+    UIApplication::Instance().KillTimers(this);
+    m_animations.reset();
+    for (auto& [name, font] : m_fonts) UIRenderUtils::ReleaseFont(font);
+    UIRenderUtils::ReleaseFont(m_defaultFont);
+    if (m_surface) cairo_surface_destroy(m_surface);
+}
+
+void UIPaintManager::Init(UIWindowWnd* window) {
+    m_window = window;
+    if (window) SetClientSize(window->GetClientSize());
+}
+
+bool UIPaintManager::AttachDialog(UIControl* root) {
+    if (!root) return false;
+    if (m_root) {
+        ReapObjects(m_root.get());
+        if (IsDispatching()) AddDelayedCleanup(std::move(m_root));
+        m_root.reset();
+    }
+    m_root.reset(root);
+    root->SetManager(this, nullptr, true);
+    UpdateAndInvalidate();
+    return true;
+}
+
+// ---- notifications and filters ----
+
+bool UIPaintManager::AddNotifier(INotifyUI* notifier) {
+    if (!notifier || std::find(m_notifiers.begin(), m_notifiers.end(), notifier) != m_notifiers.end()) return false;
+    m_notifiers.push_back(notifier);
+    return true;
+}
+
+bool UIPaintManager::RemoveNotifier(INotifyUI* notifier) {
+    auto it = std::find(m_notifiers.begin(), m_notifiers.end(), notifier);
+    if (it == m_notifiers.end()) return false;
+    m_notifiers.erase(it);
+    return true;
+}
+
+void UIPaintManager::SendNotify(UIControl* sender, int type, uintptr_t wParam, intptr_t lParam, bool async) {
+    UINotification msg{type, sender, wParam, lParam, m_mouse, UIClock::NowMs()};
+    if (async) {
+        m_asyncNotify.push_back(msg);
+        UIApplication::Instance().Wake();
+        return;
+    }
+    // A notifier may remove controls (even the sender): keep them alive until
+    // the notification is done.
+    ++m_dispatchDepth;
+    std::vector<INotifyUI*> notifiers = m_notifiers;
+    for (INotifyUI* n : notifiers) {
+        if (std::find(m_notifiers.begin(), m_notifiers.end(), n) == m_notifiers.end()) continue;
+        n->Notify(msg);
+    }
+    if (--m_dispatchDepth == 0) Cleanup();
+}
+
+void UIPaintManager::FlushAsyncNotify() {
+    std::vector<UINotification> pending;
+    pending.swap(m_asyncNotify);
+    for (auto& msg : pending) SendNotify(msg.sender, msg.type, msg.wParam, msg.lParam, false);
+}
+
+bool UIPaintManager::AddMessageFilter(IMessageFilterUI* filter) {
+    if (!filter || std::find(m_filters.begin(), m_filters.end(), filter) != m_filters.end()) return false;
+    m_filters.push_back(filter);
+    return true;
+}
+
+bool UIPaintManager::RemoveMessageFilter(IMessageFilterUI* filter) {
+    auto it = std::find(m_filters.begin(), m_filters.end(), filter);
+    if (it == m_filters.end()) return false;
+    m_filters.erase(it);
+    return true;
+}
+
+bool UIPaintManager::PreMessageHandler(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
+    std::vector<IMessageFilterUI*> filters = m_filters;
+    for (IMessageFilterUI* f : filters) {
+        if (std::find(m_filters.begin(), m_filters.end(), f) == m_filters.end()) continue;
+        bool handled = false;
+        intptr_t r = f->MessageHandler(message, wParam, lParam, handled);
+        if (handled) {
+            result = r;
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- input ----
+
+void UIPaintManager::DispatchEvent(UIControl* target, UIEvent& event) {
+    if (!target) return;
+    ++m_dispatchDepth;
+    event.sender = target;
+    target->Event(event);
+    // Dispatch flag 10 hands the event on up the tree, so an element sees
+    // the mouse over the labels and pictures it is made of.
+    for (UIControl* c = target; c && c->GetControlDispatch(kDispatchMouseToParent) && c->GetParent();) {
+        UIControl* parent = c->GetParent();
+        if (event.type >= kEventMouseMove && event.type <= kEventScrollWheel) parent->Event(event);
+        c = parent;
+    }
+    if (--m_dispatchDepth == 0) Cleanup();
+}
+
+void UIPaintManager::SetHot(UIControl* control, UIPoint pt) {
+    if (control == m_hot) return;
+    UIEvent e;
+    e.ptMouse = pt;
+    e.timestamp = UIClock::NowMs();
+    e.modifiers = m_modifiers;
+    if (m_hot) {
+        UIControl* old = m_hot;
+        m_hot = nullptr;
+        e.type = kEventMouseLeave;
+        DispatchEvent(old, e);
+    }
+    HideToolTip();
+    m_hot = control;
+    if (m_hot) {
+        e.type = kEventMouseEnter;
+        DispatchEvent(m_hot, e);
+        if (m_hot && !m_hot->GetToolTip().empty()) {
+            m_toolTipControl = m_hot;
+            UIApplication::Instance().SetTimer(this, nullptr, kToolTipTimerId,
+                                               static_cast<uint32_t>(std::max(1, m_hot->GetToolTipDelay())),
+                                               [this] { UpdateToolTip(); });
+        }
+    }
+    UpdateCursor(m_hot);
+}
+
+void UIPaintManager::UpdateCursor(UIControl* control) {
+    std::string cursor = "arrow";
+    for (UIControl* c = control; c; c = c->GetParent()) {
+        if (!c->GetCursor().empty()) {
+            cursor = c->GetCursor();
+            break;
+        }
+    }
+    if (control && !control->IsEnabled()) cursor = "arrow";
+    if (cursor == m_cursor) return;
+    m_cursor = cursor;
+    if (m_window && m_window->GetNativeWindow()) {
+        static SDL_Cursor* hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+        static SDL_Cursor* arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+        static SDL_Cursor* ibeam = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_IBEAM);
+        SDL_SetCursor(cursor == "hand" ? hand : cursor == "ibeam" ? ibeam : arrow);
+    }
+}
+
+void UIPaintManager::UpdateToolTip() {
+    UIApplication::Instance().KillTimer(this, nullptr, kToolTipTimerId);
+    if (!m_toolTipControl || m_toolTipControl != m_hot) return;
+    m_toolTipText = m_toolTipControl->GetToolTip();
+    m_toolTipPoint = m_mouse;
+    UIEvent e;
+    e.type = kEventMouseHover;
+    e.ptMouse = m_mouse;
+    DispatchEvent(m_toolTipControl, e);
+    Invalidate();
+}
+
+void UIPaintManager::HideToolTip() {
+    UIApplication::Instance().KillTimer(this, nullptr, kToolTipTimerId);
+    m_toolTipControl = nullptr;
+    if (!m_toolTipText.empty()) {
+        m_toolTipText.clear();
+        Invalidate();
+    }
+}
+
+bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
+    result = 0;
+    if (!m_root) return false;
+    UIEvent e;
+    e.timestamp = UIClock::NowMs();
+    e.wParam = wParam;
+    e.lParam = lParam;
+    auto mouseModifiers = [&] {
+        m_modifiers = (m_modifiers & kModAlt) | ((wParam & MK_SHIFT) ? kModShift : 0) |
+                      ((wParam & MK_CONTROL) ? kModCtrl : 0);
+        e.modifiers = m_modifiers;
+    };
+    switch (message) {
+        case WM_SIZE: {
+            UIPoint p = PointFromLParam(lParam);
+            SetClientSize({p.x, p.y});
+            return false;
+        }
+        case WM_MOUSEMOVE: {
+            m_mouse = PointFromLParam(lParam);
+            mouseModifiers();
+            e.ptMouse = m_mouse;
+            if (m_toolTipControl && !m_toolTipText.empty()) HideToolTip();
+            if (m_capture) {
+                e.type = kEventMouseMove;
+                DispatchEvent(m_capture, e);
+                return true;
+            }
+            UIControl* over = FindControl(m_mouse);
+            SetHot(over, m_mouse);
+            if (m_hot) {
+                e.type = kEventMouseMove;
+                DispatchEvent(m_hot, e);
+            }
+            return true;
+        }
+        case WM_MOUSELEAVE:
+            if (!m_capture) SetHot(nullptr, m_mouse);
+            return true;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK: {
+            m_mouse = PointFromLParam(lParam);
+            mouseModifiers();
+            HideToolTip();
+            UIControl* target = FindControl(m_mouse);
+            if (m_overlay && target != m_overlay) SetOverlay(nullptr);
+            if (!target) {
+                SetFocus(nullptr);
+                return true;
+            }
+            SetHot(target, m_mouse);
+            if (target->IsEnabled()) SetFocus(target);
+            m_capture = target;
+            m_lastDownPoint = m_mouse;
+            e.type = message == WM_LBUTTONDOWN ? kEventButtonDown : kEventDblClick;
+            e.ptMouse = m_mouse;
+            DispatchEvent(target, e);
+            return true;
+        }
+        case WM_LBUTTONUP: {
+            m_mouse = PointFromLParam(lParam);
+            mouseModifiers();
+            UIControl* target = m_capture ? m_capture : FindControl(m_mouse);
+            m_capture = nullptr;
+            if (!target) return true;
+            e.type = kEventButtonUp;
+            e.ptMouse = m_mouse;
+            DispatchEvent(target, e);
+            // The control under the mouse may have changed while it was held.
+            SetHot(FindControl(m_mouse), m_mouse);
+            return true;
+        }
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP: {
+            m_mouse = PointFromLParam(lParam);
+            UIControl* target = FindControl(m_mouse);
+            if (!target) return false;
+            e.type = message == WM_RBUTTONDOWN ? kEventRButtonDown : kEventRButtonUp;
+            e.ptMouse = m_mouse;
+            DispatchEvent(target, e);
+            return false;  // the window may still want it
+        }
+        case WM_MOUSEWHEEL: {
+            m_mouse = PointFromLParam(lParam);
+            int delta = static_cast<int16_t>((wParam >> 16) & 0xFFFF);
+            UIControl* target = FindControl(m_mouse);
+            if (!target) return false;
+            e.type = kEventScrollWheel;
+            e.ptMouse = m_mouse;
+            e.wParam = static_cast<uintptr_t>(static_cast<intptr_t>(delta));
+            DispatchEvent(target, e);
+            for (UIControl* c = target; c; c = c->GetParent()) {
+                auto* container = dynamic_cast<UIContainer*>(c);
+                if (container && container->ScrollByWheel(delta)) {
+                    SetHot(FindControl(m_mouse), m_mouse);
+                    return true;
+                }
+            }
+            return false;
+        }
+        case WM_KEYDOWN:
+        case WM_KEYUP: {
+            uint32_t bit = wParam == VK_SHIFT ? kModShift : wParam == VK_CONTROL ? kModCtrl : wParam == VK_MENU ? kModAlt : 0;
+            if (bit) m_modifiers = message == WM_KEYDOWN ? (m_modifiers | bit) : (m_modifiers & ~bit);
+            if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled()) return false;
+            e.type = message == WM_KEYDOWN ? kEventKeyDown : kEventKeyUp;
+            e.key = static_cast<uint32_t>(wParam);
+            e.modifiers = m_modifiers;
+            e.ptMouse = m_mouse;
+            UIControl* focus = m_focus;
+            ++m_dispatchDepth;
+            e.sender = focus;
+            focus->Event(e);
+            if (--m_dispatchDepth == 0) Cleanup();
+            return false;  // windows still see keys (hot keys, Escape)
+        }
+        case WM_CHAR:
+        case WM_IME_COMPOSITION: {
+            if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled()) return false;
+            e.type = message == WM_CHAR ? kEventChar : kEventImeComposition;
+            e.key = static_cast<uint32_t>(wParam);
+            e.modifiers = m_modifiers;
+            UIControl* focus = m_focus;
+            ++m_dispatchDepth;
+            e.sender = focus;
+            focus->Event(e);
+            if (--m_dispatchDepth == 0) Cleanup();
+            return true;
+        }
+        case WM_KILLFOCUS:
+            m_modifiers = 0;
+            if (m_capture) {
+                // The button was released somewhere we cannot see.
+                UIControl* c = m_capture;
+                m_capture = nullptr;
+                e.type = kEventButtonUp;
+                e.ptMouse = {-1, -1};
+                DispatchEvent(c, e);
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+// ---- finding ----
+
+UIControl* UIPaintManager::FindControl(int id) const { return m_root ? m_root->FindControlById(id) : nullptr; }
+
+UIControl* UIPaintManager::FindControl(UIPoint pt) const {
+    if (m_overlay && m_overlay->IsVisible()) {
+        if (UIControl* hit = m_overlay->FindControlAt(pt)) return hit;
+    }
+    return m_root ? m_root->FindControlAt(pt) : nullptr;
+}
+
+UIControl* UIPaintManager::FindControl(const std::string& name) const {
+    return m_root ? m_root->FindControlByName(name) : nullptr;
+}
+
+// ---- fonts ----
+
+void UIPaintManager::AddFont(const std::string& name, const std::string& face, int size, bool bold, bool underline,
+                             bool italic, bool isDefault) {
+    UIFont font;
+    font.face = face.empty() ? m_defaultFont.face : face;
+    font.size = size > 0 ? size : m_defaultFont.size;
+    font.bold = bold;
+    font.underline = underline;
+    font.italic = italic;
+    UIRenderUtils::PrepareFont(font);
+    if (!name.empty()) {
+        auto it = m_fonts.find(name);
+        if (it != m_fonts.end()) UIRenderUtils::ReleaseFont(it->second);
+        UIFont copy = font;
+        copy.desc = nullptr;
+        UIRenderUtils::PrepareFont(copy);
+        m_fonts[name] = copy;
+    }
+    if (isDefault) {
+        UIRenderUtils::ReleaseFont(m_defaultFont);
+        m_defaultFont = font;
+    } else {
+        UIRenderUtils::ReleaseFont(font);
+    }
+    Invalidate();
+}
+
+const UIFont& UIPaintManager::GetFont(const std::string& name) const {
+    if (!name.empty()) {
+        auto it = m_fonts.find(name);
+        if (it != m_fonts.end()) return it->second;
+    }
+    return m_defaultFont;
+}
+
+// ---- groups ----
+
+bool UIPaintManager::AddGroup(const std::string& group, UIControl* option) {
+    if (group.empty() || !option) return false;
+    auto& list = m_groups[group];
+    if (std::find(list.begin(), list.end(), option) != list.end()) return false;
+    list.push_back(option);
+    return true;
+}
+
+const std::vector<UIControl*>* UIPaintManager::GetGroup(const std::string& group) const {
+    auto it = m_groups.find(group);
+    return it == m_groups.end() ? nullptr : &it->second;
+}
+
+UIControl* UIPaintManager::GetGroupSelected(const std::string& group) const {
+    const auto* list = GetGroup(group);
+    if (!list) return nullptr;
+    for (UIControl* c : *list)
+        if (c->GetState() & UISTATE_SELECTED) return c;
+    return nullptr;
+}
+
+void UIPaintManager::RemoveGroup(const std::string& group, UIControl* option) {
+    auto it = m_groups.find(group);
+    if (it == m_groups.end()) return;
+    auto& list = it->second;
+    list.erase(std::remove(list.begin(), list.end(), option), list.end());
+    if (list.empty()) m_groups.erase(it);
+}
+
+void UIPaintManager::RemoveAllGroups() { m_groups.clear(); }
+
+// ---- geometry ----
+
+void UIPaintManager::SetClientSize(UISize size) {
+    size.cx = std::max(1, size.cx);
+    size.cy = std::max(1, size.cy);
+    if (size == m_clientSize && m_surface) return;
+    m_clientSize = size;
+    if (m_surface) cairo_surface_destroy(m_surface);
+    m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.cx, size.cy);
+    UpdateAndInvalidate();
+}
+
+void UIPaintManager::SetFullScreenMode(bool on) {
+    m_fullScreen = on;
+    if (m_window) m_window->SetFullScreen(on);
+}
+
+bool UIPaintManager::IsCaptionPoint(UIPoint pt) const {
+    if (m_fullScreen) return false;
+    UIRect rc = m_captionRect;
+    int right = rc.right > 0 ? m_clientSize.cx - rc.right : m_clientSize.cx;
+    if (pt.x < rc.left || pt.x >= right || pt.y < rc.top || pt.y >= rc.bottom) return false;
+    UIControl* c = FindControl(pt);
+    // Buttons and other controls that react to clicks keep them.
+    if (!c || c == m_root.get()) return true;
+    std::string cls = c->GetClass();
+    return cls == "Control" || cls == "Label" || cls == "Text" || cls == "VerticalLayout" ||
+           cls == "HorizontalLayout" || cls == "Container";
+}
+
+// ---- painting ----
+
+void UIPaintManager::Invalidate() { Invalidate({0, 0, m_clientSize.cx, m_clientSize.cy}); }
+
+void UIPaintManager::Invalidate(const UIRect& rc) {
+    UIRect clipped = rc.Intersect({0, 0, m_clientSize.cx, m_clientSize.cy});
+    if (clipped.IsEmpty()) return;
+    m_dirty = m_dirty.Union(clipped);
+    UIApplication::Instance().Wake();
+}
+
+void UIPaintManager::UpdateAndInvalidate() {
+    m_updateNeeded = true;
+    Invalidate();
+}
+
+UIRect UIPaintManager::Paint() {
+    if (!m_surface) SetClientSize(m_clientSize);
+    UIRect client{0, 0, m_clientSize.cx, m_clientSize.cy};
+    if (m_updateNeeded && m_root) {
+        m_updateNeeded = false;
+        m_root->SetPos(client, true);
+        // A layout pass may leave controls wanting another (text sizes settled).
+        m_updateNeeded = false;
+    }
+    UIRect dirty = m_dirty.Intersect(client);
+    m_dirty = {};
+    if (dirty.IsEmpty()) return {};
+    cairo_t* cr = cairo_create(m_surface);
+    cairo_rectangle(cr, dirty.left, dirty.top, dirty.Width(), dirty.Height());
+    cairo_clip(cr);
+    // Whatever the tree leaves uncovered shows as plain white.
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    m_paintDC = cr;
+    if (m_root) {
+        m_root->DoPaint(cr, dirty);
+        m_root->DoPostPaint(cr, dirty);
+    }
+    if (!m_toolTipText.empty()) {
+        UISize sz = UIRenderUtils::GetTextSize(this, m_toolTipText, "", DT_SINGLELINE);
+        int x = std::min(m_toolTipPoint.x + 12, std::max(0, m_clientSize.cx - sz.cx - 20));
+        int y = m_toolTipPoint.y + 20;
+        if (y + sz.cy + 12 > m_clientSize.cy) y = m_toolTipPoint.y - sz.cy - 16;
+        UIRect box{x, y, x + sz.cx + 16, y + sz.cy + 10};
+        UIRenderUtils::FillRoundRect(cr, box, 4, 0xEE2F3542);
+        UIRect text = box;
+        text.Deflate({8, 5, 8, 5});
+        UIRenderUtils::DrawText(cr, this, text, m_toolTipText, 0xFFFFFFFF, "", DT_SINGLELINE | DT_VCENTER);
+    }
+    m_paintDC = nullptr;
+    cairo_destroy(cr);
+    cairo_surface_flush(m_surface);
+    ++m_paintCount;
+    m_lastPaint = dirty;
+
+    if (m_window && m_window->GetNativeWindow()) {
+        SDL_Window* w = m_window->GetNativeWindow();
+        SDL_Surface* target = SDL_GetWindowSurface(w);
+        if (target) {
+            SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
+                cairo_image_surface_get_data(m_surface), m_clientSize.cx, m_clientSize.cy, 32,
+                cairo_image_surface_get_stride(m_surface), SDL_PIXELFORMAT_ARGB8888);
+            if (src) {
+                SDL_Rect r{dirty.left, dirty.top, dirty.Width(), dirty.Height()};
+                SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
+                SDL_BlitSurface(src, &r, target, &r);
+                SDL_FreeSurface(src);
+                SDL_UpdateWindowSurfaceRects(w, &r, 1);
+            }
+        }
+    }
+    return dirty;
+}
+
+bool UIPaintManager::SaveScreenshot(const std::string& path) {
+    Paint();
+    if (!m_surface) return false;
+    return cairo_surface_write_to_png(m_surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+// ---- focus ----
+
+void UIPaintManager::SetFocus(UIControl* control) {
+    if (control == m_focus) return;
+    UIEvent e;
+    e.timestamp = UIClock::NowMs();
+    e.ptMouse = m_mouse;
+    if (m_focus) {
+        UIControl* old = m_focus;
+        m_focus = nullptr;
+        e.type = kEventKillFocus;
+        e.sender = old;
+        ++m_dispatchDepth;
+        old->Event(e);
+        --m_dispatchDepth;
+    }
+    m_focus = control;
+    if (m_focus) {
+        e.type = kEventSetFocus;
+        e.sender = m_focus;
+        ++m_dispatchDepth;
+        m_focus->Event(e);
+        --m_dispatchDepth;
+    }
+    if (m_dispatchDepth == 0) Cleanup();
+}
+
+// ---- timers ----
+
+bool UIPaintManager::SetTimer(UIControl* control, int timerId, uint32_t elapseMs) {
+    if (!control) return false;
+    UIApplication::Instance().SetTimer(this, control, timerId, elapseMs,
+                                       [this, control, timerId] { FireControlTimer(control, timerId); });
+    return true;
+}
+
+void UIPaintManager::KillTimer(UIControl* control, int timerId) {
+    UIApplication::Instance().KillTimer(this, control, timerId);
+}
+
+void UIPaintManager::KillTimer(UIControl* control) { UIApplication::Instance().KillTimers(control); }
+
+void UIPaintManager::FireControlTimer(UIControl* control, int timerId) {
+    UIEvent e;
+    e.type = kEventTimer;
+    e.wParam = static_cast<uintptr_t>(timerId);
+    e.timestamp = UIClock::NowMs();
+    ++m_dispatchDepth;
+    e.sender = control;
+    control->Event(e);
+    if (--m_dispatchDepth == 0) Cleanup();
+}
+
+void UIPaintManager::SetOverlay(UIControl* control) {
+    if (m_overlay == control) return;
+    UIControl* old = m_overlay;
+    m_overlay = control;
+    if (old) old->Invalidate();
+    Invalidate();
+}
+
+// ---- lifetime ----
+
+void UIPaintManager::ReapObjects(UIControl* control, bool keepGroups) {
+    if (!control) return;
+    auto inside = [control](UIControl* c) {
+        for (; c; c = c->GetParent())
+            if (c == control) return true;
+        return false;
+    };
+    if (inside(m_hot)) m_hot = nullptr;
+    if (inside(m_capture)) m_capture = nullptr;
+    if (inside(m_overlay)) m_overlay = nullptr;
+    if (inside(m_toolTipControl)) HideToolTip();
+    if (inside(m_focus)) {
+        UIControl* old = m_focus;
+        m_focus = nullptr;
+        UIEvent e;
+        e.type = kEventKillFocus;
+        e.sender = old;
+        old->Event(e);
+    }
+    m_asyncNotify.erase(std::remove_if(m_asyncNotify.begin(), m_asyncNotify.end(),
+                                       [&](const UINotification& n) { return inside(n.sender); }),
+                        m_asyncNotify.end());
+    if (keepGroups) return;
+    control->ForEach([this](UIControl* c) {
+        for (auto it = m_groups.begin(); it != m_groups.end();) {
+            auto& list = it->second;
+            list.erase(std::remove(list.begin(), list.end(), c), list.end());
+            it = list.empty() ? m_groups.erase(it) : std::next(it);
+        }
+    });
+}
+
+void UIPaintManager::AddDelayedCleanup(std::unique_ptr<UIControl> control) {
+    if (control) m_delayedCleanup.push_back(std::move(control));
+}
+
+void UIPaintManager::Cleanup() { m_delayedCleanup.clear(); }
+
+void UIPaintManager::MessageLoop() {
+    UIApplication::Instance().RunUntil([] { return false; });
+}
+
+}  // namespace KwLib

@@ -1,0 +1,120 @@
+#pragma once
+// Resources of the toolkit: the resource folder, PNG resources by numeric id,
+// the image loader and image cache, image attribute strings and the string
+// table. UI thread only, except ImageInfoFromFile which is safe anywhere.
+#include <cairo.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UIDefines.h"
+
+namespace KwLib {
+
+// A decoded picture: premultiplied ARGB32 pixels, row after row, no padding.
+struct UIImageInfo {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+// A cached image. Its pixels may be changed in place by a control (the
+// colouring element paints regions this way); call MarkDirty afterwards.
+class UIImageData {
+public:
+    explicit UIImageData(UIImageInfo info);
+    ~UIImageData();
+    UIImageData(const UIImageData&) = delete;
+    UIImageData& operator=(const UIImageData&) = delete;
+
+    int Width() const { return m_info.width; }
+    int Height() const { return m_info.height; }
+    uint32_t* Pixels() { return m_info.pixels.data(); }
+    const uint32_t* Pixels() const { return m_info.pixels.data(); }
+    // Tells the drawing layer the pixels changed.
+    void MarkDirty();
+    cairo_surface_t* Surface() const { return m_surface; }
+
+private:
+    UIImageInfo m_info;
+    cairo_surface_t* m_surface = nullptr;
+};
+
+// A parsed image attribute string, e.g.
+// "res='1043' restype='PNG' source='0,0,58,24' dest='3,3,61,27' corner='5,5,5,5'".
+// A string without '=' is a file name on its own.
+struct UIImageAttr {
+    std::string key;  // the image cache key: the resolved file path
+    std::string file;
+    int res = 0;
+    std::string restype;
+    UIRect source;  // empty: the whole image
+    UIRect dest;    // empty: the whole control
+    UIRect corner;  // nine-grid edges in source pixels
+    bool hasSource = false;
+    bool hasDest = false;
+    uint8_t fade = 255;
+    bool hole = false;  // nine-grid without its middle
+    bool xtiled = false;
+    bool ytiled = false;
+};
+
+class UIImageString {
+public:
+    // Parsed once per distinct string; the result lives as long as the process.
+    static const UIImageAttr& Parse(const std::string& imageString);
+    // The path of the picture file that an image string names.
+    static std::string GetImageFile(const std::string& imageString);
+};
+
+class UILoadResource {
+public:
+    // Decodes a PNG or JPEG file (SDL2_image). False when it cannot be read.
+    static bool ImageInfoFromFile(const std::string& path, UIImageInfo& out);
+    static bool ImageInfoFromMemory(const void* data, size_t size, UIImageInfo& out);
+};
+
+class UIResourceSingleton {
+public:
+    static UIResourceSingleton& Instance();
+
+    // Folder holding the layout files, the PNG resources "<id>.png", the string
+    // table "strings.xml" and the font alias file "fonts.conf". Ends in "/".
+    // Defaults to "res/" beside the program.
+    void SetResourcePath(const std::string& dir);
+    const std::string& GetResourcePath() const { return m_resPath; }
+    std::string GetResourceFile(int resId, const std::string& restype = "PNG") const;
+    std::string ResolvePath(const std::string& file) const;
+
+    // The image cache. GetImage loads on first use; nullptr when unreadable.
+    std::shared_ptr<UIImageData> GetImage(const std::string& path);
+    // Puts (or replaces) an image under a key, for pictures made in memory.
+    std::shared_ptr<UIImageData> AddImage(const std::string& key, UIImageInfo info);
+    void RemoveImage(const std::string& key);
+    void ClearImages();
+    size_t ImageCount() const { return m_images.size(); }
+
+    // String table text by id; empty when absent.
+    std::string LoadStr(int id);
+
+    // Loads the shipped font alias file into fontconfig, once. Called before
+    // the first text is laid out.
+    void EnsureFonts();
+
+private:
+    UIResourceSingleton();
+    void LoadStrings();
+
+    std::string m_resPath;
+    std::map<std::string, std::shared_ptr<UIImageData>> m_images;
+    std::map<int, std::string> m_strings;
+    bool m_stringsLoaded = false;
+    bool m_fontsLoaded = false;
+};
+
+inline std::string LoadStr(int id) { return UIResourceSingleton::Instance().LoadStr(id); }
+
+}  // namespace KwLib

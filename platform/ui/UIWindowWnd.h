@@ -1,0 +1,134 @@
+#pragma once
+// UIWindowWnd: one top-level window, an SDL2 window or a headless one that
+// renders into memory only. Messages keep their classic numbers; other
+// threads hand results to a window with PostMessageW, which is safe from any
+// thread (the heap payload in lParam then belongs to the window).
+//
+// Lifetime: Close posts WM_CLOSE; HandleMessage(WM_CLOSE) ends in
+// DestroyWindow, which sends WM_DESTROY and finally calls OnFinalMessage,
+// where a window created with new may delete itself.
+// UI thread only, except PostMessageW.
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/common/KWMessage.h"
+#include "platform/ui/UIDefines.h"
+
+struct SDL_Window;
+
+namespace KwLib {
+
+class UIPaintManager;
+
+// Results of modal windows.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDCLOSE = 8;
+
+class UIWindowWnd : public IKWMessageReceiver {
+public:
+    UIWindowWnd();
+    ~UIWindowWnd() override;
+    UIWindowWnd(const UIWindowWnd&) = delete;
+    UIWindowWnd& operator=(const UIWindowWnd&) = delete;
+
+    virtual std::string GetWindowClassName() const { return "UIWindow"; }
+    // The paint manager of the window, if it has one.
+    virtual UIPaintManager* GetPaintManager() { return nullptr; }
+
+    // Creates the window (hidden) and sends WM_CREATE. A zero size lets the
+    // layout decide. x or y of -1 centres the window later.
+    bool Create(UIWindowWnd* parent, const std::string& title, int x = -1, int y = -1, int cx = 0, int cy = 0);
+    bool IsWindow() const { return m_created; }
+    void ShowWindow(bool show = true, bool takeFocus = true);
+    bool IsVisible() const { return m_visible; }
+    // Shows the window and runs a nested loop until it closes; the owner takes
+    // no input meanwhile. Returns the value given to Close.
+    int ShowModal();
+    bool IsModal() const { return m_modal; }
+    // Asks the window to close (WM_CLOSE with `result` as wParam).
+    void Close(int result = IDOK);
+    void DestroyWindow();
+    void CenterWindow();
+    void SetIcon(int resId);
+    int GetIcon() const { return m_iconRes; }
+
+    bool PostMessageW(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) override;
+    intptr_t SendMessageW(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
+    // Runs the message filters, then HandleMessage (the path of queued and input messages).
+    intptr_t DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    virtual intptr_t HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // Called before the nested loop of ShowModal starts.
+    virtual void OnBeforeModal() {}
+    // The very last call, after the window is gone. A window made with new
+    // may `delete this` here.
+    virtual void OnFinalMessage() {}
+
+    // ---- geometry and style ----
+    UIRect GetWindowRect() const { return m_rcWindow; }
+    UISize GetClientSize() const { return {m_rcWindow.Width(), m_rcWindow.Height()}; }
+    void MoveWindow(int x, int y, int cx, int cy);
+    void ResizeClient(int cx, int cy);
+    void SetWindowText(const std::string& title);
+    const std::string& GetWindowText() const { return m_title; }
+    void SetTopMost(bool topmost);
+    bool IsTopMost() const { return m_topmost; }
+    void SetFullScreen(bool on);
+    bool IsMinimized() const { return m_minimized; }
+    void Minimize();
+    void Restore();
+    UIWindowWnd* GetParent() const { return m_parent; }
+
+    // Input is refused while a modal window owned by this one is up.
+    void EnableInput(bool enable);
+    bool IsInputEnabled() const { return m_inputDisabled == 0; }
+
+    // Window timers: WM_TIMER with the id in wParam, every `elapseMs`.
+    bool SetTimer(int timerId, uint32_t elapseMs);
+    void KillTimer(int timerId);
+
+    // Takes the messages posted so far; the message loop calls this.
+    std::deque<KWMessage> TakePosted();
+    bool HasPosted() const;
+    SDL_Window* GetNativeWindow() const { return m_sdlWindow; }
+    uint32_t GetNativeId() const { return m_sdlId; }
+
+    // Ends the message loop (WM_QUIT).
+    static void PostQuitMessage(int exitCode = 0);
+
+protected:
+    // Called when the native window changed size (or ResizeClient was called).
+    void OnNativeResize(int cx, int cy);
+
+private:
+    friend class UIApplication;
+    bool CreateNative();
+    void DestroyNative();
+
+    UIWindowWnd* m_parent = nullptr;
+    std::string m_title;
+    UIRect m_rcWindow;
+    bool m_created = false;
+    bool m_visible = false;
+    bool m_topmost = false;
+    bool m_minimized = false;
+    bool m_fullScreen = false;
+    UIRect m_rcBeforeFullScreen;
+    int m_iconRes = 0;
+    int m_inputDisabled = 0;
+    bool m_modal = false;
+    bool m_centerPending = false;
+    std::shared_ptr<bool> m_alive;
+    int* m_modalResult = nullptr;
+
+    SDL_Window* m_sdlWindow = nullptr;
+    uint32_t m_sdlId = 0;
+
+    mutable std::mutex m_postMutex;
+    std::deque<KWMessage> m_posted;
+    bool m_acceptPosts = false;
+};
+
+}  // namespace KwLib
