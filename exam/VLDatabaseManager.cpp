@@ -498,7 +498,10 @@ bool VLDatabaseManager::LoadSysUrl() {
         ReadText(data, row, "ProductName", m_sysUrl.ProductName);
         for (const SysUrlColumn& c : kSysUrlColumns) ReadText(data, row, c.name, m_sysUrl.*c.field);
     }
-    if (data.RowCount() == 0) VL_LOG_ERROR("sys.db has no row for %s", product);
+    if (data.RowCount() == 0) {
+        VL_LOG_ERROR("sys.db has no row for %s", product);
+        return false;
+    }
     return true;
 }
 

@@ -69,7 +69,8 @@ public:
     bool LoadExamAnswer(int64_t recordId, std::vector<VLExamAnswer>& answers);
 
     bool InsertSysUrl(const VLSysUrlInfo& row);
-    // Loads the row of the run mode: "Virelo_Inner" in run modes 2, 4 and 6, else "Virelo".
+    // Loads the row of the run mode: "Virelo_Inner" in run modes 2, 4 and 6, else
+    // "Virelo". False when the query fails or the row is missing.
     bool LoadSysUrl();
     VLSysUrlInfo GetSysUrlInfo() const;
 

@@ -91,8 +91,12 @@ void VLExamManager::RegroupQuestions() {
     BucketList lists[2];
     for (auto& q : m_questions) {
         int list = RegroupList(*q);
-        // Instrument records of old papers are not part of the exam.
-        if (list >= 0) lists[list].Add(std::move(q));
+        // Instrument records of old papers are not part of the exam; they are
+        // kept aside like cleared ones in case anything still points at them.
+        if (list >= 0)
+            lists[list].Add(std::move(q));
+        else
+            m_retired.push_back(std::move(q));
     }
     m_questions.clear();
 

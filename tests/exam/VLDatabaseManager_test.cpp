@@ -223,6 +223,10 @@ TEST_F(DatabaseManagerTest, ExistingSysDbIsReadAsItIs) {
     KWSqliteData data;
     ASSERT_EQ(sys->Query(data, "select * from SysUrl;"), 0);
     EXPECT_EQ(data.RowCount(), 1) << "an existing sys.db is never rewritten";
+
+    VLDatabaseManager inner(Config(4));
+    EXPECT_FALSE(inner.Init()) << "the file has no row for the inner edition";
+    EXPECT_EQ(inner.GetSysUrlInfo().ExamQuestionUrl, "");
 }
 
 TEST_F(DatabaseManagerTest, OldUserTableWithoutUserIdIsRebuilt) {
