@@ -23,7 +23,8 @@ bool HttpServer::Run(event_base* base, const std::string& address, int port) {
     evhttp_set_timeout(http, kConnectionTimeoutSeconds);
     RegisterHandlers(http);
 
-    evhttp_bound_socket* handle = evhttp_bind_socket_with_handle(http, address.c_str(), static_cast<uint16_t>(port));
+    evhttp_bound_socket* handle =
+        evhttp_bind_socket_with_handle(http, address.c_str(), static_cast<uint16_t>(port));
     if (!handle) {
         fprintf(stderr, "couldn't bind to port %d. Exiting.\n", port);
         VL_LOG_ERROR("couldn't bind to %s:%d", address.c_str(), port);

@@ -19,10 +19,13 @@ namespace KwLib {
 VLCrashDumpServer::VLCrashDumpServer(std::string socketPath, std::string dumpDir, DumpCallback onDump)
     : m_socketPath(std::move(socketPath)), m_dumpDir(std::move(dumpDir)), m_onDump(std::move(onDump)) {}
 
-VLCrashDumpServer::~VLCrashDumpServer() { Stop(); }
+VLCrashDumpServer::~VLCrashDumpServer() {
+    Stop();
+}
 
 bool VLCrashDumpServer::Start() {
-    if (m_listenFd >= 0) return true;
+    if (m_listenFd >= 0)
+        return true;
     sockaddr_un addr{};
     if (m_socketPath.empty() || m_socketPath.size() >= sizeof addr.sun_path) {
         VL_LOG_ERROR("crash socket path unusable: %s", m_socketPath.c_str());
@@ -33,10 +36,12 @@ bool VLCrashDumpServer::Start() {
 
     // Only one guard runs (its lock is held), so a socket file here is a leftover.
     struct stat st {};
-    if (lstat(m_socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(m_socketPath.c_str());
+    if (lstat(m_socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+        unlink(m_socketPath.c_str());
 
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
         VL_LOG_ERROR("crash socket %s: %s", m_socketPath.c_str(), strerror(errno));
         close(fd);
@@ -55,11 +60,13 @@ bool VLCrashDumpServer::Start() {
 }
 
 void VLCrashDumpServer::Stop() {
-    if (m_listenFd < 0) return;
+    if (m_listenFd < 0)
+        return;
     char wake = 1;
     while (write(m_wakeFds[1], &wake, 1) < 0 && errno == EINTR) {
     }
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     close(m_listenFd);
     close(m_wakeFds[0]);
     close(m_wakeFds[1]);
@@ -72,14 +79,18 @@ void VLCrashDumpServer::Loop() {
     for (;;) {
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             VL_LOG_ERROR("crash server poll: %s", strerror(errno));
             return;
         }
-        if (fds[1].revents) return;
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (fds[1].revents)
+            return;
+        if (!(fds[0].revents & POLLIN))
+            continue;
         int client = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
+        if (client < 0)
+            continue;
         Serve(client);
         close(client);
     }
@@ -97,7 +108,8 @@ void VLCrashDumpServer::Serve(int fd) {
     std::string stream;
     char buffer[64 * 1024];
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             VL_LOG_WARN("crash report of pid %d timed out", peer.pid);
             return;
@@ -106,12 +118,17 @@ void VLCrashDumpServer::Serve(int fd) {
         pollfd wake{m_wakeFds[0], POLLIN, 0};
         pollfd both[2] = {pfd, wake};
         int ready = poll(both, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0 || both[1].revents) return;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || both[1].revents)
+            return;
         ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return;
-        if (n == 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return;
+        if (n == 0)
+            break;
         stream.append(buffer, static_cast<size_t>(n));
         if (stream.size() > limit) {
             VL_LOG_WARN("crash report of pid %d too large", peer.pid);
@@ -125,9 +142,12 @@ void VLCrashDumpServer::Serve(int fd) {
         return;
     }
     std::string dumpPath = VLMinidumpWriter::WriteToFolder(report, m_dumpDir);
-    if (dumpPath.empty()) return;
-    VL_LOG_INFO("pid %d crashed with signal %d; dump %s", report.header.pid, report.header.signo, dumpPath.c_str());
-    if (m_onDump) m_onDump(dumpPath, report);
+    if (dumpPath.empty())
+        return;
+    VL_LOG_INFO("pid %d crashed with signal %d; dump %s", report.header.pid, report.header.signo,
+                dumpPath.c_str());
+    if (m_onDump)
+        m_onDump(dumpPath, report);
     const char ack = kCrashWireAck;
     send(fd, &ack, 1, MSG_NOSIGNAL);
 }

@@ -36,26 +36,32 @@ VLPathSet PathsFor(const std::string& guardDir, bool inner) {
 }  // namespace
 
 VLGuardApp::VLGuardApp(VLGuardOptions options) : m_options(std::move(options)) {
-    if (!m_options.guardDir.empty() && m_options.guardDir.back() != '/') m_options.guardDir += '/';
+    if (!m_options.guardDir.empty() && m_options.guardDir.back() != '/')
+        m_options.guardDir += '/';
 }
 
 bool VLGuardApp::ReadInnerFlag(const std::string& platformFile) {
     int fd = open(platformFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     // A line may straddle two pieces: the unfinished end of one piece is kept
     // and completed by the next, so the decision never depends on where a cut falls.
     std::string pending;
     std::string last;
     auto takeLine = [&last](std::string line) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') return;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            return;
         last = std::move(line);
     };
     char piece[kPlatformPieceSize];
     for (;;) {
         ssize_t n = read(fd, piece, sizeof piece);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         for (ssize_t i = 0; i < n; ++i) {
             if (piece[i] == '\n') {
                 takeLine(std::move(pending));
@@ -73,12 +79,14 @@ bool VLGuardApp::ReadInnerFlag(const std::string& platformFile) {
 std::string VLGuardApp::ExtendLibraryPath(const std::string& guardDir, const std::string& oldValue) {
     std::string value = guardDir + "bin:" + guardDir;
     // An empty entry would mean the current folder; add the old value only when there is one.
-    if (!oldValue.empty()) value += ":" + oldValue;
+    if (!oldValue.empty())
+        value += ":" + oldValue;
     return value;
 }
 
 void VLGuardApp::UpdateDesktopShortcut(const std::string& desktopDir, const std::string& clientPath) {
-    if (desktopDir.empty()) return;
+    if (desktopDir.empty())
+        return;
     const std::string former = KWStringUtils::Format("%s%s.desktop", desktopDir.c_str(), kFormerShortcutName);
     if (KWFilePathUtils::IsExists(former)) {
         if (KWFilePathUtils::RemoveFile(former))
@@ -104,7 +112,8 @@ int VLGuardApp::Run() {
     sigaction(SIGPIPE, &onPipe, nullptr);
 
     KWBaseEvent instance;
-    if (!instance.Create(false, false, "VLGuard") && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE) return 0;
+    if (!instance.Create(false, false, "VLGuard") && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE)
+        return 0;
 
     // The dump callback reads everything it needs afresh on the crash server's
     // thread, so it shares no state with the main thread.
@@ -112,15 +121,18 @@ int VLGuardApp::Run() {
     auto onDump = [guardDir, logPath](const std::string& dumpPath, const KWCrashReportData&) {
         bool inner = ReadInnerFlag(guardDir + "bin/platform.txt");
         VLPathSet paths = PathsFor(guardDir, inner);
-        VLCrashReporterCommand::Launch(paths.GetCrashReporterPath(),
-                                       VLCrashReporterCommand::Collect(dumpPath, logPath, paths.GetConfigPath()));
+        VLCrashReporterCommand::Launch(
+            paths.GetCrashReporterPath(),
+            VLCrashReporterCommand::Collect(dumpPath, logPath, paths.GetConfigPath()));
     };
     auto crashServer = std::make_unique<VLCrashDumpServer>(KWCrashHandler::GetDefaultSocketPath(),
                                                            KWFileSystemUtils::MyGetTempPath(), onDump);
-    if (!crashServer->Start()) crashServer.reset();
+    if (!crashServer->Start())
+        crashServer.reset();
 
     KWEnvironmentVariable::SetEnvironmentVar(
-        "LD_LIBRARY_PATH", ExtendLibraryPath(guardDir, KWEnvironmentVariable::GetEnvironmentVar("LD_LIBRARY_PATH")));
+        "LD_LIBRARY_PATH",
+        ExtendLibraryPath(guardDir, KWEnvironmentVariable::GetEnvironmentVar("LD_LIBRARY_PATH")));
 
     const bool inner = ReadInnerFlag(guardDir + "bin/platform.txt");
     const VLPathSet paths = PathsFor(guardDir, inner);

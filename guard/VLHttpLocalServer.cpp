@@ -25,16 +25,26 @@ const char* kNotFound = "Document was not found";
 
 const char* MethodName(evhttp_cmd_type cmd) {
     switch (cmd) {
-        case EVHTTP_REQ_GET: return "GET";
-        case EVHTTP_REQ_POST: return "POST";
-        case EVHTTP_REQ_HEAD: return "HEAD";
-        case EVHTTP_REQ_PUT: return "PUT";
-        case EVHTTP_REQ_DELETE: return "DELETE";
-        case EVHTTP_REQ_OPTIONS: return "OPTIONS";
-        case EVHTTP_REQ_TRACE: return "TRACE";
-        case EVHTTP_REQ_CONNECT: return "CONNECT";
-        case EVHTTP_REQ_PATCH: return "PATCH";
-        default: return "unknown";
+        case EVHTTP_REQ_GET:
+            return "GET";
+        case EVHTTP_REQ_POST:
+            return "POST";
+        case EVHTTP_REQ_HEAD:
+            return "HEAD";
+        case EVHTTP_REQ_PUT:
+            return "PUT";
+        case EVHTTP_REQ_DELETE:
+            return "DELETE";
+        case EVHTTP_REQ_OPTIONS:
+            return "OPTIONS";
+        case EVHTTP_REQ_TRACE:
+            return "TRACE";
+        case EVHTTP_REQ_CONNECT:
+            return "CONNECT";
+        case EVHTTP_REQ_PATCH:
+            return "PATCH";
+        default:
+            return "unknown";
     }
 }
 
@@ -62,7 +72,8 @@ std::vector<std::string> VLHttpLocalServer::ClientArguments(const std::string& q
     if (prefix.size() + id.size() > kLimit) {
         size_t cut = kLimit - prefix.size();
         // Never end inside a character: back up to the start of the cut one.
-        while (cut > 0 && (static_cast<unsigned char>(id[cut]) & 0xC0) == 0x80) --cut;
+        while (cut > 0 && (static_cast<unsigned char>(id[cut]) & 0xC0) == 0x80)
+            --cut;
         id.resize(cut);
     }
     return {"-role=3", "-id=" + id};
@@ -73,7 +84,8 @@ std::vector<std::string> VLHttpLocalServer::QuestionIds(const char* uri) {
     evkeyvalq params{};
     if (uri && evhttp_parse_query(uri, &params) == 0) {
         for (evkeyval* kv = params.tqh_first; kv; kv = kv->next.tqe_next)
-            if (kv->key && kv->value && strcmp(kv->key, "question_id") == 0) ids.emplace_back(kv->value);
+            if (kv->key && kv->value && strcmp(kv->key, "question_id") == 0)
+                ids.emplace_back(kv->value);
     }
     evhttp_clear_headers(&params);
     return ids;
@@ -94,13 +106,15 @@ void VLHttpLocalServer::OnRequest(evhttp_request* req, void*) {
     printf("Received a %s request for %s\nHeaders:\n", MethodName(evhttp_request_get_command(req)),
            evhttp_request_get_uri(req));
     evkeyvalq* headers = evhttp_request_get_input_headers(req);
-    for (evkeyval* h = headers->tqh_first; h; h = h->next.tqe_next) printf("  %s: %s\n", h->key, h->value);
+    for (evkeyval* h = headers->tqh_first; h; h = h->next.tqe_next)
+        printf("  %s: %s\n", h->key, h->value);
     printf("Input data: <<<");
     evbuffer* body = evhttp_request_get_input_buffer(req);
     while (evbuffer_get_length(body) > 0) {
         char piece[128];
         int n = evbuffer_remove(body, piece, sizeof piece);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         fwrite(piece, 1, static_cast<size_t>(n), stdout);
     }
     printf(">>>\n");
@@ -116,7 +130,8 @@ void VLHttpLocalServer::OnExit(evhttp_request*, void* arg) {
 
 void VLHttpLocalServer::OnGeneric(evhttp_request* req, void* arg) {
     // Other methods stay unanswered until the connection times out.
-    if (evhttp_request_get_command(req) != EVHTTP_REQ_GET) return;
+    if (evhttp_request_get_command(req) != EVHTTP_REQ_GET)
+        return;
     static_cast<VLHttpLocalServer*>(arg)->ServeStatic(req);
 }
 
@@ -153,7 +168,8 @@ void VLHttpLocalServer::ServeStatic(evhttp_request* req) {
             return;
         }
         std::string href = GetBaseUrl() + target.uriPath;
-        if (href.back() != '/') href += '/';
+        if (href.back() != '/')
+            href += '/';
         std::string page = VLStaticFiles::ListingPage(target.decodedPath, href, *names);
         evbuffer_add(out.get(), page.data(), page.size());
         evhttp_add_header(headers, "Content-Type", "text/html");
@@ -167,7 +183,8 @@ void VLHttpLocalServer::ServeStatic(evhttp_request* req) {
         }
         struct stat fst {};
         if (fstat(fd, &fst) < 0 || !S_ISREG(fst.st_mode)) {
-            if (!S_ISREG(fst.st_mode)) errno = EINVAL;
+            if (!S_ISREG(fst.st_mode))
+                errno = EINVAL;
             perror("fstat");
             close(fd);
             evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
@@ -179,7 +196,8 @@ void VLHttpLocalServer::ServeStatic(evhttp_request* req) {
             evhttp_send_error(req, HTTP_INTERNAL, nullptr);
             return;
         }
-        if (fst.st_size == 0) close(fd);
+        if (fst.st_size == 0)
+            close(fd);
     }
     evhttp_send_reply(req, 200, "OK", out.get());
 }

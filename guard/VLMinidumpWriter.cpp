@@ -28,10 +28,12 @@ public:
     void Bytes(const void* data, size_t size) { m_data.append(static_cast<const char*>(data), size); }
     void Zeros(size_t count) { m_data.append(count, '\0'); }
     void Align(size_t to) {
-        while (m_data.size() % to) m_data.push_back('\0');
+        while (m_data.size() % to)
+            m_data.push_back('\0');
     }
     void PatchU32(uint32_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) m_data[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+        for (int i = 0; i < 4; ++i)
+            m_data[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
     }
     // MDString: byte length, UTF-16LE text, a two-byte terminator.
     uint32_t String(const std::string& utf8) {
@@ -48,7 +50,8 @@ public:
             }
         }
         U32(static_cast<uint32_t>(text.size() * 2));
-        for (char16_t c : text) U16(c);
+        for (char16_t c : text)
+            U16(c);
         U16(0);
         return rva;
     }
@@ -56,7 +59,8 @@ public:
 
 private:
     void Little(uint64_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) m_data.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+        for (int i = 0; i < bytes; ++i)
+            m_data.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
     }
     std::string m_data;
 };
@@ -75,19 +79,21 @@ Location WriteAmd64Context(DumpImage& img, const KWCrashWireHeader& h) {
     img.Zeros(48);  // parameter home addresses
     img.U32(flags);
     uint32_t mxcsr = 0;
-    if (h.hasFpregs) std::memcpy(&mxcsr, h.fpregs + 24, 4);
+    if (h.hasFpregs)
+        std::memcpy(&mxcsr, h.fpregs + 24, 4);
     img.U32(mxcsr);
     const uint64_t csgsfs = g(18);
-    img.U16(static_cast<uint16_t>(csgsfs & 0xffff));          // cs
-    img.U16(0);                                                // ds
-    img.U16(0);                                                // es
-    img.U16(static_cast<uint16_t>((csgsfs >> 32) & 0xffff));  // fs
-    img.U16(static_cast<uint16_t>((csgsfs >> 16) & 0xffff));  // gs
-    img.U16(0);                                                // ss
-    img.U32(static_cast<uint32_t>(g(17)));                     // eflags
-    img.Zeros(6 * 8);                                          // debug registers
+    img.U16(static_cast<uint16_t>(csgsfs & 0xffff));                             // cs
+    img.U16(0);                                                                  // ds
+    img.U16(0);                                                                  // es
+    img.U16(static_cast<uint16_t>((csgsfs >> 32) & 0xffff));                     // fs
+    img.U16(static_cast<uint16_t>((csgsfs >> 16) & 0xffff));                     // gs
+    img.U16(0);                                                                  // ss
+    img.U32(static_cast<uint32_t>(g(17)));                                       // eflags
+    img.Zeros(6 * 8);                                                            // debug registers
     const int order[] = {13, 14, 12, 11, 15, 10, 9, 8, 0, 1, 2, 3, 4, 5, 6, 7};  // rax .. r15
-    for (int i : order) img.U64(g(i));
+    for (int i : order)
+        img.U64(g(i));
     img.U64(g(16));  // rip
     if (h.hasFpregs)
         img.Bytes(h.fpregs, 512);
@@ -101,8 +107,9 @@ Location WriteArm64Context(DumpImage& img, const KWCrashWireHeader& h) {
     img.Align(16);
     Location loc{static_cast<uint32_t>(Minidump::kContextArm64Size), img.Rva()};
     img.U32(Minidump::kContextArm64 | 0x1 | 0x2);  // control and integer registers
-    img.U32(static_cast<uint32_t>(h.gregs[33]));     // cpsr
-    for (int i = 0; i < 33; ++i) img.U64(h.gregs[i]);  // x0..x30, sp, pc
+    img.U32(static_cast<uint32_t>(h.gregs[33]));   // cpsr
+    for (int i = 0; i < 33; ++i)
+        img.U64(h.gregs[i]);  // x0..x30, sp, pc
     img.Zeros(Minidump::kContextArm64Size - 8 - 33 * 8);
     return loc;
 }
@@ -116,7 +123,8 @@ void ReleaseNumbers(const std::string& release, uint32_t& major, uint32_t& minor
             *part = *part * 10 + static_cast<uint32_t>(release[i] - '0');
             ++i;
         }
-        if (i >= release.size() || release[i] != '.') break;
+        if (i >= release.size() || release[i] != '.')
+            break;
         ++i;
     }
 }
@@ -136,18 +144,22 @@ std::vector<VLMappedModule> VLMinidumpWriter::ModulesFromMaps(const std::string&
     size_t pos = 0;
     while (pos < maps.size()) {
         size_t end = maps.find('\n', pos);
-        if (end == std::string::npos) end = maps.size();
+        if (end == std::string::npos)
+            end = maps.size();
         const std::string line = maps.substr(pos, end - pos);
         pos = end + 1;
         // "start-end perms offset dev inode   path"
         unsigned long long start = 0, stop = 0;
         int pathAt = -1;
-        if (sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &start, &stop, &pathAt) < 2 || pathAt < 0) continue;
+        if (sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &start, &stop, &pathAt) < 2 || pathAt < 0)
+            continue;
         std::string path = line.substr(static_cast<size_t>(pathAt));
-        if (path.empty() || path[0] != '/' || path.rfind("/dev/", 0) == 0 || stop <= start) continue;
+        if (path.empty() || path[0] != '/' || path.rfind("/dev/", 0) == 0 || stop <= start)
+            continue;
         VLMappedModule* found = nullptr;
         for (auto& m : modules)
-            if (m.path == path) found = &m;
+            if (m.path == path)
+                found = &m;
         if (!found) {
             modules.push_back({start, stop - start, path});
         } else {
@@ -258,13 +270,15 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
     uname(&uts);
     uint32_t major, minor, build;
     ReleaseNumbers(uts.release, major, minor, build);
-    const uint32_t description = img.String(KWStringUtils::Format("%s %s %s %s", uts.sysname, uts.release,
-                                                                  uts.version, uts.machine));
+    const uint32_t description =
+        img.String(KWStringUtils::Format("%s %s %s %s", uts.sysname, uts.release, uts.version, uts.machine));
     img.Align(8);
     rva = img.Rva();
     uint16_t cpu = Minidump::kCpuUnknown;
-    if (h.arch == static_cast<uint32_t>(KWCrashArch::X86_64)) cpu = Minidump::kCpuAmd64;
-    if (h.arch == static_cast<uint32_t>(KWCrashArch::Arm64)) cpu = Minidump::kCpuArm64;
+    if (h.arch == static_cast<uint32_t>(KWCrashArch::X86_64))
+        cpu = Minidump::kCpuAmd64;
+    if (h.arch == static_cast<uint32_t>(KWCrashArch::Arm64))
+        cpu = Minidump::kCpuArm64;
     img.U16(cpu);
     img.U16(0);  // level
     img.U16(0);  // revision
@@ -294,7 +308,8 @@ std::string VLMinidumpWriter::WriteToFolder(const KWCrashReportData& report, con
         // Owner only: the dump holds memory of an exam session.
         int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0) {
-            if (errno == EEXIST) continue;
+            if (errno == EEXIST)
+                continue;
             VL_LOG_ERROR("cannot create %s: %s", path.c_str(), strerror(errno));
             return std::string();
         }
@@ -302,9 +317,11 @@ std::string VLMinidumpWriter::WriteToFolder(const KWCrashReportData& report, con
         bool ok = true;
         while (ok && done < image.size()) {
             ssize_t n = write(fd, image.data() + done, image.size() - done);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             ok = n > 0;
-            if (ok) done += static_cast<size_t>(n);
+            if (ok)
+                done += static_cast<size_t>(n);
         }
         ok = ok && fsync(fd) == 0;
         ok = close(fd) == 0 && ok;

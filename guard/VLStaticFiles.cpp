@@ -17,16 +17,18 @@ std::string VLStaticFiles::ContentTypeFor(const std::string& path) {
         const char* ext;
         const char* type;
     } kTable[] = {
-        {"txt", "text/plain"},      {"c", "text/plain"},       {"h", "text/plain"},
-        {"html", "text/html"},      {"htm", "text/htm"},       {"css", "text/css"},
-        {"gif", "image/gif"},       {"jpg", "image/jpeg"},     {"jpeg", "image/jpeg"},
-        {"png", "image/png"},       {"pdf", "application/pdf"}, {"ps", "application/postsript"},
+        {"txt", "text/plain"}, {"c", "text/plain"},        {"h", "text/plain"},
+        {"html", "text/html"}, {"htm", "text/htm"},        {"css", "text/css"},
+        {"gif", "image/gif"},  {"jpg", "image/jpeg"},      {"jpeg", "image/jpeg"},
+        {"png", "image/png"},  {"pdf", "application/pdf"}, {"ps", "application/postsript"},
     };
     size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return "application/misc";
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return "application/misc";
     const std::string ext = path.substr(dot + 1);
     for (const auto& entry : kTable)
-        if (KWStringUtils::CompareNoCase(ext, entry.ext) == 0) return entry.type;
+        if (KWStringUtils::CompareNoCase(ext, entry.ext) == 0)
+            return entry.type;
     return "application/misc";
 }
 
@@ -36,15 +38,18 @@ std::optional<std::string> VLStaticFiles::Resolve(const std::string& root, const
         return std::nullopt;
     const std::string joined = root + "/" + decodedPath;
     std::unique_ptr<char, decltype(&free)> real(realpath(joined.c_str(), nullptr), &free);
-    if (!real) return std::nullopt;
+    if (!real)
+        return std::nullopt;
     std::string resolved(real.get());
-    if (resolved != root && resolved.compare(0, root.size() + 1, root + "/") != 0) return std::nullopt;
+    if (resolved != root && resolved.compare(0, root.size() + 1, root + "/") != 0)
+        return std::nullopt;
     return resolved;
 }
 
 VLStaticFiles::Target VLStaticFiles::MapUri(const std::string& uri, const std::string& root) {
     Target target;
-    std::unique_ptr<evhttp_uri, decltype(&evhttp_uri_free)> parsed(evhttp_uri_parse(uri.c_str()), &evhttp_uri_free);
+    std::unique_ptr<evhttp_uri, decltype(&evhttp_uri_free)> parsed(evhttp_uri_parse(uri.c_str()),
+                                                                   &evhttp_uri_free);
     if (!parsed || uri.find('\0') != std::string::npos) {
         target.kind = Target::BadRequest;
         return target;
@@ -52,11 +57,14 @@ VLStaticFiles::Target VLStaticFiles::MapUri(const std::string& uri, const std::s
     const char* path = evhttp_uri_get_path(parsed.get());
     target.uriPath = path && *path ? path : "/";
     size_t length = 0;
-    std::unique_ptr<char, decltype(&free)> decoded(evhttp_uridecode(target.uriPath.c_str(), 0, &length), &free);
-    if (!decoded) return target;
+    std::unique_ptr<char, decltype(&free)> decoded(evhttp_uridecode(target.uriPath.c_str(), 0, &length),
+                                                   &free);
+    if (!decoded)
+        return target;
     target.decodedPath.assign(decoded.get(), length);
     auto resolved = Resolve(root, target.decodedPath);
-    if (!resolved) return target;
+    if (!resolved)
+        return target;
     target.kind = Target::Found;
     target.resolved = *resolved;
     return target;
@@ -67,12 +75,23 @@ std::string VLStaticFiles::HtmlEscape(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -82,8 +101,8 @@ std::string VLStaticFiles::UrlEncodePath(const std::string& text) {
     static const char* kHex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-            c == '.' || c == '~' || c == '/') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '_' || c == '.' || c == '~' || c == '/') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -100,20 +119,23 @@ std::string VLStaticFiles::ListingPage(const std::string& decodedPath, const std
     // so a file name cannot put markup or script into the page.
     const std::string title = HtmlEscape(decodedPath);
     std::string page = KWStringUtils::Format(
-        "<html>\n <head>\n  <title>%s</title>\n  <base href='%s'>\n </head>\n <body>\n  <h1>%s</h1>\n  <ul>\n",
+        "<html>\n <head>\n  <title>%s</title>\n  <base href='%s'>\n </head>\n <body>\n  <h1>%s</h1>\n  "
+        "<ul>\n",
         title.c_str(), HtmlEscape(baseHref).c_str(), title.c_str());
     for (const auto& name : names)
-        page += KWStringUtils::Format("    <li><a href=\"%s\">%s</a>\n", HtmlEscape(UrlEncodePath(name)).c_str(),
-                                      HtmlEscape(name).c_str());
+        page += KWStringUtils::Format("    <li><a href=\"%s\">%s</a>\n",
+                                      HtmlEscape(UrlEncodePath(name)).c_str(), HtmlEscape(name).c_str());
     page += "</ul></body></html>\n";
     return page;
 }
 
 std::optional<std::vector<std::string>> VLStaticFiles::ListFolder(const std::string& path) {
     DIR* dir = opendir(path.c_str());
-    if (!dir) return std::nullopt;
+    if (!dir)
+        return std::nullopt;
     std::vector<std::string> names;
-    while (dirent* entry = readdir(dir)) names.emplace_back(entry->d_name);
+    while (dirent* entry = readdir(dir))
+        names.emplace_back(entry->d_name);
     closedir(dir);
     std::sort(names.begin(), names.end());
     return names;

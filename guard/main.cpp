@@ -16,7 +16,8 @@ int main() {
     std::string port = KWEnvironmentVariable::GetEnvironmentVar("VL_GUARD_PORT");
     if (!port.empty()) {
         int value = KWStringUtils::ConvertStringToInt32(port);
-        if (value >= 0 && value <= 65535) options.port = value;
+        if (value >= 0 && value <= 65535)
+            options.port = value;
     }
     return VLGuardApp(options).Run();
 }

@@ -47,20 +47,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto target = VLStaticFiles::MapUri(uri, box.root);
     if (target.kind == VLStaticFiles::Target::Found) {
-        if (target.resolved != box.root && target.resolved.rfind(box.root + "/", 0) != 0) abort();
-        if (VLStaticFiles::ContentTypeFor(target.decodedPath).empty()) abort();
+        if (target.resolved != box.root && target.resolved.rfind(box.root + "/", 0) != 0)
+            abort();
+        if (VLStaticFiles::ContentTypeFor(target.decodedPath).empty())
+            abort();
         if (auto names = VLStaticFiles::ListFolder(target.resolved)) {
-            std::string page = VLStaticFiles::ListingPage(target.decodedPath, "http://127.0.0.1:9182" + target.uriPath,
-                                                          *names);
-            if (page.find("<script") != std::string::npos) abort();
+            std::string page = VLStaticFiles::ListingPage(target.decodedPath,
+                                                          "http://127.0.0.1:9182" + target.uriPath, *names);
+            if (page.find("<script") != std::string::npos)
+                abort();
         }
     }
 
     if (uri.find('\0') == std::string::npos) {
         for (const auto& id : VLHttpLocalServer::QuestionIds(uri.c_str())) {
             auto args = VLHttpLocalServer::ClientArguments(id);
-            if (args.size() != 2 || args[0] != "-role=3" || args[1].rfind("-id=", 0) != 0) abort();
-            if (args[1].size() > 4 + 87) abort();
+            if (args.size() != 2 || args[0] != "-role=3" || args[1].rfind("-id=", 0) != 0)
+                abort();
+            if (args[1].size() > 4 + 87)
+                abort();
         }
     }
     return 0;

@@ -43,7 +43,9 @@ std::atomic<bool> g_testCrashEnabled{false};
 KWCrashWireHeader g_header;
 char g_maps[1 << 20];
 
-VL_CRASH_SAFE long SysCall3(long number, long a, long b, long c) { return syscall(number, a, b, c); }
+VL_CRASH_SAFE long SysCall3(long number, long a, long b, long c) {
+    return syscall(number, a, b, c);
+}
 
 VL_CRASH_SAFE bool SendAll(int fd, const void* data, size_t size) {
     const char* p = static_cast<const char*>(data);
@@ -51,8 +53,10 @@ VL_CRASH_SAFE bool SendAll(int fd, const void* data, size_t size) {
         // sendto through syscall(): the libc wrapper may be intercepted by a
         // sanitizer that would check the stack bytes it is handed.
         long n = syscall(SYS_sendto, fd, p, size, MSG_NOSIGNAL, nullptr, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         p += n;
         size -= static_cast<size_t>(n);
     }
@@ -62,9 +66,12 @@ VL_CRASH_SAFE bool SendAll(int fd, const void* data, size_t size) {
 VL_CRASH_SAFE size_t ReadSome(int fd, char* buffer, size_t size) {
     size_t total = 0;
     while (total < size) {
-        long n = SysCall3(SYS_read, fd, reinterpret_cast<long>(buffer + total), static_cast<long>(size - total));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        long n =
+            SysCall3(SYS_read, fd, reinterpret_cast<long>(buffer + total), static_cast<long>(size - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         total += static_cast<size_t>(n);
     }
     return total;
@@ -94,7 +101,8 @@ VL_CRASH_SAFE void LocateStack(const char* maps, size_t length, uint64_t sp) {
     const char* end = maps + length;
     while (p < end) {
         const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\n') ++lineEnd;
+        while (lineEnd < end && *lineEnd != '\n')
+            ++lineEnd;
         const char* q = p;
         uint64_t start = ParseHex(q, lineEnd);
         if (q < lineEnd && *q == '-') {
@@ -104,7 +112,8 @@ VL_CRASH_SAFE void LocateStack(const char* maps, size_t length, uint64_t sp) {
             if (readable && sp >= start && sp < stop) {
                 uint64_t from = sp - start >= kRedZone ? sp - kRedZone : start;
                 uint64_t size = stop - from;
-                if (size > kCrashWireMaxStack) size = kCrashWireMaxStack;
+                if (size > kCrashWireMaxStack)
+                    size = kCrashWireMaxStack;
                 g_header.stackStart = from;
                 g_header.stackSize = size;
                 return;
@@ -116,22 +125,26 @@ VL_CRASH_SAFE void LocateStack(const char* maps, size_t length, uint64_t sp) {
 
 VL_CRASH_SAFE void FillRegisters(void* context) {
     auto* uc = static_cast<ucontext_t*>(context);
-    if (!uc) return;
+    if (!uc)
+        return;
 #if defined(__x86_64__)
     g_header.arch = static_cast<uint32_t>(KWCrashArch::X86_64);
     g_header.gregCount = NGREG;
-    for (int i = 0; i < NGREG; ++i) g_header.gregs[i] = static_cast<uint64_t>(uc->uc_mcontext.gregs[i]);
+    for (int i = 0; i < NGREG; ++i)
+        g_header.gregs[i] = static_cast<uint64_t>(uc->uc_mcontext.gregs[i]);
     g_header.instructionPointer = static_cast<uint64_t>(uc->uc_mcontext.gregs[REG_RIP]);
     g_header.stackPointer = static_cast<uint64_t>(uc->uc_mcontext.gregs[REG_RSP]);
     if (uc->uc_mcontext.fpregs) {
         const auto* src = reinterpret_cast<const uint8_t*>(uc->uc_mcontext.fpregs);
-        for (size_t i = 0; i < sizeof g_header.fpregs; ++i) g_header.fpregs[i] = src[i];
+        for (size_t i = 0; i < sizeof g_header.fpregs; ++i)
+            g_header.fpregs[i] = src[i];
         g_header.hasFpregs = 1;
     }
 #elif defined(__aarch64__)
     g_header.arch = static_cast<uint32_t>(KWCrashArch::Arm64);
     g_header.gregCount = 34;
-    for (int i = 0; i < 31; ++i) g_header.gregs[i] = uc->uc_mcontext.regs[i];
+    for (int i = 0; i < 31; ++i)
+        g_header.gregs[i] = uc->uc_mcontext.regs[i];
     g_header.gregs[31] = uc->uc_mcontext.sp;
     g_header.gregs[32] = uc->uc_mcontext.pc;
     g_header.gregs[33] = uc->uc_mcontext.pstate;
@@ -144,7 +157,8 @@ VL_CRASH_SAFE void FillRegisters(void* context) {
 
 VL_CRASH_SAFE void ReportCrash(int signo, siginfo_t* info, void* context, long tid) {
     auto* raw = reinterpret_cast<volatile char*>(&g_header);
-    for (size_t i = 0; i < sizeof g_header; ++i) raw[i] = 0;
+    for (size_t i = 0; i < sizeof g_header; ++i)
+        raw[i] = 0;
     g_header.magic = kCrashWireMagic;
     g_header.version = kCrashWireVersion;
     g_header.headerSize = sizeof g_header;
@@ -160,7 +174,8 @@ VL_CRASH_SAFE void ReportCrash(int signo, siginfo_t* info, void* context, long t
 
     int mapsFd = static_cast<int>(syscall(SYS_openat, AT_FDCWD, "/proc/self/maps", O_RDONLY | O_CLOEXEC));
     size_t mapsLength = mapsFd >= 0 ? ReadSome(mapsFd, g_maps, sizeof g_maps) : 0;
-    if (g_header.stackPointer != 0) LocateStack(g_maps, mapsLength, g_header.stackPointer);
+    if (g_header.stackPointer != 0)
+        LocateStack(g_maps, mapsLength, g_header.stackPointer);
 
     int fd = static_cast<int>(syscall(SYS_socket, AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd >= 0) {
@@ -170,7 +185,8 @@ VL_CRASH_SAFE void ReportCrash(int signo, siginfo_t* info, void* context, long t
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        for (size_t i = 0; i + 1 < sizeof addr.sun_path && g_socketPath[i]; ++i) addr.sun_path[i] = g_socketPath[i];
+        for (size_t i = 0; i + 1 < sizeof addr.sun_path && g_socketPath[i]; ++i)
+            addr.sun_path[i] = g_socketPath[i];
         if (syscall(SYS_connect, fd, &addr, sizeof addr) == 0 && SendAll(fd, &g_header, sizeof g_header) &&
             SendAll(fd, reinterpret_cast<const void*>(g_header.stackStart), g_header.stackSize) &&
             SendAll(fd, g_maps, mapsLength)) {
@@ -179,7 +195,8 @@ VL_CRASH_SAFE void ReportCrash(int signo, siginfo_t* info, void* context, long t
             size_t total = mapsLength;
             while (sent && mapsFd >= 0 && mapsLength == sizeof g_maps && total < kCrashWireMaxMaps) {
                 mapsLength = ReadSome(mapsFd, g_maps, sizeof g_maps);
-                if (mapsLength > kCrashWireMaxMaps - total) mapsLength = kCrashWireMaxMaps - total;
+                if (mapsLength > kCrashWireMaxMaps - total)
+                    mapsLength = kCrashWireMaxMaps - total;
                 total += mapsLength;
                 sent = mapsLength == 0 || SendAll(fd, g_maps, mapsLength);
             }
@@ -192,11 +209,13 @@ VL_CRASH_SAFE void ReportCrash(int signo, siginfo_t* info, void* context, long t
         }
         syscall(SYS_close, fd);
     }
-    if (mapsFd >= 0) syscall(SYS_close, mapsFd);
+    if (mapsFd >= 0)
+        syscall(SYS_close, mapsFd);
 }
 
 void RestoreHandlers() {
-    for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &g_oldActions[i], nullptr);
+    for (int i = 0; i < kSignalCount; ++i)
+        sigaction(kSignals[i], &g_oldActions[i], nullptr);
 }
 
 VL_CRASH_SAFE void OnCrashSignal(int signo, siginfo_t* info, void* context) {
@@ -209,24 +228,30 @@ VL_CRASH_SAFE void OnCrashSignal(int signo, siginfo_t* info, void* context) {
         // Another thread is reporting; the process ends when it is done. Give it
         // a little longer than its own wait for the guard.
         timespec pause{0, 100 * 1000 * 1000};
-        for (int i = 0; i < KWCrashHandler::kAckTimeoutMs / 100 + 50; ++i) nanosleep(&pause, nullptr);
+        for (int i = 0; i < KWCrashHandler::kAckTimeoutMs / 100 + 50; ++i)
+            nanosleep(&pause, nullptr);
     }
     // Let the signal take the course it had before Install: a fault returns to
     // the faulting instruction and hits again; a sent signal is sent again.
     RestoreHandlers();
-    if (!info || info->si_code <= 0 || signo == SIGABRT) syscall(SYS_tgkill, getpid(), tid, signo);
+    if (!info || info->si_code <= 0 || signo == SIGABRT)
+        syscall(SYS_tgkill, getpid(), tid, signo);
     errno = savedErrno;
 }
 
 }  // namespace
 
-std::string KWCrashHandler::GetDefaultSocketPath() { return KWShellUtils::GetRuntimeDirectory() + "VLStudentServer"; }
+std::string KWCrashHandler::GetDefaultSocketPath() {
+    return KWShellUtils::GetRuntimeDirectory() + "VLStudentServer";
+}
 
 bool KWCrashHandler::Install(const std::string& socketPath) {
-    if (socketPath.empty() || socketPath.size() >= sizeof g_socketPath) return false;
+    if (socketPath.empty() || socketPath.size() >= sizeof g_socketPath)
+        return false;
     std::memset(g_socketPath, 0, sizeof g_socketPath);
     std::memcpy(g_socketPath, socketPath.data(), socketPath.size());
-    if (g_installed) return true;
+    if (g_installed)
+        return true;
     PrepareCurrentThread();
     struct sigaction action {};
     action.sa_sigaction = OnCrashSignal;
@@ -234,7 +259,8 @@ bool KWCrashHandler::Install(const std::string& socketPath) {
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < kSignalCount; ++i) {
         if (sigaction(kSignals[i], &action, &g_oldActions[i]) != 0) {
-            for (int j = 0; j < i; ++j) sigaction(kSignals[j], &g_oldActions[j], nullptr);
+            for (int j = 0; j < i; ++j)
+                sigaction(kSignals[j], &g_oldActions[j], nullptr);
             return false;
         }
     }
@@ -244,21 +270,26 @@ bool KWCrashHandler::Install(const std::string& socketPath) {
 }
 
 void KWCrashHandler::Uninstall() {
-    if (!g_installed) return;
+    if (!g_installed)
+        return;
     RestoreHandlers();
     g_installed = false;
 }
 
-bool KWCrashHandler::IsInstalled() { return g_installed; }
+bool KWCrashHandler::IsInstalled() {
+    return g_installed;
+}
 
 bool KWCrashHandler::PrepareCurrentThread() {
     stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) && current.ss_size >= kAltStackSize)
+    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
+        current.ss_size >= kAltStackSize)
         return true;
     // The stack stays mapped for the life of the thread's process: the thread
     // may crash at any moment, and the handler must find it there.
     void* memory = mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) return false;
+    if (memory == MAP_FAILED)
+        return false;
     stack_t alt{};
     alt.ss_sp = memory;
     alt.ss_size = kAltStackSize;
@@ -269,12 +300,17 @@ bool KWCrashHandler::PrepareCurrentThread() {
     return true;
 }
 
-void KWCrashHandler::EnableTestCrash(bool enable) { g_testCrashEnabled = enable; }
+void KWCrashHandler::EnableTestCrash(bool enable) {
+    g_testCrashEnabled = enable;
+}
 
-bool KWCrashHandler::IsTestCrashEnabled() { return g_testCrashEnabled; }
+bool KWCrashHandler::IsTestCrashEnabled() {
+    return g_testCrashEnabled;
+}
 
 __attribute__((noinline)) VL_CRASH_SAFE void KWCrashHandler::TriggerTestCrash() {
-    if (!g_testCrashEnabled) return;
+    if (!g_testCrashEnabled)
+        return;
     volatile uintptr_t address = kTestCrashAddress;
     *reinterpret_cast<volatile int*>(address) = 0x5A;
 }

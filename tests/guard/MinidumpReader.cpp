@@ -59,27 +59,35 @@ struct Cursor {
 
 uint64_t U64(const std::string& s, size_t at) {
     uint64_t v = 0;
-    if (at + 8 <= s.size()) std::memcpy(&v, s.data() + at, 8);
+    if (at + 8 <= s.size())
+        std::memcpy(&v, s.data() + at, 8);
     return v;
 }
 }  // namespace
 
-uint64_t MinidumpFile::ContextRip(const std::string& context) { return U64(context, 248); }
-uint64_t MinidumpFile::ContextRsp(const std::string& context) { return U64(context, 152); }
+uint64_t MinidumpFile::ContextRip(const std::string& context) {
+    return U64(context, 248);
+}
+uint64_t MinidumpFile::ContextRsp(const std::string& context) {
+    return U64(context, 152);
+}
 uint32_t MinidumpFile::ContextFlags(const std::string& context) {
     uint32_t v = 0;
-    if (context.size() >= 52) std::memcpy(&v, context.data() + 48, 4);
+    if (context.size() >= 52)
+        std::memcpy(&v, context.data() + 48, 4);
     return v;
 }
 
 std::optional<MinidumpFile> ReadMinidump(const std::string& data, std::string* error) {
     auto fail = [&](const char* why) -> std::optional<MinidumpFile> {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         return std::nullopt;
     };
     Cursor c{data};
     MinidumpFile dump;
-    if (c.At<uint32_t>(0) != 0x504d444d) return fail("no MDMP signature");
+    if (c.At<uint32_t>(0) != 0x504d444d)
+        return fail("no MDMP signature");
     dump.version = c.At<uint32_t>(4) & 0xffff;
     uint32_t count = c.At<uint32_t>(8);
     uint32_t directory = c.At<uint32_t>(12);
@@ -91,7 +99,8 @@ std::optional<MinidumpFile> ReadMinidump(const std::string& data, std::string* e
         rvaOf[type] = c.At<uint32_t>(entry + 8);
         dump.streams[type] = c.Location(entry + 4);
     }
-    if (!c.ok) return fail("directory outside the file");
+    if (!c.ok)
+        return fail("directory outside the file");
 
     if (rvaOf.count(3)) {
         uint32_t at = rvaOf[3];
@@ -132,7 +141,8 @@ std::optional<MinidumpFile> ReadMinidump(const std::string& data, std::string* e
         dump.platformId = c.At<uint32_t>(at + 20);
         dump.osDescription = c.String(c.At<uint32_t>(at + 24));
     }
-    if (!c.ok) return fail("a stream points outside the file");
+    if (!c.ok)
+        return fail("a stream points outside the file");
     return dump;
 }
 

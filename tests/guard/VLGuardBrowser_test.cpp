@@ -18,7 +18,8 @@ using TestSupport::WaitUntil;
 
 std::string FindNode() {
     for (const char* candidate : {"/usr/bin/node", "/usr/local/bin/node", "/usr/bin/nodejs"})
-        if (access(candidate, X_OK) == 0) return candidate;
+        if (access(candidate, X_OK) == 0)
+            return candidate;
     return std::string();
 }
 

@@ -30,7 +30,8 @@ protected:
     // folder) and returns the reporter's single argument list.
     std::vector<std::string> CrashAndCollect() {
         VLTestProcess victim;
-        EXPECT_TRUE(victim.Start(VL_CRASH_VICTIM, {"segv"}, box.Env(), box.root + "victim.out", box.root + "victim.err"));
+        EXPECT_TRUE(victim.Start(VL_CRASH_VICTIM, {"segv"}, box.Env(), box.root + "victim.out",
+                                 box.root + "victim.err"));
         auto status = victim.Wait(30000);
         EXPECT_TRUE(status.has_value());
         if (status) {
@@ -47,7 +48,8 @@ protected:
     }
     static std::string Unquote(const std::string& arg, const std::string& key) {
         std::string prefix = "-" + key + "=\"";
-        if (arg.rfind(prefix, 0) != 0 || arg.back() != '"') return "<" + arg + ">";
+        if (arg.rfind(prefix, 0) != 0 || arg.back() != '"')
+            return "<" + arg + ">";
         return arg.substr(prefix.size(), arg.size() - prefix.size() - 1);
     }
 
@@ -79,12 +81,14 @@ TEST_F(VLGuardCrashTest, DumpIsWrittenAndTheReporterStartedOnceWithDefaults) {
     EXPECT_EQ(fs::path(dumpPath).parent_path().string() + "/", box.tmp);
     EXPECT_EQ(fs::path(dumpPath).extension(), ".dmp");
     ASSERT_TRUE(fs::exists(dumpPath)) << dumpPath;
-    EXPECT_EQ(fs::status(dumpPath).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dumpPath).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 
     std::string error;
     auto dump = TestSupport::ReadMinidump(VLGuardSandbox::ReadFile(dumpPath), &error);
     ASSERT_TRUE(dump) << error;
-    for (uint32_t stream : {3u, 4u, 6u, 7u}) EXPECT_TRUE(dump->streams.count(stream)) << "stream " << stream;
+    for (uint32_t stream : {3u, 4u, 6u, 7u})
+        EXPECT_TRUE(dump->streams.count(stream)) << "stream " << stream;
     EXPECT_EQ(dump->exceptionCode, static_cast<uint32_t>(SIGSEGV));
     EXPECT_EQ(dump->exceptionAddress, KWCrashHandler::kTestCrashAddress);
     EXPECT_EQ(dump->exceptionThread, static_cast<uint32_t>(victimPid));

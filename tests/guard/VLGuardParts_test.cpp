@@ -53,12 +53,15 @@ TEST(VLGuardInnerFlag, PiecewiseReadingDecidesLikeTheClient) {
 
     // Random texts of comment, inner and other lines, cut at every length around the pieces.
     std::mt19937 rng(7);
-    const std::string parts[] = {"inner", "Inner", "#inner", "# x", "outer", "", "\r", "inner\r", std::string(60, 'y')};
+    const std::string parts[] = {
+        "inner", "Inner", "#inner", "# x", "outer", "", "\r", "inner\r", std::string(60, 'y')};
     for (int round = 0; round < 300; ++round) {
         std::string text;
         int lines = static_cast<int>(rng() % 8);
-        for (int i = 0; i < lines; ++i) text += parts[rng() % 9] + "\n";
-        if (rng() % 2) text += parts[rng() % 9];
+        for (int i = 0; i < lines; ++i)
+            text += parts[rng() % 9] + "\n";
+        if (rng() % 2)
+            text += parts[rng() % 9];
         EXPECT_EQ(decide(text), IsInnerPlatformText(text)) << "text: " << text;
     }
 }
@@ -105,7 +108,8 @@ TEST(VLStaticFiles, ResolveStaysInsideTheRoot) {
 }
 
 TEST(VLStaticFiles, ListingEscapesNames) {
-    std::string page = VLStaticFiles::ListingPage("/d", "http://127.0.0.1:9182/d/", {".", "..", "<b>&'x\".txt"});
+    std::string page =
+        VLStaticFiles::ListingPage("/d", "http://127.0.0.1:9182/d/", {".", "..", "<b>&'x\".txt"});
     EXPECT_NE(page.find("<title>/d</title>"), std::string::npos);
     EXPECT_NE(page.find("<base href='http://127.0.0.1:9182/d/'>"), std::string::npos);
     EXPECT_NE(page.find("    <li><a href=\"..\">..</a>\n"), std::string::npos);
@@ -138,12 +142,13 @@ TEST(VLCrashReporterCommand, ArgumentsInTheReportersOrder) {
     v.agentReqPort = 1;
     v.agentDownloadPort = 2;
     v.agentUploadPort = 3;
-    EXPECT_EQ(VLCrashReporterCommand::BuildArguments(v),
-              (std::vector<std::string>{"-log=\"/tmp/VireloLog/vl.log\"", "-dump=\"/tmp/x.dmp\"",
-                                        "-version=\"1.7.1.1393\"", "-description=\"学生端崩溃！\"",
-                                        "-windows=\"Linux 6.1\"", "-mac_addr=\"AA-BB-CC-DD-EE-FF\"",
-                                        "-type=\"student\"", "-enable_agent=1", "-agent_ip=\"10.0.0.5\"",
-                                        "-agent_req_port=1", "-agent_download_port=2", "-agent_upload_port=3"}));
+    EXPECT_EQ(
+        VLCrashReporterCommand::BuildArguments(v),
+        (std::vector<std::string>{"-log=\"/tmp/VireloLog/vl.log\"", "-dump=\"/tmp/x.dmp\"",
+                                  "-version=\"1.7.1.1393\"", "-description=\"学生端崩溃！\"",
+                                  "-windows=\"Linux 6.1\"", "-mac_addr=\"AA-BB-CC-DD-EE-FF\"",
+                                  "-type=\"student\"", "-enable_agent=1", "-agent_ip=\"10.0.0.5\"",
+                                  "-agent_req_port=1", "-agent_download_port=2", "-agent_upload_port=3"}));
 
     TempDir dir;
     VLGuardSandbox::WriteFile(dir.path + "/config.cfg", "[AGENT]\nEnable=0\nIP=192.168.1.9\nPort1=7001\n");
@@ -188,7 +193,8 @@ TEST(VLMinidumpWriter, ModulesAndStreamsOfAReport) {
     report.maps = maps;
     auto dump = TestSupport::ReadMinidump(VLMinidumpWriter::Build(report));
     ASSERT_TRUE(dump);
-    for (uint32_t stream : {3u, 4u, 5u, 6u, 7u, 0x47670009u}) EXPECT_TRUE(dump->streams.count(stream)) << stream;
+    for (uint32_t stream : {3u, 4u, 5u, 6u, 7u, 0x47670009u})
+        EXPECT_TRUE(dump->streams.count(stream)) << stream;
     EXPECT_EQ(dump->version, 0xa793u);
     EXPECT_EQ(dump->timeStamp, 1700000000u);
     ASSERT_EQ(dump->threads.size(), 1u);

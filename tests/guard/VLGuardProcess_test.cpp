@@ -21,9 +21,12 @@ using TestSupport::WaitUntil;
 
 class VLGuardProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(box.StartGuard(guard, port)) << box.GuardOutput() << box.ReadFile(box.root + "guard.err"); }
+    void SetUp() override {
+        ASSERT_TRUE(box.StartGuard(guard, port)) << box.GuardOutput() << box.ReadFile(box.root + "guard.err");
+    }
     void TearDown() override {
-        if (guard.IsRunning()) HttpGet(port, "/exit", 2000);
+        if (guard.IsRunning())
+            HttpGet(port, "/exit", 2000);
         auto status = guard.Wait(10000);
         ASSERT_TRUE(status) << "the guard did not end on /exit";
         // It ends through its normal exit path (code 1), which also means no leak report.
@@ -44,7 +47,8 @@ protected:
 
 TEST_F(VLGuardProcessTest, ASecondGuardEndsAtOnceAndTheFirstStays) {
     VLTestProcess second;
-    ASSERT_TRUE(second.Start(box.install + "VLGuard", {}, box.Env(), box.root + "second.out", box.root + "second.err"));
+    ASSERT_TRUE(second.Start(box.install + "VLGuard", {}, box.Env(), box.root + "second.out",
+                             box.root + "second.err"));
     auto status = second.Wait(10000);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
@@ -93,9 +97,10 @@ TEST_F(VLGuardProcessTest, RunClientStartsTheClientOncePerQuestionId) {
 }
 
 TEST_F(VLGuardProcessTest, RequestPrintsItsTrace) {
-    HttpReply reply = TestSupport::HttpExchange(port,
-                                         "POST /request?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Probe: yes\r\n"
-                                         "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
+    HttpReply reply =
+        TestSupport::HttpExchange(port,
+                                  "POST /request?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Probe: yes\r\n"
+                                  "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "");
     std::string out = box.GuardOutput();
@@ -145,7 +150,8 @@ TEST_F(VLGuardProcessTest, StaticFilesWithTheirContentTypesAndListings) {
     EXPECT_NE(listing.body.find("<base href='" + base + "/sub/'>"), std::string::npos) << listing.body;
     EXPECT_NE(listing.body.find("<h1>/sub</h1>"), std::string::npos);
     for (const char* name : {".", "..", "empty.txt", "page.html"})
-        EXPECT_NE(listing.body.find("<li><a href=\"" + std::string(name) + "\">" + name + "</a>"), std::string::npos)
+        EXPECT_NE(listing.body.find("<li><a href=\"" + std::string(name) + "\">" + name + "</a>"),
+                  std::string::npos)
             << name;
     EXPECT_NE(HttpGet(port, "/sub/").body.find("<base href='" + base + "/sub/'>"), std::string::npos);
 
@@ -270,7 +276,8 @@ TEST(VLGuardShortcut, FormerShortcutGoesAndTheCurrentOneIsKept) {
         ASSERT_TRUE(guard.Wait(10000));
     }
     EXPECT_EQ(box.ReadFile(desktop + "Virelo学生端.desktop"), "[Desktop Entry]\nName=mine\n");
-    EXPECT_NE(box.ReadFile(box.tmp + "VireloLog/vl.log").find("VLGuard 1.7.1.1393 started"), std::string::npos);
+    EXPECT_NE(box.ReadFile(box.tmp + "VireloLog/vl.log").find("VLGuard 1.7.1.1393 started"),
+              std::string::npos);
 }
 
 }  // namespace

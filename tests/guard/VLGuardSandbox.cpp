@@ -24,7 +24,9 @@ namespace {
 std::string StandInScript(const std::string& recordsDir, const std::string& program) {
     // Written to a temporary name and renamed, so a reader never sees half a record.
     return "#!/bin/sh\n"
-           "f=\"" + recordsDir + program + "-$$.args\"\n"
+           "f=\"" +
+           recordsDir + program +
+           "-$$.args\"\n"
            ": > \"$f.part\"\n"
            "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$f.part\"; done\n"
            "mv \"$f.part\" \"$f\"\n";
@@ -59,12 +61,13 @@ VLGuardSandbox::~VLGuardSandbox() {
 }
 
 std::map<std::string, std::string> VLGuardSandbox::Env() const {
-    return {{"HOME", home},          {"XDG_RUNTIME_DIR", runtime}, {"TMPDIR", tmp},
+    return {{"HOME", home},          {"XDG_RUNTIME_DIR", runtime},          {"TMPDIR", tmp},
             {"XDG_DATA_HOME", data}, {"XDG_CONFIG_HOME", home + ".config"}, {"VL_GUARD_PORT", "0"}};
 }
 
 bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::string& tag) {
-    if (!process.Start(install + "VLGuard", {}, Env(), root + tag + ".out", root + tag + ".err")) return false;
+    if (!process.Start(install + "VLGuard", {}, Env(), root + tag + ".out", root + tag + ".err"))
+        return false;
     const std::regex listening("Listening on 127\\.0\\.0\\.1:([0-9]+)");
     std::smatch m;
     bool ok = WaitUntil(
@@ -73,24 +76,30 @@ bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::st
             return std::regex_search(out, m, listening) || !process.IsRunning();
         },
         20000);
-    if (!ok || !process.IsRunning()) return false;
+    if (!ok || !process.IsRunning())
+        return false;
     std::string out = GuardOutput(tag);
-    if (!std::regex_search(out, m, listening)) return false;
+    if (!std::regex_search(out, m, listening))
+        return false;
     port = std::stoi(m[1]);
     return true;
 }
 
-std::string VLGuardSandbox::GuardOutput(const std::string& tag) const { return ReadFile(root + tag + ".out"); }
+std::string VLGuardSandbox::GuardOutput(const std::string& tag) const {
+    return ReadFile(root + tag + ".out");
+}
 
 std::vector<std::vector<std::string>> VLGuardSandbox::Records(const std::string& program) const {
     std::vector<std::vector<std::string>> found;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(records, ec)) {
         std::string name = entry.path().filename();
-        if (name.rfind(program + "-", 0) != 0 || !KWStringUtils::EndWithNoCase(name, ".args")) continue;
+        if (name.rfind(program + "-", 0) != 0 || !KWStringUtils::EndWithNoCase(name, ".args"))
+            continue;
         std::vector<std::string> args;
         std::istringstream in(ReadFile(entry.path()));
-        for (std::string line; std::getline(in, line);) args.push_back(line);
+        for (std::string line; std::getline(in, line);)
+            args.push_back(line);
         found.push_back(args);
     }
     return found;
@@ -109,7 +118,8 @@ std::string VLGuardSandbox::ReadFile(const std::string& path) {
 HttpReply HttpExchange(int port, const std::string& request, int timeoutMs) {
     HttpReply reply;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return reply;
+    if (fd < 0)
+        return reply;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -122,19 +132,24 @@ HttpReply HttpExchange(int port, const std::string& request, int timeoutMs) {
     std::string raw;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
         pollfd pfd{fd, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+            break;
         char buf[4096];
         ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         raw.append(buf, static_cast<size_t>(n));
     }
     close(fd);
     reply.received = !raw.empty();
     size_t headEnd = raw.find("\r\n\r\n");
-    if (headEnd == std::string::npos) return reply;
+    if (headEnd == std::string::npos)
+        return reply;
     std::istringstream head(raw.substr(0, headEnd));
     std::string line;
     std::getline(head, line);
@@ -145,7 +160,8 @@ HttpReply HttpExchange(int port, const std::string& request, int timeoutMs) {
     }
     while (std::getline(head, line)) {
         size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
+        if (colon == std::string::npos)
+            continue;
         std::string name = KWStringUtils::MakeLower(line.substr(0, colon));
         reply.headers[name] = KWStringUtils::Trim(line.substr(colon + 1));
     }

@@ -14,7 +14,9 @@ extern char** environ;
 
 namespace KwLib::TestSupport {
 
-VLTestProcess::~VLTestProcess() { Kill(); }
+VLTestProcess::~VLTestProcess() {
+    Kill();
+}
 
 bool VLTestProcess::Start(const std::string& path, const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env, const std::string& stdoutPath,
@@ -22,18 +24,22 @@ bool VLTestProcess::Start(const std::string& path, const std::vector<std::string
     std::vector<std::string> argvStore{path};
     argvStore.insert(argvStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : argvStore) argv.push_back(a.data());
+    for (auto& a : argvStore)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     std::vector<std::string> envStore;
     for (char** e = environ; *e; ++e) {
         std::string entry(*e);
         std::string key = entry.substr(0, entry.find('='));
-        if (!env.count(key)) envStore.push_back(entry);
+        if (!env.count(key))
+            envStore.push_back(entry);
     }
-    for (const auto& [key, value] : env) envStore.push_back(key + "=" + value);
+    for (const auto& [key, value] : env)
+        envStore.push_back(key + "=" + value);
     std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(e.data());
+    for (auto& e : envStore)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -45,13 +51,15 @@ bool VLTestProcess::Start(const std::string& path, const std::vector<std::string
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int rc = posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) m_pid = -1;
+    if (rc != 0)
+        m_pid = -1;
     m_status.reset();
     return rc == 0;
 }
 
 bool VLTestProcess::IsRunning() {
-    if (m_pid < 0 || m_status) return false;
+    if (m_pid < 0 || m_status)
+        return false;
     int status = 0;
     if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_status = status;
@@ -61,13 +69,15 @@ bool VLTestProcess::IsRunning() {
 }
 
 std::optional<int> VLTestProcess::Wait(int timeoutMs) {
-    if (m_pid < 0) return std::nullopt;
+    if (m_pid < 0)
+        return std::nullopt;
     WaitUntil([this] { return !IsRunning(); }, timeoutMs);
     return m_status;
 }
 
 void VLTestProcess::Kill() {
-    if (m_pid < 0 || !IsRunning()) return;
+    if (m_pid < 0 || !IsRunning())
+        return;
     kill(m_pid, SIGKILL);
     int status = 0;
     while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
@@ -78,8 +88,10 @@ void VLTestProcess::Kill() {
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }

@@ -35,12 +35,15 @@ public:
         EXPECT_EQ(listen(m_fd, 4), 0);
         m_thread = std::thread([this] {
             int client = accept(m_fd, nullptr, nullptr);
-            if (client < 0) return;
+            if (client < 0)
+                return;
             char buf[65536];
             ssize_t n;
-            while ((n = read(client, buf, sizeof buf)) > 0) m_stream.append(buf, static_cast<size_t>(n));
+            while ((n = read(client, buf, sizeof buf)) > 0)
+                m_stream.append(buf, static_cast<size_t>(n));
             m_complete = true;
-            while (!m_release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (!m_release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             char ack = kCrashWireAck;
             write(client, &ack, 1);
             close(client);
@@ -49,7 +52,8 @@ public:
     ~ReportCollector() {
         m_release = true;
         shutdown(m_fd, SHUT_RDWR);
-        if (m_thread.joinable()) m_thread.join();
+        if (m_thread.joinable())
+            m_thread.join();
         close(m_fd);
         unlink(m_path.c_str());
     }
@@ -75,7 +79,8 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
     bool StartVictim(VLTestProcess& victim, const std::string& mode) {
-        return victim.Start(VL_CRASH_VICTIM, {mode, m_socket}, {}, m_dir + "victim.out", m_dir + "victim.err");
+        return victim.Start(VL_CRASH_VICTIM, {mode, m_socket}, {}, m_dir + "victim.out",
+                            m_dir + "victim.err");
     }
     std::string m_dir;
     std::string m_socket;

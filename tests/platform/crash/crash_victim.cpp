@@ -12,7 +12,8 @@
 
 namespace {
 __attribute__((noinline)) int Recurse(int depth) {
-    if (depth < 0) return 0;
+    if (depth < 0)
+        return 0;
     volatile char pad[1024];
     pad[0] = static_cast<char>(depth);
     return Recurse(depth + 1) + pad[0];
@@ -27,8 +28,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "install failed\n");
         return 3;
     }
-    if (mode == "abort") abort();
-    if (mode == "overflow") return Recurse(0);
+    if (mode == "abort")
+        abort();
+    if (mode == "overflow")
+        return Recurse(0);
     KWCrashHandler::EnableTestCrash(mode != "disabled");
     KWCrashHandler::TriggerTestCrash();
     printf("still running\n");
