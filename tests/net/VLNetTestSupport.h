@@ -34,6 +34,7 @@ protected:
         s_dir = MakeTestDir(::testing::UnitTest::GetInstance()->current_test_suite()->name());
         VLSimConfig config;
         config.m_dataDir = s_dir + "sim/";
+        config.m_filesDir = std::string(VL_BINARY_DIR) + "/tests/sim-files/";
         config.m_apiPort = config.m_downloadPort = config.m_uploadPort = config.m_remotePort = 0;
         s_sim = new VLSimServer(config);
         std::string error;

@@ -3,7 +3,11 @@
 #include <cairo.h>
 #include <sndfile.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <functional>
+#include <thread>
 #include <cstdio>
 #include <vector>
 
@@ -60,6 +64,10 @@ const Tune kTunes[] = {
     {"mid_1.wav", 3.0},     {"opt_audio_1.wav", 1.5}, {"opt_audio_2.wav", 1.5}, {"opt_audio_3.mp3", 1.5},
     {"rhythm_bg.wav", 4.0},
 };
+
+// Several simulators may fill one shared folder at once: each writes its own
+// temporary files and renames them into place.
+std::string PartSuffix() { return ".part" + std::to_string(::getpid()) + "_" + std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()) % 100000); }
 
 std::string FileUrl(const std::string& base, const char* name) { return base + "/files/" + name; }
 
@@ -233,8 +241,8 @@ bool VLSimAssets::GenerateSampleFiles(const std::string& filesDir) {
         std::string path = filesDir + p.name;
         ++seed;
         if (KWFilePathUtils::IsExistsFile(path)) continue;
-        if (!WritePicture(path + ".part", p.width, p.height, p.label, seed) ||
-            !KWFilePathUtils::Rename(path + ".part", path))
+        const std::string part = path + PartSuffix();
+        if (!WritePicture(part, p.width, p.height, p.label, seed) || !KWFilePathUtils::Rename(part, path))
             return false;
     }
     for (const auto& t : kTunes) {
@@ -242,7 +250,7 @@ bool VLSimAssets::GenerateSampleFiles(const std::string& filesDir) {
         ++seed;
         if (KWFilePathUtils::IsExistsFile(path)) continue;
         // The temporary name keeps the extension so that the encoder is chosen by it.
-        std::string part = filesDir + "part_" + t.name;
+        std::string part = filesDir + "part" + PartSuffix() + "_" + t.name;
         if (!WriteTune(part, t.seconds, seed) || !KWFilePathUtils::Rename(part, path)) return false;
     }
     return true;

@@ -141,7 +141,10 @@ VLSimServer::VLSimServer(VLSimConfig config) : m_config(std::move(config)) {
 
 VLSimServer::~VLSimServer() { Stop(); }
 
-std::string VLSimServer::FilesDir() const { return m_config.m_dataDir + "files/"; }
+std::string VLSimServer::FilesDir() const {
+    if (m_config.m_filesDir.empty()) return m_config.m_dataDir + "files/";
+    return m_config.m_filesDir.back() == '/' ? m_config.m_filesDir : m_config.m_filesDir + "/";
+}
 std::string VLSimServer::UploadsDir() const { return m_config.m_dataDir + "uploads/"; }
 
 std::string VLSimServer::FileBase() const {

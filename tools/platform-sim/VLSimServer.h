@@ -22,6 +22,9 @@ namespace KwLib {
 // one (tests do this so that parallel runs and a running demo never collide).
 struct VLSimConfig {
     std::string m_dataDir;  // working folder: generated files, uploads, paper
+    // Folder of the files served under "/files/"; empty: "<data>/files/". Tests
+    // share one so that the sample files are generated once per build.
+    std::string m_filesDir;
     int m_apiPort = 9500;
     int m_downloadPort = 9501;
     int m_uploadPort = 9502;

@@ -20,6 +20,7 @@ void PrintHelp() {
         "Usage: platform-sim [options]\n"
         "Plays the platform's API, file and upload servers on 127.0.0.1.\n\n"
         "  --data DIR            working folder (sample files, uploads); default $TMPDIR/platform-sim/\n"
+        "  --files DIR           folder of the served files (default DIR/files/ of --data)\n"
         "  --api-port N          API requests (default 9500)\n"
         "  --download-port N     file downloads (default 9501)\n"
         "  --upload-port N       file uploads (default 9502)\n"
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--data") {
             config.m_dataDir = value("--data");
+        } else if (a == "--files") {
+            config.m_filesDir = value("--files");
         } else if (a == "--api-port") {
             port(config.m_apiPort);
         } else if (a == "--download-port") {
