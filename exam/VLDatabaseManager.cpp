@@ -1,6 +1,7 @@
 #include "exam/VLDatabaseManager.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
@@ -200,18 +201,31 @@ void VLDatabaseManager::Release() {
     VL_LOG_DEBUG("VLDatabaseManager::Release()");
 }
 
+bool VLDatabaseManager::CreateUserDb() {
+    if (!ConnectUserDb()) return false;
+    bool ok = true;
+    for (const auto& [name, sql] : m_userSchema) ok = m_userDb.ExecSQL(sql) == 0 && ok;
+    return SetVersion(m_config.clientVersion) && ok;
+}
+
 bool VLDatabaseManager::InitUserDb() {
     if (!m_config.userDataDir.empty() && !KWFilePathUtils::IsDirectory(m_config.userDataDir))
         KWFilePathUtils::CreateDirectories(m_config.userDataDir);
 
-    if (!KWFilePathUtils::IsExists(m_config.userDbPath)) {
-        if (!ConnectUserDb()) return false;
-        bool ok = true;
-        for (const auto& [name, sql] : m_userSchema) ok = m_userDb.ExecSQL(sql) == 0 && ok;
-        return SetVersion(m_config.clientVersion) && ok;
-    }
+    if (!KWFilePathUtils::IsExists(m_config.userDbPath)) return CreateUserDb();
 
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb()) {
+        // A file that is not a database under our key can never be read, and
+        // without user.db no answer of the coming exam could be kept. Keep its
+        // bytes beside it and start a fresh file. Other failures (permissions,
+        // a full disk) leave the file alone.
+        if (m_userDb.LastError().find("not a database") == std::string::npos) return false;
+        std::string aside = KWStringUtils::Format("%s.unreadable-%lld", m_config.userDbPath.c_str(),
+                                                  static_cast<long long>(std::time(nullptr)));
+        if (!KWFilePathUtils::Rename(m_config.userDbPath, aside)) return false;
+        VL_LOG_ERROR("user.db could not be read; kept as %s, starting a new one", aside.c_str());
+        return CreateUserDb();
+    }
     std::string stored;
     GetVersion(stored);
     bool ok = true;

@@ -91,6 +91,7 @@ public:
 
 private:
     bool InitUserDb();
+    bool CreateUserDb();
     bool InitSysDb();
     bool UpgradeUserDb(const std::string& storedVersion);
     bool MigrateUserDb(const std::string& storedVersion);

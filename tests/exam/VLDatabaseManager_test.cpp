@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -319,13 +320,34 @@ TEST_F(DatabaseManagerTest, ColumnNamesOfCreateStatements) {
     EXPECT_EQ(names, (std::vector<std::string>{"Authorisation", "ExamAnswer", "User", "Version"}));
 }
 
-TEST_F(DatabaseManagerTest, UnreadableFileLeavesEmptyRecords) {
+TEST_F(DatabaseManagerTest, UnreadableUserDbIsKeptAsideAndReplaced) {
     KWFilePathUtils::CreateDirectories(Config().userDataDir);
-    std::ofstream(Config().userDbPath) << "this is not a database at all, just some text that fills a page";
+    const std::string garbage(8192, 'x');
+    std::ofstream(Config().userDbPath) << garbage;
+    VLDatabaseManager manager(Config());
+    EXPECT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetCurrentUser().UserId, 0);
+    EXPECT_TRUE(manager.SaveExamAnswer({1, 1, "answers of the coming exam"})) << "answers can be kept again";
+
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Config().userDataDir)) {
+        if (entry.path().filename().string().rfind("user.db.unreadable-", 0) != 0) continue;
+        ++aside;
+        std::ifstream in(entry.path());
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes, garbage) << "the unreadable file is kept byte for byte";
+    }
+    EXPECT_EQ(aside, 1);
+}
+
+TEST_F(DatabaseManagerTest, UnopenableUserDbLeavesEmptyRecords) {
+    // A folder where the file should be: not a key problem, so nothing is moved.
+    KWFilePathUtils::CreateDirectories(Config().userDbPath + "/");
     VLDatabaseManager manager(Config());
     EXPECT_FALSE(manager.Init());
     EXPECT_EQ(manager.GetCurrentUser().UserId, 0);
     EXPECT_FALSE(manager.SaveUser({1, "x", "y", 0, 0, 1, 0}));
+    EXPECT_TRUE(KWFilePathUtils::IsDirectory(Config().userDbPath));
     EXPECT_EQ(manager.GetSysUrlInfo().ProductName, "Virelo") << "sys.db still works";
 }
 
