@@ -18,13 +18,18 @@ constexpr char kDbKey[] = "pbrvosk7316";
 constexpr int kDbKeyLength = sizeof(kDbKey) - 1;
 
 constexpr const char* kCreateUser =
-    "create table User(UserId integer primary key, UserName varchar(100), Password varchar(100), SavePassword "
-    "boolean default 0, AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp integer default 0);";
-constexpr const char* kCreateVersion = "create table Version(ProductName varchar(100) primary key, VersionNum varchar(100));";
+    "create table User(UserId integer primary key, UserName varchar(100), Password varchar(100), "
+    "SavePassword "
+    "boolean default 0, AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp integer default "
+    "0);";
+constexpr const char* kCreateVersion =
+    "create table Version(ProductName varchar(100) primary key, VersionNum varchar(100));";
 constexpr const char* kCreateExamAnswer =
-    "create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, primary key (RecordId, UserId));";
+    "create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, primary key (RecordId, "
+    "UserId));";
 constexpr const char* kCreateAuthorisation =
-    "create table Authorisation(AuthKey varchar(100) primary key, SchoolId varchar(100), SchoolName varchar(100), "
+    "create table Authorisation(AuthKey varchar(100) primary key, SchoolId varchar(100), SchoolName "
+    "varchar(100), "
     "ClassId varchar(100), ClassName varchar(100), Addr varchar(100), Used boolean default 0);";
 
 enum class Server { Api, TeacherWeb, Upload, PublicWeb, ClientVersion };
@@ -60,10 +65,12 @@ const SysUrlColumn kSysUrlColumns[] = {
      "/api2/get_exam_question?school_id=%s&classroom_id=%s&record_id=%I64d"},
     {"ExamQuestionUrl", &VLSysUrlInfo::ExamQuestionUrl, Server::Api, "/api2/getQuestion?id=%s"},
     {"ExamStatusUrl", &VLSysUrlInfo::ExamStatusUrl, Server::Api,
-     "/api2/studentClientSchedule?school_id=%s&classroom_id=%s&exam_record_id=%I64d&student_id=%I64d&question_id=%"
+     "/api2/"
+     "studentClientSchedule?school_id=%s&classroom_id=%s&exam_record_id=%I64d&student_id=%I64d&question_id=%"
      "s&status=%d&number_first=%d&number_second=%d"},
     {"ExamResultListUrl", &VLSysUrlInfo::ExamResultListUrl, Server::Api,
-     "/api2/testResult?school_id=%s&classroom_id=%s&paper_id=%I64d&student_id=%I64d&student_num=%s&student_name=%"
+     "/api2/"
+     "testResult?school_id=%s&classroom_id=%s&paper_id=%I64d&student_id=%I64d&student_num=%s&student_name=%"
      "s&result=%s"},
     {"ExamResultUrl", &VLSysUrlInfo::ExamResultUrl, Server::Api, "/api2/singleTestResult?result=%s"},
     {"FileUploadUrl", &VLSysUrlInfo::FileUploadUrl, Server::Upload, "/api2?c=file&m=upFile&dataType=json"},
@@ -82,7 +89,8 @@ const SysUrlColumn kSysUrlColumns[] = {
 
 std::string CreateSysUrlStatement() {
     std::string sql = "create table SysUrl(ProductName varchar(100) primary key";
-    for (const SysUrlColumn& c : kSysUrlColumns) sql += KWStringUtils::Format(", %s varchar(1024)", c.name);
+    for (const SysUrlColumn& c : kSysUrlColumns)
+        sql += KWStringUtils::Format(", %s varchar(1024)", c.name);
     return sql + ");";
 }
 
@@ -90,28 +98,33 @@ std::string CreateSysUrlStatement() {
 // whatever case the caller spells it in.
 const char* Column(const KWSqliteData& data, int row, const char* name) {
     for (const std::string& column : data.Columns()) {
-        if (KWStringUtils::CompareNoCase(column, name) == 0) return data(row, column);
+        if (KWStringUtils::CompareNoCase(column, name) == 0)
+            return data(row, column);
     }
     return nullptr;
 }
 
 bool ReadText(const KWSqliteData& data, int row, const char* name, std::string& out) {
     const char* v = Column(data, row, name);
-    if (v) out = v;
+    if (v)
+        out = v;
     return v != nullptr;
 }
 
 void ReadInt32(const KWSqliteData& data, int row, const char* name, int32_t& out) {
-    if (const char* v = Column(data, row, name)) out = KWStringUtils::ConvertStringToInt32(v);
+    if (const char* v = Column(data, row, name))
+        out = KWStringUtils::ConvertStringToInt32(v);
 }
 
 void ReadInt64(const KWSqliteData& data, int row, const char* name, int64_t& out) {
-    if (const char* v = Column(data, row, name)) out = KWStringUtils::ConvertStringToInt64(v);
+    if (const char* v = Column(data, row, name))
+        out = KWStringUtils::ConvertStringToInt64(v);
 }
 
 // Runs a batch as one unit: a failure part-way leaves the file as it was.
 bool ExecAtomically(KWSqlite& db, const std::string& batch) {
-    if (db.ExecSQL("begin immediate;" + batch + "commit;") == 0) return true;
+    if (db.ExecSQL("begin immediate;" + batch + "commit;") == 0)
+        return true;
     db.ExecSQL("rollback;");
     return false;
 }
@@ -124,17 +137,21 @@ bool IsTableConstraint(const std::string& word) {
 
 // A column name without quotes, and without the parentheses that a table
 // constraint's list leaves on it ("UserId)" of "primary key (RecordId, UserId)").
-std::string Unquote(const std::string& name) { return KWStringUtils::Trim(name, "\"'`[]()"); }
+std::string Unquote(const std::string& name) {
+    return KWStringUtils::Trim(name, "\"'`[]()");
+}
 
 bool ContainsNoCase(const std::vector<std::string>& names, const std::string& name) {
-    return std::any_of(names.begin(), names.end(),
-                       [&](const std::string& n) { return KWStringUtils::CompareNoCase(Unquote(n), name) == 0; });
+    return std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+        return KWStringUtils::CompareNoCase(Unquote(n), name) == 0;
+    });
 }
 
 std::string Join(const std::vector<std::string>& parts) {
     std::string out;
     for (const std::string& p : parts) {
-        if (!out.empty()) out += ",";
+        if (!out.empty())
+            out += ",";
         out += p;
     }
     return out;
@@ -163,7 +180,9 @@ std::map<std::string, std::string> VLDatabaseManager::UserDbSchema() {
             {"Version", kCreateVersion}};
 }
 
-std::map<std::string, std::string> VLDatabaseManager::SysDbSchema() { return {{"SysUrl", CreateSysUrlStatement()}}; }
+std::map<std::string, std::string> VLDatabaseManager::SysDbSchema() {
+    return {{"SysUrl", CreateSysUrlStatement()}};
+}
 
 bool VLDatabaseManager::Init() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -175,7 +194,8 @@ bool VLDatabaseManager::Init() {
 }
 
 bool VLDatabaseManager::Connect(KWSqlite& db, const std::string& path) {
-    if (db.Connected()) return true;
+    if (db.Connected())
+        return true;
     int rc = db.Open(path, kDbKey, kDbKeyLength);
     if (rc != 0) {
         VL_LOG_ERROR("%s,code:%d", "数据库文件创建失败", rc);
@@ -202,9 +222,11 @@ void VLDatabaseManager::Release() {
 }
 
 bool VLDatabaseManager::CreateUserDb() {
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     bool ok = true;
-    for (const auto& [name, sql] : m_userSchema) ok = m_userDb.ExecSQL(sql) == 0 && ok;
+    for (const auto& [name, sql] : m_userSchema)
+        ok = m_userDb.ExecSQL(sql) == 0 && ok;
     return SetVersion(m_config.clientVersion) && ok;
 }
 
@@ -212,17 +234,20 @@ bool VLDatabaseManager::InitUserDb() {
     if (!m_config.userDataDir.empty() && !KWFilePathUtils::IsDirectory(m_config.userDataDir))
         KWFilePathUtils::CreateDirectories(m_config.userDataDir);
 
-    if (!KWFilePathUtils::IsExists(m_config.userDbPath)) return CreateUserDb();
+    if (!KWFilePathUtils::IsExists(m_config.userDbPath))
+        return CreateUserDb();
 
     if (!ConnectUserDb()) {
         // A file that is not a database under our key can never be read, and
         // without user.db no answer of the coming exam could be kept. Keep its
         // bytes beside it and start a fresh file. Other failures (permissions,
         // a full disk) leave the file alone.
-        if (m_userDb.LastError().find("not a database") == std::string::npos) return false;
+        if (m_userDb.LastError().find("not a database") == std::string::npos)
+            return false;
         std::string aside = KWStringUtils::Format("%s.unreadable-%lld", m_config.userDbPath.c_str(),
                                                   static_cast<long long>(std::time(nullptr)));
-        if (!KWFilePathUtils::Rename(m_config.userDbPath, aside)) return false;
+        if (!KWFilePathUtils::Rename(m_config.userDbPath, aside))
+            return false;
         VL_LOG_ERROR("user.db could not be read; kept as %s, starting a new one", aside.c_str());
         return CreateUserDb();
     }
@@ -230,7 +255,8 @@ bool VLDatabaseManager::InitUserDb() {
     GetVersion(stored);
     bool ok = true;
     if (KWVersionUtils::VersionCompare(m_config.clientVersion, stored) > 0) {
-        VL_LOG_INFO("upgrading user.db from version '%s' to %s", stored.c_str(), m_config.clientVersion.c_str());
+        VL_LOG_INFO("upgrading user.db from version '%s' to %s", stored.c_str(),
+                    m_config.clientVersion.c_str());
         // A failed upgrade leaves the version as it was, so the next start tries again.
         ok = UpgradeUserDb(stored) && SetVersion(m_config.clientVersion);
     }
@@ -243,22 +269,26 @@ std::vector<std::string> VLDatabaseManager::ParseColumnNames(const std::string& 
     std::vector<std::string> names;
     size_t open = createStatement.find('(');
     size_t close = createStatement.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close <= open) return names;
+    if (open == std::string::npos || close == std::string::npos || close <= open)
+        return names;
     std::vector<std::string> pieces;
     KWStringToken::StringToArray(createStatement.substr(open + 1, close - open - 1), ",", pieces, true);
     for (const std::string& piece : pieces) {
         std::vector<std::string> words;
         KWStringToken::StringToken(piece, " \t\r\n", words);
-        if (!words.empty()) names.push_back(words.front());
+        if (!words.empty())
+            names.push_back(words.front());
     }
     return names;
 }
 
 bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
     KWSqliteData tables;
-    if (m_userDb.Query(tables, "select * from sqlite_master where type=\"table\";") != 0) return false;
+    if (m_userDb.Query(tables, "select * from sqlite_master where type=\"table\";") != 0)
+        return false;
     std::map<std::string, std::string> existing;
-    for (int row = 1; row <= tables.RowCount(); ++row) existing[tables.Text(row, "tbl_name")] = tables.Text(row, "sql");
+    for (int row = 1; row <= tables.RowCount(); ++row)
+        existing[tables.Text(row, "tbl_name")] = tables.Text(row, "sql");
 
     std::map<std::string, std::string> working = m_userSchema;
     std::map<std::string, std::string> creates;
@@ -266,26 +296,30 @@ bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
 
     for (auto it = working.begin(); it != working.end(); ++it) {
         auto found = existing.find(it->first);
-        if (found == existing.end()) continue;
+        if (found == existing.end())
+            continue;
         std::vector<std::string> expected = ParseColumnNames(it->second);
         std::vector<std::string> old = ParseColumnNames(found->second);
-        if (expected.size() == old.size()) continue;
+        if (expected.size() == old.size())
+            continue;
 
         // Only real columns that the new definition still has can be copied;
         // the others keep their defaults (new) or are dropped (removed).
         std::vector<std::string> copied;
         for (const std::string& name : old) {
             std::string column = Unquote(name);
-            if (!IsTableConstraint(column) && ContainsNoCase(expected, column) && !ContainsNoCase(copied, column))
+            if (!IsTableConstraint(column) && ContainsNoCase(expected, column) &&
+                !ContainsNoCase(copied, column))
                 copied.push_back(column);
         }
         const std::string& table = it->first;
         std::string batch;
         if (!copied.empty()) {
             std::string columns = Join(copied);
-            batch += KWStringUtils::Format("CREATE TEMPORARY TABLE %s_backup(%s);", table.c_str(), columns.c_str());
-            batch += KWStringUtils::Format("INSERT INTO %s_backup SELECT %s FROM %s;", table.c_str(), columns.c_str(),
-                                           table.c_str());
+            batch += KWStringUtils::Format("CREATE TEMPORARY TABLE %s_backup(%s);", table.c_str(),
+                                           columns.c_str());
+            batch += KWStringUtils::Format("INSERT INTO %s_backup SELECT %s FROM %s;", table.c_str(),
+                                           columns.c_str(), table.c_str());
         }
         batch += KWStringUtils::Format("DROP TABLE %s;", table.c_str());
         batch += it->second;
@@ -305,11 +339,13 @@ bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
         bool present = std::any_of(existing.begin(), existing.end(), [&](const auto& e) {
             return KWStringUtils::CompareNoCase(e.first, expected.first) == 0;
         });
-        if (!present) creates[expected.first] = expected.second;
+        if (!present)
+            creates[expected.first] = expected.second;
     }
 
     bool ok = true;
-    for (const auto& [name, sql] : creates) ok = m_userDb.ExecSQL(sql) == 0 && ok;
+    for (const auto& [name, sql] : creates)
+        ok = m_userDb.ExecSQL(sql) == 0 && ok;
     for (const auto& [name, batch] : rebuilds) {
         VL_LOG_INFO("rebuilding table %s of user.db", name.c_str());
         ok = ExecAtomically(m_userDb, batch) && ok;
@@ -322,12 +358,15 @@ bool VLDatabaseManager::MigrateUserDb(const std::string& storedVersion) {
     if (KWVersionUtils::VersionCompare(storedVersion, "1.0.1.285") < 0) {
         // Rows of these versions had no UserId; copying them gives them new row ids.
         std::string batch =
-            "create temporary table User_bak(UserName, Password, SavePassword, AutoLogin, Used, ClearTimestamp);"
-            "insert into User_bak select UserName, Password, SavePassword, AutoLogin, Used, ClearTimestamp from User;"
+            "create temporary table User_bak(UserName, Password, SavePassword, AutoLogin, Used, "
+            "ClearTimestamp);"
+            "insert into User_bak select UserName, Password, SavePassword, AutoLogin, Used, ClearTimestamp "
+            "from User;"
             "drop table User;";
         batch += kCreateUser;
         batch +=
-            "insert into User(UserName, Password, SavePassword, AutoLogin, Used, ClearTimestamp) select UserName, "
+            "insert into User(UserName, Password, SavePassword, AutoLogin, Used, ClearTimestamp) select "
+            "UserName, "
             "Password, SavePassword, AutoLogin, Used, ClearTimestamp from User_bak;"
             "drop table User_bak;";
         ok = ExecAtomically(m_userDb, batch);
@@ -340,12 +379,15 @@ bool VLDatabaseManager::MigrateUserDb(const std::string& storedVersion) {
 }
 
 bool VLDatabaseManager::InitSysDb() {
-    if (KWFilePathUtils::IsExists(m_config.sysDbPath)) return LoadSysUrl();
-    if (!ConnectSysDb()) return false;
+    if (KWFilePathUtils::IsExists(m_config.sysDbPath))
+        return LoadSysUrl();
+    if (!ConnectSysDb())
+        return false;
     // Written once and never again: a half-written file would stay broken, so
     // the rows go in together or the file is removed for the next start.
     bool ok = m_sysDb.ExecSQL("begin immediate;") == 0;
-    for (const auto& [name, sql] : m_sysSchema) ok = ok && m_sysDb.ExecSQL(sql) == 0;
+    for (const auto& [name, sql] : m_sysSchema)
+        ok = ok && m_sysDb.ExecSQL(sql) == 0;
     ok = ok && InsertSysUrl(MakeSysUrlRow(kProductName, ProductionHosts()));
     ok = ok && InsertSysUrl(MakeSysUrlRow(kInnerProductName, TestHosts()));
     ok = ok && m_sysDb.ExecSQL("commit;") == 0;
@@ -360,23 +402,29 @@ bool VLDatabaseManager::InitSysDb() {
 
 bool VLDatabaseManager::GetVersion(std::string& version) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     KWSqliteData data;
-    if (m_userDb.Query(data, "select * from Version where ProductName = ?;", {kProductName}) != 0) return false;
-    for (int row = 1; row <= data.RowCount(); ++row) ReadText(data, row, "VersionNum", version);
+    if (m_userDb.Query(data, "select * from Version where ProductName = ?;", {kProductName}) != 0)
+        return false;
+    for (int row = 1; row <= data.RowCount(); ++row)
+        ReadText(data, row, "VersionNum", version);
     return true;
 }
 
 bool VLDatabaseManager::SetVersion(const std::string& version) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     return m_userDb.ExecSQL("insert or replace into Version values (?, ?);", {kProductName, version}) == 0;
 }
 
 bool VLDatabaseManager::SaveUser(const VLUserInfo& user) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
-    if (m_userDb.ExecSQL("begin immediate;") != 0) return false;
+    if (!ConnectUserDb())
+        return false;
+    if (m_userDb.ExecSQL("begin immediate;") != 0)
+        return false;
     bool ok = m_userDb.ExecSQL("update User set Used=0 where Used=1;") == 0 &&
               m_userDb.ExecSQL("insert or replace into User values (?, ?, ?, ?, ?, ?, ?);",
                                {user.UserId, user.UserName, user.Password, user.SavePassword, user.AutoLogin,
@@ -387,9 +435,11 @@ bool VLDatabaseManager::SaveUser(const VLUserInfo& user) {
 
 bool VLDatabaseManager::LoadUsedUser() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     KWSqliteData data;
-    if (m_userDb.Query(data, "select * from user where Used = ?;", {1}) != 0) return false;
+    if (m_userDb.Query(data, "select * from user where Used = ?;", {1}) != 0)
+        return false;
     for (int row = 1; row <= data.RowCount(); ++row) {
         ReadInt64(data, row, "UserId", m_user.UserId);
         ReadText(data, row, "USERNAME", m_user.UserName);
@@ -414,8 +464,10 @@ void VLDatabaseManager::SetCurrentUser(const VLUserInfo& user) {
 
 bool VLDatabaseManager::SaveBinding(const VLClassroomBinding& binding) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
-    if (m_userDb.ExecSQL("begin immediate;") != 0) return false;
+    if (!ConnectUserDb())
+        return false;
+    if (m_userDb.ExecSQL("begin immediate;") != 0)
+        return false;
     bool ok = m_userDb.ExecSQL("update Authorisation set Used=0 where Used=1;") == 0 &&
               m_userDb.ExecSQL("insert or replace into Authorisation values (?, ?, ?, ?, ?, ?, ?);",
                                {binding.AuthKey, binding.SchoolId, binding.SchoolName, binding.ClassId,
@@ -426,9 +478,11 @@ bool VLDatabaseManager::SaveBinding(const VLClassroomBinding& binding) {
 
 bool VLDatabaseManager::LoadUsedBinding() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     KWSqliteData data;
-    if (m_userDb.Query(data, "select * from Authorisation where Used = ?;", {1}) != 0) return false;
+    if (m_userDb.Query(data, "select * from Authorisation where Used = ?;", {1}) != 0)
+        return false;
     for (int row = 1; row <= data.RowCount(); ++row) {
         ReadText(data, row, "AUTHKEY", m_binding.AuthKey);
         ReadText(data, row, "SCHOOLID", m_binding.SchoolId);
@@ -453,31 +507,38 @@ void VLDatabaseManager::SetBinding(const VLClassroomBinding& binding) {
 
 bool VLDatabaseManager::GetMaxClearTimestamp(int64_t& value) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     KWSqliteData data;
-    if (m_userDb.Query(data, "select max(ClearTimestamp) from User;") != 0) return false;
-    for (int row = 1; row <= data.RowCount(); ++row) ReadInt64(data, row, "max(ClearTimestamp)", value);
+    if (m_userDb.Query(data, "select max(ClearTimestamp) from User;") != 0)
+        return false;
+    for (int row = 1; row <= data.RowCount(); ++row)
+        ReadInt64(data, row, "max(ClearTimestamp)", value);
     return true;
 }
 
 bool VLDatabaseManager::SaveExamAnswer(const VLExamAnswer& answer) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     return m_userDb.ExecSQL("insert or replace into ExamAnswer values (?, ?, ?);",
                             {answer.RecordId, answer.UserId, answer.AnswerParam}) == 0;
 }
 
 bool VLDatabaseManager::ClearExamAnswer() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     return m_userDb.ExecSQL("delete from ExamAnswer;") == 0;
 }
 
 bool VLDatabaseManager::LoadExamAnswer(int64_t recordId, std::vector<VLExamAnswer>& answers) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectUserDb()) return false;
+    if (!ConnectUserDb())
+        return false;
     KWSqliteData data;
-    if (m_userDb.Query(data, "select * from ExamAnswer where RecordId = ?;", {recordId}) != 0) return false;
+    if (m_userDb.Query(data, "select * from ExamAnswer where RecordId = ?;", {recordId}) != 0)
+        return false;
     for (int row = 1; row <= data.RowCount(); ++row) {
         VLExamAnswer answer;
         ReadInt64(data, row, "RecordId", answer.RecordId);
@@ -490,7 +551,8 @@ bool VLDatabaseManager::LoadExamAnswer(int64_t recordId, std::vector<VLExamAnswe
 
 bool VLDatabaseManager::InsertSysUrl(const VLSysUrlInfo& row) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectSysDb()) return false;
+    if (!ConnectSysDb())
+        return false;
     std::string sql = "insert or replace into SysUrl values (?";
     std::vector<KWSqlValue> values{row.ProductName};
     for (const SysUrlColumn& c : kSysUrlColumns) {
@@ -503,14 +565,17 @@ bool VLDatabaseManager::InsertSysUrl(const VLSysUrlInfo& row) {
 
 bool VLDatabaseManager::LoadSysUrl() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!ConnectSysDb()) return false;
+    if (!ConnectSysDb())
+        return false;
     const int mode = m_config.runMode;
     const char* product = (mode == 2 || mode == 4 || mode == 6) ? kInnerProductName : kProductName;
     KWSqliteData data;
-    if (m_sysDb.Query(data, "select * from SysUrl where ProductName = ?;", {product}) != 0) return false;
+    if (m_sysDb.Query(data, "select * from SysUrl where ProductName = ?;", {product}) != 0)
+        return false;
     for (int row = 1; row <= data.RowCount(); ++row) {
         ReadText(data, row, "ProductName", m_sysUrl.ProductName);
-        for (const SysUrlColumn& c : kSysUrlColumns) ReadText(data, row, c.name, m_sysUrl.*c.field);
+        for (const SysUrlColumn& c : kSysUrlColumns)
+            ReadText(data, row, c.name, m_sysUrl.*c.field);
     }
     if (data.RowCount() == 0) {
         VL_LOG_ERROR("sys.db has no row for %s", product);
@@ -532,7 +597,8 @@ VLSysUrlHosts VLDatabaseManager::ProductionHosts() {
 VLSysUrlHosts VLDatabaseManager::TestHosts() {
     // The update check always asks the production server.
     return {"https://api-test.virelo-edu.com", "https://teacher-test.virelo-edu.com",
-            "https://upload-test.virelo-edu.com", "https://www-test.virelo-edu.com", "https://api.virelo-edu.com"};
+            "https://upload-test.virelo-edu.com", "https://www-test.virelo-edu.com",
+            "https://api.virelo-edu.com"};
 }
 
 VLSysUrlInfo VLDatabaseManager::MakeSysUrlRow(const std::string& productName, const VLSysUrlHosts& hosts) {
@@ -541,11 +607,21 @@ VLSysUrlInfo VLDatabaseManager::MakeSysUrlRow(const std::string& productName, co
     for (const SysUrlColumn& c : kSysUrlColumns) {
         const std::string* host = &hosts.api;
         switch (c.server) {
-        case Server::Api: host = &hosts.api; break;
-        case Server::TeacherWeb: host = &hosts.teacherWeb; break;
-        case Server::Upload: host = &hosts.upload; break;
-        case Server::PublicWeb: host = &hosts.publicWeb; break;
-        case Server::ClientVersion: host = &hosts.clientVersion; break;
+            case Server::Api:
+                host = &hosts.api;
+                break;
+            case Server::TeacherWeb:
+                host = &hosts.teacherWeb;
+                break;
+            case Server::Upload:
+                host = &hosts.upload;
+                break;
+            case Server::PublicWeb:
+                host = &hosts.publicWeb;
+                break;
+            case Server::ClientVersion:
+                host = &hosts.clientVersion;
+                break;
         }
         row.*c.field = *host + c.path;
     }
@@ -555,9 +631,11 @@ VLSysUrlInfo VLDatabaseManager::MakeSysUrlRow(const std::string& productName, co
 bool VLDatabaseManager::CreateSysDb(const std::string& path, const std::vector<VLSysUrlInfo>& rows) {
     KWFilePathUtils::RemoveFile(path);
     VLDatabaseManager writer(VLDatabaseConfig{"", "", path, "", 0});
-    if (!writer.ConnectSysDb()) return false;
+    if (!writer.ConnectSysDb())
+        return false;
     bool ok = writer.m_sysDb.ExecSQL(CreateSysUrlStatement()) == 0;
-    for (const VLSysUrlInfo& row : rows) ok = ok && writer.InsertSysUrl(row);
+    for (const VLSysUrlInfo& row : rows)
+        ok = ok && writer.InsertSysUrl(row);
     writer.Release();
     return ok;
 }

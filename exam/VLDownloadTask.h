@@ -21,9 +21,9 @@ struct VLDownloadTask {
     static constexpr int64_t kValuePicture = 1;
 
     int32_t m_kind = kQuestionFile;
-    std::string m_url;       // UTF-8, already rewritten for agent mode
-    std::string m_savePath;  // final local file
-    std::string m_tag;       // part of the temporary file name
+    std::string m_url;             // UTF-8, already rewritten for agent mode
+    std::string m_savePath;        // final local file
+    std::string m_tag;             // part of the temporary file name
     int64_t m_value = kValueFile;  // chosen by the creator, returned unchanged
     int32_t m_maxAttempts = 3;
     int32_t m_attempts = 0;

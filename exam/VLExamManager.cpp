@@ -10,33 +10,35 @@ namespace KwLib {
 
 namespace {
 
-int64_t SystemSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t SystemSeconds() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
 
 // Which of the two regrouping lists a record joins: 0 the first (section-1
 // choices and every singing and rhythm item), 1 the second (art and instrument
 // choices and the picture types), -1 none.
 int RegroupList(const VLQuestionBase& q) {
     switch (q.m_type) {
-    case kQuestionSingleChoice:
-    case kQuestionMultiChoice:
-    case kQuestionJudge:
-    case kQuestionConnection:
-        return q.m_section == 1 ? 0 : 1;
-    case kQuestionSing:
-    case kQuestionPitchImitation:
-    case kQuestionCooperativeSing:
-    case kQuestionDuet:
-    case kQuestionAccompaniedSing:
-    case kQuestionRhythm:
-    case kQuestionRhythmImitation:
-        return 0;
-    case kQuestionSort:
-    case kQuestionJigsaw:
-    case kQuestionDotLine:
-    case kQuestionColouring:
-        return 1;
-    default:
-        return -1;
+        case kQuestionSingleChoice:
+        case kQuestionMultiChoice:
+        case kQuestionJudge:
+        case kQuestionConnection:
+            return q.m_section == 1 ? 0 : 1;
+        case kQuestionSing:
+        case kQuestionPitchImitation:
+        case kQuestionCooperativeSing:
+        case kQuestionDuet:
+        case kQuestionAccompaniedSing:
+        case kQuestionRhythm:
+        case kQuestionRhythmImitation:
+            return 0;
+        case kQuestionSort:
+        case kQuestionJigsaw:
+        case kQuestionDotLine:
+        case kQuestionColouring:
+            return 1;
+        default:
+            return -1;
     }
 }
 
@@ -49,7 +51,8 @@ struct BucketList {
 
     void Add(std::unique_ptr<VLQuestionBase> q) {
         auto [it, inserted] = byType.try_emplace(q->m_type);
-        if (inserted) order.push_back(q->m_type);
+        if (inserted)
+            order.push_back(q->m_type);
         it->second.push_back(std::move(q));
     }
 };
@@ -65,10 +68,13 @@ VLExamManager& VLExamManager::GetInstance() {
     return instance;
 }
 
-void VLExamManager::SetClock(Clock clock) { m_clock = clock ? std::move(clock) : Clock(SystemSeconds); }
+void VLExamManager::SetClock(Clock clock) {
+    m_clock = clock ? std::move(clock) : Clock(SystemSeconds);
+}
 
 void VLExamManager::AddQuestion(std::unique_ptr<VLQuestionBase> question) {
-    if (!question) return;
+    if (!question)
+        return;
     KWMutexGuard guard(m_mutex);
     const uint32_t seed = static_cast<uint32_t>(m_clock() * static_cast<int64_t>(m_questions.size() + 1));
     if (auto* choice = dynamic_cast<VLChoiceQuestion*>(question.get())) {
@@ -78,7 +84,8 @@ void VLExamManager::AddQuestion(std::unique_ptr<VLQuestionBase> question) {
         // The same seed for every column: columns of equal length get the same
         // permutation, so matching rows stay matched in the shuffled display.
         for (auto& column : connection->m_columns) {
-            if (!column) continue;
+            if (!column)
+                continue;
             VLRandom random(seed);
             VLShuffle(column->m_options, random);
         }
@@ -121,19 +128,22 @@ void VLExamManager::RegroupQuestions() {
 int VLExamManager::GetFirstArtIndex() {
     KWMutexGuard guard(m_mutex);
     for (const auto& q : m_questions) {
-        if (q->m_section == 2) return q->m_sequence;
+        if (q->m_section == 2)
+            return q->m_sequence;
     }
     return -1;
 }
 
 VLQuestionBase* VLExamManager::GetQuestion(int index) const {
-    if (index < 0 || index >= static_cast<int>(m_questions.size())) return nullptr;
+    if (index < 0 || index >= static_cast<int>(m_questions.size()))
+        return nullptr;
     return m_questions[static_cast<size_t>(index)].get();
 }
 
 void VLExamManager::Clear() {
     KWMutexGuard guard(m_mutex);
-    for (auto& q : m_questions) m_retired.push_back(std::move(q));
+    for (auto& q : m_questions)
+        m_retired.push_back(std::move(q));
     m_questions.clear();
 }
 

@@ -36,8 +36,8 @@ constexpr int kQuestionTypeMax = 16;
 struct VLQuestionOption {
     enum Kind : int { kText = 0, kPicture = 1, kAudio = 2 };
     int kind = kText;
-    int index = 0;     // position in the document's options array; survives shuffling
-    int position = 0;  // display position, written by the choice element
+    int index = 0;      // position in the document's options array; survives shuffling
+    int position = 0;   // display position, written by the choice element
     std::string value;  // the text, or the local path of the picture or audio file
 };
 

@@ -15,45 +15,60 @@ namespace KwLib {
 
 namespace {
 
-const KWJsonValue& Get(const KWJsonValue& obj, const char* name) { return KWJsonUtils::Member(obj, name); }
+const KWJsonValue& Get(const KWJsonValue& obj, const char* name) {
+    return KWJsonUtils::Member(obj, name);
+}
 
 // Text members; any other JSON kind leaves the field empty.
-std::string Text(const KWJsonValue& v) { return v.isString() ? v.asString() : std::string(); }
+std::string Text(const KWJsonValue& v) {
+    return v.isString() ? v.asString() : std::string();
+}
 
 // Text shown to the student: invalid UTF-8 from the server must not reach the renderer.
 std::string DisplayText(const KWJsonValue& v) {
-    if (!v.isString()) return std::string();
+    if (!v.isString())
+        return std::string();
     std::string s = v.asString();
     return KWStringConvert::IsValidUtf8(s) ? s : KWStringConvert::SanitizeUtf8(s);
 }
 
 // Numbers that the documents send as decimal text.
-int TextInt(const KWJsonValue& v) { return v.isString() ? KWStringUtils::ConvertStringToInt32(v.asString()) : 0; }
+int TextInt(const KWJsonValue& v) {
+    return v.isString() ? KWStringUtils::ConvertStringToInt32(v.asString()) : 0;
+}
 
 // Numbers that the documents send as JSON integers.
 std::optional<int> JsonInt(const KWJsonValue& v) {
-    if (v.isInt()) return v.asInt();
+    if (v.isInt())
+        return v.asInt();
     return std::nullopt;
 }
 
 // Score texts are shown as sent.
 std::string ScoreText(const KWJsonValue& v) {
-    if (v.isString()) return v.asString();
-    if (v.isInt64()) return std::to_string(v.asInt64());
+    if (v.isString())
+        return v.asString();
+    if (v.isInt64())
+        return std::to_string(v.asInt64());
     return std::string();
 }
 
-bool InRange(int v, int lo, int hi) { return v >= lo && v <= hi; }
+bool InRange(int v, int lo, int hi) {
+    return v >= lo && v <= hi;
+}
 
 // Leading decimal digits as an unsigned number, saturating; anything else reads as 0.
 int64_t UnsignedDecimal(const std::string& s) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    if (i < s.size() && s[i] == '+') ++i;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
+    if (i < s.size() && s[i] == '+')
+        ++i;
     int64_t value = 0;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
         value = value * 10 + (s[i] - '0');
-        if (value > INT32_MAX) return INT32_MAX;
+        if (value > INT32_MAX)
+            return INT32_MAX;
     }
     return value;
 }
@@ -61,11 +76,14 @@ int64_t UnsignedDecimal(const std::string& s) {
 // The whole text must be a decimal integer.
 std::optional<int> StrictInt(const std::string& s) {
     std::string t = KWStringUtils::Trim(s);
-    if (t.empty() || t.size() > 9) return std::nullopt;
+    if (t.empty() || t.size() > 9)
+        return std::nullopt;
     size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
-    if (i == t.size()) return std::nullopt;
+    if (i == t.size())
+        return std::nullopt;
     for (size_t k = i; k < t.size(); ++k) {
-        if (t[k] < '0' || t[k] > '9') return std::nullopt;
+        if (t[k] < '0' || t[k] > '9')
+            return std::nullopt;
     }
     return KWStringUtils::ConvertStringToInt32(t);
 }
@@ -73,15 +91,18 @@ std::optional<int> StrictInt(const std::string& s) {
 void ParsePoints(const std::string& points, VLQuestionLine& line) {
     std::vector<std::string> ends;
     KWStringToken::StringToArray(points, ",", ends, true);
-    if (ends.size() != 2) return;
+    if (ends.size() != 2)
+        return;
     int* coords[2][2] = {{&line.x1, &line.y1}, {&line.x2, &line.y2}};
     for (size_t e = 0; e < 2; ++e) {
         std::vector<std::string> xy;
         KWStringToken::StringToArray(ends[e], "-", xy, true);
-        if (xy.size() != 2) continue;
+        if (xy.size() != 2)
+            continue;
         auto x = StrictInt(xy[0]);
         auto y = StrictInt(xy[1]);
-        if (!x || !y) continue;
+        if (!x || !y)
+            continue;
         *coords[e][0] = *x;
         *coords[e][1] = *y;
     }
@@ -122,13 +143,26 @@ int VLQuestionParser::MapQuestionType(int rawType, int section, bool paperDocume
     int type = rawType;
     if (section == 2) {
         switch (rawType) {
-        case 3: type = kQuestionJudge; break;
-        case 4: type = kQuestionConnection; break;
-        case 6: type = kQuestionSort; break;
-        case 7: type = kQuestionJigsaw; break;
-        case 8: type = kQuestionDotLine; break;
-        case 9: type = kQuestionColouring; break;
-        default: break;
+            case 3:
+                type = kQuestionJudge;
+                break;
+            case 4:
+                type = kQuestionConnection;
+                break;
+            case 6:
+                type = kQuestionSort;
+                break;
+            case 7:
+                type = kQuestionJigsaw;
+                break;
+            case 8:
+                type = kQuestionDotLine;
+                break;
+            case 9:
+                type = kQuestionColouring;
+                break;
+            default:
+                break;
         }
     } else if (section == 3 && paperDocument && rawType == 3) {
         type = kQuestionInstrument;
@@ -146,7 +180,8 @@ int VLQuestionParser::ParseTimeMs(const std::string& text) {
 
 std::string VLQuestionParser::CacheUrl(const std::string& url, bool picture, CallState& state) {
     // An empty reference names no file: nothing to show and nothing to fetch.
-    if (url.empty()) return std::string();
+    if (url.empty())
+        return std::string();
     std::string path = GetCachePath(m_downloadDir, url);
     if (!state.queued.count(path) && !KWFilePathUtils::IsExistsFile(path)) {
         VLDownloadTask task;
@@ -175,9 +210,11 @@ void VLQuestionParser::ParseContent(const KWJsonValue& content, VLQuestionBase& 
     size_t from = 0;
     while (true) {
         size_t begin = text.find(open, from);
-        if (begin == std::string::npos) break;
+        if (begin == std::string::npos)
+            break;
         size_t end = text.find(close, begin + open.size());
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         std::string url = text.substr(begin + open.size(), end - begin - open.size());
         question.m_contentImages.push_back(CacheUrl(url, true, state));
         text.replace(begin, end + close.size() - begin, kImgMarker);
@@ -208,8 +245,10 @@ void VLQuestionParser::ParseOption(const KWJsonValue& option, int index, VLChoic
     owner.m_options.push_back(std::move(record));
 }
 
-void VLQuestionParser::ParseItem(const KWJsonValue& item, int itemIndex, const GroupInfo& group, CallState& state) {
-    if (!item.isObject()) return;
+void VLQuestionParser::ParseItem(const KWJsonValue& item, int itemIndex, const GroupInfo& group,
+                                 CallState& state) {
+    if (!item.isObject())
+        return;
     const KWJsonValue& answer = Get(item, "answer");
     const int type = group.type;
     std::unique_ptr<VLQuestionBase> record;
@@ -217,118 +256,126 @@ void VLQuestionParser::ParseItem(const KWJsonValue& item, int itemIndex, const G
     int indexInGroup = itemIndex;
 
     switch (type) {
-    case kQuestionSingleChoice:
-    case kQuestionMultiChoice:
-    case kQuestionJudge:
-    case kQuestionSort: {
-        auto choice = std::make_unique<VLChoiceQuestion>();
-        const KWJsonValue& options = Get(answer, "options");
-        if (options.isArray()) {
-            for (Json::ArrayIndex i = 0; i < options.size(); ++i)
-                ParseOption(options[i], static_cast<int>(i), *choice, state);
-        }
-        record = std::move(choice);
-        break;
-    }
-    case kQuestionConnection: {
-        auto connection = std::make_unique<VLConnectionQuestion>();
-        const KWJsonValue& columns = Get(answer, "options");
-        if (columns.isArray()) {
-            for (const KWJsonValue& column : columns) {
-                auto columnRecord = std::make_unique<VLChoiceQuestion>();
-                if (column.isArray()) {
-                    for (Json::ArrayIndex i = 0; i < column.size(); ++i)
-                        ParseOption(column[i], static_cast<int>(i), *columnRecord, state);
-                }
-                connection->m_columns.push_back(std::move(columnRecord));
+        case kQuestionSingleChoice:
+        case kQuestionMultiChoice:
+        case kQuestionJudge:
+        case kQuestionSort: {
+            auto choice = std::make_unique<VLChoiceQuestion>();
+            const KWJsonValue& options = Get(answer, "options");
+            if (options.isArray()) {
+                for (Json::ArrayIndex i = 0; i < options.size(); ++i)
+                    ParseOption(options[i], static_cast<int>(i), *choice, state);
             }
+            record = std::move(choice);
+            break;
         }
-        record = std::move(connection);
-        break;
-    }
-    case kQuestionSing:
-    case kQuestionPitchImitation:
-    case kQuestionCooperativeSing:
-    case kQuestionDuet:
-    case kQuestionAccompaniedSing:
-    case kQuestionInstrument: {
-        // A student who chose an instrument plays it instead of singing; one who
-        // chose none sings and skips every instrument item.
-        const int itemType = TextInt(Get(item, "question_type"));
-        if (type != kQuestionInstrument && state.instrument != 0) return;
-        if (type == kQuestionInstrument && (state.instrument == 0 || state.instrument != itemType - 1)) return;
-        auto sing = std::make_unique<VLSingQuestion>();
-        if (type == kQuestionInstrument) sing->m_instrument = itemType - 1;
-        sing->m_startMs = ParseTimeMs(Text(Get(answer, "start")));
-        sing->m_endMs = ParseTimeMs(Text(Get(answer, "end")));
-        record = std::move(sing);
-        break;
-    }
-    case kQuestionRhythm:
-    case kQuestionRhythmImitation: {
-        auto rhythm = std::make_unique<VLRhythmQuestion>();
-        // A tempo of 0 or below would stall the rhythm track; keep the default then.
-        int bpm = TextInt(Get(answer, "bpm"));
-        if (bpm > 0) rhythm->m_bpm = bpm;
-        record = std::move(rhythm);
-        break;
-    }
-    case kQuestionJigsaw: {
-        auto jigsaw = std::make_unique<VLPinTuQuestion>();
-        jigsaw->m_picture = CacheFile(Get(answer, "pt_art_pic"), false, state);
-        jigsaw->m_fragmentCount = TextInt(Get(answer, "pt_art_pic_frag"));
-        jigsaw->m_nIndexX = TextInt(Get(answer, "pt_art_pic_frag_x"));
-        jigsaw->m_nIndexY = TextInt(Get(answer, "pt_art_pic_frag_y"));
-        if (Get(answer, "set_type").isString()) jigsaw->m_setType = TextInt(Get(answer, "set_type"));
-        jigsaw->m_defaultNo = TextInt(Get(answer, "default_no"));
-        record = std::move(jigsaw);
-        break;
-    }
-    case kQuestionDotLine: {
-        auto dotLine = std::make_unique<VLDianXianQuestion>();
-        dotLine->m_picture = CacheFile(Get(answer, "art_pic"), false, state);
-        const KWJsonValue& correct = Get(answer, "correct");
-        if (correct.isArray()) {
-            for (const KWJsonValue& entry : correct) {
-                VLQuestionLine line;
-                ParsePoints(Text(Get(entry, "points")), line);
-                if (auto move = JsonInt(Get(entry, "move"))) line.move = *move;
-                dotLine->m_lines.push_back(line);
-            }
-        }
-        record = std::move(dotLine);
-        break;
-    }
-    case kQuestionColouring: {
-        auto colouring = std::make_unique<VLTianSeQuestiont>();
-        colouring->m_picture = CacheFile(Get(answer, "art_color_pic"), false, state);
-        const KWJsonValue& options = Get(answer, "options");
-        if (options.isArray()) {
-            for (const KWJsonValue& entry : options) {
-                VLColouringOption option;
-                option.text = DisplayText(Get(entry, "text"));
-                option.picture = CacheFile(Get(entry, "url"), true, state);
-                const KWJsonValue& colors = Get(entry, "colors");
-                if (colors.isArray()) {
-                    for (const KWJsonValue& color : colors) {
-                        const KWJsonValue& rgb = Get(color, "rgb");
-                        if (rgb.isString()) option.colors.push_back(rgb.asString());
+        case kQuestionConnection: {
+            auto connection = std::make_unique<VLConnectionQuestion>();
+            const KWJsonValue& columns = Get(answer, "options");
+            if (columns.isArray()) {
+                for (const KWJsonValue& column : columns) {
+                    auto columnRecord = std::make_unique<VLChoiceQuestion>();
+                    if (column.isArray()) {
+                        for (Json::ArrayIndex i = 0; i < column.size(); ++i)
+                            ParseOption(column[i], static_cast<int>(i), *columnRecord, state);
                     }
+                    connection->m_columns.push_back(std::move(columnRecord));
                 }
-                colouring->m_options.push_back(std::move(option));
             }
+            record = std::move(connection);
+            break;
         }
-        record = std::move(colouring);
-        break;
-    }
-    default:
-        return;
+        case kQuestionSing:
+        case kQuestionPitchImitation:
+        case kQuestionCooperativeSing:
+        case kQuestionDuet:
+        case kQuestionAccompaniedSing:
+        case kQuestionInstrument: {
+            // A student who chose an instrument plays it instead of singing; one who
+            // chose none sings and skips every instrument item.
+            const int itemType = TextInt(Get(item, "question_type"));
+            if (type != kQuestionInstrument && state.instrument != 0)
+                return;
+            if (type == kQuestionInstrument && (state.instrument == 0 || state.instrument != itemType - 1))
+                return;
+            auto sing = std::make_unique<VLSingQuestion>();
+            if (type == kQuestionInstrument)
+                sing->m_instrument = itemType - 1;
+            sing->m_startMs = ParseTimeMs(Text(Get(answer, "start")));
+            sing->m_endMs = ParseTimeMs(Text(Get(answer, "end")));
+            record = std::move(sing);
+            break;
+        }
+        case kQuestionRhythm:
+        case kQuestionRhythmImitation: {
+            auto rhythm = std::make_unique<VLRhythmQuestion>();
+            // A tempo of 0 or below would stall the rhythm track; keep the default then.
+            int bpm = TextInt(Get(answer, "bpm"));
+            if (bpm > 0)
+                rhythm->m_bpm = bpm;
+            record = std::move(rhythm);
+            break;
+        }
+        case kQuestionJigsaw: {
+            auto jigsaw = std::make_unique<VLPinTuQuestion>();
+            jigsaw->m_picture = CacheFile(Get(answer, "pt_art_pic"), false, state);
+            jigsaw->m_fragmentCount = TextInt(Get(answer, "pt_art_pic_frag"));
+            jigsaw->m_nIndexX = TextInt(Get(answer, "pt_art_pic_frag_x"));
+            jigsaw->m_nIndexY = TextInt(Get(answer, "pt_art_pic_frag_y"));
+            if (Get(answer, "set_type").isString())
+                jigsaw->m_setType = TextInt(Get(answer, "set_type"));
+            jigsaw->m_defaultNo = TextInt(Get(answer, "default_no"));
+            record = std::move(jigsaw);
+            break;
+        }
+        case kQuestionDotLine: {
+            auto dotLine = std::make_unique<VLDianXianQuestion>();
+            dotLine->m_picture = CacheFile(Get(answer, "art_pic"), false, state);
+            const KWJsonValue& correct = Get(answer, "correct");
+            if (correct.isArray()) {
+                for (const KWJsonValue& entry : correct) {
+                    VLQuestionLine line;
+                    ParsePoints(Text(Get(entry, "points")), line);
+                    if (auto move = JsonInt(Get(entry, "move")))
+                        line.move = *move;
+                    dotLine->m_lines.push_back(line);
+                }
+            }
+            record = std::move(dotLine);
+            break;
+        }
+        case kQuestionColouring: {
+            auto colouring = std::make_unique<VLTianSeQuestiont>();
+            colouring->m_picture = CacheFile(Get(answer, "art_color_pic"), false, state);
+            const KWJsonValue& options = Get(answer, "options");
+            if (options.isArray()) {
+                for (const KWJsonValue& entry : options) {
+                    VLColouringOption option;
+                    option.text = DisplayText(Get(entry, "text"));
+                    option.picture = CacheFile(Get(entry, "url"), true, state);
+                    const KWJsonValue& colors = Get(entry, "colors");
+                    if (colors.isArray()) {
+                        for (const KWJsonValue& color : colors) {
+                            const KWJsonValue& rgb = Get(color, "rgb");
+                            if (rgb.isString())
+                                option.colors.push_back(rgb.asString());
+                        }
+                    }
+                    colouring->m_options.push_back(std::move(option));
+                }
+            }
+            record = std::move(colouring);
+            break;
+        }
+        default:
+            return;
     }
 
     // Singing and rhythm items of new papers collapse onto one type each and are
     // numbered across the whole section.
     record->m_type = type;
-    const bool singing = InRange(type, kQuestionSing, kQuestionAccompaniedSing) || type == kQuestionInstrument;
+    const bool singing =
+        InRange(type, kQuestionSing, kQuestionAccompaniedSing) || type == kQuestionInstrument;
     const bool rhythm = type == kQuestionRhythm || type == kQuestionRhythmImitation;
     if (singing || rhythm) {
         if (group.isNew == 1) {
@@ -362,26 +409,33 @@ void VLQuestionParser::ParseItem(const KWJsonValue& item, int itemIndex, const G
     record->m_groupIndex = group.groupIndex;
     record->m_indexInGroup = indexInGroup;
     // Singing records always count as section 1, the instrument section included.
-    if (!singing) record->m_section = group.section;
+    if (!singing)
+        record->m_section = group.section;
     record->m_isNew = group.isNew;
     m_manager.AddQuestion(std::move(record));
 }
 
 void VLQuestionParser::ParseQuestionGroups(const KWJsonValue& groups, int section, int instrument,
-                                           IKWMessageReceiver* receiver, std::vector<VLDownloadTask>& downloads) {
-    if (!groups.isArray()) return;
+                                           IKWMessageReceiver* receiver,
+                                           std::vector<VLDownloadTask>& downloads) {
+    if (!groups.isArray())
+        return;
     CallState state{instrument, receiver, downloads, {}, 0, 0};
-    for (const VLDownloadTask& task : downloads) state.queued.insert(task.m_savePath);
+    for (const VLDownloadTask& task : downloads)
+        state.queued.insert(task.m_savePath);
 
     static const char* const kConfMembers[] = {"question_type", "number", "score", "total", "desc", "is_new"};
     for (Json::ArrayIndex g = 0; g < groups.size(); ++g) {
         const KWJsonValue& group = groups[g];
         const KWJsonValue& conf = Get(group, "conf");
         const KWJsonValue& items = Get(group, "question");
-        if (!conf.isObject() || !items.isArray()) continue;
+        if (!conf.isObject() || !items.isArray())
+            continue;
         bool complete = true;
-        for (const char* name : kConfMembers) complete = complete && conf.isMember(name);
-        if (!complete) continue;
+        for (const char* name : kConfMembers)
+            complete = complete && conf.isMember(name);
+        if (!complete)
+            continue;
 
         GroupInfo info;
         info.type = MapQuestionType(TextInt(conf["question_type"]), section, true);
@@ -392,26 +446,32 @@ void VLQuestionParser::ParseQuestionGroups(const KWJsonValue& groups, int sectio
         info.section = section;
         info.isNew = JsonInt(conf["is_new"]).value_or(0);
         info.groupIndex = static_cast<int>(g);
-        info.scoreText = KWStringUtils::Format(VLQuestionTexts::kScoreTextFormat, ScoreText(conf["score"]).c_str(),
-                                               ScoreText(conf["total"]).c_str());
-        for (Json::ArrayIndex i = 0; i < items.size(); ++i) ParseItem(items[i], static_cast<int>(i), info, state);
+        info.scoreText =
+            KWStringUtils::Format(VLQuestionTexts::kScoreTextFormat, ScoreText(conf["score"]).c_str(),
+                                  ScoreText(conf["total"]).c_str());
+        for (Json::ArrayIndex i = 0; i < items.size(); ++i)
+            ParseItem(items[i], static_cast<int>(i), info, state);
     }
 }
 
 void VLQuestionParser::ParseSingleQuestions(const KWJsonValue& items, IKWMessageReceiver* receiver,
                                             std::vector<VLDownloadTask>& downloads) {
-    if (!items.isArray()) return;
+    if (!items.isArray())
+        return;
     CallState state{0, receiver, downloads, {}, 0, 0};
-    for (const VLDownloadTask& task : downloads) state.queued.insert(task.m_savePath);
+    for (const VLDownloadTask& task : downloads)
+        state.queued.insert(task.m_savePath);
 
     const std::string scoreText = KWStringUtils::Format(VLQuestionTexts::kScoreTextFormat, "100", "100");
     for (Json::ArrayIndex i = 0; i < items.size(); ++i) {
         const KWJsonValue& item = items[i];
-        if (!item.isObject()) continue;
+        if (!item.isObject())
+            continue;
         GroupInfo info;
         info.section = TextInt(Get(item, "stype"));
         info.type = MapQuestionType(TextInt(Get(item, "question_type")), info.section, false);
-        if (info.type == 0) continue;
+        if (info.type == 0)
+            continue;
         info.isNew = 1;
         info.groupIndex = 0;
         info.scoreText = scoreText;
@@ -426,13 +486,15 @@ int ParseEnvelope(const std::string& text, KWJsonValue& root) {
     // jsoncpp throws on input nested deeper than its stack limit; a hostile or
     // broken response must not take the worker down.
     try {
-        if (!KWJsonReader::Parse(text, root)) return -1;
+        if (!KWJsonReader::Parse(text, root))
+            return -1;
     } catch (const std::exception& e) {
         VL_LOG_ERROR("question document rejected: %s", e.what());
         root = KWJsonValue();
         return -1;
     }
-    if (!root.isObject()) return -1;
+    if (!root.isObject())
+        return -1;
     const KWJsonValue& code = Get(root, "code");
     return code.isInt() ? code.asInt() : -1;
 }
@@ -449,7 +511,8 @@ VLQuestionParseResult VLQuestionParser::ParsePaperResponse(const std::string& re
         static const char* const kSections[] = {"1", "2", "3"};
         for (int s = 0; s < 3; ++s) {
             const KWJsonValue* groups = data.find(kSections[s], kSections[s] + 1);
-            if (groups) ParseQuestionGroups(*groups, s + 1, instrument, receiver, result.downloads);
+            if (groups)
+                ParseQuestionGroups(*groups, s + 1, instrument, receiver, result.downloads);
         }
         m_manager.RegroupQuestions();
     }
@@ -463,7 +526,8 @@ VLQuestionParseResult VLQuestionParser::ParseSingleQuestionResponse(const std::s
     VLQuestionParseResult result;
     KWJsonValue root;
     result.code = ParseEnvelope(responseText, root);
-    if (result.code == 0) ParseSingleQuestions(Get(root, "data"), receiver, result.downloads);
+    if (result.code == 0)
+        ParseSingleQuestions(Get(root, "data"), receiver, result.downloads);
     auto lock = m_manager.Lock();
     result.questionCount = m_manager.GetCount();
     return result;

@@ -36,11 +36,12 @@ public:
     VLQuestionParseResult ParsePaperResponse(const std::string& responseText, int instrument,
                                              IKWMessageReceiver* receiver);
     // Entry point for the single-question request (`data` is an array of items).
-    VLQuestionParseResult ParseSingleQuestionResponse(const std::string& responseText, IKWMessageReceiver* receiver);
+    VLQuestionParseResult ParseSingleQuestionResponse(const std::string& responseText,
+                                                      IKWMessageReceiver* receiver);
 
     // One section of a paper: its array of groups.
-    void ParseQuestionGroups(const KWJsonValue& groups, int section, int instrument, IKWMessageReceiver* receiver,
-                             std::vector<VLDownloadTask>& downloads);
+    void ParseQuestionGroups(const KWJsonValue& groups, int section, int instrument,
+                             IKWMessageReceiver* receiver, std::vector<VLDownloadTask>& downloads);
     // The items of a single-question document.
     void ParseSingleQuestions(const KWJsonValue& items, IKWMessageReceiver* receiver,
                               std::vector<VLDownloadTask>& downloads);

@@ -7,43 +7,41 @@ namespace KwLib {
 namespace {
 
 constexpr std::array<const char*, 17> kNewNames = {
-    "", "单项选择题", "多项选择题", "演唱题", "", "", "", "", "节奏题",
-    "", "判断题", "连线题", "", "排序题", "拼图题", "点线题", "填色题"};
+    "", "单项选择题", "多项选择题", "演唱题", "",       "",       "",       "",      "节奏题",
+    "", "判断题",     "连线题",     "",       "排序题", "拼图题", "点线题", "填色题"};
 constexpr std::array<const char*, 12> kOldNames = {
-    "",          "单项选择题",   "多项选择题", "演唱题", "音高模唱题", "合作演唱题",
-    "二重唱题", "伴奏演唱题", "节奏型伴奏题", "节奏模仿题", "判断题", "连线题"};
+    "",         "单项选择题", "多项选择题",   "演唱题",     "音高模唱题", "合作演唱题",
+    "二重唱题", "伴奏演唱题", "节奏型伴奏题", "节奏模仿题", "判断题",     "连线题"};
 
-constexpr std::array<const char*, 17> kNewPrompts = {
-    "",
-    "01.单项选择题.mp3",
-    "09.多项选择题.mp3",
-    "02.演唱题.mp3",
-    "",
-    "",
-    "",
-    "",
-    "07.节奏题.mp3",
-    "",
-    "10.判断题.mp3",
-    "11.连线题.mp3",
-    "",
-    "12.排序题.mp3",
-    "13.拼图题.mp3",
-    "14.点线题.mp3",
-    "15.填色题.mp3"};
-constexpr std::array<const char*, 12> kOldPrompts = {
-    "",
-    "01.单项选择题.mp3",
-    "09.多项选择题.mp3",
-    "02.片段视唱题.mp3",
-    "03.音高模唱题.mp3",
-    "04.合作演唱题.mp3",
-    "05.二重唱题.mp3",
-    "06.伴奏演唱题.mp3",
-    "07.节奏型伴奏题.mp3",
-    "08.节奏模仿题.mp3",
-    "10.判断题.mp3",
-    "11.连线题.mp3"};
+constexpr std::array<const char*, 17> kNewPrompts = {"",
+                                                     "01.单项选择题.mp3",
+                                                     "09.多项选择题.mp3",
+                                                     "02.演唱题.mp3",
+                                                     "",
+                                                     "",
+                                                     "",
+                                                     "",
+                                                     "07.节奏题.mp3",
+                                                     "",
+                                                     "10.判断题.mp3",
+                                                     "11.连线题.mp3",
+                                                     "",
+                                                     "12.排序题.mp3",
+                                                     "13.拼图题.mp3",
+                                                     "14.点线题.mp3",
+                                                     "15.填色题.mp3"};
+constexpr std::array<const char*, 12> kOldPrompts = {"",
+                                                     "01.单项选择题.mp3",
+                                                     "09.多项选择题.mp3",
+                                                     "02.片段视唱题.mp3",
+                                                     "03.音高模唱题.mp3",
+                                                     "04.合作演唱题.mp3",
+                                                     "05.二重唱题.mp3",
+                                                     "06.伴奏演唱题.mp3",
+                                                     "07.节奏型伴奏题.mp3",
+                                                     "08.节奏模仿题.mp3",
+                                                     "10.判断题.mp3",
+                                                     "11.连线题.mp3"};
 
 constexpr const char* kChoiceInstruction =
     "根据题目给出的选项，听到“开始答题”提示后，选择出符合题目要求的选项。";
@@ -85,17 +83,21 @@ constexpr std::array<const char*, 12> kOldInstructions = {
     kConnectionInstruction};
 
 template <size_t NewSize, size_t OldSize>
-std::string Pick(const std::array<const char*, NewSize>& newSet, const std::array<const char*, OldSize>& oldSet,
-                 int code, bool useNew) {
-    if (code < 0) return std::string();
+std::string Pick(const std::array<const char*, NewSize>& newSet,
+                 const std::array<const char*, OldSize>& oldSet, int code, bool useNew) {
+    if (code < 0)
+        return std::string();
     size_t i = static_cast<size_t>(code);
-    if (useNew) return i < newSet.size() ? newSet[i] : std::string();
+    if (useNew)
+        return i < newSet.size() ? newSet[i] : std::string();
     return i < oldSet.size() ? oldSet[i] : std::string();
 }
 
 }  // namespace
 
-std::string VLQuestionTexts::GetTypeName(int code, bool newSet) { return Pick(kNewNames, kOldNames, code, newSet); }
+std::string VLQuestionTexts::GetTypeName(int code, bool newSet) {
+    return Pick(kNewNames, kOldNames, code, newSet);
+}
 
 std::string VLQuestionTexts::GetPromptFile(int code, bool newSet) {
     return Pick(kNewPrompts, kOldPrompts, code, newSet);

@@ -24,7 +24,8 @@ private:
 template <typename T>
 void VLShuffle(std::vector<T>& items, VLRandom& random) {
     const size_t n = items.size();
-    if (n < 2) return;
+    if (n < 2)
+        return;
     for (size_t i = 0; i < n; ++i) {
         size_t j = static_cast<size_t>(random.Next()) % n;
         std::swap(items[i], items[j]);

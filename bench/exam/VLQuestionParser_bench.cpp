@@ -32,9 +32,9 @@ std::string MakePaper(int count) {
         const char* section;
         const char* rawType;
     };
-    const Kind kinds[] = {{"1", "1"}, {"1", "2"}, {"1", "10"}, {"1", "11"}, {"1", "3"}, {"1", "8"},
-                          {"2", "1"}, {"2", "3"}, {"2", "4"},  {"2", "6"},  {"2", "7"}, {"2", "8"},
-                          {"2", "9"}, {"3", "3"}};
+    const Kind kinds[] = {{"1", "1"}, {"1", "2"}, {"1", "10"}, {"1", "11"}, {"1", "3"},
+                          {"1", "8"}, {"2", "1"}, {"2", "3"},  {"2", "4"},  {"2", "6"},
+                          {"2", "7"}, {"2", "8"}, {"2", "9"},  {"3", "3"}};
     std::map<std::string, std::string> sections;
     int q = 0;
     for (int g = 0; q < count; ++g) {
@@ -43,7 +43,8 @@ std::string MakePaper(int count) {
         for (int i = 0; i < 10 && q < count; ++i, ++q) {
             std::string options;
             for (int o = 0; o < 4; ++o) {
-                if (!options.empty()) options += ",";
+                if (!options.empty())
+                    options += ",";
                 options += o == 3 ? KWStringUtils::Format(R"({"image":"%s"})", Url(q, "opt", "png").c_str())
                                   : KWStringUtils::Format(R"({"text":"选项 %d 的文字"})", o);
             }
@@ -57,25 +58,29 @@ std::string MakePaper(int count) {
                 Url(q, "mel", "mid").c_str(), Url(q, "jig", "png").c_str(), Url(q, "dot", "png").c_str(),
                 Url(q, "col", "png").c_str());
             if (std::string(kind.rawType) == "4" || std::string(kind.rawType) == "11")
-                answer += R"(,"options":[[{"text":"a"},{"text":"b"},{"text":"c"}],[{"text":"1"},{"text":"2"},{"text":"3"}]])";
+                answer +=
+                    R"(,"options":[[{"text":"a"},{"text":"b"},{"text":"c"}],[{"text":"1"},{"text":"2"},{"text":"3"}]])";
             else if (std::string(kind.rawType) == "9")
                 answer += KWStringUtils::Format(
                     R"(,"options":[{"text":"天空","url":"%s","colors":[{"rgb":"#0000FF"},{"rgb":"#87CEEB"}]}])",
                     Url(q, "sky", "png").c_str());
             else
                 answer += ",\"options\":[" + options + "]";
-            if (!items.empty()) items += ",";
+            if (!items.empty())
+                items += ",";
             items += KWStringUtils::Format(
-                R"({"id":"%d","question_type":"3","content":"第%d题：请看图<img>%s</img>，听音乐后回答问题。","answer":{%s}})", q,
-                q + 1, Url(q, "content", "jpg").c_str(), answer.c_str());
+                R"({"id":"%d","question_type":"3","content":"第%d题：请看图<img>%s</img>，听音乐后回答问题。","answer":{%s}})",
+                q, q + 1, Url(q, "content", "jpg").c_str(), answer.c_str());
         }
         std::string& section = sections[kind.section];
-        if (!section.empty()) section += ",";
+        if (!section.empty())
+            section += ",";
         section += GroupJson(kind.rawType, 1, items);
     }
     std::string data;
     for (auto& [key, groups] : sections) {
-        if (!data.empty()) data += ",";
+        if (!data.empty())
+            data += ",";
         data += "\"" + key + "\":[" + groups + "]";
     }
     return R"({"code":0,"msg":"","data":{)" + data + "}}";
@@ -127,7 +132,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }

@@ -18,8 +18,8 @@ constexpr char kKey[] = "pbrvosk7316";
 class DatabaseManagerTest : public ::testing::Test {
 protected:
     VLDatabaseConfig Config(int runMode = 3, const std::string& version = "1.7.1.1393") {
-        return VLDatabaseConfig{dir.Path() + "Student/", dir.Path() + "Student/user.db", dir.Path() + "sys.db",
-                                version, runMode};
+        return VLDatabaseConfig{dir.Path() + "Student/", dir.Path() + "Student/user.db",
+                                dir.Path() + "sys.db", version, runMode};
     }
 
     // Opens a file the way the client does, for setting up and checking.
@@ -33,7 +33,8 @@ protected:
         KWSqliteData data;
         EXPECT_EQ(db.Query(data, "select name from sqlite_master where type='table';"), 0);
         std::set<std::string> names;
-        for (int r = 1; r <= data.RowCount(); ++r) names.insert(data.Text(r, "name"));
+        for (int r = 1; r <= data.RowCount(); ++r)
+            names.insert(data.Text(r, "name"));
         return names;
     }
 
@@ -41,9 +42,13 @@ protected:
     void WriteUserDb(const std::string& version, const std::vector<std::string>& statements) {
         KWFilePathUtils::CreateDirectories(Config().userDataDir);
         auto db = Open(Config().userDbPath);
-        for (const std::string& sql : statements) ASSERT_EQ(db->ExecSQL(sql), 0) << sql;
+        for (const std::string& sql : statements)
+            ASSERT_EQ(db->ExecSQL(sql), 0) << sql;
         if (!version.empty()) {
-            ASSERT_EQ(db->ExecSQL("create table Version(ProductName varchar(100) primary key, VersionNum varchar(100));"), 0);
+            ASSERT_EQ(
+                db->ExecSQL(
+                    "create table Version(ProductName varchar(100) primary key, VersionNum varchar(100));"),
+                0);
             ASSERT_EQ(db->ExecSQL("insert into Version values (?, ?);", {"Virelo", version}), 0);
         }
     }
@@ -76,12 +81,15 @@ TEST_F(DatabaseManagerTest, FreshInstallCreatesBothFiles) {
     EXPECT_EQ(data.ColumnCount(), 26);
     EXPECT_EQ(data.Columns()[1], "ClientVersionUrl");
     EXPECT_EQ(data.Columns()[25], "ExamScoreUrl");
-    EXPECT_EQ(data.Text(1, "ClientVersionUrl"), data.Text(2, "ClientVersionUrl")) << "updates come from production";
+    EXPECT_EQ(data.Text(1, "ClientVersionUrl"), data.Text(2, "ClientVersionUrl"))
+        << "updates come from production";
     EXPECT_NE(data.Text(1, "StudentLoginUrl"), data.Text(2, "StudentLoginUrl"));
     for (int r = 1; r <= 2; ++r) {
-        EXPECT_NE(data.Text(r, "ExamQuestionListUrl").find(".com/api2/get_exam_question?school_id=%s&classroom_id=%s&record_id=%I64d"),
+        EXPECT_NE(data.Text(r, "ExamQuestionListUrl")
+                      .find(".com/api2/get_exam_question?school_id=%s&classroom_id=%s&record_id=%I64d"),
                   std::string::npos);
-        EXPECT_NE(data.Text(r, "FileUploadUrl").find(".com/api2?c=file&m=upFile&dataType=json"), std::string::npos);
+        EXPECT_NE(data.Text(r, "FileUploadUrl").find(".com/api2?c=file&m=upFile&dataType=json"),
+                  std::string::npos);
     }
 }
 
@@ -203,7 +211,8 @@ TEST_F(DatabaseManagerTest, RunModeChoosesTheSysUrlRow) {
         VLDatabaseManager manager(Config(mode));
         ASSERT_TRUE(manager.Init());
         bool inner = mode == 2 || mode == 4 || mode == 6;
-        EXPECT_EQ(manager.GetSysUrlInfo().ProductName, inner ? "Virelo_Inner" : "Virelo") << "run mode " << mode;
+        EXPECT_EQ(manager.GetSysUrlInfo().ProductName, inner ? "Virelo_Inner" : "Virelo")
+            << "run mode " << mode;
         EXPECT_EQ(manager.GetSysUrlInfo().StudentLoginUrl,
                   (inner ? VLDatabaseManager::TestHosts() : VLDatabaseManager::ProductionHosts()).api +
                       "/api2/studentLogin?account=%s&password=%s&school_id=%s&classroom_id=%s&useragent=%s");
@@ -213,12 +222,13 @@ TEST_F(DatabaseManagerTest, RunModeChoosesTheSysUrlRow) {
 TEST_F(DatabaseManagerTest, ExistingSysDbIsReadAsItIs) {
     VLSysUrlHosts local{"http://127.0.0.1:9500", "http://127.0.0.1:9600", "http://127.0.0.1:9502",
                         "http://127.0.0.1:9600", "http://127.0.0.1:9500"};
-    ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
-        Config().sysDbPath, {VLDatabaseManager::MakeSysUrlRow("Virelo", local)}));
+    ASSERT_TRUE(VLDatabaseManager::CreateSysDb(Config().sysDbPath,
+                                               {VLDatabaseManager::MakeSysUrlRow("Virelo", local)}));
     VLDatabaseManager manager(Config(3));
     EXPECT_TRUE(manager.Init());
     EXPECT_EQ(manager.GetSysUrlInfo().ExamQuestionUrl, "http://127.0.0.1:9500/api2/getQuestion?id=%s");
-    EXPECT_EQ(manager.GetSysUrlInfo().FileUploadUrl, "http://127.0.0.1:9502/api2?c=file&m=upFile&dataType=json");
+    EXPECT_EQ(manager.GetSysUrlInfo().FileUploadUrl,
+              "http://127.0.0.1:9502/api2?c=file&m=upFile&dataType=json");
     manager.Release();
     auto sys = Open(Config().sysDbPath);
     KWSqliteData data;
@@ -231,12 +241,12 @@ TEST_F(DatabaseManagerTest, ExistingSysDbIsReadAsItIs) {
 }
 
 TEST_F(DatabaseManagerTest, OldUserTableWithoutUserIdIsRebuilt) {
-    WriteUserDb("1.0.0.100",
-                {"create table User(UserName varchar(100), Password varchar(100), SavePassword boolean default 0, "
-                 "AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp integer default 0);",
-                 "insert into User values ('alice', 'a1', 1, 0, 0, 111);",
-                 "insert into User values ('bob', 'b2', 0, 1, 1, 222);",
-                 "create table StudentAnswer(x);"});
+    WriteUserDb(
+        "1.0.0.100",
+        {"create table User(UserName varchar(100), Password varchar(100), SavePassword boolean default 0, "
+         "AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp integer default 0);",
+         "insert into User values ('alice', 'a1', 1, 0, 0, 111);",
+         "insert into User values ('bob', 'b2', 0, 1, 1, 222);", "create table StudentAnswer(x);"});
     VLDatabaseManager manager(Config());
     ASSERT_TRUE(manager.Init());
     EXPECT_EQ(manager.GetCurrentUser().UserName, "bob");
@@ -265,16 +275,18 @@ TEST_F(DatabaseManagerTest, OldUserTableWithoutUserIdIsRebuilt) {
 TEST_F(DatabaseManagerTest, OnlyTheFirstChangedTableIsRebuiltPerRun) {
     // Both Authorisation (one column short) and User (one column extra) differ;
     // the version is new enough that no version-specific step runs.
-    WriteUserDb("1.7.0.1391",
-                {"create table Authorisation(AuthKey varchar(100) primary key, SchoolId varchar(100), SchoolName "
-                 "varchar(100), ClassId varchar(100), ClassName varchar(100), Used boolean default 0);",
-                 "insert into Authorisation values ('k', 'S9', 'School', 'C9', 'Class', 1);",
-                 "create table User(UserId integer primary key, UserName varchar(100), Password varchar(100), "
-                 "SavePassword boolean default 0, AutoLogin boolean default 0, Used boolean default 0, ClearTimestamp "
-                 "integer default 0, Nickname varchar(100));",
-                 "insert into User values (5, 'eve', 'e', 0, 0, 1, 7, 'evie');",
-                 "create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, primary key (RecordId, "
-                 "UserId));"});
+    WriteUserDb(
+        "1.7.0.1391",
+        {"create table Authorisation(AuthKey varchar(100) primary key, SchoolId varchar(100), SchoolName "
+         "varchar(100), ClassId varchar(100), ClassName varchar(100), Used boolean default 0);",
+         "insert into Authorisation values ('k', 'S9', 'School', 'C9', 'Class', 1);",
+         "create table User(UserId integer primary key, UserName varchar(100), Password varchar(100), "
+         "SavePassword boolean default 0, AutoLogin boolean default 0, Used boolean default 0, "
+         "ClearTimestamp "
+         "integer default 0, Nickname varchar(100));",
+         "insert into User values (5, 'eve', 'e', 0, 0, 1, 7, 'evie');",
+         "create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, primary key (RecordId, "
+         "UserId));"});
     VLDatabaseManager manager(Config());
     ASSERT_TRUE(manager.Init());
     EXPECT_EQ(manager.GetBinding().SchoolId, "S9") << "rows survive the rebuild";
@@ -294,10 +306,10 @@ TEST_F(DatabaseManagerTest, OnlyTheFirstChangedTableIsRebuiltPerRun) {
 }
 
 TEST_F(DatabaseManagerTest, ChangedTableWithACompositeKeyKeepsItsRows) {
-    WriteUserDb("1.7.0.1391",
-                {"create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, Extra TEXT, primary key "
-                 "(RecordId, UserId));",
-                 "insert into ExamAnswer values (3, 4, 'answers', 'x');"});
+    WriteUserDb("1.7.0.1391", {"create table ExamAnswer(RecordId integer, UserId integer, AnswerParam TEXT, "
+                               "Extra TEXT, primary key "
+                               "(RecordId, UserId));",
+                               "insert into ExamAnswer values (3, 4, 'answers', 'x');"});
     VLDatabaseManager manager(Config());
     ASSERT_TRUE(manager.Init());
     std::vector<VLExamAnswer> loaded;
@@ -316,7 +328,8 @@ TEST_F(DatabaseManagerTest, ColumnNamesOfCreateStatements) {
     EXPECT_EQ(VLDatabaseManager::ParseColumnNames(schema["Authorisation"]).size(), 7u);
     EXPECT_TRUE(VLDatabaseManager::ParseColumnNames("no parentheses").empty());
     std::vector<std::string> names;
-    for (const auto& [name, sql] : schema) names.push_back(name);
+    for (const auto& [name, sql] : schema)
+        names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"Authorisation", "ExamAnswer", "User", "Version"}));
 }
 
@@ -331,7 +344,8 @@ TEST_F(DatabaseManagerTest, UnreadableUserDbIsKeptAsideAndReplaced) {
 
     int aside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(Config().userDataDir)) {
-        if (entry.path().filename().string().rfind("user.db.unreadable-", 0) != 0) continue;
+        if (entry.path().filename().string().rfind("user.db.unreadable-", 0) != 0)
+            continue;
         ++aside;
         std::ifstream in(entry.path());
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

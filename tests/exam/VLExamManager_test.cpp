@@ -32,13 +32,15 @@ std::unique_ptr<VLQuestionBase> Sing(const std::string& id, int type) {
 std::vector<std::string> Ids(VLExamManager& manager) {
     auto lock = manager.Lock();
     std::vector<std::string> ids;
-    for (int i = 0; i < manager.GetCount(); ++i) ids.push_back(manager.GetQuestion(i)->m_id);
+    for (int i = 0; i < manager.GetCount(); ++i)
+        ids.push_back(manager.GetQuestion(i)->m_id);
     return ids;
 }
 
 std::vector<int> OptionOrder(const VLChoiceQuestion& q) {
     std::vector<int> order;
-    for (auto& o : q.m_options) order.push_back(o->index);
+    for (auto& o : q.m_options)
+        order.push_back(o->index);
     return order;
 }
 
@@ -57,7 +59,8 @@ TEST(ExamManagerTest, AddQuestionShufflesOptionsBySeed) {
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7})) << "a permutation, nothing lost or doubled";
     EXPECT_NE(first, sorted);
-    EXPECT_EQ(first, OptionOrder(dynamic_cast<VLChoiceQuestion&>(*b.GetQuestion(0)))) << "same time, same count";
+    EXPECT_EQ(first, OptionOrder(dynamic_cast<VLChoiceQuestion&>(*b.GetQuestion(0))))
+        << "same time, same count";
     EXPECT_NE(first, OptionOrder(dynamic_cast<VLChoiceQuestion&>(*b.GetQuestion(1))))
         << "the seed grows with the number of records held";
 
@@ -79,8 +82,8 @@ TEST(ExamManagerTest, RegroupOrdersSectionsAndDropsInstrumentRecords) {
     manager.AddQuestion(Choice("instrument-choice", kQuestionJudge, 3));
     manager.RegroupQuestions();
 
-    EXPECT_EQ(Ids(manager), (std::vector<std::string>{"music-choice", "song", "music-multi", "art-choice", "colour",
-                                                      "instrument-choice"}));
+    EXPECT_EQ(Ids(manager), (std::vector<std::string>{"music-choice", "song", "music-multi", "art-choice",
+                                                      "colour", "instrument-choice"}));
     auto lock = manager.Lock();
     for (int i = 0; i < manager.GetCount(); ++i) {
         EXPECT_EQ(manager.GetQuestion(i)->m_sequence, i);
@@ -92,7 +95,8 @@ TEST(ExamManagerTest, RegroupOrdersSectionsAndDropsInstrumentRecords) {
 TEST(ExamManagerTest, RegroupShufflesWithinEachTypeAndNumbersTheBucket) {
     VLExamManager manager;
     manager.SetClock([] { return int64_t{1700000000}; });
-    for (int i = 0; i < 10; ++i) manager.AddQuestion(Choice("c" + std::to_string(i), kQuestionSingleChoice, 1));
+    for (int i = 0; i < 10; ++i)
+        manager.AddQuestion(Choice("c" + std::to_string(i), kQuestionSingleChoice, 1));
     manager.AddQuestion(Sing("s0", kQuestionSing));
     manager.AddQuestion(Sing("s1", kQuestionSing));
     manager.RegroupQuestions();
@@ -142,7 +146,8 @@ TEST(ExamManagerTest, TimingIsCopiedAsOneRecord) {
 TEST(ExamManagerTest, WorkerAddsWhileUiReads) {
     VLExamManager manager;
     std::thread worker([&] {
-        for (int i = 0; i < 200; ++i) manager.AddQuestion(Choice(std::to_string(i), kQuestionSingleChoice, 1, 4));
+        for (int i = 0; i < 200; ++i)
+            manager.AddQuestion(Choice(std::to_string(i), kQuestionSingleChoice, 1, 4));
     });
     int lastSeen = 0;
     while (lastSeen < 200) {

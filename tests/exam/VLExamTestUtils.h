@@ -11,11 +11,13 @@ class ScopedTempDir {
 public:
     ScopedTempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "vlexam-XXXXXX").string();
-        if (mkdtemp(pattern.data())) m_path = pattern + "/";
+        if (mkdtemp(pattern.data()))
+            m_path = pattern + "/";
     }
     ~ScopedTempDir() {
         std::error_code ec;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ec);
     }
     ScopedTempDir(const ScopedTempDir&) = delete;
     ScopedTempDir& operator=(const ScopedTempDir&) = delete;

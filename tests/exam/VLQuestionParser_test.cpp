@@ -21,7 +21,9 @@ std::string Group(const std::string& rawType, int isNew, const std::string& item
         rawType.c_str(), score, total, isNew, items.c_str());
 }
 
-std::string Paper(const std::string& sectionsBody) { return R"({"code":0,"data":{)" + sectionsBody + "}}"; }
+std::string Paper(const std::string& sectionsBody) {
+    return R"({"code":0,"data":{)" + sectionsBody + "}}";
+}
 
 KWJsonValue ParseJson(const std::string& text) {
     KWJsonValue v;
@@ -38,7 +40,8 @@ protected:
     std::vector<VLQuestionBase*> Records() {
         auto lock = manager.Lock();
         std::vector<VLQuestionBase*> out;
-        for (int i = 0; i < manager.GetCount(); ++i) out.push_back(manager.GetQuestion(i));
+        for (int i = 0; i < manager.GetCount(); ++i)
+            out.push_back(manager.GetQuestion(i));
         return out;
     }
 
@@ -68,7 +71,8 @@ TEST_F(QuestionParserTest, RawTypeThreeDependsOnSection) {
     EXPECT_EQ(VLQuestionParser::MapQuestionType(17, 1, true), 0);
 
     // The same group in each section gives a singing, a judgement and an instrument record.
-    const std::string item = R"({"id":"q","question_type":"5","answer":{"options":[{"text":"yes"},{"text":"no"}]}})";
+    const std::string item =
+        R"({"id":"q","question_type":"5","answer":{"options":[{"text":"yes"},{"text":"no"}]}})";
     auto records = ParseSection(Group("3", 0, item), 1, /*instrument=*/4);
     EXPECT_TRUE(records.empty()) << "with an instrument chosen the section-1 singing item is skipped";
     ParseSection(Group("3", 0, item), 2, 4);
@@ -112,7 +116,9 @@ TEST_F(QuestionParserTest, StartAndEndTimes) {
     EXPECT_EQ(VLQuestionParser::ParseTimeMs("99999999999"), INT32_MAX) << "saturates instead of overflowing";
 
     auto records = ParseSection(
-        Group("3", 1, R"({"id":"a","answer":{"start":"12.500","end":"30"}},{"id":"b","answer":{"start":"12.5"}})"), 1);
+        Group("3", 1,
+              R"({"id":"a","answer":{"start":"12.500","end":"30"}},{"id":"b","answer":{"start":"12.5"}})"),
+        1);
     ASSERT_EQ(records.size(), 2u);
     auto* a = dynamic_cast<VLSingQuestion*>(records[0]);
     auto* b = dynamic_cast<VLSingQuestion*>(records[1]);
@@ -124,21 +130,26 @@ TEST_F(QuestionParserTest, StartAndEndTimes) {
 }
 
 TEST_F(QuestionParserTest, RhythmTempoDefaultsTo80) {
-    auto records = ParseSection(Group("8", 1,
-                                      R"({"id":"none","answer":{}},{"id":"zero","answer":{"bpm":"0"}},)"
-                                      R"({"id":"set","answer":{"bpm":"96"}},{"id":"number","answer":{"bpm":120}},)"
-                                      R"({"id":"negative","answer":{"bpm":"-20"}})"),
-                                1);
+    auto records =
+        ParseSection(Group("8", 1,
+                           R"({"id":"none","answer":{}},{"id":"zero","answer":{"bpm":"0"}},)"
+                           R"({"id":"set","answer":{"bpm":"96"}},{"id":"number","answer":{"bpm":120}},)"
+                           R"({"id":"negative","answer":{"bpm":"-20"}})"),
+                     1);
     ASSERT_EQ(records.size(), 5u);
     std::vector<int> bpm;
-    for (auto* r : records) bpm.push_back(dynamic_cast<VLRhythmQuestion&>(*r).m_bpm);
+    for (auto* r : records)
+        bpm.push_back(dynamic_cast<VLRhythmQuestion&>(*r).m_bpm);
     EXPECT_EQ(bpm, (std::vector<int>{80, 80, 96, 80, 80}));
 }
 
 TEST_F(QuestionParserTest, ConnectionColumnsOfEqualLengthShareOnePermutation) {
-    const std::string left = R"([{"text":"a"},{"text":"b"},{"text":"c"},{"text":"d"},{"text":"e"},{"text":"f"}])";
-    const std::string right = R"([{"text":"1"},{"text":"2"},{"text":"3"},{"text":"4"},{"text":"5"},{"text":"6"}])";
-    auto records = ParseSection(Group("11", 1, R"({"id":"c","answer":{"options":[)" + left + "," + right + R"(,"x"]}})"), 1);
+    const std::string left =
+        R"([{"text":"a"},{"text":"b"},{"text":"c"},{"text":"d"},{"text":"e"},{"text":"f"}])";
+    const std::string right =
+        R"([{"text":"1"},{"text":"2"},{"text":"3"},{"text":"4"},{"text":"5"},{"text":"6"}])";
+    auto records = ParseSection(
+        Group("11", 1, R"({"id":"c","answer":{"options":[)" + left + "," + right + R"(,"x"]}})"), 1);
     ASSERT_EQ(records.size(), 1u);
     auto& connection = dynamic_cast<VLConnectionQuestion&>(*records[0]);
     EXPECT_EQ(connection.m_durations[2], 10000);
@@ -146,28 +157,33 @@ TEST_F(QuestionParserTest, ConnectionColumnsOfEqualLengthShareOnePermutation) {
     EXPECT_TRUE(connection.m_columns[2]->m_options.empty()) << "a column that is not an array stays empty";
 
     std::vector<int> first, second;
-    for (auto& o : connection.m_columns[0]->m_options) first.push_back(o->index);
-    for (auto& o : connection.m_columns[1]->m_options) second.push_back(o->index);
+    for (auto& o : connection.m_columns[0]->m_options)
+        first.push_back(o->index);
+    for (auto& o : connection.m_columns[1]->m_options)
+        second.push_back(o->index);
     EXPECT_EQ(first, second);
     std::vector<int> sorted = first;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_NE(first, sorted) << "this seed shuffles";
     // Each option keeps its value with its original index.
-    for (auto& o : connection.m_columns[0]->m_options) EXPECT_EQ(o->value, std::string(1, char('a' + o->index)));
+    for (auto& o : connection.m_columns[0]->m_options)
+        EXPECT_EQ(o->value, std::string(1, char('a' + o->index)));
 }
 
 TEST_F(QuestionParserTest, OptionsTakeTextBeforePictureBeforeAudio) {
     auto records = ParseSection(
-        Group("1", 1,
-              R"({"id":"o","answer":{"options":[{"text":"t","image":"http://h.com/i.png"},{"image":"http://h.com/p.jpg","audio":"http://h.com/a.mp3"},)"
-              R"({"audio":"http://h.com/a.mp3"},{},{"text":7}]}})"),
+        Group(
+            "1", 1,
+            R"({"id":"o","answer":{"options":[{"text":"t","image":"http://h.com/i.png"},{"image":"http://h.com/p.jpg","audio":"http://h.com/a.mp3"},)"
+            R"({"audio":"http://h.com/a.mp3"},{},{"text":7}]}})"),
         1);
     ASSERT_EQ(records.size(), 1u);
     auto& choice = dynamic_cast<VLChoiceQuestion&>(*records[0]);
     ASSERT_EQ(choice.m_options.size(), 5u);
     std::vector<VLQuestionOption*> byIndex(5);
-    for (auto& o : choice.m_options) byIndex[static_cast<size_t>(o->index)] = o.get();
+    for (auto& o : choice.m_options)
+        byIndex[static_cast<size_t>(o->index)] = o.get();
     ASSERT_TRUE(std::all_of(byIndex.begin(), byIndex.end(), [](auto* p) { return p != nullptr; }))
         << "every option keeps a distinct index";
     EXPECT_EQ(byIndex[0]->kind, VLQuestionOption::kText);
@@ -182,17 +198,19 @@ TEST_F(QuestionParserTest, OptionsTakeTextBeforePictureBeforeAudio) {
 
     // Only the chosen file of each option is fetched, and only once.
     std::set<std::string> urls;
-    for (auto& t : downloads) urls.insert(t.m_url);
+    for (auto& t : downloads)
+        urls.insert(t.m_url);
     EXPECT_EQ(urls, (std::set<std::string>{"http://h.com/p.jpg", "http://h.com/a.mp3"}));
     EXPECT_EQ(downloads.size(), 2u);
 }
 
 TEST_F(QuestionParserTest, ContentPicturesBecomeMarkersWithPathsInOrder) {
     auto records = ParseSection(
-        Group("1", 1,
-              R"({"id":"p","content":"看图<img>http://h.com/a.png</img>和<img>http://h.com/b.jpg</img>。"},)"
-              R"({"id":"d","content":"<img>http://h.com/a.png</img><img>http://h.com/c.gif</img><img>http://h.com/a.png</img>"},)"
-              R"({"id":"open","content":"x<img>http://h.com/never-closed.png"})"),
+        Group(
+            "1", 1,
+            R"({"id":"p","content":"看图<img>http://h.com/a.png</img>和<img>http://h.com/b.jpg</img>。"},)"
+            R"({"id":"d","content":"<img>http://h.com/a.png</img><img>http://h.com/c.gif</img><img>http://h.com/a.png</img>"},)"
+            R"({"id":"open","content":"x<img>http://h.com/never-closed.png"})"),
         1);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0]->m_content, "看图/:img和/:img。");
@@ -208,7 +226,8 @@ TEST_F(QuestionParserTest, ContentPicturesBecomeMarkersWithPathsInOrder) {
     EXPECT_TRUE(records[2]->m_contentImages.empty());
 
     ASSERT_EQ(downloads.size(), 3u) << "each missing picture is fetched once";
-    for (auto& t : downloads) EXPECT_EQ(t.m_value, VLDownloadTask::kValuePicture);
+    for (auto& t : downloads)
+        EXPECT_EQ(t.m_value, VLDownloadTask::kValuePicture);
 }
 
 TEST_F(QuestionParserTest, CachePathIsFolderMd5AndExtension) {
@@ -232,7 +251,8 @@ TEST_F(QuestionParserTest, DownloadListHoldsExactlyTheMissingFiles) {
     auto records = Records();
     ASSERT_EQ(records.size(), 1u);
     const VLQuestionBase& q = *records[0];
-    EXPECT_EQ(q.m_backgroundFile, Path(present)) << "the record gets the path whether or not the file is there";
+    EXPECT_EQ(q.m_backgroundFile, Path(present))
+        << "the record gets the path whether or not the file is there";
     EXPECT_EQ(q.m_accompanimentFile, Path("http://h.com/acc.mp3"));
     EXPECT_EQ(q.m_midFile, Path("http://h.com/mel.mid"));
     EXPECT_EQ(q.m_staffPic, Path("http://h.com/wx.png"));
@@ -267,7 +287,8 @@ TEST_F(QuestionParserTest, MalformedGroupsAndItemsAreSkipped) {
         R"({"conf":{"question_type":"99","number":"1","score":"2","total":"4","desc":"","is_new":1},"question":[{"id":"badtype"}]},)"
         R"({"conf":{"question_type":"15","number":"1","score":"2","total":"4","desc":"","is_new":1},"question":[{"id":"nobadtype"}]},)"
         R"(42,"text",null,)" +
-        Group("1", 1, R"(7,"item",[1],{"id":"ok","answer":{"options":"not an array"}},{"id":"ok2","answer":5})");
+        Group("1", 1,
+              R"(7,"item",[1],{"id":"ok","answer":{"options":"not an array"}},{"id":"ok2","answer":5})");
     auto records = ParseSection(groups, 1);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0]->m_id, "nobadtype") << "raw 15 stays 15 outside the art section";
@@ -283,10 +304,11 @@ TEST_F(QuestionParserTest, MalformedGroupsAndItemsAreSkipped) {
 }
 
 TEST_F(QuestionParserTest, CommonFieldsAndTexts) {
-    auto records = ParseSection(Group("1", 1, R"({"id":"a"},{"id":"b","content":"题目"})", "5", "10") + "," +
-                                    Group("4", 0, R"({"id":"old1"},{"id":"old2"})") + "," +
-                                    Group("3", 1, R"({"id":"new1"})") + "," + Group("5", 1, R"({"id":"new2"})"),
-                                1);
+    auto records =
+        ParseSection(Group("1", 1, R"({"id":"a"},{"id":"b","content":"题目"})", "5", "10") + "," +
+                         Group("4", 0, R"({"id":"old1"},{"id":"old2"})") + "," +
+                         Group("3", 1, R"({"id":"new1"})") + "," + Group("5", 1, R"({"id":"new2"})"),
+                     1);
     ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[1]->m_scoreText, "每题5分，共计10分");
     EXPECT_EQ(records[1]->m_content, "题目");
@@ -326,7 +348,8 @@ TEST_F(QuestionParserTest, ArtTypes) {
     const std::string colouring =
         R"({"id":"c","answer":{"art_color_pic":"http://h.com/c.png","options":[{"text":"天空","url":"http://h.com/sky.png",)"
         R"("colors":[{"rgb":"#0000FF"},{"rgb":"#87CEEB"},{"x":1}]},"junk"]}})";
-    auto records = ParseSection(Group("7", 1, jigsaw) + "," + Group("8", 1, dotLine) + "," + Group("9", 1, colouring), 2);
+    auto records = ParseSection(
+        Group("7", 1, jigsaw) + "," + Group("8", 1, dotLine) + "," + Group("9", 1, colouring), 2);
     ASSERT_EQ(records.size(), 4u);
 
     auto& j = dynamic_cast<VLPinTuQuestion&>(*records[0]);
@@ -367,18 +390,20 @@ TEST_F(QuestionParserTest, ArtTypes) {
 
 TEST_F(QuestionParserTest, PaperResponseIsRegroupedAndDropsOldInstrumentItems) {
     // Section 2 is listed first in the text; the paper still starts with section 1.
-    const std::string text = Paper(
-        R"("2":[)" + Group("1", 1, R"({"id":"art1"},{"id":"art2"})") + "," + Group("6", 1, R"({"id":"sort"})") +
-        R"(],"1":[)" + Group("1", 1, R"({"id":"m1"},{"id":"m2"},{"id":"m3"})") + "," +
-        Group("3", 1, R"({"id":"sing"})") + R"(],"3":[)" + Group("3", 0, R"({"id":"old-instr","question_type":"3"})") +
-        "," + Group("3", 1, R"({"id":"new-instr","question_type":"3"})") + "]");
+    const std::string text = Paper(R"("2":[)" + Group("1", 1, R"({"id":"art1"},{"id":"art2"})") + "," +
+                                   Group("6", 1, R"({"id":"sort"})") + R"(],"1":[)" +
+                                   Group("1", 1, R"({"id":"m1"},{"id":"m2"},{"id":"m3"})") + "," +
+                                   Group("3", 1, R"({"id":"sing"})") + R"(],"3":[)" +
+                                   Group("3", 0, R"({"id":"old-instr","question_type":"3"})") + "," +
+                                   Group("3", 1, R"({"id":"new-instr","question_type":"3"})") + "]");
     VLQuestionParseResult result = parser.ParsePaperResponse(text, /*instrument=*/2, &receiver);
     EXPECT_EQ(result.code, 0);
 
     auto records = Records();
     ASSERT_EQ(result.questionCount, static_cast<int>(records.size()));
     std::vector<std::string> ids;
-    for (auto* r : records) ids.push_back(r->m_id);
+    for (auto* r : records)
+        ids.push_back(r->m_id);
     ASSERT_EQ(records.size(), 7u) << testing::PrintToString(ids);
     // Section-1 choices, then the instrument item (code 3), then the art choices and the sort item.
     std::set<std::string> head(ids.begin(), ids.begin() + 3);
@@ -386,11 +411,13 @@ TEST_F(QuestionParserTest, PaperResponseIsRegroupedAndDropsOldInstrumentItems) {
     EXPECT_EQ(ids[3], "new-instr");
     EXPECT_EQ(records[3]->m_type, kQuestionSing);
     EXPECT_EQ(records[3]->m_instrument, 2);
-    EXPECT_EQ(std::set<std::string>(ids.begin() + 4, ids.begin() + 6), (std::set<std::string>{"art1", "art2"}));
+    EXPECT_EQ(std::set<std::string>(ids.begin() + 4, ids.begin() + 6),
+              (std::set<std::string>{"art1", "art2"}));
     EXPECT_EQ(ids[6], "sort");
     EXPECT_EQ(std::count(ids.begin(), ids.end(), "old-instr"), 0);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), "sing"), 0) << "an instrument was chosen";
-    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i]->m_sequence, static_cast<int>(i));
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(records[i]->m_sequence, static_cast<int>(i));
     EXPECT_EQ(records[0]->m_indexInGroup, 0);
     EXPECT_EQ(records[2]->m_indexInGroup, 2);
     EXPECT_EQ(records[4]->m_indexInGroup, 0);
@@ -398,12 +425,13 @@ TEST_F(QuestionParserTest, PaperResponseIsRegroupedAndDropsOldInstrumentItems) {
 }
 
 TEST_F(QuestionParserTest, RegroupKeepsTypesInOrderOfFirstAppearance) {
-    const std::string text = Paper(R"("2":[)" + Group("6", 1, R"({"id":"sort"})") + "," +
-                                   Group("3", 1, R"({"id":"art-judge"})") + R"(],"1":[)" +
-                                   Group("10", 1, R"({"id":"judge"})") + "," + Group("8", 1, R"({"id":"rhythm"})") + "]");
+    const std::string text = Paper(
+        R"("2":[)" + Group("6", 1, R"({"id":"sort"})") + "," + Group("3", 1, R"({"id":"art-judge"})") +
+        R"(],"1":[)" + Group("10", 1, R"({"id":"judge"})") + "," + Group("8", 1, R"({"id":"rhythm"})") + "]");
     parser.ParsePaperResponse(text, 0, &receiver);
     std::vector<std::string> ids;
-    for (auto* r : Records()) ids.push_back(r->m_id);
+    for (auto* r : Records())
+        ids.push_back(r->m_id);
     EXPECT_EQ(ids, (std::vector<std::string>{"judge", "rhythm", "sort", "art-judge"}));
 }
 
@@ -411,13 +439,15 @@ TEST_F(QuestionParserTest, ResponsesThatAreNotPapers) {
     EXPECT_EQ(parser.ParsePaperResponse("not json", 0, &receiver).code, -1);
     EXPECT_EQ(parser.ParsePaperResponse(R"({"code":"0","data":{}})", 0, &receiver).code, -1);
     EXPECT_EQ(parser.ParsePaperResponse(R"([1,2])", 0, &receiver).code, -1);
-    auto failed = parser.ParsePaperResponse(R"({"code":5,"data":{"1":[)" + Group("1", 1, R"({"id":"x"})") + "]}}",
-                                            0, &receiver);
+    auto failed = parser.ParsePaperResponse(
+        R"({"code":5,"data":{"1":[)" + Group("1", 1, R"({"id":"x"})") + "]}}", 0, &receiver);
     EXPECT_EQ(failed.code, 5);
     EXPECT_EQ(failed.questionCount, 0);
     EXPECT_EQ(parser.ParsePaperResponse(R"({"code":0,"data":[]})", 0, &receiver).code, 0);
-    const std::string deep = R"({"code":0,"data":{"1":)" + std::string(5000, '[') + std::string(5000, ']') + "}}";
-    EXPECT_EQ(parser.ParsePaperResponse(deep, 0, &receiver).code, -1) << "deep nesting is refused, not thrown";
+    const std::string deep =
+        R"({"code":0,"data":{"1":)" + std::string(5000, '[') + std::string(5000, ']') + "}}";
+    EXPECT_EQ(parser.ParsePaperResponse(deep, 0, &receiver).code, -1)
+        << "deep nesting is refused, not thrown";
     EXPECT_EQ(parser.ParseSingleQuestionResponse(deep, &receiver).code, -1);
     EXPECT_TRUE(Records().empty());
 }
