@@ -134,9 +134,20 @@ struct VLQuestionParser::CallState {
 VLQuestionParser::VLQuestionParser(VLExamManager& manager, std::string downloadDir, VLUrlRewriter rewriteUrl)
     : m_manager(manager), m_downloadDir(std::move(downloadDir)), m_rewriteUrl(std::move(rewriteUrl)) {}
 
+namespace {
+
+std::string CachePathFromDigest(const std::string& downloadDir, const std::string& digest,
+                                const std::string& url) {
+    std::string path;
+    std::string extension = KWFilePathUtils::Extension(url);
+    path.reserve(downloadDir.size() + digest.size() + extension.size());
+    return path.append(downloadDir).append(digest).append(extension);
+}
+
+}  // namespace
+
 std::string VLQuestionParser::GetCachePath(const std::string& downloadDir, const std::string& url) {
-    return KWStringUtils::Format("%s%s%s", downloadDir.c_str(), KWMD5Utils::CalcuteMD5String(url).c_str(),
-                                 KWFilePathUtils::Extension(url).c_str());
+    return CachePathFromDigest(downloadDir, KWMD5Utils::CalcuteMD5String(url), url);
 }
 
 int VLQuestionParser::MapQuestionType(int rawType, int section, bool paperDocument) {
@@ -182,13 +193,14 @@ std::string VLQuestionParser::CacheUrl(const std::string& url, bool picture, Cal
     // An empty reference names no file: nothing to show and nothing to fetch.
     if (url.empty())
         return std::string();
-    std::string path = GetCachePath(m_downloadDir, url);
+    std::string digest = KWMD5Utils::CalcuteMD5String(url);
+    std::string path = CachePathFromDigest(m_downloadDir, digest, url);
     if (!state.queued.count(path) && !KWFilePathUtils::IsExistsFile(path)) {
         VLDownloadTask task;
         task.m_kind = VLDownloadTask::kQuestionFile;
         task.m_url = m_rewriteUrl ? m_rewriteUrl(url) : url;
         task.m_savePath = path;
-        task.m_tag = KWMD5Utils::CalcuteMD5String(url);
+        task.m_tag = std::move(digest);
         task.m_value = picture ? VLDownloadTask::kValuePicture : VLDownloadTask::kValueFile;
         task.m_receiver = state.receiver;
         state.downloads.push_back(std::move(task));
