@@ -1,0 +1,244 @@
+// Windows, the message loop and time: modal boxes in a running loop, timers
+// and animations on the manual clock, messages posted from other threads,
+// message filters, full screen and the string table.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "UITestWindow.h"
+#include "platform/ui/UIAnimationManager.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIRichEdit.h"
+
+namespace KwLib {
+namespace {
+
+class UIWindowTest : public ::testing::Test, public UITestBase {};
+
+TEST_F(UIWindowTest, ModalBoxInsideTheRunningLoop) {
+    auto owner = Open("ModalOwner");
+    std::unique_ptr<TestWindow> box;
+    int ownerClicks = 0;
+    int result = 0;
+    bool done = false;
+    owner->onNotify = [&](UINotification& msg) {
+        if (msg.type != kNotifyClick || msg.sender->GetId() != 1) return;
+        ++ownerClicks;
+        box = std::make_unique<TestWindow>("ModalBox");
+        ASSERT_TRUE(box->Create(owner.get(), "box"));
+        box->onNotify = [&](UINotification& m) {
+            if (m.type == kNotifyClick && m.sender->GetId() == 105) box->Close(IDOK);
+        };
+        result = box->ShowModal();
+        done = true;
+    };
+    // The user opens the box from the main loop, tries the owner behind it
+    // (refused), then presses OK.
+    driver.QueueIdle([&] { driver.Click(1); });
+    driver.QueueIdle([&] {
+        EXPECT_FALSE(owner->IsInputEnabled());
+        EXPECT_EQ(UIApplication::Instance().ModalDepth(), 1);
+        driver.Click(1);
+        driver.Attach(box.get());
+        EXPECT_TRUE(driver.Click(105));
+    });
+    UIApplication::Instance().RunUntil([&] { return done; });
+    EXPECT_TRUE(done);
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(ownerClicks, 1);
+    EXPECT_TRUE(box->destroyed);
+    EXPECT_FALSE(box->IsWindow());
+    EXPECT_TRUE(owner->IsInputEnabled());
+    EXPECT_EQ(UIApplication::Instance().ModalDepth(), 0);
+
+    // The close button's result reaches the caller the same way.
+    box = std::make_unique<TestWindow>("ModalBox");
+    box->Create(owner.get(), "box");
+    box->onNotify = [&](UINotification& msg) {
+        if (msg.type == kNotifyClick && msg.sender->GetId() == 106) box->Close(IDCLOSE);
+    };
+    driver.QueueIdle([&] {
+        driver.Attach(box.get());
+        driver.Click(106);
+    });
+    EXPECT_EQ(box->ShowModal(), IDCLOSE);
+
+    // A headless modal box nobody answers ends instead of hanging the test run.
+    box = std::make_unique<TestWindow>("ModalBox");
+    box->Create(owner.get(), "box");
+    EXPECT_EQ(box->ShowModal(), -1);
+    owner->DestroyWindow();
+}
+
+TEST_F(UIWindowTest, WindowTimersFireInTimeOrderOnTheManualClock) {
+    auto w = Open("ModalOwner");
+    uint64_t start = driver.Now();
+    w->SetTimer(7, 100);
+    w->SetTimer(8, 250);
+    driver.Advance(99);
+    EXPECT_TRUE(w->timers.empty());
+    driver.Advance(401);
+    std::vector<std::pair<int, uint64_t>> expected = {{7, start + 100}, {7, start + 200}, {8, start + 250},
+                                                      {7, start + 300}, {7, start + 400}, {7, start + 500},
+                                                      {8, start + 500}};
+    EXPECT_EQ(w->timers, expected);
+    // A timer killed from its own handler stops; the others go on.
+    w->timers.clear();
+    w->onTimer = [&](int id) {
+        if (id == 8) w->KillTimer(8);
+    };
+    driver.Advance(1000);
+    int eights = 0, sevens = 0;
+    for (auto& [id, at] : w->timers) (id == 8 ? eights : sevens)++;
+    EXPECT_EQ(eights, 1);
+    EXPECT_EQ(sevens, 10);
+    // Setting a timer again restarts its period.
+    w->timers.clear();
+    w->onTimer = nullptr;
+    driver.Advance(50);
+    w->SetTimer(7, 100);
+    driver.Advance(99);
+    EXPECT_TRUE(w->timers.empty());
+    driver.Advance(1);
+    EXPECT_EQ(w->timers.size(), 1u);
+    w->DestroyWindow();
+    // A destroyed window's timers are gone with it.
+    EXPECT_FALSE(UIApplication::Instance().HasTimer(w.get(), nullptr, 7));
+}
+
+class FrameRecorder : public UIControl {
+public:
+    void OnAnimationStart(int id) override { events.push_back("start " + std::to_string(id)); }
+    void OnAnimationStep(int id, int frame, int count) override {
+        UIControl::OnAnimationStep(id, frame, count);
+        frames.push_back(frame);
+    }
+    void OnAnimationStop(int id) override { events.push_back("stop " + std::to_string(id)); }
+    std::vector<int> frames;
+    std::vector<std::string> events;
+};
+
+TEST_F(UIWindowTest, AnimationsStepWithTheClock) {
+    auto w = Open("ModalOwner");
+    auto* root = dynamic_cast<UIContainer*>(w->PaintManager().GetRoot());
+    auto* spinner = new FrameRecorder;
+    spinner->SetFixedHeight(48);
+    root->Add(spinner);
+    driver.Pump();
+    std::vector<std::string> images;
+    for (int id = 1200; id <= 1215; ++id) images.push_back("res='" + std::to_string(id) + "' restype='PNG'");
+    auto& anim = w->PaintManager().GetAnimationManager();
+    ASSERT_TRUE(anim.AddAnimation(spinner, 8201, 100, images));
+    EXPECT_EQ(spinner->GetBkImage(), images[0]);
+    driver.Advance(350);
+    EXPECT_EQ(anim.GetCurrentFrame(spinner, 8201), 3);
+    EXPECT_EQ(spinner->GetBkImage(), images[3]);
+    driver.Advance(1300);  // wraps after the sixteenth frame
+    EXPECT_EQ(anim.GetCurrentFrame(spinner, 8201), 0);
+    anim.RemoveAnimation(spinner, 8201);
+    EXPECT_FALSE(anim.IsAnimating(spinner, 8201));
+    size_t seen = spinner->frames.size();
+    driver.Advance(1000);
+    EXPECT_EQ(spinner->frames.size(), seen);
+
+    // A run-once animation stops after its last frame.
+    spinner->frames.clear();
+    spinner->events.clear();
+    anim.AddAnimation(spinner, 3, 40, 3, false);
+    driver.Advance(200);
+    EXPECT_EQ(spinner->frames, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(spinner->events, (std::vector<std::string>{"start 3", "stop 3"}));
+    // Removing a control ends its animations.
+    anim.AddAnimation(spinner, 4, 10, 0);
+    root->Remove(spinner);
+    driver.Advance(100);  // a stale animation would touch freed memory here
+    w->DestroyWindow();
+}
+
+TEST_F(UIWindowTest, MessagesPostedFromAWorkerArriveInOrderOnTheUiThread) {
+    auto w = Open("ModalOwner");
+    std::thread::id uiThread = std::this_thread::get_id();
+    std::thread::id seenOn;
+    constexpr int kCount = 2000;
+    std::thread worker([&] {
+        for (int i = 0; i < kCount; ++i) {
+            auto* payload = new std::string("result " + std::to_string(i));
+            if (!w->PostMessageW(WM_USER + 10, static_cast<uintptr_t>(i), reinterpret_cast<intptr_t>(payload)))
+                delete payload;
+        }
+    });
+    worker.join();
+    EXPECT_TRUE(w->messages.empty());  // nothing runs before the loop does
+    driver.Pump();
+    seenOn = std::this_thread::get_id();
+    ASSERT_EQ(w->messages.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        EXPECT_EQ(w->messages[i].message, WM_USER + 10);
+        EXPECT_EQ(w->messages[i].wParam, static_cast<uintptr_t>(i));
+        std::unique_ptr<std::string> payload(reinterpret_cast<std::string*>(w->messages[i].lParam));
+        EXPECT_EQ(*payload, "result " + std::to_string(i));
+    }
+    EXPECT_EQ(seenOn, uiThread);
+    // SendMessageW runs at once.
+    w->messages.clear();
+    w->SendMessageW(WM_USER + 1, 5, 0);
+    ASSERT_EQ(w->messages.size(), 1u);
+    // After the window is gone a post is refused, so the sender keeps its payload.
+    w->DestroyWindow();
+    EXPECT_FALSE(w->PostMessageW(WM_USER + 1, 0, 0));
+}
+
+class SpaceFilter : public IMessageFilterUI {
+public:
+    intptr_t MessageHandler(uint32_t message, uintptr_t wParam, intptr_t, bool& handled) override {
+        if (message == WM_KEYDOWN) seen.push_back(static_cast<uint32_t>(wParam));
+        if (message == WM_KEYDOWN && wParam == VK_SPACE) handled = true;
+        return 0;
+    }
+    std::vector<uint32_t> seen;
+};
+
+TEST_F(UIWindowTest, MessageFiltersSeeInputFirst) {
+    auto w = Open("ControlTest");
+    auto* edit = driver.FindAs<UIRichEdit>(501);
+    driver.Click(501);
+    SpaceFilter filter;
+    ASSERT_TRUE(w->PaintManager().AddMessageFilter(&filter));
+    EXPECT_FALSE(w->PaintManager().AddMessageFilter(&filter));
+    driver.TypeText("ab");
+    driver.PressKey(VK_SPACE);
+    driver.PressKey(VK_LEFT);
+    EXPECT_EQ(filter.seen, (std::vector<uint32_t>{VK_SPACE, VK_LEFT}));
+    int s = 0, e = 0;
+    edit->GetSel(s, e);
+    EXPECT_EQ(s, 1);  // the left arrow reached the field after the filter
+    ASSERT_TRUE(w->PaintManager().RemoveMessageFilter(&filter));
+    driver.PressKey(VK_SPACE);
+    EXPECT_EQ(filter.seen.size(), 2u);
+    w->DestroyWindow();
+}
+
+TEST_F(UIWindowTest, FullScreenCentreCaptionAndStrings) {
+    auto w = Open("LayoutTest");
+    UIApplication::Instance().SetHeadlessScreenSize({1280, 720});
+    w->CenterWindow();
+    EXPECT_EQ(w->GetWindowRect(), (UIRect{440, 210, 840, 510}));
+    auto& pm = w->PaintManager();
+    pm.SetFullScreenMode(true);
+    EXPECT_TRUE(pm.IsFullScreenMode());
+    EXPECT_EQ(w->GetClientSize(), (UISize{1280, 720}));
+    driver.Pump();
+    EXPECT_EQ(driver.Find(1)->GetPos(), (UIRect{0, 0, 1280, 720}));
+    pm.SetFullScreenMode(false);
+    EXPECT_EQ(w->GetWindowRect(), (UIRect{440, 210, 840, 510}));
+    // The caption drags except over buttons; full screen has no caption.
+    EXPECT_TRUE(pm.IsCaptionPoint({200, 20}));
+    EXPECT_FALSE(pm.IsCaptionPoint({200, 40}));
+    EXPECT_EQ(LoadStr(1000), "VLStudent");
+    EXPECT_EQ(LoadStr(424242), "");
+    UIApplication::Instance().SetHeadlessScreenSize({1920, 1080});
+    w->DestroyWindow();
+}
+
+}  // namespace
+}  // namespace KwLib
