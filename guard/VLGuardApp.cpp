@@ -1,21 +1,19 @@
 #include "guard/VLGuardApp.h"
 
 #include <event2/event.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "app/core/VLAppState.h"
 #include "app/core/VLConfigManager.h"
 #include "app/core/VLPaths.h"
-#include "guard/VLCrashDumpServer.h"
 #include "guard/VLCrashReporterCommand.h"
 #include "guard/VLHttpLocalServer.h"
+#include "guard/VLMinidumpWriter.h"
 #include "platform/common/KWBaseEvent.h"
+#include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
@@ -23,6 +21,7 @@
 #include "platform/common/KWSystem.h"
 #include "platform/common/KWTypes.h"
 #include "platform/crash/KWCrashHandler.h"
+#include "platform/crash/KWCrashServer.h"
 
 namespace KwLib {
 
@@ -41,28 +40,24 @@ VLGuardApp::VLGuardApp(VLGuardOptions options) : m_options(std::move(options)) {
 }
 
 bool VLGuardApp::ReadInnerFlag(const std::string& platformFile) {
-    int fd = open(platformFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    KWFile file;
+    if (!file.Create(platformFile, KWFile::ReadOnly))
         return false;
     // A line may straddle two pieces: the unfinished end of one piece is kept
     // and completed by the next, so the decision never depends on where a cut falls.
     std::string pending;
     std::string last;
     auto takeLine = [&last](std::string line) {
-        if (!line.empty() && line.back() == '\r')
+        while (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.empty() || line[0] == '#')
             return;
         last = std::move(line);
     };
     char piece[kPlatformPieceSize];
-    for (;;) {
-        ssize_t n = read(fd, piece, sizeof piece);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        for (ssize_t i = 0; i < n; ++i) {
+    size_t n = 0;
+    while (file.Read(piece, sizeof piece, n) && n > 0) {
+        for (size_t i = 0; i < n; ++i) {
             if (piece[i] == '\n') {
                 takeLine(std::move(pending));
                 pending.clear();
@@ -71,7 +66,6 @@ bool VLGuardApp::ReadInnerFlag(const std::string& platformFile) {
             }
         }
     }
-    close(fd);
     takeLine(std::move(pending));
     return KWStringUtils::CompareNoCase(last, "inner") == 0;
 }
@@ -118,15 +112,19 @@ int VLGuardApp::Run() {
     // The dump callback reads everything it needs afresh on the crash server's
     // thread, so it shares no state with the main thread.
     const std::string logPath = VLPathSet::GetLogPath();
-    auto onDump = [guardDir, logPath](const std::string& dumpPath, const KWCrashReportData&) {
+    const std::string dumpDir = KWFileSystemUtils::MyGetTempPath();
+    auto onReport = [guardDir, logPath, dumpDir](const KWCrashReportData& report) {
+        const std::string dumpPath = VLMinidumpWriter::WriteToFolder(report, dumpDir);
+        if (dumpPath.empty())
+            return;
+        VL_LOG_INFO("dump of pid %d written to %s", report.header.pid, dumpPath.c_str());
         bool inner = ReadInnerFlag(guardDir + "bin/platform.txt");
         VLPathSet paths = PathsFor(guardDir, inner);
         VLCrashReporterCommand::Launch(
             paths.GetCrashReporterPath(),
             VLCrashReporterCommand::Collect(dumpPath, logPath, paths.GetConfigPath()));
     };
-    auto crashServer = std::make_unique<VLCrashDumpServer>(KWCrashHandler::GetDefaultSocketPath(),
-                                                           KWFileSystemUtils::MyGetTempPath(), onDump);
+    auto crashServer = std::make_unique<KWCrashServer>(KWCrashHandler::GetDefaultSocketPath(), onReport);
     if (!crashServer->Start())
         crashServer.reset();
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "guard/VLStaticFiles.h"
@@ -49,8 +50,9 @@ const char* MethodName(evhttp_cmd_type cmd) {
 }
 
 std::string ResolveRoot(const std::string& root) {
-    std::unique_ptr<char, decltype(&free)> real(realpath(root.c_str(), nullptr), &free);
-    return real ? std::string(real.get()) : std::string();
+    std::error_code ec;
+    std::string resolved = std::filesystem::canonical(root, ec).string();
+    return ec ? std::string() : resolved;
 }
 }  // namespace
 

@@ -1,16 +1,16 @@
 #include "guard/VLMinidumpWriter.h"
 
-#include <fcntl.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <random>
+#include <thread>
 
+#include "platform/common/KWFile.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringConvert.h"
 #include "platform/common/KWStringUtils.h"
+#include "platform/common/KWSystem.h"
 
 namespace KwLib {
 
@@ -114,21 +114,6 @@ Location WriteArm64Context(DumpImage& img, const KWCrashWireHeader& h) {
     return loc;
 }
 
-void ReleaseNumbers(const std::string& release, uint32_t& major, uint32_t& minor, uint32_t& build) {
-    major = minor = build = 0;
-    uint32_t* parts[] = {&major, &minor, &build};
-    size_t i = 0;
-    for (uint32_t* part : parts) {
-        while (i < release.size() && release[i] >= '0' && release[i] <= '9') {
-            *part = *part * 10 + static_cast<uint32_t>(release[i] - '0');
-            ++i;
-        }
-        if (i >= release.size() || release[i] != '.')
-            break;
-        ++i;
-    }
-}
-
 std::string RandomDumpName() {
     std::random_device rd;
     std::uniform_int_distribution<uint32_t> dist;
@@ -138,6 +123,60 @@ std::string RandomDumpName() {
 }
 
 }  // namespace
+
+std::string VLMinidumpWriter::ReadBuildId(const std::string& path) {
+    // Only regular files: a name in a report must not make the guard wait on a pipe.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return std::string();
+    KWFile file;
+    if (!file.Create(path, KWFile::ReadOnly))
+        return std::string();
+    auto readAt = [&file](uint64_t offset, void* out, size_t size) {
+        size_t got = 0;
+        return file.Seek(static_cast<int64_t>(offset)) && file.Read(out, size, got) && got == size;
+    };
+    unsigned char ident[16];
+    if (!readAt(0, ident, sizeof ident) ||
+        std::memcmp(ident,
+                    "\x7f"
+                    "ELF",
+                    4) != 0 ||
+        ident[4] != 2 || ident[5] != 1)
+        return std::string();  // only 64-bit little-endian ELF files
+    uint64_t phoff = 0;
+    uint16_t phentsize = 0, phnum = 0;
+    if (!readAt(32, &phoff, 8) || !readAt(54, &phentsize, 2) || !readAt(56, &phnum, 2) || phentsize < 56)
+        return std::string();
+    for (uint16_t i = 0; i < phnum && i < 256; ++i) {
+        uint32_t type = 0;
+        uint64_t offset = 0, size = 0;
+        const uint64_t header = phoff + static_cast<uint64_t>(i) * phentsize;
+        if (!readAt(header, &type, 4) || type != 4 /* PT_NOTE */ || !readAt(header + 8, &offset, 8) ||
+            !readAt(header + 32, &size, 8) || size > 64 * 1024)
+            continue;
+        std::string notes(size, '\0');
+        if (!readAt(offset, notes.data(), notes.size()))
+            continue;
+        size_t at = 0;
+        while (at + 12 <= notes.size()) {
+            uint32_t nameSize, descSize, noteType;
+            std::memcpy(&nameSize, notes.data() + at, 4);
+            std::memcpy(&descSize, notes.data() + at + 4, 4);
+            std::memcpy(&noteType, notes.data() + at + 8, 4);
+            const size_t nameAt = at + 12;
+            const size_t descAt = nameAt + ((nameSize + 3) & ~3u);
+            const size_t next = descAt + ((descSize + 3) & ~3u);
+            if (next > notes.size() || next <= at)
+                break;
+            if (noteType == 3 /* NT_GNU_BUILD_ID */ && nameSize == 4 &&
+                notes.compare(nameAt, 4, "GNU\0", 4) == 0 && descSize > 0 && descSize <= 64)
+                return notes.substr(descAt, descSize);
+            at = next;
+        }
+    }
+    return std::string();
+}
 
 std::vector<VLMappedModule> VLMinidumpWriter::ModulesFromMaps(const std::string& maps) {
     std::vector<VLMappedModule> modules;
@@ -236,8 +275,17 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
     }
     setEntry(Minidump::kModuleListStream, rva);
     for (size_t i = 0; i < modules.size(); ++i) {
-        uint32_t name = img.String(modules[i].path);
-        img.PatchU32(firstModule + static_cast<uint32_t>(i * Minidump::kRawModuleSize) + 20, name);
+        const uint32_t entryAt = firstModule + static_cast<uint32_t>(i * Minidump::kRawModuleSize);
+        img.PatchU32(entryAt + 20, img.String(modules[i].path));
+        // The build id lets a symbol server find the matching debug file.
+        const std::string buildId = ReadBuildId(modules[i].path);
+        if (!buildId.empty()) {
+            img.Align(4);
+            img.PatchU32(entryAt + 76, static_cast<uint32_t>(4 + buildId.size()));
+            img.PatchU32(entryAt + 80, img.Rva());
+            img.U32(Minidump::kCvSignatureElf);
+            img.Bytes(buildId.data(), buildId.size());
+        }
     }
 
     // Memory list: the same stack range, for readers that look only here.
@@ -266,12 +314,10 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
     setEntry(Minidump::kExceptionStream, rva);
 
     // System information of the machine the guard and the client share.
-    utsname uts{};
-    uname(&uts);
-    uint32_t major, minor, build;
-    ReleaseNumbers(uts.release, major, minor, build);
-    const uint32_t description =
-        img.String(KWStringUtils::Format("%s %s %s %s", uts.sysname, uts.release, uts.version, uts.machine));
+    std::string system;
+    int major = 0, minor = 0;
+    KWSystemInfo::GetWindowsVersion(system, major, minor);
+    const uint32_t description = img.String(system);
     img.Align(8);
     rva = img.Rva();
     uint16_t cpu = Minidump::kCpuUnknown;
@@ -282,12 +328,12 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
     img.U16(cpu);
     img.U16(0);  // level
     img.U16(0);  // revision
-    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    img.U8(static_cast<uint8_t>(cpus > 0 && cpus < 256 ? cpus : 0));
+    const unsigned cpus = std::thread::hardware_concurrency();
+    img.U8(static_cast<uint8_t>(cpus < 256 ? cpus : 255));
     img.U8(1);  // workstation
-    img.U32(major);
-    img.U32(minor);
-    img.U32(build);
+    img.U32(static_cast<uint32_t>(major));
+    img.U32(static_cast<uint32_t>(minor));
+    img.U32(0);  // build
     img.U32(Minidump::kOsLinux);
     img.U32(description);
     img.U16(0);
@@ -303,36 +349,27 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
 
 std::string VLMinidumpWriter::WriteToFolder(const KWCrashReportData& report, const std::string& dir) {
     const std::string image = Build(report);
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string path = dir + RandomDumpName();
-        // Owner only: the dump holds memory of an exam session.
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            VL_LOG_ERROR("cannot create %s: %s", path.c_str(), strerror(errno));
-            return std::string();
-        }
-        size_t done = 0;
-        bool ok = true;
-        while (ok && done < image.size()) {
-            ssize_t n = write(fd, image.data() + done, image.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            ok = n > 0;
-            if (ok)
-                done += static_cast<size_t>(n);
-        }
-        ok = ok && fsync(fd) == 0;
-        ok = close(fd) == 0 && ok;
-        if (!ok) {
-            VL_LOG_ERROR("cannot write %s", path.c_str());
-            unlink(path.c_str());
-            return std::string();
-        }
-        return path;
+    std::string path;
+    for (int attempt = 0; attempt < 8 && (path.empty() || KWFilePathUtils::IsExists(path)); ++attempt)
+        path = dir + RandomDumpName();
+    KWFile file;
+    if (path.empty() || KWFilePathUtils::IsExists(path) || !file.Create(path, KWFile::WriteTruncate)) {
+        VL_LOG_ERROR("cannot create a dump file in %s", dir.c_str());
+        return std::string();
     }
-    return std::string();
+    // Owner only, before any byte is in it: the dump holds memory of an exam session.
+    std::error_code ec;
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace, ec);
+    const bool ok = !ec && file.Write(image.data(), image.size()) && file.Sync();
+    file.Close();
+    if (!ok) {
+        VL_LOG_ERROR("cannot write %s", path.c_str());
+        KWFilePathUtils::RemoveFile(path);
+        return std::string();
+    }
+    return path;
 }
 
 }  // namespace KwLib

@@ -27,6 +27,7 @@ constexpr size_t kContextAmd64Size = 1232;
 constexpr size_t kContextArm64Size = 912;
 constexpr size_t kRawModuleSize = 108;
 constexpr size_t kRawThreadSize = 48;
+constexpr uint32_t kCvSignatureElf = 0x4270454c;  // "BpEL": an ELF build id follows
 }  // namespace Minidump
 
 // One file-backed module of the crashed process, from its memory map.
@@ -43,6 +44,9 @@ public:
     // The modules of a /proc/<pid>/maps text: every file below "/" outside
     // "/dev/", from its lowest to its highest mapped address, in map order.
     static std::vector<VLMappedModule> ModulesFromMaps(const std::string& maps);
+
+    // The GNU build id of a 64-bit ELF file; empty when it has none.
+    static std::string ReadBuildId(const std::string& path);
 
     // The complete dump image of a report.
     static std::string Build(const KWCrashReportData& report);

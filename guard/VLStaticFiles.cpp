@@ -1,11 +1,10 @@
 #include "guard/VLStaticFiles.h"
 
-#include <dirent.h>
 #include <event2/http.h>
-#include <limits.h>
-#include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "platform/common/KWStringUtils.h"
@@ -36,11 +35,10 @@ std::optional<std::string> VLStaticFiles::Resolve(const std::string& root, const
     if (root.empty() || decodedPath.find("..") != std::string::npos ||
         decodedPath.find('\0') != std::string::npos || decodedPath.find('\\') != std::string::npos)
         return std::nullopt;
-    const std::string joined = root + "/" + decodedPath;
-    std::unique_ptr<char, decltype(&free)> real(realpath(joined.c_str(), nullptr), &free);
-    if (!real)
+    std::error_code ec;
+    const std::string resolved = std::filesystem::canonical(root + "/" + decodedPath, ec).string();
+    if (ec)
         return std::nullopt;
-    std::string resolved(real.get());
     if (resolved != root && resolved.compare(0, root.size() + 1, root + "/") != 0)
         return std::nullopt;
     return resolved;
@@ -130,13 +128,17 @@ std::string VLStaticFiles::ListingPage(const std::string& decodedPath, const std
 }
 
 std::optional<std::vector<std::string>> VLStaticFiles::ListFolder(const std::string& path) {
-    DIR* dir = opendir(path.c_str());
-    if (!dir)
+    std::error_code ec;
+    std::filesystem::directory_iterator it(path, ec);
+    if (ec)
         return std::nullopt;
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(dir))
-        names.emplace_back(entry->d_name);
-    closedir(dir);
+    // A listing has always shown the folder itself and its parent too.
+    std::vector<std::string> names{".", ".."};
+    for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (ec)
+            break;
+        names.push_back(it->path().filename().string());
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

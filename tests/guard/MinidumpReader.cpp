@@ -124,6 +124,7 @@ std::optional<MinidumpFile> ReadMinidump(const std::string& data, std::string* e
             module.base = c.At<uint64_t>(m);
             module.size = c.At<uint32_t>(m + 8);
             module.name = c.String(c.At<uint32_t>(m + 20));
+            module.cvRecord = c.Location(m + 76);
             dump.modules.push_back(module);
         }
     }

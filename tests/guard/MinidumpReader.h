@@ -14,6 +14,7 @@ struct MinidumpFile {
         uint64_t base = 0;
         uint32_t size = 0;
         std::string name;
+        std::string cvRecord;
     };
     struct Thread {
         uint32_t id = 0;

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "platform/common/KWStringUtils.h"
 #include "platform/common/KWSystem.h"
 #include "platform/crash/KWCrashHandler.h"
 #include "tests/guard/MinidumpReader.h"
@@ -18,6 +19,24 @@ namespace fs = std::filesystem;
 using TestSupport::VLGuardSandbox;
 using TestSupport::VLTestProcess;
 using TestSupport::WaitUntil;
+
+// The build id as binutils' readelf prints it.
+std::string ReadelfBuildId(const std::string& path) {
+    std::string out;
+    if (FILE* pipe = popen(("readelf -n '" + path + "' 2>/dev/null").c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+            out.append(buf, n);
+        pclose(pipe);
+    }
+    const std::string key = "Build ID: ";
+    size_t at = out.find(key);
+    if (at == std::string::npos)
+        return "<no build id>";
+    size_t end = out.find_first_of("\r\n", at);
+    return out.substr(at + key.size(), end - at - key.size());
+}
 
 class VLGuardCrashTest : public ::testing::Test {
 protected:
@@ -110,7 +129,16 @@ TEST_F(VLGuardCrashTest, DumpIsWrittenAndTheReporterStartedOnceWithDefaults) {
     bool victimListed = false, ipInModule = false;
     const uint64_t rip = TestSupport::MinidumpFile::ContextRip(thread.context);
     for (const auto& m : dump->modules) {
-        victimListed |= m.name == victim;
+        if (m.name == victim) {
+            victimListed = true;
+            // "BpEL" and the build id that readelf reports for the program.
+            ASSERT_GT(m.cvRecord.size(), 4u);
+            EXPECT_EQ(m.cvRecord.substr(0, 4), "LEpB");
+            std::string hex;
+            for (unsigned char b : m.cvRecord.substr(4))
+                hex += KWStringUtils::Format("%02x", b);
+            EXPECT_EQ(hex, ReadelfBuildId(victim));
+        }
         ipInModule |= rip >= m.base && rip < m.base + m.size;
     }
     EXPECT_TRUE(victimListed);

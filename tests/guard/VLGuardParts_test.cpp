@@ -53,15 +53,15 @@ TEST(VLGuardInnerFlag, PiecewiseReadingDecidesLikeTheClient) {
 
     // Random texts of comment, inner and other lines, cut at every length around the pieces.
     std::mt19937 rng(7);
-    const std::string parts[] = {
-        "inner", "Inner", "#inner", "# x", "outer", "", "\r", "inner\r", std::string(60, 'y')};
+    const std::string parts[] = {"inner", "Inner", "#inner",  "# x",       "outer",
+                                 "",      "\r",    "inner\r", "inner\r\r", std::string(60, 'y')};
     for (int round = 0; round < 300; ++round) {
         std::string text;
         int lines = static_cast<int>(rng() % 8);
         for (int i = 0; i < lines; ++i)
-            text += parts[rng() % 9] + "\n";
+            text += parts[rng() % 10] + "\n";
         if (rng() % 2)
-            text += parts[rng() % 9];
+            text += parts[rng() % 10];
         EXPECT_EQ(decide(text), IsInnerPlatformText(text)) << "text: " << text;
     }
 }

@@ -129,7 +129,7 @@ TEST_F(KWCrashHandlerTest, TestCrashSendsRegistersStackAndMapThenWaitsForTheAnsw
     }());
 }
 
-TEST_F(KWCrashHandlerTest, AbortAndStackOverflowAreReportedToo) {
+TEST_F(KWCrashHandlerTest, AbortStackOverflowAndOtherThreadsAreReportedToo) {
     {
         ReportCollector collector(m_socket);
         VLTestProcess victim;
@@ -156,6 +156,20 @@ TEST_F(KWCrashHandlerTest, AbortAndStackOverflowAreReportedToo) {
         KWCrashReportData report;
         ASSERT_TRUE(KWCrashWire::Parse(collector.Stream(), report));
         EXPECT_EQ(report.header.signo, SIGSEGV);
+    }
+    {
+        ReportCollector collector(m_socket);
+        VLTestProcess victim;
+        ASSERT_TRUE(StartVictim(victim, "thread"));
+        ASSERT_TRUE(WaitUntil([&] { return collector.Complete(); }, 20000));
+        collector.Acknowledge();
+        ASSERT_TRUE(victim.Wait(20000).has_value());
+        KWCrashReportData report;
+        ASSERT_TRUE(KWCrashWire::Parse(collector.Stream(), report));
+        EXPECT_EQ(report.header.pid, victim.Pid());
+        EXPECT_NE(report.header.tid, victim.Pid());
+        EXPECT_EQ(report.header.faultAddress, KWCrashHandler::kTestCrashAddress);
+        EXPECT_GT(report.stack.size(), 256u);
     }
 }
 

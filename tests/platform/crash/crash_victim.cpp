@@ -1,12 +1,14 @@
 // A program that installs the client's crash handler and then crashes the way
 // its first argument says: "segv" (the client's test crash), "abort",
-// "disabled" (the test crash without "-crashtest": it must not crash), or
-// "overflow" (runaway recursion, handled on the alternate stack).
+// "disabled" (the test crash without "-crashtest": it must not crash),
+// "overflow" (runaway recursion, handled on the alternate stack), or "thread"
+// (the test crash on a second thread).
 // The second argument, when given, is the crash socket; else the default one.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/crash/KWCrashHandler.h"
 
@@ -33,6 +35,13 @@ int main(int argc, char** argv) {
     if (mode == "overflow")
         return Recurse(0);
     KWCrashHandler::EnableTestCrash(mode != "disabled");
+    if (mode == "thread") {
+        std::thread worker([] {
+            KWCrashHandler::PrepareCurrentThread();
+            KWCrashHandler::TriggerTestCrash();
+        });
+        worker.join();
+    }
     KWCrashHandler::TriggerTestCrash();
     printf("still running\n");
     return 0;

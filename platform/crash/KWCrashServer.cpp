@@ -1,4 +1,4 @@
-#include "guard/VLCrashDumpServer.h"
+#include "platform/crash/KWCrashServer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,19 +11,18 @@
 #include <chrono>
 #include <cstring>
 
-#include "guard/VLMinidumpWriter.h"
 #include "platform/common/KWLog.h"
 
 namespace KwLib {
 
-VLCrashDumpServer::VLCrashDumpServer(std::string socketPath, std::string dumpDir, DumpCallback onDump)
-    : m_socketPath(std::move(socketPath)), m_dumpDir(std::move(dumpDir)), m_onDump(std::move(onDump)) {}
+KWCrashServer::KWCrashServer(std::string socketPath, ReportCallback onReport)
+    : m_socketPath(std::move(socketPath)), m_onReport(std::move(onReport)) {}
 
-VLCrashDumpServer::~VLCrashDumpServer() {
+KWCrashServer::~KWCrashServer() {
     Stop();
 }
 
-bool VLCrashDumpServer::Start() {
+bool KWCrashServer::Start() {
     if (m_listenFd >= 0)
         return true;
     sockaddr_un addr{};
@@ -34,7 +33,7 @@ bool VLCrashDumpServer::Start() {
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, m_socketPath.c_str(), m_socketPath.size());
 
-    // Only one guard runs (its lock is held), so a socket file here is a leftover.
+    // The caller holds the single-instance lock, so a socket file here is a leftover.
     struct stat st {};
     if (lstat(m_socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
         unlink(m_socketPath.c_str());
@@ -59,7 +58,7 @@ bool VLCrashDumpServer::Start() {
     return true;
 }
 
-void VLCrashDumpServer::Stop() {
+void KWCrashServer::Stop() {
     if (m_listenFd < 0)
         return;
     char wake = 1;
@@ -75,7 +74,7 @@ void VLCrashDumpServer::Stop() {
     unlink(m_socketPath.c_str());
 }
 
-void VLCrashDumpServer::Loop() {
+void KWCrashServer::Loop() {
     for (;;) {
         pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -96,7 +95,7 @@ void VLCrashDumpServer::Loop() {
     }
 }
 
-void VLCrashDumpServer::Serve(int fd) {
+void KWCrashServer::Serve(int fd) {
     ucred peer{};
     socklen_t len = sizeof peer;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != getuid()) {
@@ -141,13 +140,9 @@ void VLCrashDumpServer::Serve(int fd) {
         VL_LOG_WARN("crash report of pid %d refused: %s", peer.pid, error.c_str());
         return;
     }
-    std::string dumpPath = VLMinidumpWriter::WriteToFolder(report, m_dumpDir);
-    if (dumpPath.empty())
-        return;
-    VL_LOG_INFO("pid %d crashed with signal %d; dump %s", report.header.pid, report.header.signo,
-                dumpPath.c_str());
-    if (m_onDump)
-        m_onDump(dumpPath, report);
+    VL_LOG_INFO("pid %d crashed with signal %d", report.header.pid, report.header.signo);
+    if (m_onReport)
+        m_onReport(report);
     const char ack = kCrashWireAck;
     send(fd, &ack, 1, MSG_NOSIGNAL);
 }
