@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
 
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"

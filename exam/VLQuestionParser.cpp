@@ -1,6 +1,7 @@
 #include "exam/VLQuestionParser.h"
 
 #include <climits>
+#include <optional>
 #include <unordered_set>
 
 #include "exam/VLQuestionTexts.h"

@@ -14,8 +14,8 @@ namespace KwLib {
 using VLUrlRewriter = std::function<std::string(const std::string&)>;
 
 // What a whole response gave: the envelope's code (-1 when the text is not a
-// JSON object with an integer code), how many records were added to the manager,
-// and the files that are not on disk yet.
+// JSON object with an integer code), the number of records the manager holds
+// afterwards, and the files that are not on disk yet (each once).
 struct VLQuestionParseResult {
     int code = -1;
     int questionCount = 0;
