@@ -24,6 +24,14 @@ void VLAudioPlayer::SetInvalidateCallback(std::function<void()> invalidate) {
     m_invalidate = std::move(invalidate);
 }
 
+void VLAudioPlayer::SetSpectrumSize(int width, int height) {
+    std::lock_guard<std::mutex> lock(m_spectrumMutex);
+    if (width == m_spectrum.Width() && height == m_spectrum.Height()) return;
+    m_spectrum = VLSpectrumBitmap(width, height);
+    m_spectrumBlank = true;
+    ++m_spectrumFrames;
+}
+
 bool VLAudioPlayer::InitAudio() {
     if (m_initialized) return true;
     if (!m_engine.Init()) return false;
@@ -51,6 +59,8 @@ void VLAudioPlayer::ReleaseAudio() {
     {
         std::lock_guard<std::mutex> lock(m_spectrumMutex);
         m_spectrum.Clear();
+        m_spectrumBlank = true;
+        ++m_spectrumFrames;
         invalidate = m_invalidate;
     }
     if (invalidate) invalidate();
@@ -173,13 +183,27 @@ void VLAudioPlayer::SpectrumTick() {
     std::function<void()> invalidate;
     {
         std::lock_guard<std::mutex> lock(m_spectrumMutex);
+        // A black picture that stays black needs no repaint.
+        if (!sounding && m_spectrumBlank) return;
         if (sounding)
             m_spectrum.DrawBars(m_magnitudes);
         else
             m_spectrum.Clear();
+        m_spectrumBlank = !sounding;
+        ++m_spectrumFrames;
         invalidate = m_invalidate;
     }
     if (invalidate) invalidate();
+}
+
+int VLAudioPlayer::SpectrumWidth() const {
+    std::lock_guard<std::mutex> lock(m_spectrumMutex);
+    return m_spectrum.Width();
+}
+
+int VLAudioPlayer::SpectrumHeight() const {
+    std::lock_guard<std::mutex> lock(m_spectrumMutex);
+    return m_spectrum.Height();
 }
 
 void VLAudioPlayer::CopySpectrum(uint32_t* argb, int strideInPixels) const {

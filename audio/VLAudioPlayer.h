@@ -36,9 +36,13 @@ public:
     VLAudioPlayer(const VLAudioPlayer&) = delete;
     VLAudioPlayer& operator=(const VLAudioPlayer&) = delete;
 
-    // Called on the tick thread whenever the spectrum picture changed; the
-    // control turns it into a repaint on the UI thread.
+    // Called on the tick thread whenever the spectrum picture changed (not while
+    // it stays black).
     void SetInvalidateCallback(std::function<void()> invalidate);
+    // Resizes the spectrum picture (the control's fixed size); black afterwards.
+    void SetSpectrumSize(int width, int height);
+    // Counts the spectrum frames drawn so far; the control repaints when it moves.
+    uint64_t SpectrumFrameCount() const { return m_spectrumFrames.load(); }
     // Tests turn the tick thread off and call SpectrumTick themselves.
     void SetAutomaticTick(bool enabled) { m_autoTick = enabled; }
 
@@ -91,6 +95,8 @@ public:
     // One spectrum frame: the playing channel's FFT drawn as bars, or black when
     // nothing plays. Runs on the tick thread; tests call it directly.
     void SpectrumTick();
+    int SpectrumWidth() const;
+    int SpectrumHeight() const;
     // Copies the current picture as opaque ARGB pixels, top row first.
     void CopySpectrum(uint32_t* argb, int strideInPixels) const;
     // A copy of the palette-index picture (bottom row first), for tests.
@@ -125,6 +131,8 @@ private:
     float m_samples[VLFft2048::kSize] = {};
     float m_magnitudes[VLFft2048::kBins] = {};
     std::function<void()> m_invalidate;
+    std::atomic<uint64_t> m_spectrumFrames{0};
+    bool m_spectrumBlank = true;
 
     bool m_autoTick = true;
     std::thread m_ticker;
