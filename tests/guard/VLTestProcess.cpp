@@ -49,7 +49,14 @@ bool VLTestProcess::Start(const std::string& path, const std::vector<std::string
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.empty() ? "/dev/null" : stderrPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int rc = posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    // A process group of its own, so that whatever it starts in turn (stand-ins,
+    // a browser) ends with it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    int rc = posix_spawn(&m_pid, path.c_str(), &actions, &attr, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         m_pid = -1;
@@ -76,13 +83,16 @@ std::optional<int> VLTestProcess::Wait(int timeoutMs) {
 }
 
 void VLTestProcess::Kill() {
-    if (m_pid < 0 || !IsRunning())
+    if (m_pid < 0)
         return;
-    kill(m_pid, SIGKILL);
-    int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    kill(-m_pid, SIGKILL);
+    if (IsRunning()) {
+        kill(m_pid, SIGKILL);
+        int status = 0;
+        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_status = status;
     }
-    m_status = status;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

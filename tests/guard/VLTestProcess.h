@@ -25,7 +25,7 @@ public:
     bool IsRunning();
     // The wait status once the process ended within `timeoutMs`.
     std::optional<int> Wait(int timeoutMs);
-    // SIGKILL and reap; nothing when it already ended.
+    // SIGKILL to it and to everything left in its process group; reaps it.
     void Kill();
 
 private:
