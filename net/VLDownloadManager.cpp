@@ -21,7 +21,10 @@ constexpr size_t kMaxTempPath = 1023;
 
 VLDownloadManager::VLDownloadManager() { VLHttpClient::GlobalInit(); }
 
-VLDownloadManager::~VLDownloadManager() { Release(); }
+VLDownloadManager::~VLDownloadManager() {
+    Release();
+    CloseHandle();
+}
 
 VLDownloadManager* VLDownloadManager::GetInstance() {
     static VLDownloadManager instance;
@@ -67,6 +70,7 @@ void VLDownloadManager::Release() {
     // short; the thread object joins for good when it is destroyed.
     thread->TimeJoin(1000);
     thread.reset();
+    CloseHandle();
     VL_LOG_DEBUG("VLDownloadManager::Release()");
 }
 
@@ -111,6 +115,22 @@ void VLDownloadManager::DownloadFunc() {
     }
 }
 
+// One handle for every request of this manager: reset between requests, it keeps
+// its connections, so a paper's many small files do not each pay for a new one.
+CURL* VLDownloadManager::Handle() {
+    if (!m_curl) {
+        m_curl = curl_easy_init();
+    } else {
+        curl_easy_reset(m_curl);
+    }
+    return m_curl;
+}
+
+void VLDownloadManager::CloseHandle() {
+    if (m_curl) curl_easy_cleanup(m_curl);
+    m_curl = nullptr;
+}
+
 std::string VLDownloadManager::TempFilePath(const std::string& savePath, const std::string& tag) {
     std::string temp = KWFileName::GetDirectory(savePath) + KWFilePathUtils::BaseName(savePath) + "_" + tag + ".dl";
     return temp.size() > kMaxTempPath ? temp.substr(0, kMaxTempPath) : temp;
@@ -118,7 +138,7 @@ std::string VLDownloadManager::TempFilePath(const std::string& savePath, const s
 
 int VLDownloadManager::GetRemoteFileSize(const std::string& url, int64_t& size) {
     size = -1;
-    CURL* curl = curl_easy_init();
+    CURL* curl = Handle();
     if (!curl) return CURLE_FAILED_INIT;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
@@ -148,7 +168,6 @@ int VLDownloadManager::GetRemoteFileSize(const std::string& url, int64_t& size) 
     } else {
         std::printf("%s\n", curl_easy_strerror(code));
     }
-    curl_easy_cleanup(curl);
     return static_cast<int>(code);
 }
 
@@ -222,7 +241,7 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     m_tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_tempFd < 0) return CURLE_WRITE_ERROR;
 
-    CURL* curl = curl_easy_init();
+    CURL* curl = Handle();
     if (!curl) {
         ::close(m_tempFd);
         m_tempFd = -1;
@@ -246,7 +265,6 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
     const bool closed = ::close(m_tempFd) == 0;
     m_tempFd = -1;
 

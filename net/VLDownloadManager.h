@@ -33,7 +33,8 @@ public:
     // Aborts a running transfer, waits up to a second for the worker and stops it.
     void Release();
 
-    // One download, on the calling thread: 0 or a libcurl code (2 for an empty
+    // One download, on the calling thread (one caller at a time; not while the
+    // worker runs): 0 or a libcurl code (2 for an empty
     // URL or path, 22 for an HTTP error status, 63 for a short or long body).
     int DownloadFile(const std::string& url, const std::string& savePath, const std::string& tag);
     static std::string TempFilePath(const std::string& savePath, const std::string& tag);
@@ -43,6 +44,8 @@ private:
     static int OnAbortCheck(void* user, int64_t dlTotal, int64_t dlNow, int64_t ulTotal, int64_t ulNow);
     static int OnProgress(void* user, int64_t dlTotal, int64_t dlNow, int64_t ulTotal, int64_t ulNow);
     void DownloadFunc();
+    void* Handle();
+    void CloseHandle();
     // Content length from a body-less request; -1 when the server does not say.
     int GetRemoteFileSize(const std::string& url, int64_t& size);
     bool Aborting() const { return m_abort || m_stop; }
@@ -52,6 +55,7 @@ private:
     std::atomic<bool> m_stop{false};
     int64_t m_bytesWritten = 0;
     int m_tempFd = -1;
+    void* m_curl = nullptr;  // the worker's easy handle, kept for its connections
     int m_lastPercent = -1;
     VLDownloadTask m_current;  // worker thread only, read by the progress callback
     std::list<VLDownloadTask> m_queue;

@@ -9,6 +9,7 @@
 #include <event2/thread.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -291,6 +292,11 @@ void VLSimServer::Record(KWJsonValue record) {
 
 void VLSimServer::OnRequest(evhttp_request* req, void* arg) {
     auto* binding = static_cast<PortBinding*>(arg);
+    // Headers and body leave in separate writes; without this a client that keeps
+    // its connection waits for the delayed acknowledgement on every answer.
+    int fd = bufferevent_getfd(evhttp_connection_get_bufferevent(evhttp_request_get_connection(req)));
+    int one = 1;
+    if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     binding->server->Handle(req, binding->index, false);
 }
 
