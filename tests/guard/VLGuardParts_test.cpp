@@ -72,19 +72,10 @@ TEST(VLGuardLibraryPath, GuardFoldersComeFirstAndNoEmptyEntry) {
     EXPECT_EQ(VLGuardApp::ExtendLibraryPath("/opt/vl/", ""), "/opt/vl/bin:/opt/vl/");
 }
 
-TEST(VLStaticFiles, ContentTypesByExtension) {
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("/a/b/Photo.PNG"), "image/png");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("notes.md"), "application/misc");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("readme"), "application/misc");
+TEST(VLStaticFiles, ContentTypeEdgesOfTheExtensionRule) {
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("/dir.d/file"), "application/misc");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.htm"), "text/htm");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.HTML"), "text/html");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.jpeg"), "image/jpeg");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.ps"), "application/postsript");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.c"), "text/plain");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.css"), "text/css");
-    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.pdf"), "application/pdf");
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("x."), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.HTML"), "text/html");
 }
 
 TEST(VLStaticFiles, ResolveStaysInsideTheRoot) {
@@ -129,27 +120,7 @@ TEST(VLHttpLocalServer, ClientArgumentsKeepTheIdInOneArgument) {
     EXPECT_EQ(wide[1], "-id=" + std::string(86, 'a'));
 }
 
-TEST(VLCrashReporterCommand, ArgumentsInTheReportersOrder) {
-    VLCrashReporterValues v;
-    v.logPath = "/tmp/VireloLog/vl.log";
-    v.dumpPath = "/tmp/x.dmp";
-    v.version = "1.7.1.1393";
-    v.description = "学生端崩溃！";
-    v.windows = "Linux 6.1";
-    v.macAddress = "AA-BB-CC-DD-EE-FF";
-    v.type = "student";
-    v.agentIp = "10.0.0.5";
-    v.agentReqPort = 1;
-    v.agentDownloadPort = 2;
-    v.agentUploadPort = 3;
-    EXPECT_EQ(
-        VLCrashReporterCommand::BuildArguments(v),
-        (std::vector<std::string>{"-log=\"/tmp/VireloLog/vl.log\"", "-dump=\"/tmp/x.dmp\"",
-                                  "-version=\"1.7.1.1393\"", "-description=\"学生端崩溃！\"",
-                                  "-windows=\"Linux 6.1\"", "-mac_addr=\"AA-BB-CC-DD-EE-FF\"",
-                                  "-type=\"student\"", "-enable_agent=1", "-agent_ip=\"10.0.0.5\"",
-                                  "-agent_req_port=1", "-agent_download_port=2", "-agent_upload_port=3"}));
-
+TEST(VLCrashReporterCommand, AgentValuesComeFromTheFileWithDefaultsForMissingKeys) {
     TempDir dir;
     VLGuardSandbox::WriteFile(dir.path + "/config.cfg", "[AGENT]\nEnable=0\nIP=192.168.1.9\nPort1=7001\n");
     auto collected = VLCrashReporterCommand::Collect("/d.dmp", "/l.log", dir.path + "/config.cfg");
