@@ -13,6 +13,11 @@ class UIComboElement : public UILabel {
 public:
     UIComboElement() { m_rcTextPadding = {10, 0, 10, 0}; }
     std::string GetClass() const override { return "ComboElement"; }
+    // "selected" marks the item the combo shows first.
+    void SetAttribute(const std::string& name, const std::string& value) override {
+        if (name == "selected") m_state = value == "true" ? (m_state | UISTATE_SELECTED) : (m_state & ~UISTATE_SELECTED);
+        else UILabel::SetAttribute(name, value);
+    }
 };
 
 class UICombo : public UIButton {

@@ -36,7 +36,13 @@ bool UIWindowWnd::Create(UIWindowWnd* parent, const std::string& title, int x, i
     }
     UIApplication::Instance().Register(this);
     if (UIPaintManager* pm = GetPaintManager()) pm->SetClientSize(GetClientSize());
-    SendMessageW(WM_CREATE, 0, 0);
+    std::shared_ptr<bool> alive = m_alive;
+    if (SendMessageW(WM_CREATE, 0, 0) == -1) {
+        // As with any window system: a window that refuses its creation is destroyed.
+        DestroyWindow();
+        return false;
+    }
+    if (!*alive) return false;
     if (m_centerPending && m_created) CenterWindow();
     return m_created;
 }
