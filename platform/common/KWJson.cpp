@@ -11,11 +11,13 @@ bool KWJsonReader::Parse(const std::string& utf8Text, KWJsonValue& value, int) {
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
     value = KWJsonValue();
-    if (!reader->parse(utf8Text.data(), utf8Text.data() + utf8Text.size(), &value, &errors)) {
-        value = KWJsonValue();
-        return false;
+    try {
+        if (reader->parse(utf8Text.data(), utf8Text.data() + utf8Text.size(), &value, &errors)) return true;
+    } catch (const std::exception&) {
+        // jsoncpp throws on nesting deeper than its stack limit; that is malformed input too.
     }
-    return true;
+    value = KWJsonValue();
+    return false;
 }
 
 std::string KWJsonWriter::Write(const KWJsonValue& value) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWJson.h"
 #include "platform/common/KWMD5Utils.h"
 #include "platform/common/KWSystem.h"
 
@@ -73,4 +74,16 @@ TEST(KWQuickLaunch, WritesAnExecutableDesktopEntry) {
                 std::filesystem::perms::none);
     EXPECT_FALSE(KWQuickLaunch::CreateQuickLaunch("/x", "", "", path, "", -1, "", false));
     std::filesystem::remove_all(dir);
+}
+
+TEST(KWJsonReader, MalformedAndDeeplyNestedInputFailsCleanly) {
+    KWJsonValue v;
+    EXPECT_TRUE(KWJsonReader::Parse("{\"a\":[1,\"音\"]}", v));
+    EXPECT_EQ(v["a"][1].asString(), "音");
+    EXPECT_EQ(KWJsonWriter::Write(v), "{\"a\":[1,\"音\"]}");
+    EXPECT_FALSE(KWJsonReader::Parse("{\"a\":", v));
+    EXPECT_TRUE(v.isNull());
+    EXPECT_FALSE(KWJsonReader::Parse(std::string(5000, '[') + std::string(5000, ']'), v));
+    EXPECT_TRUE(v.isNull());
+    EXPECT_FALSE(KWJsonReader::Parse("<html>502 Bad Gateway</html>", v));
 }
