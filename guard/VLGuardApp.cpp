@@ -140,8 +140,10 @@ int VLGuardApp::Run() {
 
     KWFilePathUtils::CreateDirectories(KWFileSystemUtils::GetOnlyDirPrefix(logPath));
     LogImpl::Instance().Init(logPath);
-    VL_LOG_INFO("VLGuard %s started, inner %d, crash server %s", GetClientVersion().c_str(), inner ? 1 : 0,
-                crashServer ? "running" : "off");
+    VL_LOG_INFO("VLGuard %s started, inner %d, crash server %s, agent %s:%d/%d/%d",
+                GetClientVersion().c_str(), inner ? 1 : 0, crashServer ? "running" : "off",
+                config.GetString("AGENT", "IP").c_str(), config.GetInt("AGENT", "Port1"),
+                config.GetInt("AGENT", "Port2"), config.GetInt("AGENT", "Port3"));
 
     UpdateDesktopShortcut(KWShellUtils::GetDesktopDirectory(), paths.GetClientPath());
 

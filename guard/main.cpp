@@ -1,5 +1,5 @@
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "guard/VLGuardApp.h"
 #include "platform/common/KWFilePathUtils.h"
@@ -14,7 +14,7 @@ int main() {
     VLGuardOptions options;
     options.guardDir = KWFileSystemUtils::GetOnlyDirPrefix(KWSharedLibrary::GetModuleFullName());
     std::string port = KWEnvironmentVariable::GetEnvironmentVar("VL_GUARD_PORT");
-    if (!port.empty()) {
+    if (!port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos) {
         int value = KWStringUtils::ConvertStringToInt32(port);
         if (value >= 0 && value <= 65535)
             options.port = value;
