@@ -22,7 +22,7 @@ struct VLCrashReporterValues {
 
 // The command line of VLCrashReport. Each "-key=value" is one argument, text
 // values in double quotes as the reporter has always received them; nothing in
-// a value can add an argument.
+// a value can add an argument. Used on the crash server's thread; it keeps no state.
 class VLCrashReporterCommand {
 public:
     static std::vector<std::string> BuildArguments(const VLCrashReporterValues& values);

@@ -6,7 +6,8 @@
 namespace KwLib {
 
 // The rules of the control server's static-file handler, free of any HTTP
-// object so that they can be tested and fuzzed on their own.
+// object so that they can be tested and fuzzed on their own. Stateless; any
+// thread may use them.
 class VLStaticFiles {
 public:
     // The content type of a file name by its extension, ignoring case;
