@@ -45,6 +45,8 @@ public:
     double GetPlayPosition() const { return m_player->GetPlayPosition(); }
     double GetFileDuration(const std::string& path) const { return m_player->GetFileDuration(path); }
     bool IsPlaying() const { return m_player->IsPlaying(); }
+    int PlaybackProgressPermille() const { return m_player->PlaybackProgressPermille(); }
+    int RemainingPlaySeconds() const { return m_player->RemainingPlaySeconds(); }
 
     // ---- recording ----
     bool StartRecord(const std::string& path) { return m_player->StartRecord(path); }
@@ -54,6 +56,7 @@ public:
     int64_t RecordSecondsToBytes(int seconds) const { return m_player->RecordSecondsToBytes(seconds); }
     uint64_t GetRecordPositionBytes() const { return m_player->GetRecordPositionBytes(); }
     bool IsRecording() const { return m_player->IsRecording(); }
+    int RecordProgressPermille(int limitSeconds) const { return m_player->RecordProgressPermille(limitSeconds); }
     // 0 = playback, 1 = recording to a file, 2 = hearing the microphone.
     void SetMode(int mode);
     int GetMode() const { return m_player->GetMode(); }

@@ -87,8 +87,13 @@ bool DecodeSndFile(const std::string& path, VLDecodedAudio& audio) {
             VL_LOG_ERROR("%s is longer than %d s, not loaded", path.c_str(), static_cast<int>(VLAudioDecoder::kMaxSeconds));
             return false;
         }
-        for (sf_count_t i = 0; i < got; ++i)
-            for (int c = 0; c < audio.channels; ++c) audio.samples.push_back(chunk[i * srcChannels + c]);
+        if (srcChannels == audio.channels) {
+            audio.samples.insert(audio.samples.end(), chunk.begin(), chunk.begin() + got * srcChannels);
+        } else {
+            // Surround files keep their front left and right.
+            for (sf_count_t i = 0; i < got; ++i)
+                for (int c = 0; c < audio.channels; ++c) audio.samples.push_back(chunk[i * srcChannels + c]);
+        }
     }
     return true;
 }

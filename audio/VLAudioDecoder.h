@@ -19,9 +19,10 @@ struct VLDecodedAudio {
 // modules (through libopenmpt). Stateless; safe on any thread.
 class VLAudioDecoder {
 public:
-    // Longest file we agree to hold in memory; longer files are refused rather
-    // than exhausting memory in the middle of an exam.
-    static constexpr double kMaxSeconds = 30 * 60;
+    // Longest file we agree to hold in memory (15 minutes of 44.1 kHz stereo
+    // is 160 MB); longer files are refused rather than exhausting memory in the
+    // middle of an exam. Exam prompts and accompaniments last a few minutes.
+    static constexpr double kMaxSeconds = 15 * 60;
 
     // The whole file resampled to `sampleRate`; nullopt when the file is neither a
     // sound file nor a module.

@@ -263,6 +263,8 @@ bool VLAudioEngine::ChannelStop(VLChannel channel) {
 }
 
 bool VLAudioEngine::ChannelIsPlaying(VLChannel channel) const {
+    // An unplugged device stops calling the mixer; nothing it held is playing any more.
+    if (m_output == 0 || SDL_GetAudioDeviceStatus(m_output) == SDL_AUDIO_STOPPED) return false;
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
     return it != m_channels.end() && it->second->playing && it->second->HasData();
@@ -380,7 +382,9 @@ bool VLAudioEngine::RecordStop() {
     return true;
 }
 
-bool VLAudioEngine::IsRecording() const { return m_capture != 0 && !m_recordEnded.load(); }
+bool VLAudioEngine::IsRecording() const {
+    return m_capture != 0 && !m_recordEnded.load() && SDL_GetAudioDeviceStatus(m_capture) != SDL_AUDIO_STOPPED;
+}
 
 double VLAudioEngine::RecordGetSeconds() const {
     if (m_recordRate == 0) return 0.0;

@@ -5,6 +5,7 @@
 
 #include "audio/VLAudioDecoder.h"
 #include "platform/common/KWLog.h"
+#include "platform/common/KWStringUtils.h"
 
 namespace KwLib {
 
@@ -95,6 +96,28 @@ double VLAudioPlayer::GetPlayPosition() const { return m_engine.ChannelGetPositi
 double VLAudioPlayer::GetFileDuration(const std::string& path) const { return VLAudioDecoder::DurationSeconds(path); }
 
 bool VLAudioPlayer::IsPlaying() const { return m_engine.ChannelIsPlaying(m_playChannel.load()); }
+
+int VLAudioPlayer::PlaybackProgressPermille() const {
+    const float length = static_cast<float>(GetPlayLength());
+    if (length <= 0.0f) return 0;
+    const float position = static_cast<float>(GetPlayPosition());
+    return std::clamp(static_cast<int>(position * 1000.0f / length), 0, 1000);
+}
+
+int VLAudioPlayer::RemainingPlaySeconds() const {
+    return std::max(0, static_cast<int>(GetPlayLength() - GetPlayPosition()));
+}
+
+int VLAudioPlayer::RecordProgressPermille(int limitSeconds) const {
+    const int64_t limit = RecordSecondsToBytes(limitSeconds);
+    if (limit <= 0) return 0;
+    return static_cast<int>(std::min<uint64_t>(GetRecordPositionBytes() * 1000 / limit, 1000));
+}
+
+std::string VLAudioPlayer::FormatMinutesSeconds(int seconds) {
+    seconds = std::max(seconds, 0);
+    return KWStringUtils::Format("%02d:%02d", seconds / 60, seconds % 60);
+}
 
 bool VLAudioPlayer::StartRecord(const std::string& path) {
     // A recording still running is finished properly rather than thrown away.

@@ -73,6 +73,16 @@ public:
     bool IsPlaying() const;
     VLChannel PlaybackChannel() const { return m_playChannel.load(); }
 
+    // What the window's progress tick shows while a file plays: the position
+    // as 0..1000 of the length (computed in single precision), and the whole
+    // seconds left.
+    int PlaybackProgressPermille() const;
+    int RemainingPlaySeconds() const;
+    // While the microphone test records: bytes so far as 0..1000 of `limitSeconds`.
+    int RecordProgressPermille(int limitSeconds) const;
+    // "%02d:%02d" minutes and seconds ("00:00" for 0 or less).
+    static std::string FormatMinutesSeconds(int seconds);
+
     // Starts capturing 16 kHz mono 16-bit from the chosen microphone into memory;
     // `path` empty means nothing is written at the stop (monitoring). The caller
     // sets the mode afterwards.

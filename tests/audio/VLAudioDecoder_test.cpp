@@ -19,6 +19,25 @@ TEST(VLAudioDecoder, DurationOfWavMp3ModuleAndNonAudio) {
     ASSERT_TRUE(RunCommand("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'"));
     EXPECT_NEAR(VLAudioDecoder::DurationSeconds(mp3), 2.5, 0.03);
 
+    // FLAC and Ogg Vorbis through the same reader.
+    for (const auto& [name, format] : {std::pair{"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+                                       std::pair{"a.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}}) {
+        SF_INFO info{};
+        info.samplerate = 22050;
+        info.channels = 1;
+        info.format = format;
+        const std::string path = dir.File(name);
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr) << name;
+        const auto tone = Tone(330, 1.25, 22050);
+        sf_writef_short(f, tone.data(), static_cast<sf_count_t>(tone.size()));
+        sf_close(f);
+        EXPECT_NEAR(VLAudioDecoder::DurationSeconds(path), 1.25, 1e-3) << name;
+        auto decoded = VLAudioDecoder::Decode(path, 44100);
+        ASSERT_TRUE(decoded) << name;
+        EXPECT_NEAR(decoded->Seconds(), 1.25, 1e-3) << name;
+    }
+
     const std::string mod = dir.File("a.mod");
     const auto module = MakeModule();
     WriteBytes(mod, module.data(), module.size());

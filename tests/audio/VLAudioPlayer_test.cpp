@@ -71,6 +71,8 @@ TEST_F(VLAudioPlayerDisk, PlaysWavAndMp3SamplesWithTheirLength) {
     EXPECT_DOUBLE_EQ(m_player.GetPlayLength(), 0.5);
     ASSERT_TRUE(WaitUntil([&] { return !m_player.IsPlaying(); }));
     EXPECT_DOUBLE_EQ(m_player.GetPlayPosition(), 0.5);
+    EXPECT_EQ(m_player.PlaybackProgressPermille(), 1000);
+    EXPECT_EQ(m_player.RemainingPlaySeconds(), 0);
 
     const uint32_t mp3Ms = m_player.StartPlayback(mp3);
     EXPECT_NEAR(mp3Ms, 750, 30);
@@ -162,6 +164,8 @@ TEST_F(VLAudioPlayerDisk, RecordsTheInputIntoAWavAcrossBufferSteps) {
     EXPECT_TRUE(m_player.IsRecording());
     EXPECT_GE(m_player.GetRecordPosition(), 10.0);
     EXPECT_EQ(m_player.RecordSecondsToBytes(10), 320000);
+    EXPECT_EQ(m_player.RecordProgressPermille(10), 1000);  // capped once past the limit
+    EXPECT_EQ(m_player.RecordProgressPermille(20), static_cast<int>(m_player.GetRecordPositionBytes() * 1000 / 640000));
     EXPECT_EQ(m_player.StopRecord(), 1);
     EXPECT_FALSE(m_player.IsRecording());
     EXPECT_EQ(m_player.StopRecord(), 0);  // a second stop does nothing
@@ -187,6 +191,9 @@ TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
     ASSERT_NE(m_player.MonitorStream(), 0u);
     ASSERT_TRUE(WaitUntil([&] { return m_player.GetRecordPositionBytes() >= input.size() * 2; }));
     ASSERT_TRUE(WaitUntil([&] { return m_player.Engine().ChannelGetPosition(m_player.MonitorStream()) > 0.5; }));
+    // The latency control nudged the monitor's rate, within a few percent of 16000 Hz.
+    EXPECT_GE(m_player.MonitorRate(), 15200u);
+    EXPECT_LE(m_player.MonitorRate(), 16800u);
     EXPECT_EQ(m_player.StopRecord(), 1);
     m_player.ReleaseAudio();
     EXPECT_EQ(m_player.MonitorStream(), 0u);
@@ -285,6 +292,20 @@ TEST(VLAudioPlayerDummy, TickThreadRunsWhileTheAudioIsUp) {
     // After a repair the player works again.
     ASSERT_TRUE(player.InitAudio());
     player.ReleaseAudio();
+}
+
+TEST(VLAudioPlayer, ProgressTextAndNothingPlaying) {
+    EXPECT_EQ(VLAudioPlayer::FormatMinutesSeconds(0), "00:00");
+    EXPECT_EQ(VLAudioPlayer::FormatMinutesSeconds(9), "00:09");
+    EXPECT_EQ(VLAudioPlayer::FormatMinutesSeconds(754), "12:34");
+    EXPECT_EQ(VLAudioPlayer::FormatMinutesSeconds(-3), "00:00");
+    VLAudioPlayer idle(232, 137);
+    EXPECT_EQ(idle.PlaybackProgressPermille(), 0);
+    EXPECT_EQ(idle.RemainingPlaySeconds(), 0);
+    EXPECT_EQ(idle.RecordProgressPermille(10), 0);
+    EXPECT_FALSE(idle.IsPlaying());
+    EXPECT_FALSE(idle.IsRecording());
+    EXPECT_EQ(idle.StopRecord(), 0);
 }
 
 TEST(ChooseRecordingDevice, SkipsLoopbackAndVirtualDevices) {
