@@ -5,6 +5,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
 
@@ -198,19 +199,17 @@ void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, doubl
 
 }  // namespace
 
-void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& dest, const UIRect& source,
-                              const UIRect& corner, uint8_t fade, bool hole, bool xtiled, bool ytiled) {
-    if (dest.IsEmpty() || source.IsEmpty() || fade == 0) return;
-    cairo_surface_t* s = image.Surface();
-    double alpha = fade / 255.0;
-    const UIRect& c = corner;
-    bool tiled = xtiled || ytiled;
+namespace {
+
+// Draws the image part by part (nine-grid) into `cr`, `dest` in cr's space.
+void DrawNineGrid(cairo_t* cr, cairo_surface_t* s, const UIRect& dest, const UIRect& source, const UIRect& c,
+                  double alpha, bool hole, bool tiled) {
     if (c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0) {
         DrawPart(cr, s, source.left, source.top, source.Width(), source.Height(), dest.left, dest.top, dest.Width(),
                  dest.Height(), alpha, tiled);
         return;
     }
-    // Nine-grid: corners keep their size, edges stretch one way, the middle both.
+    // Corners keep their size, edges stretch one way, the middle both.
     int sl = c.left, st = c.top, sr = c.right, sb = c.bottom;
     int dl = std::min(sl, dest.Width()), dr = std::min(sr, std::max(0, dest.Width() - dl));
     int dt = std::min(st, dest.Height()), db = std::min(sb, std::max(0, dest.Height() - dt));
@@ -225,6 +224,41 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
                      dxs[col + 1] - dxs[col], dys[row + 1] - dys[row], alpha, tiled && row == 1 && col == 1);
         }
     }
+}
+
+}  // namespace
+
+void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& dest, const UIRect& source,
+                              const UIRect& corner, uint8_t fade, bool hole, bool xtiled, bool ytiled) {
+    if (dest.IsEmpty() || source.IsEmpty() || fade == 0) return;
+    double alpha = fade / 255.0;
+    bool tiled = xtiled || ytiled;
+    bool unscaled = dest.Width() == source.Width() && dest.Height() == source.Height();
+    if (unscaled || dest.Width() * dest.Height() > 1024 * 1024) {
+        DrawNineGrid(cr, image.Surface(), dest, source, corner, alpha, hole, tiled);
+        return;
+    }
+    // Scaling (above all shrinking with a good filter) is the expensive part
+    // of a frame: render once at the size shown and copy afterwards.
+    std::string key = KWStringUtils::Format("%d,%d,%d,%d|%d,%d,%d,%d|%dx%d|%d%d", source.left, source.top, source.right,
+                                            source.bottom, corner.left, corner.top, corner.right, corner.bottom,
+                                            dest.Width(), dest.Height(), hole ? 1 : 0, tiled ? 1 : 0);
+    cairo_surface_t* scaled = image.FindScaled(key);
+    if (!scaled) {
+        scaled = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dest.Width(), dest.Height());
+        cairo_t* sc = cairo_create(scaled);
+        DrawNineGrid(sc, image.Surface(), {0, 0, dest.Width(), dest.Height()}, source, corner, 1.0, hole, tiled);
+        cairo_destroy(sc);
+        image.AddScaled(key, scaled);
+    }
+    cairo_save(cr);
+    cairo_set_source_surface(cr, scaled, dest.left, dest.top);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, dest.left, dest.top, dest.Width(), dest.Height());
+    cairo_clip(cr);
+    if (alpha < 1.0) cairo_paint_with_alpha(cr, alpha);
+    else cairo_paint(cr);
+    cairo_restore(cr);
 }
 
 void UIRenderUtils::PrepareFont(UIFont& font) {

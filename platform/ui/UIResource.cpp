@@ -19,9 +19,35 @@ UIImageData::UIImageData(UIImageInfo info) : m_info(std::move(info)) {
                                                     m_info.width * 4);
 }
 
-UIImageData::~UIImageData() { cairo_surface_destroy(m_surface); }
+UIImageData::~UIImageData() {
+    DropScaled();
+    cairo_surface_destroy(m_surface);
+}
 
-void UIImageData::MarkDirty() { cairo_surface_mark_dirty(m_surface); }
+void UIImageData::MarkDirty() {
+    cairo_surface_mark_dirty(m_surface);
+    DropScaled();
+}
+
+cairo_surface_t* UIImageData::FindScaled(const std::string& key) const {
+    auto it = m_scaled.find(key);
+    return it == m_scaled.end() ? nullptr : it->second;
+}
+
+void UIImageData::AddScaled(const std::string& key, cairo_surface_t* surface) {
+    // A control being resized continuously would otherwise leave one rendering per size.
+    if (m_scaled.size() >= 32) DropScaled();
+    auto [it, inserted] = m_scaled.emplace(key, surface);
+    if (!inserted) {
+        cairo_surface_destroy(it->second);
+        it->second = surface;
+    }
+}
+
+void UIImageData::DropScaled() {
+    for (auto& [key, surface] : m_scaled) cairo_surface_destroy(surface);
+    m_scaled.clear();
+}
 
 // ---- image strings ----
 

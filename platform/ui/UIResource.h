@@ -38,9 +38,16 @@ public:
     void MarkDirty();
     cairo_surface_t* Surface() const { return m_surface; }
 
+    // Scaled renderings of this image, made once and reused while the pixels
+    // do not change, so a frame only copies pixels. nullptr when absent.
+    cairo_surface_t* FindScaled(const std::string& key) const;
+    void AddScaled(const std::string& key, cairo_surface_t* surface);  // takes the reference
+
 private:
+    void DropScaled();
     UIImageInfo m_info;
     cairo_surface_t* m_surface = nullptr;
+    std::map<std::string, cairo_surface_t*> m_scaled;
 };
 
 // A parsed image attribute string, e.g.
