@@ -4,11 +4,14 @@
 
 namespace KwLib {
 
-UIMusicPlayer::UIMusicPlayer() : m_player(std::make_unique<VLAudioPlayer>(0, 0)) { SetId(kControlId); }
+UIMusicPlayer::UIMusicPlayer() : m_player(std::make_unique<VLAudioPlayer>(0, 0)) {
+    SetId(kControlId);
+}
 
 UIMusicPlayer::~UIMusicPlayer() {
     ReleaseAudio();
-    if (m_surface) cairo_surface_destroy(m_surface);
+    if (m_surface)
+        cairo_surface_destroy(m_surface);
 }
 
 bool UIMusicPlayer::InitAudio() {
@@ -16,15 +19,18 @@ bool UIMusicPlayer::InitAudio() {
     const int w = GetFixedWidth() > 0 ? GetFixedWidth() : GetWidth();
     const int h = GetFixedHeight() > 0 ? GetFixedHeight() : GetHeight();
     m_player->SetSpectrumSize(w, h);
-    if (!m_player->InitAudio()) return false;
+    if (!m_player->InitAudio())
+        return false;
     SetTimer(kRepaintTimerId, VLAudioPlayer::kTickMs);
     return true;
 }
 
 void UIMusicPlayer::ReleaseAudio() {
-    if (m_manager) KillTimer(kRepaintTimerId);
+    if (m_manager)
+        KillTimer(kRepaintTimerId);
     m_player->ReleaseAudio();
-    if (m_manager) Invalidate();
+    if (m_manager)
+        Invalidate();
 }
 
 bool UIMusicPlayer::PlayFile(const std::string& path) {
@@ -44,13 +50,19 @@ void UIMusicPlayer::StopPlayback() {
     Invalidate();
 }
 
-void UIMusicPlayer::SetVolume(int percent) { m_player->SetVolume(percent); }
+void UIMusicPlayer::SetVolume(int percent) {
+    m_player->SetVolume(percent);
+}
 
-void UIMusicPlayer::SetMode(int mode) { m_player->SetMode(mode); }
+void UIMusicPlayer::SetMode(int mode) {
+    m_player->SetMode(mode);
+}
 
 void UIMusicPlayer::OnTimer(int timerId) {
-    if (timerId != kRepaintTimerId) return UIControl::OnTimer(timerId);
-    if (m_player->SpectrumFrameCount() != m_paintedFrame) Invalidate();
+    if (timerId != kRepaintTimerId)
+        return UIControl::OnTimer(timerId);
+    if (m_player->SpectrumFrameCount() != m_paintedFrame)
+        Invalidate();
 }
 
 void UIMusicPlayer::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
@@ -62,13 +74,15 @@ void UIMusicPlayer::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
         PaintBkColor(cr);
         return;
     }
-    if (!m_surface || cairo_image_surface_get_width(m_surface) != w || cairo_image_surface_get_height(m_surface) != h) {
-        if (m_surface) cairo_surface_destroy(m_surface);
+    if (!m_surface || cairo_image_surface_get_width(m_surface) != w ||
+        cairo_image_surface_get_height(m_surface) != h) {
+        if (m_surface)
+            cairo_surface_destroy(m_surface);
         m_surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
     }
     cairo_surface_flush(m_surface);
     m_player->CopySpectrum(reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(m_surface)),
-                    cairo_image_surface_get_stride(m_surface) / 4);
+                           cairo_image_surface_get_stride(m_surface) / 4);
     cairo_surface_mark_dirty(m_surface);
     cairo_save(cr);
     cairo_rectangle(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height());

@@ -56,7 +56,9 @@ public:
     int64_t RecordSecondsToBytes(int seconds) const { return m_player->RecordSecondsToBytes(seconds); }
     uint64_t GetRecordPositionBytes() const { return m_player->GetRecordPositionBytes(); }
     bool IsRecording() const { return m_player->IsRecording(); }
-    int RecordProgressPermille(int limitSeconds) const { return m_player->RecordProgressPermille(limitSeconds); }
+    int RecordProgressPermille(int limitSeconds) const {
+        return m_player->RecordProgressPermille(limitSeconds);
+    }
     // 0 = playback, 1 = recording to a file, 2 = hearing the microphone.
     void SetMode(int mode);
     int GetMode() const { return m_player->GetMode(); }

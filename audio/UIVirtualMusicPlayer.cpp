@@ -17,7 +17,8 @@ constexpr int kBarHeight = 12;
 class UIClipToggle : public UIOption {
 public:
     bool Activate() override {
-        if (!UIButton::Activate()) return false;
+        if (!UIButton::Activate())
+            return false;
         Selected(!IsSelected());
         return true;
     }
@@ -27,11 +28,12 @@ public:
 UIVirtualMusicPlayer::UIVirtualMusicPlayer(std::string filePath) : m_filePath(std::move(filePath)) {}
 
 void UIVirtualMusicPlayer::BuildContent(int width) {
-    if (m_option) return;
+    if (m_option)
+        return;
     SetFixedWidth(width);
     SetFixedHeight(kHeight);
-    SetBkImage(KWStringUtils::Format("res='%d' restype='PNG' dest='0,8,%d,35' corner='15,0,15,0'", kBackgroundRes,
-                                     width));
+    SetBkImage(KWStringUtils::Format("res='%d' restype='PNG' dest='0,8,%d,35' corner='15,0,15,0'",
+                                     kBackgroundRes, width));
 
     auto option = std::make_unique<UIClipToggle>();
     option->SetId(kOptionId);
@@ -50,7 +52,8 @@ void UIVirtualMusicPlayer::BuildContent(int width) {
     progress->SetFixedHeight(kBarHeight);
     // Centred on the background strip, clear of its rounded right end.
     progress->SetPadding({6, (kHeight - kBarHeight) / 2 + 1, 16, 0});
-    progress->SetBkImage(KWStringUtils::Format("res='%d' restype='PNG' source='0,0,18,12' corner='5,0,5,0'", kBarRes));
+    progress->SetBkImage(
+        KWStringUtils::Format("res='%d' restype='PNG' source='0,0,18,12' corner='5,0,5,0'", kBarRes));
     progress->SetForeImage(
         KWStringUtils::Format("res='%d' restype='PNG' source='0,12,18,24' corner='5,0,5,0'", kBarRes));
     m_progress = progress.get();
@@ -58,9 +61,12 @@ void UIVirtualMusicPlayer::BuildContent(int width) {
 }
 
 void UIVirtualMusicPlayer::SetProgressValue(int value) {
-    if (m_progress) m_progress->SetValue(value);
+    if (m_progress)
+        m_progress->SetValue(value);
 }
 
-int UIVirtualMusicPlayer::GetProgressValue() const { return m_progress ? m_progress->GetValue() : 0; }
+int UIVirtualMusicPlayer::GetProgressValue() const {
+    return m_progress ? m_progress->GetValue() : 0;
+}
 
 }  // namespace KwLib

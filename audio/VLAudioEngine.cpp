@@ -17,15 +17,19 @@ int ChooseRecordingDevice(const std::vector<VLRecordDevice>& devices) {
     int systemDefault = -1;
     for (size_t i = 0; i < devices.size(); ++i) {
         const VLRecordDevice& d = devices[i];
-        if (!d.enabled) continue;
+        if (!d.enabled)
+            continue;
         // Loopback ("stereo mix") and virtual devices record the computer's own
         // output, never the student's voice.
-        const bool loopback = d.name.find("立体声混音") != std::string::npos ||
-                              d.name.find("Virtual") != std::string::npos;
-        if (!loopback) candidates.push_back(static_cast<int>(i));
-        if (d.isDefault) systemDefault = static_cast<int>(i);
+        const bool loopback =
+            d.name.find("立体声混音") != std::string::npos || d.name.find("Virtual") != std::string::npos;
+        if (!loopback)
+            candidates.push_back(static_cast<int>(i));
+        if (d.isDefault)
+            systemDefault = static_cast<int>(i);
     }
-    if (systemDefault >= 0 && std::find(candidates.begin(), candidates.end(), systemDefault) != candidates.end())
+    if (systemDefault >= 0 &&
+        std::find(candidates.begin(), candidates.end(), systemDefault) != candidates.end())
         return systemDefault;
     return candidates.empty() ? -1 : candidates.front();
 }
@@ -69,7 +73,8 @@ public:
             }
         }
         m_pos += n;
-        if (m_pos >= total) playing = false;
+        if (m_pos >= total)
+            playing = false;
     }
 
     void Recent(float* out) const override {
@@ -104,7 +109,8 @@ public:
         m_resampler = speex_resampler_init(channels, sampleRate, VLAudioEngine::kOutputRate, 3, &err);
     }
     ~PushChannel() override {
-        if (m_resampler) speex_resampler_destroy(m_resampler);
+        if (m_resampler)
+            speex_resampler_destroy(m_resampler);
     }
     bool Valid() const { return m_resampler != nullptr; }
 
@@ -116,18 +122,23 @@ public:
         }
         m_queue.insert(m_queue.end(), samples, samples + count);
     }
-    uint32_t AvailableBytes() const { return static_cast<uint32_t>((m_queue.size() - m_read) * sizeof(int16_t)); }
+    uint32_t AvailableBytes() const {
+        return static_cast<uint32_t>((m_queue.size() - m_read) * sizeof(int16_t));
+    }
     void SetRate(int rate) {
         m_rate = rate;
         speex_resampler_set_rate(m_resampler, rate, VLAudioEngine::kOutputRate);
     }
 
     void Mix(float* out, int frames) override {
-        if (m_scratch.size() < static_cast<size_t>(frames) * m_channels) m_scratch.resize(static_cast<size_t>(frames) * m_channels);
+        if (m_scratch.size() < static_cast<size_t>(frames) * m_channels)
+            m_scratch.resize(static_cast<size_t>(frames) * m_channels);
         spx_uint32_t inLen = static_cast<spx_uint32_t>((m_queue.size() - m_read) / m_channels);
         spx_uint32_t outLen = static_cast<spx_uint32_t>(frames);
-        if (inLen == 0) return;  // an underrun plays silence until data arrives
-        speex_resampler_process_interleaved_int(m_resampler, m_queue.data() + m_read, &inLen, m_scratch.data(), &outLen);
+        if (inLen == 0)
+            return;  // an underrun plays silence until data arrives
+        speex_resampler_process_interleaved_int(m_resampler, m_queue.data() + m_read, &inLen,
+                                                m_scratch.data(), &outLen);
         m_read += static_cast<size_t>(inLen) * m_channels;
         for (spx_uint32_t i = 0; i < outLen; ++i) {
             float l = m_scratch[i * m_channels] * kSampleScale;
@@ -144,7 +155,9 @@ public:
         for (int k = 0; k < VLAudioEngine::kRecentFrames; ++k)
             out[k] = m_recent[(m_recentPos + k) % VLAudioEngine::kRecentFrames];
     }
-    double Length() const override { return Position() + static_cast<double>(AvailableBytes()) / 2 / m_channels / m_rate; }
+    double Length() const override {
+        return Position() + static_cast<double>(AvailableBytes()) / 2 / m_channels / m_rate;
+    }
     double Position() const override { return static_cast<double>(m_played) / VLAudioEngine::kOutputRate; }
     // A push stream never ends by itself: it waits for more data.
     bool HasData() const override { return true; }
@@ -165,10 +178,13 @@ private:
 
 VLAudioEngine::VLAudioEngine() = default;
 
-VLAudioEngine::~VLAudioEngine() { Free(); }
+VLAudioEngine::~VLAudioEngine() {
+    Free();
+}
 
 bool VLAudioEngine::EnsureSdlAudio() {
-    if (m_sdlAudioUp) return true;
+    if (m_sdlAudioUp)
+        return true;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         VL_LOG_ERROR("SDL audio cannot start: %s", SDL_GetError());
         return false;
@@ -178,8 +194,10 @@ bool VLAudioEngine::EnsureSdlAudio() {
 }
 
 bool VLAudioEngine::Init() {
-    if (m_output != 0) return true;
-    if (!EnsureSdlAudio()) return false;
+    if (m_output != 0)
+        return true;
+    if (!EnsureSdlAudio())
+        return false;
     SDL_AudioSpec want{};
     want.freq = kOutputRate;
     want.format = AUDIO_F32SYS;
@@ -220,13 +238,15 @@ void VLAudioEngine::Free() {
 VLChannel VLAudioEngine::AddChannel(std::unique_ptr<Channel> channel) {
     std::lock_guard<std::mutex> lock(m_mutex);
     VLChannel handle = m_nextHandle++;
-    if (m_nextHandle == 0) m_nextHandle = 1;
+    if (m_nextHandle == 0)
+        m_nextHandle = 1;
     m_channels.emplace(handle, std::move(channel));
     return handle;
 }
 
 VLChannel VLAudioEngine::StreamCreateFile(const std::string& path) {
-    if (m_output == 0) return 0;
+    if (m_output == 0)
+        return 0;
     auto audio = VLAudioDecoder::Decode(path, kOutputRate);
     if (!audio) {
         VL_LOG_ERROR("cannot open %s as sound", path.c_str());
@@ -236,16 +256,19 @@ VLChannel VLAudioEngine::StreamCreateFile(const std::string& path) {
 }
 
 VLChannel VLAudioEngine::StreamCreatePush(int sampleRate, int channels) {
-    if (m_output == 0 || sampleRate <= 0 || channels < 1 || channels > 2) return 0;
+    if (m_output == 0 || sampleRate <= 0 || channels < 1 || channels > 2)
+        return 0;
     auto push = std::make_unique<PushChannel>(sampleRate, channels);
-    if (!push->Valid()) return 0;
+    if (!push->Valid())
+        return 0;
     return AddChannel(std::move(push));
 }
 
 bool VLAudioEngine::ChannelPlay(VLChannel channel) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
-    if (it == m_channels.end()) return false;
+    if (it == m_channels.end())
+        return false;
     it->second->playing = true;
     return true;
 }
@@ -255,7 +278,8 @@ bool VLAudioEngine::ChannelStop(VLChannel channel) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_channels.find(channel);
-        if (it == m_channels.end()) return false;
+        if (it == m_channels.end())
+            return false;
         freed = std::move(it->second);
         m_channels.erase(it);
     }
@@ -264,7 +288,8 @@ bool VLAudioEngine::ChannelStop(VLChannel channel) {
 
 bool VLAudioEngine::ChannelIsPlaying(VLChannel channel) const {
     // An unplugged device stops calling the mixer; nothing it held is playing any more.
-    if (m_output == 0 || SDL_GetAudioDeviceStatus(m_output) == SDL_AUDIO_STOPPED) return false;
+    if (m_output == 0 || SDL_GetAudioDeviceStatus(m_output) == SDL_AUDIO_STOPPED)
+        return false;
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
     return it != m_channels.end() && it->second->playing && it->second->HasData();
@@ -285,17 +310,20 @@ double VLAudioEngine::ChannelGetPosition(VLChannel channel) const {
 bool VLAudioEngine::ChannelGetRecent(VLChannel channel, float* out) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
-    if (it == m_channels.end()) return false;
+    if (it == m_channels.end())
+        return false;
     it->second->Recent(out);
     return true;
 }
 
 bool VLAudioEngine::ChannelSetFrequency(VLChannel channel, int sampleRate) {
-    if (sampleRate <= 0) return false;
+    if (sampleRate <= 0)
+        return false;
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
     auto* push = it == m_channels.end() ? nullptr : dynamic_cast<PushChannel*>(it->second.get());
-    if (!push) return false;
+    if (!push)
+        return false;
     push->SetRate(sampleRate);
     return true;
 }
@@ -304,7 +332,8 @@ bool VLAudioEngine::StreamPutData(VLChannel channel, const void* data, uint32_t 
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
     auto* push = it == m_channels.end() ? nullptr : dynamic_cast<PushChannel*>(it->second.get());
-    if (!push) return false;
+    if (!push)
+        return false;
     push->Put(static_cast<const int16_t*>(data), length / sizeof(int16_t));
     return true;
 }
@@ -316,7 +345,9 @@ uint32_t VLAudioEngine::StreamGetAvailable(VLChannel channel) const {
     return push ? push->AvailableBytes() : 0;
 }
 
-void VLAudioEngine::SetVolume(float volume) { m_volume.store(std::clamp(volume, 0.0f, 1.0f)); }
+void VLAudioEngine::SetVolume(float volume) {
+    m_volume.store(std::clamp(volume, 0.0f, 1.0f));
+}
 
 void VLAudioEngine::MixCallback(void* userdata, uint8_t* stream, int length) {
     auto* self = static_cast<VLAudioEngine*>(userdata);
@@ -326,15 +357,18 @@ void VLAudioEngine::MixCallback(void* userdata, uint8_t* stream, int length) {
     {
         std::lock_guard<std::mutex> lock(self->m_mutex);
         for (auto& [handle, channel] : self->m_channels)
-            if (channel->playing) channel->Mix(out, frames);
+            if (channel->playing)
+                channel->Mix(out, frames);
     }
     const float volume = self->m_volume.load();
-    for (int i = 0; i < frames * 2; ++i) out[i] = std::clamp(out[i] * volume, -1.0f, 1.0f);
+    for (int i = 0; i < frames * 2; ++i)
+        out[i] = std::clamp(out[i] * volume, -1.0f, 1.0f);
 }
 
 std::vector<VLRecordDevice> VLAudioEngine::ListRecordDevices() {
     std::vector<VLRecordDevice> devices;
-    if (!EnsureSdlAudio()) return devices;
+    if (!EnsureSdlAudio())
+        return devices;
     const int count = SDL_GetNumAudioDevices(1);
     for (int i = 0; i < count; ++i) {
         const char* name = SDL_GetAudioDeviceName(i, 1);
@@ -345,11 +379,13 @@ std::vector<VLRecordDevice> VLAudioEngine::ListRecordDevices() {
 
 bool VLAudioEngine::RecordStart(int device, int sampleRate, int channels, RecordProc proc) {
     RecordStop();
-    if (!proc || !EnsureSdlAudio()) return false;
+    if (!proc || !EnsureSdlAudio())
+        return false;
     const char* name = nullptr;
     if (device >= 0) {
         name = SDL_GetAudioDeviceName(device, 1);
-        if (!name) VL_LOG_WARN("recording device %d is gone; using the system default", device);
+        if (!name)
+            VL_LOG_WARN("recording device %d is gone; using the system default", device);
     }
     m_recordProc = std::move(proc);
     m_recordRate = sampleRate;
@@ -374,7 +410,8 @@ bool VLAudioEngine::RecordStart(int device, int sampleRate, int channels, Record
 }
 
 bool VLAudioEngine::RecordStop() {
-    if (m_capture == 0) return false;
+    if (m_capture == 0)
+        return false;
     // Closing joins SDL's capture thread, so the procedure is not running afterwards.
     SDL_CloseAudioDevice(m_capture);
     m_capture = 0;
@@ -383,32 +420,40 @@ bool VLAudioEngine::RecordStop() {
 }
 
 bool VLAudioEngine::IsRecording() const {
-    return m_capture != 0 && !m_recordEnded.load() && SDL_GetAudioDeviceStatus(m_capture) != SDL_AUDIO_STOPPED;
+    return m_capture != 0 && !m_recordEnded.load() &&
+           SDL_GetAudioDeviceStatus(m_capture) != SDL_AUDIO_STOPPED;
 }
 
 double VLAudioEngine::RecordGetSeconds() const {
-    if (m_recordRate == 0) return 0.0;
+    if (m_recordRate == 0)
+        return 0.0;
     return static_cast<double>(m_recordBytes.load()) / (m_recordRate * m_recordChannels * sizeof(int16_t));
 }
 
 uint64_t VLAudioEngine::RecordSecondsToBytes(double seconds) const {
-    if (seconds <= 0) return 0;
+    if (seconds <= 0)
+        return 0;
     const uint64_t frames = static_cast<uint64_t>(seconds * m_recordRate);
     return frames * m_recordChannels * sizeof(int16_t);
 }
 
-void VLAudioEngine::RecordSetVolume(float volume) { m_recordVolume.store(std::clamp(volume, 0.0f, 1.0f)); }
+void VLAudioEngine::RecordSetVolume(float volume) {
+    m_recordVolume.store(std::clamp(volume, 0.0f, 1.0f));
+}
 
 void VLAudioEngine::CaptureCallback(void* userdata, uint8_t* stream, int length) {
     auto* self = static_cast<VLAudioEngine*>(userdata);
-    if (self->m_recordEnded.load() || length <= 0) return;
+    if (self->m_recordEnded.load() || length <= 0)
+        return;
     const float volume = self->m_recordVolume.load();
     if (volume < 1.0f) {
         auto* samples = reinterpret_cast<int16_t*>(stream);
-        for (int i = 0; i < length / 2; ++i) samples[i] = static_cast<int16_t>(std::lround(samples[i] * volume));
+        for (int i = 0; i < length / 2; ++i)
+            samples[i] = static_cast<int16_t>(std::lround(samples[i] * volume));
     }
     self->m_recordBytes += static_cast<uint64_t>(length);
-    if (!self->m_recordProc(stream, static_cast<uint32_t>(length))) self->m_recordEnded = true;
+    if (!self->m_recordProc(stream, static_cast<uint32_t>(length)))
+        self->m_recordEnded = true;
 }
 
 }  // namespace KwLib

@@ -18,7 +18,9 @@ constexpr uint32_t kMaxMonitorRate = VLAudioPlayer::kCaptureRate * 105 / 100;
 
 VLAudioPlayer::VLAudioPlayer(int width, int height) : m_spectrum(width, height) {}
 
-VLAudioPlayer::~VLAudioPlayer() { ReleaseAudio(); }
+VLAudioPlayer::~VLAudioPlayer() {
+    ReleaseAudio();
+}
 
 void VLAudioPlayer::SetInvalidateCallback(std::function<void()> invalidate) {
     std::lock_guard<std::mutex> lock(m_spectrumMutex);
@@ -27,15 +29,18 @@ void VLAudioPlayer::SetInvalidateCallback(std::function<void()> invalidate) {
 
 void VLAudioPlayer::SetSpectrumSize(int width, int height) {
     std::lock_guard<std::mutex> lock(m_spectrumMutex);
-    if (width == m_spectrum.Width() && height == m_spectrum.Height()) return;
+    if (width == m_spectrum.Width() && height == m_spectrum.Height())
+        return;
     m_spectrum = VLSpectrumBitmap(width, height);
     m_spectrumBlank = true;
     ++m_spectrumFrames;
 }
 
 bool VLAudioPlayer::InitAudio() {
-    if (m_initialized) return true;
-    if (!m_engine.Init()) return false;
+    if (m_initialized)
+        return true;
+    if (!m_engine.Init())
+        return false;
     // Chosen afresh each time: after a repair the headset may sit at another index.
     const auto devices = m_engine.ListRecordDevices();
     m_recordDevice = ChooseRecordingDevice(devices);
@@ -44,7 +49,8 @@ bool VLAudioPlayer::InitAudio() {
         std::lock_guard<std::mutex> lock(m_spectrumMutex);
         m_spectrum.Clear();
     }
-    if (m_autoTick) StartTicker();
+    if (m_autoTick)
+        StartTicker();
     m_initialized = true;
     return true;
 }
@@ -64,13 +70,15 @@ void VLAudioPlayer::ReleaseAudio() {
         ++m_spectrumFrames;
         invalidate = m_invalidate;
     }
-    if (invalidate) invalidate();
+    if (invalidate)
+        invalidate();
 }
 
 bool VLAudioPlayer::PlayFile(const std::string& path) {
     StopPlayback();
     const VLChannel channel = m_engine.StreamCreateFile(path);
-    if (channel == 0) return false;
+    if (channel == 0)
+        return false;
     m_playChannel = channel;
     return m_engine.ChannelPlay(channel);
 }
@@ -78,28 +86,41 @@ bool VLAudioPlayer::PlayFile(const std::string& path) {
 uint32_t VLAudioPlayer::StartPlayback(const std::string& path) {
     const bool played = PlayFile(path);
     SetMode(ModePlayback);
-    if (!played) return 0;
+    if (!played)
+        return 0;
     return static_cast<uint32_t>(GetPlayLength() * 1000);
 }
 
 void VLAudioPlayer::StopPlayback() {
     const VLChannel channel = m_playChannel.exchange(0);
-    if (channel != 0) m_engine.ChannelStop(channel);
+    if (channel != 0)
+        m_engine.ChannelStop(channel);
 }
 
-void VLAudioPlayer::SetVolume(int percent) { m_engine.SetVolume(std::clamp(percent, 0, 100) / 100.0f); }
+void VLAudioPlayer::SetVolume(int percent) {
+    m_engine.SetVolume(std::clamp(percent, 0, 100) / 100.0f);
+}
 
-double VLAudioPlayer::GetPlayLength() const { return m_engine.ChannelGetLength(m_playChannel.load()); }
+double VLAudioPlayer::GetPlayLength() const {
+    return m_engine.ChannelGetLength(m_playChannel.load());
+}
 
-double VLAudioPlayer::GetPlayPosition() const { return m_engine.ChannelGetPosition(m_playChannel.load()); }
+double VLAudioPlayer::GetPlayPosition() const {
+    return m_engine.ChannelGetPosition(m_playChannel.load());
+}
 
-double VLAudioPlayer::GetFileDuration(const std::string& path) const { return VLAudioDecoder::DurationSeconds(path); }
+double VLAudioPlayer::GetFileDuration(const std::string& path) const {
+    return VLAudioDecoder::DurationSeconds(path);
+}
 
-bool VLAudioPlayer::IsPlaying() const { return m_engine.ChannelIsPlaying(m_playChannel.load()); }
+bool VLAudioPlayer::IsPlaying() const {
+    return m_engine.ChannelIsPlaying(m_playChannel.load());
+}
 
 int VLAudioPlayer::PlaybackProgressPermille() const {
     const float length = static_cast<float>(GetPlayLength());
-    if (length <= 0.0f) return 0;
+    if (length <= 0.0f)
+        return 0;
     const float position = static_cast<float>(GetPlayPosition());
     return std::clamp(static_cast<int>(position * 1000.0f / length), 0, 1000);
 }
@@ -110,7 +131,8 @@ int VLAudioPlayer::RemainingPlaySeconds() const {
 
 int VLAudioPlayer::RecordProgressPermille(int limitSeconds) const {
     const int64_t limit = RecordSecondsToBytes(limitSeconds);
-    if (limit <= 0) return 0;
+    if (limit <= 0)
+        return 0;
     return static_cast<int>(std::min<uint64_t>(GetRecordPositionBytes() * 1000 / limit, 1000));
 }
 
@@ -121,14 +143,15 @@ std::string VLAudioPlayer::FormatMinutesSeconds(int seconds) {
 
 bool VLAudioPlayer::StartRecord(const std::string& path) {
     // A recording still running is finished properly rather than thrown away.
-    if (m_recording) StopRecord();
+    if (m_recording)
+        StopRecord();
     m_capturePath = path;
     if (m_monitor.load() == 0 && m_engine.IsInitialized()) {
         const VLChannel monitor = m_engine.StreamCreatePush(kCaptureRate, kCaptureChannels);
         if (monitor != 0) {
             // Start the monitor once one output buffer of data is queued.
-            m_prebuffer = static_cast<uint32_t>(kCaptureRate * m_engine.OutputLatencyMs() / 1000 * kCaptureChannels *
-                                                (kCaptureBits / 8));
+            m_prebuffer = static_cast<uint32_t>(kCaptureRate * m_engine.OutputLatencyMs() / 1000 *
+                                                kCaptureChannels * (kCaptureBits / 8));
             m_targetLevel = 0;
             m_previousLevel = 0;
             m_monitorRate = kCaptureRate;
@@ -139,8 +162,9 @@ bool VLAudioPlayer::StartRecord(const std::string& path) {
         VL_LOG_ERROR("no memory for a recording");
         return false;
     }
-    if (!m_engine.RecordStart(m_recordDevice, kCaptureRate, kCaptureChannels,
-                              [this](const void* data, uint32_t length) { return OnCapture(data, length); })) {
+    if (!m_engine.RecordStart(
+            m_recordDevice, kCaptureRate, kCaptureChannels,
+            [this](const void* data, uint32_t length) { return OnCapture(data, length); })) {
         m_recorder.Discard();
         return false;
     }
@@ -155,7 +179,8 @@ bool VLAudioPlayer::OnCapture(const void* data, uint32_t length) {
         return false;
     }
     const VLChannel monitor = m_monitor.load();
-    if (m_mode.load() != ModeMonitor || monitor == 0) return true;
+    if (m_mode.load() != ModeMonitor || monitor == 0)
+        return true;
     m_engine.StreamPutData(monitor, data, length);
     const uint32_t buffered = m_engine.StreamGetAvailable(monitor);
     if (m_prebuffer != 0) {
@@ -180,34 +205,45 @@ bool VLAudioPlayer::OnCapture(const void* data, uint32_t length) {
 }
 
 int VLAudioPlayer::StopRecord() {
-    if (!m_recording) return 0;
+    if (!m_recording)
+        return 0;
     const bool stopped = m_engine.RecordStop();
     m_recording = false;
     m_recorder.Finish(m_capturePath);
     return stopped ? 1 : 0;
 }
 
-void VLAudioPlayer::SetRecordVolume(int percent) { m_engine.RecordSetVolume(std::clamp(percent, 0, 100) / 100.0f); }
+void VLAudioPlayer::SetRecordVolume(int percent) {
+    m_engine.RecordSetVolume(std::clamp(percent, 0, 100) / 100.0f);
+}
 
-double VLAudioPlayer::GetRecordPosition() const { return m_recording ? m_engine.RecordGetSeconds() : 0.0; }
+double VLAudioPlayer::GetRecordPosition() const {
+    return m_recording ? m_engine.RecordGetSeconds() : 0.0;
+}
 
 int64_t VLAudioPlayer::RecordSecondsToBytes(int seconds) const {
     return static_cast<int64_t>(seconds) * kCaptureRate * kCaptureChannels * (kCaptureBits / 8);
 }
 
-uint64_t VLAudioPlayer::GetRecordPositionBytes() const { return m_recording ? m_engine.RecordGetBytes() : 0; }
+uint64_t VLAudioPlayer::GetRecordPositionBytes() const {
+    return m_recording ? m_engine.RecordGetBytes() : 0;
+}
 
-bool VLAudioPlayer::IsRecording() const { return m_recording && m_engine.IsRecording(); }
+bool VLAudioPlayer::IsRecording() const {
+    return m_recording && m_engine.IsRecording();
+}
 
 void VLAudioPlayer::SpectrumTick() {
     const VLChannel channel = m_mode.load() == ModeMonitor ? m_monitor.load() : m_playChannel.load();
     const bool sounding = channel != 0 && m_engine.ChannelGetRecent(channel, m_samples);
-    if (sounding) m_fft.Magnitudes(m_samples, m_magnitudes);
+    if (sounding)
+        m_fft.Magnitudes(m_samples, m_magnitudes);
     std::function<void()> invalidate;
     {
         std::lock_guard<std::mutex> lock(m_spectrumMutex);
         // A black picture that stays black needs no repaint.
-        if (!sounding && m_spectrumBlank) return;
+        if (!sounding && m_spectrumBlank)
+            return;
         if (sounding)
             m_spectrum.DrawBars(m_magnitudes);
         else
@@ -216,7 +252,8 @@ void VLAudioPlayer::SpectrumTick() {
         ++m_spectrumFrames;
         invalidate = m_invalidate;
     }
-    if (invalidate) invalidate();
+    if (invalidate)
+        invalidate();
 }
 
 int VLAudioPlayer::SpectrumWidth() const {
@@ -240,7 +277,8 @@ VLSpectrumBitmap VLAudioPlayer::SpectrumSnapshot() const {
 }
 
 void VLAudioPlayer::StartTicker() {
-    if (m_ticker.joinable()) return;
+    if (m_ticker.joinable())
+        return;
     {
         std::lock_guard<std::mutex> lock(m_tickMutex);
         m_tickStop = false;
@@ -251,7 +289,8 @@ void VLAudioPlayer::StartTicker() {
         while (!m_tickStop) {
             // After a stall, tick once rather than catching up with a burst of ticks.
             next = std::max(next + std::chrono::milliseconds(kTickMs), std::chrono::steady_clock::now());
-            if (m_tickCv.wait_until(lock, next, [this] { return m_tickStop; })) break;
+            if (m_tickCv.wait_until(lock, next, [this] { return m_tickStop; }))
+                break;
             lock.unlock();
             SpectrumTick();
             lock.lock();
@@ -260,7 +299,8 @@ void VLAudioPlayer::StartTicker() {
 }
 
 void VLAudioPlayer::StopTicker() {
-    if (!m_ticker.joinable()) return;
+    if (!m_ticker.joinable())
+        return;
     {
         std::lock_guard<std::mutex> lock(m_tickMutex);
         m_tickStop = true;

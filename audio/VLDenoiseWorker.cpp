@@ -22,14 +22,18 @@ VLDenoiseWorker& VLDenoiseWorker::Instance() {
 
 VLDenoiseWorker::VLDenoiseWorker() = default;
 
-VLDenoiseWorker::~VLDenoiseWorker() { Stop(); }
+VLDenoiseWorker::~VLDenoiseWorker() {
+    Stop();
+}
 
 bool VLDenoiseWorker::Init(IKWMessageReceiver* receiver) {
     m_receiver = receiver;
-    if (!m_frame) m_frame = std::make_unique<int16_t[]>(kFrameSamples);
+    if (!m_frame)
+        m_frame = std::make_unique<int16_t[]>(kFrameSamples);
     if (!m_state) {
         m_state = speex_preprocess_state_init(kFrameSamples, kSampleRate);
-        if (!m_state) return false;
+        if (!m_state)
+            return false;
         int on = 1, off = 0;
         speex_preprocess_ctl(m_state, SPEEX_PREPROCESS_SET_DENOISE, &on);
         speex_preprocess_ctl(m_state, SPEEX_PREPROCESS_SET_AGC, &off);
@@ -39,7 +43,8 @@ bool VLDenoiseWorker::Init(IKWMessageReceiver* receiver) {
 }
 
 bool VLDenoiseWorker::Start() {
-    if (m_thread || !m_state) return false;
+    if (m_thread || !m_state)
+        return false;
     m_stop = false;
     m_thread = std::make_unique<KWThread>([this] { Run(); });
     if (!m_thread->Start()) {
@@ -87,9 +92,12 @@ void VLDenoiseWorker::Run() {
         {
             std::unique_lock<KWMutex> lock(m_mutex);
             // Woken by AddFile and Stop; the timeout only bounds a lost wake-up.
-            m_wake.wait_for(lock, std::chrono::milliseconds(30), [this] { return m_stop.load() || !m_files.empty(); });
-            if (m_stop) return;
-            if (m_files.empty()) continue;
+            m_wake.wait_for(lock, std::chrono::milliseconds(30),
+                            [this] { return m_stop.load() || !m_files.empty(); });
+            if (m_stop)
+                return;
+            if (m_files.empty())
+                continue;
             path = std::move(m_files.front());
             m_files.pop_front();
         }
@@ -99,7 +107,8 @@ void VLDenoiseWorker::Run() {
 }
 
 void VLDenoiseWorker::Post(const std::string& path) {
-    if (!m_receiver) return;
+    if (!m_receiver)
+        return;
     auto payload = std::make_unique<std::string>(path);
     if (m_receiver->PostMessageW(WM_DENOISE_FINISHED, reinterpret_cast<uintptr_t>(payload.get()), 0))
         (void)payload.release();
@@ -108,7 +117,8 @@ void VLDenoiseWorker::Post(const std::string& path) {
 }
 
 bool VLDenoiseWorker::DenoiseFile(const std::string& path) {
-    if (!m_state || !m_frame) return false;
+    if (!m_state || !m_frame)
+        return false;
     const std::string backup = path + ".bak";
     const std::string temp = path + ".denoise";
     if (!WriteCleaned(path, temp)) {
@@ -133,7 +143,8 @@ bool VLDenoiseWorker::DenoiseFile(const std::string& path) {
     if (!KWFilePathUtils::Rename(temp, path)) {
         VL_LOG_ERROR("cannot put the cleaned recording in place of %s", path.c_str());
         KWFilePathUtils::RemoveFile(temp);
-        if (!linked) KWFilePathUtils::Rename(backup, path);
+        if (!linked)
+            KWFilePathUtils::Rename(backup, path);
         return false;
     }
     return true;
@@ -159,19 +170,25 @@ bool VLDenoiseWorker::WriteCleaned(const std::string& source, const std::string&
         return false;
     }
     VLWavFormat::ForRecording(0).Write(header);
-    if (!out.Write(header, sizeof(header))) return false;
+    if (!out.Write(header, sizeof(header)))
+        return false;
     uint32_t dataLength = 0;
     for (;;) {
         size_t bytes = 0;
-        if (!in.Read(m_frame.get(), kFrameSamples * sizeof(int16_t), bytes)) return false;
+        if (!in.Read(m_frame.get(), kFrameSamples * sizeof(int16_t), bytes))
+            return false;
         const size_t samples = bytes / sizeof(int16_t);
-        if (samples == 0) break;
+        if (samples == 0)
+            break;
         // The suppressor always works on a whole frame; a short last frame is padded with silence.
-        if (samples < kFrameSamples) std::memset(m_frame.get() + samples, 0, (kFrameSamples - samples) * sizeof(int16_t));
+        if (samples < kFrameSamples)
+            std::memset(m_frame.get() + samples, 0, (kFrameSamples - samples) * sizeof(int16_t));
         speex_preprocess_run(m_state, m_frame.get());
-        if (!out.Write(m_frame.get(), samples * sizeof(int16_t))) return false;
+        if (!out.Write(m_frame.get(), samples * sizeof(int16_t)))
+            return false;
         dataLength += static_cast<uint32_t>(samples * sizeof(int16_t));
-        if (samples < kFrameSamples) break;
+        if (samples < kFrameSamples)
+            break;
     }
     VLWavFormat::ForRecording(dataLength).Write(header);
     return out.Seek(0) && out.Write(header, sizeof(header)) && out.Sync();

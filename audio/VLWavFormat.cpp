@@ -12,14 +12,17 @@ void Put16(uint8_t* p, uint16_t v) {
 }
 
 void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 }  // namespace
@@ -41,7 +44,8 @@ void VLWavFormat::Write(uint8_t* out) const {
 }
 
 std::optional<VLWavFormat> VLWavFormat::Parse(const uint8_t* in, size_t size) {
-    if (size < kHeaderSize) return std::nullopt;
+    if (size < kHeaderSize)
+        return std::nullopt;
     if (std::memcmp(in, "RIFF", 4) != 0 || std::memcmp(in + 8, "WAVE", 4) != 0 ||
         std::memcmp(in + 12, "fmt ", 4) != 0 || Get32(in + 16) != 16 || Get16(in + 20) != 1 ||
         std::memcmp(in + 36, "data", 4) != 0)
@@ -52,7 +56,8 @@ std::optional<VLWavFormat> VLWavFormat::Parse(const uint8_t* in, size_t size) {
     f.sampleRate = Get32(in + 24);
     f.bitsPerSample = Get16(in + 34);
     f.dataLength = Get32(in + 40);
-    if (f.channels == 0 || f.bitsPerSample == 0) return std::nullopt;
+    if (f.channels == 0 || f.bitsPerSample == 0)
+        return std::nullopt;
     return f;
 }
 

@@ -12,7 +12,8 @@ namespace KwLib {
 bool VLWavRecorder::Begin() {
     Discard();
     auto* block = static_cast<uint8_t*>(std::malloc(kGrowStep));
-    if (!block) return false;
+    if (!block)
+        return false;
     m_buffer.reset(block);
     m_capacity = kGrowStep;
     VLWavFormat{}.Write(block);
@@ -21,14 +22,18 @@ bool VLWavRecorder::Begin() {
 }
 
 bool VLWavRecorder::Append(const void* data, uint32_t length) {
-    if (!m_buffer) return false;
-    if (length == 0) return true;
+    if (!m_buffer)
+        return false;
+    if (length == 0)
+        return true;
     // A WAV file cannot describe more than 4 GiB; stop rather than wrap the lengths.
-    if (static_cast<uint64_t>(m_length) + length > std::numeric_limits<uint32_t>::max() - kGrowStep) return false;
+    if (static_cast<uint64_t>(m_length) + length > std::numeric_limits<uint32_t>::max() - kGrowStep)
+        return false;
     if ((m_length % kGrowStep) + length >= kGrowStep || m_length + length > m_capacity) {
         const uint64_t wanted = (static_cast<uint64_t>(m_length + length) / kGrowStep + 1) * kGrowStep;
         auto* grown = static_cast<uint8_t*>(std::realloc(m_buffer.get(), wanted));
-        if (!grown) return false;
+        if (!grown)
+            return false;
         (void)m_buffer.release();
         m_buffer.reset(grown);
         m_capacity = static_cast<uint32_t>(wanted);
@@ -46,8 +51,10 @@ bool VLWavRecorder::Finish(const std::string& path) {
         if (!path.empty()) {
             // Through a temporary file and a rename: a crash while writing must
             // not leave a truncated answer under the recording's name.
-            ok = KWFile::WriteAtomic(path, std::string(reinterpret_cast<const char*>(m_buffer.get()), m_length));
-            if (!ok) VL_LOG_ERROR("cannot write the recording %s", path.c_str());
+            ok = KWFile::WriteAtomic(path,
+                                     std::string(reinterpret_cast<const char*>(m_buffer.get()), m_length));
+            if (!ok)
+                VL_LOG_ERROR("cannot write the recording %s", path.c_str());
         }
     }
     Discard();

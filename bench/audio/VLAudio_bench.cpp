@@ -37,8 +37,9 @@ std::vector<int16_t> SungWithNoise(double seconds, int rate) {
         const double f = 220 * std::pow(2.0, std::floor(std::fmod(t, 4.0) * 2) / 12);
         phase += 2 * M_PI * f / rate;
         const double note = std::fmod(t, 0.5) < 0.4 ? 1.0 : 0.0;
-        const double v = note * 0.3 * (std::sin(phase) + 0.5 * std::sin(2 * phase) + 0.25 * std::sin(3 * phase)) +
-                         noise(rng);
+        const double v =
+            note * 0.3 * (std::sin(phase) + 0.5 * std::sin(2 * phase) + 0.25 * std::sin(3 * phase)) +
+            noise(rng);
         s[i] = static_cast<int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
     }
     return s;
@@ -46,7 +47,8 @@ std::vector<int16_t> SungWithNoise(double seconds, int rate) {
 
 void WriteRecording(const std::string& path, const std::vector<int16_t>& samples) {
     std::string bytes(VLWavFormat::kHeaderSize + samples.size() * 2, '\0');
-    VLWavFormat::ForRecording(static_cast<uint32_t>(samples.size() * 2)).Write(reinterpret_cast<uint8_t*>(bytes.data()));
+    VLWavFormat::ForRecording(static_cast<uint32_t>(samples.size() * 2))
+        .Write(reinterpret_cast<uint8_t*>(bytes.data()));
     std::memcpy(bytes.data() + VLWavFormat::kHeaderSize, samples.data(), samples.size() * 2);
     KWFile::WriteAtomic(path, bytes);
 }
@@ -61,7 +63,8 @@ void BM_DenoiseSixtySeconds(benchmark::State& state) {
     VLDenoiseWorker worker;
     worker.Init(nullptr);
     for (auto _ : state) {
-        if (!worker.DenoiseFile(path)) state.SkipWithError("denoise failed");
+        if (!worker.DenoiseFile(path))
+            state.SkipWithError("denoise failed");
     }
     // Audio seconds cleaned per CPU second of the calling thread: the real-time
     // factor on one core (the wall-clock column adds the final fsync and any load).
@@ -84,7 +87,8 @@ void BM_SpectrumTick(benchmark::State& state) {
         state.SkipWithError("cannot play");
         return;
     }
-    for (auto _ : state) player.SpectrumTick();
+    for (auto _ : state)
+        player.SpectrumTick();
     player.ReleaseAudio();
     std::filesystem::remove_all(dir);
 }
@@ -94,7 +98,8 @@ BENCHMARK(BM_SpectrumTick)->Unit(benchmark::kMicrosecond);
 void BM_Fft2048(benchmark::State& state) {
     VLFft2048 fft;
     std::vector<float> samples(VLFft2048::kSize), mags(VLFft2048::kBins);
-    for (int i = 0; i < VLFft2048::kSize; ++i) samples[i] = std::sin(i * 0.1f) * 0.5f;
+    for (int i = 0; i < VLFft2048::kSize; ++i)
+        samples[i] = std::sin(i * 0.1f) * 0.5f;
     for (auto _ : state) {
         fft.Magnitudes(samples.data(), mags.data());
         benchmark::DoNotOptimize(mags.data());
@@ -119,7 +124,8 @@ void BM_DecodeThreeMinuteMp3(benchmark::State& state) {
     const std::string raw = dir + "/song.wav", mp3 = dir + "/song.mp3";
     const auto mono = SungWithNoise(180, 44100);
     std::vector<int16_t> stereo(mono.size() * 2);
-    for (size_t i = 0; i < mono.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = mono[i];
+    for (size_t i = 0; i < mono.size(); ++i)
+        stereo[2 * i] = stereo[2 * i + 1] = mono[i];
     std::string bytes(VLWavFormat::kHeaderSize + stereo.size() * 2, '\0');
     VLWavFormat header = VLWavFormat::ForRecording(static_cast<uint32_t>(stereo.size() * 2));
     header.sampleRate = 44100;

@@ -20,7 +20,9 @@ using namespace AudioTest;
 class PanelWindow : public UIWindowImplBase {
 public:
     std::string GetWindowClassName() const override { return "PlayerPanel"; }
-    std::string GetSkinFile() const override { return std::string(VL_SOURCE_DIR) + "/tests/audio/layouts.xml"; }
+    std::string GetSkinFile() const override {
+        return std::string(VL_SOURCE_DIR) + "/tests/audio/layouts.xml";
+    }
     UIControl* CreateControl(const std::string& tag) override {
         return tag == UIMusicPlayer::kTag ? new UIMusicPlayer : nullptr;
     }
@@ -41,7 +43,8 @@ protected:
         m_player->GetPlayer().SetAutomaticTick(false);
     }
     void TearDown() override {
-        if (m_window) m_window->DestroyWindow();
+        if (m_window)
+            m_window->DestroyWindow();
     }
     std::string Shot(const std::string& name) { return std::string(VL_BINARY_DIR) + "/tests/audio/" + name; }
 

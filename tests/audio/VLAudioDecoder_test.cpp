@@ -64,7 +64,8 @@ TEST(VLAudioDecoder, DecodedLengthAgreesWithDurationAfterResampling) {
     EXPECT_NEAR(decoded->Seconds(), VLAudioDecoder::DurationSeconds(wav), 1e-9);
     // The resampled tone keeps its level (no silence or clipping introduced).
     int16_t peak = 0;
-    for (size_t i = 1000; i < decoded->samples.size() - 1000; ++i) peak = std::max<int16_t>(peak, decoded->samples[i]);
+    for (size_t i = 1000; i < decoded->samples.size() - 1000; ++i)
+        peak = std::max<int16_t>(peak, decoded->samples[i]);
     EXPECT_NEAR(peak, 0.5 * 32767, 0.03 * 32767);
 
     const std::string mod = dir.File("a.mod");

@@ -24,7 +24,8 @@ std::vector<float> ReadOutput(const std::string& path) {
 // First frame at or after `from` with a non-zero channel.
 size_t FirstSoundingFrame(const std::vector<float>& out, size_t from) {
     for (size_t f = from; f < out.size() / 2; ++f)
-        if (out[2 * f] != 0.0f || out[2 * f + 1] != 0.0f) return f;
+        if (out[2 * f] != 0.0f || out[2 * f + 1] != 0.0f)
+            return f;
     return out.size() / 2;
 }
 
@@ -33,12 +34,14 @@ size_t FirstSoundingFrame(const std::vector<float>& out, size_t from) {
 size_t Mismatches(const std::vector<float>& out, size_t at, const std::vector<int16_t>& samples, int channels,
                   float gain = 1.0f) {
     const size_t frames = samples.size() / channels;
-    if ((at + frames) * 2 > out.size()) return frames;
+    if ((at + frames) * 2 > out.size())
+        return frames;
     size_t bad = 0;
     for (size_t i = 0; i < frames; ++i) {
         const float l = samples[i * channels] / 32768.0f * gain;
         const float r = samples[i * channels + channels - 1] / 32768.0f * gain;
-        if (std::abs(out[2 * (at + i)] - l) > 1e-6f || std::abs(out[2 * (at + i) + 1] - r) > 1e-6f) ++bad;
+        if (std::abs(out[2 * (at + i)] - l) > 1e-6f || std::abs(out[2 * (at + i) + 1] - r) > 1e-6f)
+            ++bad;
     }
     return bad;
 }
@@ -86,7 +89,8 @@ TEST_F(VLAudioPlayerDisk, PlaysWavAndMp3SamplesWithTheirLength) {
     const size_t wavAt = FirstSoundingFrame(out, 0);
     EXPECT_EQ(Mismatches(out, wavAt, tone, 2), 0u);
     size_t mp3Lead = 0;
-    while (mp3Samples[2 * mp3Lead] == 0 && mp3Samples[2 * mp3Lead + 1] == 0) ++mp3Lead;
+    while (mp3Samples[2 * mp3Lead] == 0 && mp3Samples[2 * mp3Lead + 1] == 0)
+        ++mp3Lead;
     const size_t mp3At = FirstSoundingFrame(out, wavAt + tone.size() / 2) - mp3Lead;
     EXPECT_EQ(Mismatches(out, mp3At, mp3Samples, 2), 0u);
     // Nothing sounds after the second file: no file is played in a loop.
@@ -100,7 +104,8 @@ TEST_F(VLAudioPlayerDisk, ASecondPlayStopsTheFirst) {
     const auto second = Tone(880, 0.3, 44100, 1, 0.6);
     ASSERT_TRUE(WriteWav(longFile, first, 44100, 1));
     ASSERT_TRUE(WriteWav(shortFile, second, 44100, 1));
-    // About 5 times real time, so the first file is still playing when the second starts even on a busy machine.
+    // About 5 times real time, so the first file is still playing when the second starts even on a busy
+    // machine.
     UseDiskDriver(m_out, m_in, 5);
     ASSERT_TRUE(m_player.InitAudio());
     ASSERT_GT(m_player.StartPlayback(longFile), 0u);
@@ -116,7 +121,8 @@ TEST_F(VLAudioPlayerDisk, ASecondPlayStopsTheFirst) {
     // the first), then silence: the first never resumes.
     const size_t start = FirstSoundingFrame(out, 0) - 1;  // both tones start with a zero sample
     size_t firstPlayed = 0;
-    while (firstPlayed < first.size() && std::abs(out[2 * (start + firstPlayed)] - first[firstPlayed] / 32768.0f) < 1e-6f)
+    while (firstPlayed < first.size() &&
+           std::abs(out[2 * (start + firstPlayed)] - first[firstPlayed] / 32768.0f) < 1e-6f)
         ++firstPlayed;
     EXPECT_LT(firstPlayed, first.size());
     ASSERT_EQ(first[0], 0);
@@ -154,7 +160,8 @@ TEST_F(VLAudioPlayerDisk, VolumeScalesTheOutputAndBadFilesPlayNothing) {
 TEST_F(VLAudioPlayerDisk, RecordsTheInputIntoAWavAcrossBufferSteps) {
     // 300000 bytes of known samples: more than one 200000-byte step of the buffer.
     std::vector<int16_t> input(150000);
-    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<int16_t>((i * 37) % 60000 - 30000);
+    for (size_t i = 0; i < input.size(); ++i)
+        input[i] = static_cast<int16_t>((i * 37) % 60000 - 30000);
     WriteBytes(m_in, input.data(), input.size() * 2);
     UseDiskDriver("/dev/null", m_in, 0);
 
@@ -167,7 +174,8 @@ TEST_F(VLAudioPlayerDisk, RecordsTheInputIntoAWavAcrossBufferSteps) {
     EXPECT_GE(m_player.GetRecordPosition(), 10.0);
     EXPECT_EQ(m_player.RecordSecondsToBytes(10), 320000);
     EXPECT_EQ(m_player.RecordProgressPermille(10), 1000);  // capped once past the limit
-    EXPECT_EQ(m_player.RecordProgressPermille(20), static_cast<int>(m_player.GetRecordPositionBytes() * 1000 / 640000));
+    EXPECT_EQ(m_player.RecordProgressPermille(20),
+              static_cast<int>(m_player.GetRecordPositionBytes() * 1000 / 640000));
     EXPECT_EQ(m_player.StopRecord(), 1);
     EXPECT_FALSE(m_player.IsRecording());
     EXPECT_EQ(m_player.StopRecord(), 0);  // a second stop does nothing
@@ -181,7 +189,8 @@ TEST_F(VLAudioPlayerDisk, RecordsTheInputIntoAWavAcrossBufferSteps) {
     EXPECT_EQ(Le16(bytes, 34), 16u);
     EXPECT_EQ(std::memcmp(bytes.data() + 44, input.data(), input.size() * 2), 0);
     // After the input file ends the disk driver delivers silence.
-    EXPECT_TRUE(std::all_of(bytes.begin() + 44 + input.size() * 2, bytes.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(bytes.begin() + 44 + input.size() * 2, bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
 TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
@@ -192,7 +201,8 @@ TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
     m_player.SetMode(VLAudioPlayer::ModeMonitor);
     ASSERT_NE(m_player.MonitorStream(), 0u);
     ASSERT_TRUE(WaitUntil([&] { return m_player.GetRecordPositionBytes() >= input.size() * 2; }));
-    ASSERT_TRUE(WaitUntil([&] { return m_player.Engine().ChannelGetPosition(m_player.MonitorStream()) > 0.5; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return m_player.Engine().ChannelGetPosition(m_player.MonitorStream()) > 0.5; }));
     // The latency control nudged the monitor's rate, within a few percent of 16000 Hz.
     EXPECT_GE(m_player.MonitorRate(), 15200u);
     EXPECT_LE(m_player.MonitorRate(), 16800u);
@@ -202,13 +212,15 @@ TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
 
     // Only the driver's own files are in the folder.
     std::vector<std::string> files;
-    for (const auto& e : std::filesystem::directory_iterator(m_dir.Path())) files.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(m_dir.Path()))
+        files.push_back(e.path().filename());
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"in.raw", "out.raw"}));
     // The microphone was heard: the tone reached the output at about its level.
     const auto out = ReadOutput(m_out);
     float peak = 0;
-    for (float v : out) peak = std::max(peak, std::abs(v));
+    for (float v : out)
+        peak = std::max(peak, std::abs(v));
     EXPECT_NEAR(peak, 0.5f, 0.05f);
 }
 
@@ -225,7 +237,8 @@ TEST_F(VLAudioPlayerDisk, RecordVolumeScalesTheCapturedSamples) {
     m_player.ReleaseAudio();  // closing the device still writes the recording
     const auto samples = ReadSound(take);
     ASSERT_GE(samples.size(), input.size());
-    EXPECT_TRUE(std::all_of(samples.begin(), samples.begin() + input.size(), [](int16_t s) { return s == 5000; }));
+    EXPECT_TRUE(
+        std::all_of(samples.begin(), samples.begin() + input.size(), [](int16_t s) { return s == 5000; }));
 }
 
 TEST(VLAudioPlayerDummy, SpectrumShowsWhatPlaysAndIsBlackOtherwise) {
@@ -254,8 +267,10 @@ TEST(VLAudioPlayerDummy, SpectrumShowsWhatPlaysAndIsBlackOtherwise) {
     int tallest = 0, tallestBand = -1;
     for (int band = 0; band < VLSpectrumBitmap::kBands; ++band) {
         int h = 0;
-        while (h < frame.Height() && frame.At(band * 8, h) != 0) ++h;
-        if (h > tallest) tallest = h, tallestBand = band;
+        while (h < frame.Height() && frame.At(band * 8, h) != 0)
+            ++h;
+        if (h > tallest)
+            tallest = h, tallestBand = band;
     }
     EXPECT_EQ(tallestBand, 15);
     EXPECT_EQ(tallest, frame.Height());
@@ -288,7 +303,7 @@ TEST(VLAudioPlayerDummy, TickThreadRunsWhileTheAudioIsUp) {
     EXPECT_GE(player.SpectrumFrameCount(), 3u);
     player.ReleaseAudio();
     const int after = ticks.load();
-    player.ReleaseAudio();  // twice is harmless
+    player.ReleaseAudio();               // twice is harmless
     EXPECT_EQ(ticks.load(), after + 1);  // the final clear only
     EXPECT_FALSE(player.IsInitialized());
     // After a repair the player works again.

@@ -27,7 +27,9 @@ public:
         std::error_code ec;
         std::filesystem::remove_all(m_path, ec);
     }
-    std::string File(const std::string& name) const { return (std::filesystem::path(m_path) / name).string(); }
+    std::string File(const std::string& name) const {
+        return (std::filesystem::path(m_path) / name).string();
+    }
     const std::string& Path() const { return m_path; }
 
 private:
@@ -45,15 +47,19 @@ inline void UseDiskDriver(const std::string& outFile, const std::string& inFile,
     setenv("SDL_DISKAUDIODELAY", std::to_string(delayMs).c_str(), 1);
 }
 
-inline void UseDummyDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+inline void UseDummyDriver() {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
 
 // Interleaved 16-bit samples of a sine at `hz`.
-inline std::vector<int16_t> Tone(double hz, double seconds, int rate, int channels = 1, double amplitude = 0.5) {
+inline std::vector<int16_t> Tone(double hz, double seconds, int rate, int channels = 1,
+                                 double amplitude = 0.5) {
     const size_t frames = static_cast<size_t>(seconds * rate);
     std::vector<int16_t> s(frames * channels);
     for (size_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            s[i * channels + c] = static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * M_PI * hz * i / rate + c)));
+            s[i * channels + c] =
+                static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * M_PI * hz * i / rate + c)));
     return s;
 }
 
@@ -63,7 +69,8 @@ inline bool WriteWav(const std::string& path, const std::vector<int16_t>& sample
     info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
+    if (!f)
+        return false;
     const sf_count_t frames = static_cast<sf_count_t>(samples.size() / channels);
     const bool ok = sf_writef_short(f, samples.data(), frames) == frames;
     sf_close(f);
@@ -74,12 +81,14 @@ inline std::vector<int16_t> ReadSound(const std::string& path, SF_INFO* infoOut 
     SF_INFO info{};
     std::vector<int16_t> all;
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (!f) return all;
+    if (!f)
+        return all;
     std::vector<int16_t> chunk(4096 * info.channels);
     for (sf_count_t got; (got = sf_readf_short(f, chunk.data(), 4096)) > 0;)
         all.insert(all.end(), chunk.begin(), chunk.begin() + got * info.channels);
     sf_close(f);
-    if (infoOut) *infoOut = info;
+    if (infoOut)
+        *infoOut = info;
     return all;
 }
 
@@ -96,20 +105,26 @@ inline void WriteBytes(const std::string& path, const void* data, size_t size) {
 inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
-inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
 
 // Polls a condition that audio threads make true; false after `timeout`.
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
 
 // Runs a shell command line built from trusted test paths; true on exit status 0.
-inline bool RunCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
+inline bool RunCommand(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
 
 // A one-pattern ProTracker module: a square-wave note on row 0 of a 64-row
 // pattern at speed 6 and 125 BPM, which plays for 64 * 6 * 20 ms = 7.68 s.
@@ -124,7 +139,7 @@ inline std::vector<uint8_t> MakeModule() {
     s1[25] = 64;  // volume
     s1[29] = 1;   // no loop
     size_t at = 20 + 31 * 30;
-    m[at] = 1;      // song length
+    m[at] = 1;  // song length
     m[at + 1] = 127;
     std::copy_n("M.K.", 4, m.begin() + at + 2 + 128);
     std::vector<uint8_t> pattern(64 * 4 * 4, 0);
@@ -133,7 +148,8 @@ inline std::vector<uint8_t> MakeModule() {
     pattern[1] = period & 0xff;
     pattern[2] = (1 & 0x0f) << 4;
     m.insert(m.end(), pattern.begin(), pattern.end());
-    for (int i = 0; i < sampleWords * 2; ++i) m.push_back(static_cast<uint8_t>((i / 16) % 2 ? 100 : -100));
+    for (int i = 0; i < sampleWords * 2; ++i)
+        m.push_back(static_cast<uint8_t>((i / 16) % 2 ? 100 : -100));
     return m;
 }
 

@@ -19,7 +19,8 @@ using namespace std::chrono_literals;
 // Takes the next 1034 message and returns the path it carries (the receiver owns it).
 std::optional<std::string> TakeReport(KWMessageQueue& queue, std::chrono::milliseconds timeout = 20s) {
     auto m = queue.Take(timeout);
-    if (!m) return std::nullopt;
+    if (!m)
+        return std::nullopt;
     EXPECT_EQ(m->message, 1034u);
     EXPECT_EQ(m->lParam, 0);
     std::unique_ptr<std::string> path(reinterpret_cast<std::string*>(m->wParam));
@@ -30,13 +31,15 @@ std::vector<int16_t> Noise(size_t count, double rms, unsigned seed) {
     std::mt19937 rng(seed);
     std::normal_distribution<double> dist(0.0, rms * 32767);
     std::vector<int16_t> s(count);
-    for (auto& v : s) v = static_cast<int16_t>(std::clamp(std::lround(dist(rng)), -32768L, 32767L));
+    for (auto& v : s)
+        v = static_cast<int16_t>(std::clamp(std::lround(dist(rng)), -32768L, 32767L));
     return s;
 }
 
 double LevelDb(const std::vector<int16_t>& s, size_t from, size_t to) {
     double sum = 0;
-    for (size_t i = from; i < to; ++i) sum += static_cast<double>(s[i]) * s[i];
+    for (size_t i = from; i < to; ++i)
+        sum += static_cast<double>(s[i]) * s[i];
     return 10 * std::log10(sum / (to - from) / (32768.0 * 32768.0) + 1e-20);
 }
 
@@ -74,7 +77,8 @@ TEST_F(VLDenoiseWorkerTest, CleansAWholeFileAndKeepsTheOriginalAsBak) {
     EXPECT_NE(cleaned, original);
     // No working files are left behind.
     size_t files = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(m_dir.Path())) ++files;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(m_dir.Path()))
+        ++files;
     EXPECT_EQ(files, 2u);
 }
 
@@ -89,9 +93,11 @@ TEST_F(VLDenoiseWorkerTest, ReportsEveryFileOnceInTheOrderAdded) {
     paths.push_back(m_dir.File("cd.wav"));
     ASSERT_TRUE(WriteWav(paths.back(), Tone(440, 0.2, 44100, 2), 44100, 2));
     const auto cdBytes = ReadBytes(paths.back());
-    for (const auto& p : paths) m_worker.AddFile(p);
+    for (const auto& p : paths)
+        m_worker.AddFile(p);
 
-    for (const auto& p : paths) EXPECT_EQ(TakeReport(m_queue), p);
+    for (const auto& p : paths)
+        EXPECT_EQ(TakeReport(m_queue), p);
     EXPECT_FALSE(m_queue.Take(100ms));
     EXPECT_EQ(m_worker.PendingCount(), 0u);
     EXPECT_FALSE(std::filesystem::exists(paths[3]));
@@ -137,7 +143,8 @@ TEST(VLDenoiseWorker, StopLeavesQueuedFilesAsRecorded) {
     worker.AddFile(dir.File("never.wav"));
     worker.Stop();
     // The worker may or may not have reached the last file before the stop; a report it sent is freed here.
-    while (queue.Size() > 0) TakeReport(queue);
+    while (queue.Size() > 0)
+        TakeReport(queue);
     EXPECT_FALSE(worker.Start());  // needs Init again
     EXPECT_NE(ReadBytes(path), original);
 }
@@ -147,8 +154,9 @@ TEST(VLDenoiseWorker, StopLeavesQueuedFilesAsRecorded) {
 TEST(VLDenoiseQuality, SpeechWithWhiteNoise) {
     TempDir dir;
     const std::string spoken = dir.File("spoken.wav");
-    ASSERT_TRUE(RunCommand("espeak-ng -v en -s 150 -w '" + spoken +
-                    "' 'Please sing the melody you have just heard, then wait for the next question.'"));
+    ASSERT_TRUE(
+        RunCommand("espeak-ng -v en -s 150 -w '" + spoken +
+                   "' 'Please sing the melody you have just heard, then wait for the next question.'"));
     auto speech = VLAudioDecoder::Decode(spoken, 16000);
     ASSERT_TRUE(speech);
     ASSERT_EQ(speech->channels, 1);
@@ -184,10 +192,12 @@ TEST(VLDenoiseQuality, SpeechWithWhiteNoise) {
     const double voiceClean = LevelDb(clean, lead, voiceEnd);
     const double voiceNoisy = LevelDb(noisy, lead, voiceEnd);
     const double voiceAfter = LevelDb(out, lead, voiceEnd);
-    std::printf("first 1.5 s while learning: %.1f dB -> %.1f dB (%.1f dB less)\n", learningBefore, learningAfter,
-                learningBefore - learningAfter);
-    std::printf("noise-only lead: %.1f dB -> %.1f dB (%.1f dB less)\n", noiseBefore, noiseAfter, noiseBefore - noiseAfter);
-    std::printf("noise-only tail: %.1f dB -> %.1f dB (%.1f dB less)\n", tailBefore, tailAfter, tailBefore - tailAfter);
+    std::printf("first 1.5 s while learning: %.1f dB -> %.1f dB (%.1f dB less)\n", learningBefore,
+                learningAfter, learningBefore - learningAfter);
+    std::printf("noise-only lead: %.1f dB -> %.1f dB (%.1f dB less)\n", noiseBefore, noiseAfter,
+                noiseBefore - noiseAfter);
+    std::printf("noise-only tail: %.1f dB -> %.1f dB (%.1f dB less)\n", tailBefore, tailAfter,
+                tailBefore - tailAfter);
     std::printf("voice: clean %.1f dB, noisy %.1f dB, cleaned %.1f dB\n", voiceClean, voiceNoisy, voiceAfter);
     EXPECT_GE(noiseBefore - noiseAfter, 10.0);
     EXPECT_GE(tailBefore - tailAfter, 10.0);

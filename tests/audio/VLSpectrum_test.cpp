@@ -14,7 +14,8 @@ constexpr int kH = 137;
 int BarHeight(const VLSpectrumBitmap& bmp, int band) {
     const int column = band * (kW / VLSpectrumBitmap::kBands);
     int h = 0;
-    while (h < kH && bmp.At(column, h) != 0) ++h;
+    while (h < kH && bmp.At(column, h) != 0)
+        ++h;
     return h;
 }
 
@@ -31,7 +32,8 @@ TEST(VLSpectrumBitmap, BandsTakeTheirBinsFromTheLogScale) {
     fft[1] = 0.04f;  // sqrt(0.04) * 3 * 137 - 4 = 78.2
     bmp.DrawBars(fft.data());
     EXPECT_EQ(BarHeight(bmp, 0), 78);
-    for (int band = 1; band < VLSpectrumBitmap::kBands; ++band) EXPECT_EQ(BarHeight(bmp, band), 0) << band;
+    for (int band = 1; band < VLSpectrumBitmap::kBands; ++band)
+        EXPECT_EQ(BarHeight(bmp, band), 0) << band;
 
     // No band is empty: a peak in any single bin from 1 to 1023 raises exactly one bar.
     std::vector<int> owner(VLFft2048::kBins, -1);
@@ -48,7 +50,8 @@ TEST(VLSpectrumBitmap, BandsTakeTheirBinsFromTheLogScale) {
         EXPECT_EQ(raised, 1) << "bin " << bin;
     }
     for (int band = 0; band < VLSpectrumBitmap::kBands; ++band)
-        EXPECT_NE(std::find(owner.begin(), owner.end(), band), owner.end()) << "band " << band << " has no bin";
+        EXPECT_NE(std::find(owner.begin(), owner.end(), band), owner.end())
+            << "band " << band << " has no bin";
     EXPECT_TRUE(std::is_sorted(owner.begin() + 1, owner.end()));
 }
 
@@ -74,8 +77,8 @@ TEST(VLSpectrumBitmap, FullPeakFillsTheHeightWithRisingColours) {
 TEST(VLSpectrumBitmap, PaletteAndPaintedPixels) {
     const auto& p = VLSpectrumBitmap::Palette();
     EXPECT_EQ(p[0], 0x000000u);
-    EXPECT_EQ(p[1], 0x02fe00u);      // green
-    EXPECT_EQ(p[127], 0xfe0200u);    // shaded to red
+    EXPECT_EQ(p[1], 0x02fe00u);    // green
+    EXPECT_EQ(p[127], 0xfe0200u);  // shaded to red
     EXPECT_EQ(p[128 + 3], 0x000018u);
     EXPECT_EQ(p[160 + 2], 0x1000ffu);
     EXPECT_EQ(p[192 + 1], 0xff08f0u);
@@ -98,7 +101,8 @@ TEST(VLFft2048, SineLandsInItsBinAtHalfItsAmplitude) {
     std::vector<float> samples(VLFft2048::kSize);
     std::vector<float> mags(VLFft2048::kBins);
     // Exactly bin 100 at 44100 Hz.
-    for (int i = 0; i < VLFft2048::kSize; ++i) samples[i] = std::sin(2 * M_PI * 100 * i / VLFft2048::kSize);
+    for (int i = 0; i < VLFft2048::kSize; ++i)
+        samples[i] = std::sin(2 * M_PI * 100 * i / VLFft2048::kSize);
     fft.Magnitudes(samples.data(), mags.data());
     EXPECT_NEAR(mags[100], 0.5f, 0.01f);
     EXPECT_NEAR(mags[99], 0.25f, 0.01f);  // the Hann window's neighbours

@@ -68,7 +68,8 @@ TEST(VLWavRecorder, GrowsInStepsAndLosesNothingAcrossThem) {
     uint32_t counter = 0;
     while (expected.size() < 450000) {
         std::vector<uint8_t> block(1234 + counter % 7);
-        for (auto& b : block) b = static_cast<uint8_t>(counter++ * 31);
+        for (auto& b : block)
+            b = static_cast<uint8_t>(counter++ * 31);
         ASSERT_TRUE(rec.Append(block.data(), static_cast<uint32_t>(block.size())));
         expected.insert(expected.end(), block.begin(), block.end());
         EXPECT_EQ(rec.Capacity() % 200000, 0u);
