@@ -32,6 +32,14 @@ TEST(VLAgentSettingsTest, RewritesToTheAgentAndTheMatchingPort) {
     // The first ".com" ends the host.
     EXPECT_EQ(agent.RewriteDownloadUrl("http://a.com/x.com/y"), "192.168.1.10:9501/x.com/y");
 
+    // The classroom set-up of the demo: the agent is the simulator on this PC.
+    VLAgentSettings local;
+    local.SetRunMode(3);
+    local.SetValues("127.0.0.1", 9500, 9501, 9502, 9600);
+    EXPECT_EQ(local.RewriteRequestUrl(kLogin),
+              "127.0.0.1:9500/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u");
+    EXPECT_EQ(local.RewriteRequestUrl(kPaper, true).substr(0, 40), "127.0.0.1:9600/api2/get_exam_question?sc");
+
     VLAgentSettings empty;
     empty.SetRunMode(0);
     EXPECT_EQ(empty.GetAgentHost(), "0.0.0.0");

@@ -236,6 +236,11 @@ void VLSimServer::LoadPaper() {
     m_paper = paper;
 }
 
+void VLSimServer::SetPaper(const KWJsonValue& paper) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_paper = paper;
+}
+
 KWJsonValue VLSimServer::GetPaper() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_paper;
@@ -396,6 +401,17 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
         return;
     }
 
+    if (path == "/" || path == "/index/index" || path == "/pc/show_student" || path == "/resulter") {
+        // The platform's web sites: pages, not JSON.
+        record["kind"] = "web_page";
+        Record(record);
+        SendText(req, 200, "text/html; charset=utf-8",
+                 "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Virelo</title></head><body><h1>" +
+                     path + "</h1></body></html>",
+                 fault);
+        return;
+    }
+
     std::map<std::string, std::string> fields;
     const bool post = evhttp_request_get_command(req) == EVHTTP_REQ_POST;
     if (post) {
@@ -468,7 +484,7 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
             data["teacher_name"] = "陈老师";
             data["instrument"] = "1,2,3,4,5,6";
         }
-    } else if (path == "/api2/get_exam_question") {
+    } else if (path == "/api2/get_exam_question" || path == "/api2/getExamQuestionByPaper") {
         record["kind"] = "paper";
         std::lock_guard<std::mutex> lock(m_mutex);
         out["data"] = m_paper;
@@ -508,6 +524,15 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
         record["kind"] = "log_upload";
     } else if (path == "/api2/pcClientVersionStatistics") {
         record["kind"] = "statistics";
+    } else if (path == "/api2/checkLogin") {
+        // The teacher's client shares the table; answer it plainly.
+        record["kind"] = "teacher_sign_in";
+        data["teacher_name"] = "陈老师";
+    } else if (path == "/api2/checkImportFormat" || path == "/api2/importStudent") {
+        record["kind"] = "student_import";
+    } else if (path == "/api2/forgetSendMessage" || path == "/api2/forgetCheckCode" ||
+               path == "/api2/forgetResetPasswd") {
+        record["kind"] = "password_reset";
     } else {
         record["kind"] = "unknown";
         return Envelope(404, "接口不存在");
@@ -688,6 +713,13 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
         ClearRecords();
     } else if (path == "/__sim/exam_state") {
         SetExamState(KWStringUtils::ConvertStringToInt32(q["state"]));
+    } else if (path == "/__sim/paper") {
+        // POST a paper document (or its data member) to serve from now on.
+        KWJsonValue root;
+        if (KWJsonReader::Parse(BodyOf(req), root) && root.isObject())
+            SetPaper(root.isMember("data") ? root["data"] : root);
+        else
+            out = Envelope(1, "the body is not a JSON object");
     } else if (path == "/__sim/info") {
         KWJsonValue d(Json::objectValue);
         for (int i = 0; i < 4; ++i) d[std::string(kPortNames[i]) + "_port"] = m_ports[i];

@@ -90,8 +90,10 @@ public:
     // Every request received so far (control requests excluded), oldest first.
     KWJsonValue GetRecords() const;
     void ClearRecords();
-    // The sample paper (the `data` member of the paper response).
+    // The paper served (the `data` member of the paper response): the sample
+    // paper unless replaced.
     KWJsonValue GetPaper() const;
+    void SetPaper(const KWJsonValue& paper);
 
 private:
     struct Pending;

@@ -257,6 +257,14 @@ TEST_F(VLSimServerTest, SignInAndStudentsFollowTheRoster) {
     VLHttpClient::HttpPost(Api("/api2/studentLogin?"), "account=王小明&password=1001&school_id=1", body);
     EXPECT_EQ(Json(body)["code"].asInt(), 0);
     EXPECT_EQ(Json(body)["data"]["code"].asInt(), 3);
+    // Another paper can be served while it runs.
+    std::string answer;
+    VLHttpClient::HttpPost(Api("/__sim/paper"), R"({"data":{"1":[]}})", answer);
+    EXPECT_EQ(Json(answer)["code"].asInt(), 0);
+    KWJsonValue paper = Json(Fetch(Signed(Api("/api2/getExamQuestionByPaper"), "paper_id=3")).body);
+    EXPECT_EQ(KWJsonWriter::Write(paper["data"]), R"({"1":[]})");
+    s_sim->SetPaper(VLSimAssets::BuildSamplePaper(s_sim->FileBase()));
+    EXPECT_NE(Fetch(Api("/resulter?schoolid=1")).body.find("<html>"), std::string::npos);
     // The exam state is switchable while it runs.
     Fetch(Api("/__sim/exam_state?state=2"));
     KWJsonValue state = Json(Fetch(Signed(Api("/api2/studentClientSchedule"), "status=1")).body);
@@ -286,6 +294,16 @@ TEST(VLPlatformSimProgramTest, RunsOnGivenPortsLogsRequestsAndStopsOnSignal) {
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
+    // Never leave the simulator running, whatever fails below.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } reaper{pid};
 
     std::string line;
     for (int i = 0; i < 600 && line.find("listening") == std::string::npos; ++i) {
@@ -303,6 +321,7 @@ TEST(VLPlatformSimProgramTest, RunsOnGivenPortsLogsRequestsAndStopsOnSignal) {
     kill(pid, SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    reaper.pid = 0;
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     KWFilePathUtils::RemoveAll(dir);
