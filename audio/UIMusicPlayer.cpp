@@ -1,5 +1,6 @@
 #include "audio/UIMusicPlayer.h"
 
+#include "platform/ui/UIDialogBuilder.h"
 #include "platform/ui/UIPaintManager.h"
 
 namespace KwLib {
@@ -12,6 +13,10 @@ UIMusicPlayer::~UIMusicPlayer() {
     ReleaseAudio();
     if (m_surface)
         cairo_surface_destroy(m_surface);
+}
+
+void UIMusicPlayer::RegisterLayoutTag() {
+    UIDialogBuilder::RegisterControl(kTag, [] { return new UIMusicPlayer; });
 }
 
 bool UIMusicPlayer::InitAudio() {

@@ -29,6 +29,9 @@ public:
 
     UIMusicPlayer();
     ~UIMusicPlayer() override;
+    // Lets every layout create the control from its tag, for windows that do
+    // not create it in their own IDialogBuilderCallback.
+    static void RegisterLayoutTag();
     std::string GetClass() const override { return "MusicPlayer"; }
 
     // ---- playback ----

@@ -6,6 +6,7 @@
 
 #include "audio/UIVirtualMusicPlayer.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UIDialogBuilder.h"
 #include "platform/ui/UIProgress.h"
 #include "platform/ui/UIResource.h"
 #include "platform/ui/UITestDriver.h"
@@ -87,6 +88,21 @@ TEST_F(UIMusicPlayerTest, PaintsTheSpectrumOfWhatPlays) {
     EXPECT_EQ(m_driver.PixelAt(band15, rc.bottom - 1) & 0xffffff, 0u);
     m_player->ReleaseAudio();
     EXPECT_FALSE(m_player->IsInitialized());
+}
+
+TEST(UIMusicPlayerTag, BuildsFromARegisteredTag) {
+    UIMusicPlayer::RegisterLayoutTag();
+    UIDialogBuilder builder;
+    std::unique_ptr<UIControl> root(
+        builder.CreateFromString("<Layouts><Window name='W' size='240,140'><MusicPlayer id='1511' "
+                                 "width='232' height='137'/></Window></Layouts>",
+                                 "W"));
+    ASSERT_NE(root, nullptr) << builder.GetError();
+    auto* player = dynamic_cast<UIMusicPlayer*>(root->FindControlById(1511));
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(player->GetFixedWidth(), 232);
+    EXPECT_EQ(player->GetFixedHeight(), 137);
+    EXPECT_FALSE(player->IsInitialized());
 }
 
 TEST_F(UIMusicPlayerTest, ClipWidgetHasItsToggleAndBar) {
