@@ -130,6 +130,17 @@ bool ExecAtomically(KWSqlite& db, const std::string& batch) {
     return false;
 }
 
+// Ends a transaction begun by the caller. A commit that fails (a reader kept
+// the file busy, the disk is full) can leave the transaction open; it is rolled
+// back so that later statements, answers among them, are not written into it
+// and lost at close.
+bool FinishTransaction(KWSqlite& db, bool ok) {
+    if (ok && db.ExecSQL("commit;") == 0)
+        return true;
+    db.ExecSQL("rollback;");
+    return false;
+}
+
 bool IsTableConstraint(const std::string& word) {
     static const char* const kWords[] = {"primary", "unique", "check", "foreign", "constraint"};
     return std::any_of(std::begin(kWords), std::end(kWords),
@@ -430,8 +441,7 @@ bool VLDatabaseManager::SaveUser(const VLUserInfo& user) {
               m_userDb.ExecSQL("insert or replace into User values (?, ?, ?, ?, ?, ?, ?);",
                                {user.UserId, user.UserName, user.Password, user.SavePassword, user.AutoLogin,
                                 user.Used, user.ClearTimestamp}) == 0;
-    m_userDb.ExecSQL(ok ? "commit;" : "rollback;");
-    return ok;
+    return FinishTransaction(m_userDb, ok);
 }
 
 bool VLDatabaseManager::LoadUsedUser() {
@@ -473,8 +483,7 @@ bool VLDatabaseManager::SaveBinding(const VLClassroomBinding& binding) {
               m_userDb.ExecSQL("insert or replace into Authorisation values (?, ?, ?, ?, ?, ?, ?);",
                                {binding.AuthKey, binding.SchoolId, binding.SchoolName, binding.ClassId,
                                 binding.ClassName, binding.Addr, binding.Used}) == 0;
-    m_userDb.ExecSQL(ok ? "commit;" : "rollback;");
-    return ok;
+    return FinishTransaction(m_userDb, ok);
 }
 
 bool VLDatabaseManager::LoadUsedBinding() {

@@ -153,6 +153,33 @@ TEST_F(DatabaseManagerTest, SavingASecondUserMovesTheFlag) {
     EXPECT_EQ(max, 200);
 }
 
+TEST_F(DatabaseManagerTest, SaveThatCannotCommitFailsAndLeavesNoOpenTransaction) {
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    ASSERT_TRUE(manager.SaveUser({1, "first", "a", 0, 0, 1, 0}));
+
+    // Another connection in the middle of a read keeps the save from committing
+    // (after the busy wait).
+    auto reader = Open(Config().userDbPath);
+    ASSERT_EQ(reader->ExecSQL("begin;"), 0);
+    KWSqliteData data;
+    ASSERT_EQ(reader->Query(data, "select count(*) from User;"), 0);
+    EXPECT_FALSE(manager.SaveUser({2, "second", "b", 0, 0, 1, 0})) << "a save that did not commit is no success";
+    ASSERT_EQ(reader->ExecSQL("commit;"), 0);
+    reader.reset();
+
+    // The next answer must reach the file, not an abandoned transaction.
+    ASSERT_TRUE(manager.SaveExamAnswer({77, 2, "answers"}));
+    auto check = Open(Config().userDbPath);
+    ASSERT_EQ(check->Query(data, "select AnswerParam from ExamAnswer where RecordId = 77;"), 0);
+    ASSERT_EQ(data.RowCount(), 1);
+    EXPECT_EQ(data.Text(1, "AnswerParam"), "answers");
+    ASSERT_EQ(check->Query(data, "select UserName from User where Used = 1;"), 0);
+    ASSERT_EQ(data.RowCount(), 1);
+    EXPECT_EQ(data.Text(1, "UserName"), "first") << "the failed save changed nothing";
+    EXPECT_TRUE(manager.SaveUser({2, "second", "b", 0, 0, 1, 0}));
+}
+
 TEST_F(DatabaseManagerTest, ApostrophesRoundTripUnchanged) {
     VLDatabaseManager manager(Config());
     ASSERT_TRUE(manager.Init());
