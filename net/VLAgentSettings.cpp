@@ -17,7 +17,8 @@ void VLAgentSettings::SetConfigReaders(StringReader readString, IntReader readIn
 }
 
 void VLAgentSettings::LoadAgentSettings() {
-    if (m_readString) m_host = m_readString("AGENT", "IP");
+    if (m_readString)
+        m_host = m_readString("AGENT", "IP");
     if (m_readInt) {
         m_requestPort = m_readInt("AGENT", "Port1", 9500);
         m_downloadPort = m_readInt("AGENT", "Port2", 9501);
@@ -35,12 +36,16 @@ void VLAgentSettings::SetValues(const std::string& host, int32_t requestPort, in
     m_remotePort = remotePort;
 }
 
-std::string VLAgentSettings::GetAgentHost() const { return m_host.empty() ? std::string("0.0.0.0") : m_host; }
+std::string VLAgentSettings::GetAgentHost() const {
+    return m_host.empty() ? std::string("0.0.0.0") : m_host;
+}
 
 std::string VLAgentSettings::Rewrite(const std::string& url, int32_t port) const {
-    if (!IsAgentMode()) return url;
+    if (!IsAgentMode())
+        return url;
     size_t com = KWStringUtils::FindNoCase(url, ".com");
-    if (com == std::string::npos) return url;
+    if (com == std::string::npos)
+        return url;
     // No scheme: libcurl takes HTTP for a bare host.
     return KWStringUtils::Format("%s:%d%s", GetAgentHost().c_str(), port, url.substr(com + 4).c_str());
 }
@@ -62,6 +67,8 @@ std::string VLAgentSettings::CachePath(const std::string& downloadDir, const std
     return VLQuestionParser::GetCachePath(downloadDir, url);
 }
 
-std::string VLAgentSettings::GetCachePath(const std::string& url) const { return CachePath(m_downloadDir, url); }
+std::string VLAgentSettings::GetCachePath(const std::string& url) const {
+    return CachePath(m_downloadDir, url);
+}
 
 }  // namespace KwLib

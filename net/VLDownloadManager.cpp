@@ -19,7 +19,9 @@ namespace {
 constexpr size_t kMaxTempPath = 1023;
 }
 
-VLDownloadManager::VLDownloadManager() { VLHttpClient::GlobalInit(); }
+VLDownloadManager::VLDownloadManager() {
+    VLHttpClient::GlobalInit();
+}
 
 VLDownloadManager::~VLDownloadManager() {
     Release();
@@ -33,7 +35,8 @@ VLDownloadManager* VLDownloadManager::GetInstance() {
 
 void VLDownloadManager::Start() {
     KWMutexGuard lock(m_mutex);
-    if (m_thread) return;
+    if (m_thread)
+        return;
     m_stop = false;
     m_abort = false;
     m_thread = std::make_unique<KWThread>([this] { DownloadFunc(); });
@@ -53,7 +56,8 @@ void VLDownloadManager::RemoveQueuedTasks() {
 bool VLDownloadManager::HasNoQueuedTask() {
     KWMutexGuard lock(m_mutex);
     for (const auto& t : m_queue)
-        if (t.m_kind == VLDownloadTask::kQuestionFile) return false;
+        if (t.m_kind == VLDownloadTask::kQuestionFile)
+            return false;
     return true;
 }
 
@@ -63,7 +67,8 @@ void VLDownloadManager::Release() {
         KWMutexGuard lock(m_mutex);
         thread = std::move(m_thread);
     }
-    if (!thread) return;
+    if (!thread)
+        return;
     m_stop = true;
     m_abort = true;
     // The abort flag ends a transfer within one progress report, so the wait is
@@ -75,9 +80,11 @@ void VLDownloadManager::Release() {
 }
 
 void VLDownloadManager::Post(const VLDownloadTask& task, uint32_t message) {
-    if (!task.m_receiver) return;
+    if (!task.m_receiver)
+        return;
     auto* copy = new VLDownloadTask(task);
-    if (!task.m_receiver->PostMessageW(message, reinterpret_cast<uintptr_t>(copy), 0)) delete copy;
+    if (!task.m_receiver->PostMessageW(message, reinterpret_cast<uintptr_t>(copy), 0))
+        delete copy;
 }
 
 void VLDownloadManager::DownloadFunc() {
@@ -102,7 +109,8 @@ void VLDownloadManager::DownloadFunc() {
                          m_current.m_savePath.c_str());
             continue;
         }
-        if (Aborting()) continue;  // dropped silently: the manager is stopping
+        if (Aborting())
+            continue;  // dropped silently: the manager is stopping
         ++m_current.m_attempts;
         if (m_current.m_attempts >= m_current.m_maxAttempts) {
             Post(m_current, WM_DOWNLOAD_FAILED);
@@ -127,19 +135,22 @@ CURL* VLDownloadManager::Handle() {
 }
 
 void VLDownloadManager::CloseHandle() {
-    if (m_curl) curl_easy_cleanup(m_curl);
+    if (m_curl)
+        curl_easy_cleanup(m_curl);
     m_curl = nullptr;
 }
 
 std::string VLDownloadManager::TempFilePath(const std::string& savePath, const std::string& tag) {
-    std::string temp = KWFileName::GetDirectory(savePath) + KWFilePathUtils::BaseName(savePath) + "_" + tag + ".dl";
+    std::string temp =
+        KWFileName::GetDirectory(savePath) + KWFilePathUtils::BaseName(savePath) + "_" + tag + ".dl";
     return temp.size() > kMaxTempPath ? temp.substr(0, kMaxTempPath) : temp;
 }
 
 int VLDownloadManager::GetRemoteFileSize(const std::string& url, int64_t& size) {
     size = -1;
     CURL* curl = Handle();
-    if (!curl) return CURLE_FAILED_INIT;
+    if (!curl)
+        return CURLE_FAILED_INIT;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     // Release must not wait for a slow server's answer to this either.
@@ -173,12 +184,14 @@ int VLDownloadManager::GetRemoteFileSize(const std::string& url, int64_t& size) 
 
 size_t VLDownloadManager::OnWrite(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<VLDownloadManager*>(user);
-    if (self->Aborting() || self->m_tempFd < 0) return 0;
+    if (self->Aborting() || self->m_tempFd < 0)
+        return 0;
     size_t total = size * count, done = 0;
     while (done < total) {
         ssize_t n = ::write(self->m_tempFd, data + done, total - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return 0;  // a block that cannot be written stops the transfer
         }
         done += static_cast<size_t>(n);
@@ -193,8 +206,10 @@ int VLDownloadManager::OnAbortCheck(void* user, int64_t, int64_t, int64_t, int64
 
 int VLDownloadManager::OnProgress(void* user, int64_t dlTotal, int64_t dlNow, int64_t, int64_t) {
     auto* self = static_cast<VLDownloadManager*>(user);
-    if (self->Aborting()) return 1;
-    if (!self->m_current.m_reportProgress || !self->m_current.m_receiver || dlTotal <= 0) return 0;
+    if (self->Aborting())
+        return 1;
+    if (!self->m_current.m_reportProgress || !self->m_current.m_receiver || dlTotal <= 0)
+        return 0;
     int percent = static_cast<int>(dlNow * 100 / dlTotal);
     // libcurl reports many times a second; the receiver only needs each new percentage.
     if (percent != self->m_lastPercent) {
@@ -204,11 +219,14 @@ int VLDownloadManager::OnProgress(void* user, int64_t dlTotal, int64_t dlNow, in
     return 0;
 }
 
-int VLDownloadManager::DownloadFile(const std::string& url, const std::string& savePath, const std::string& tag) {
-    if (url.empty() || savePath.empty()) return CURLE_FAILED_INIT;
+int VLDownloadManager::DownloadFile(const std::string& url, const std::string& savePath,
+                                    const std::string& tag) {
+    if (url.empty() || savePath.empty())
+        return CURLE_FAILED_INIT;
     m_bytesWritten = 0;
     m_lastPercent = -1;
-    if (!m_stop) m_abort = false;
+    if (!m_stop)
+        m_abort = false;
 
     KWFilePathUtils::CreateDirectories(KWFileName::GetDirectory(savePath));
     const std::string temp = TempFilePath(savePath, tag);
@@ -216,7 +234,8 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     int64_t remote = -1;
     int code = GetRemoteFileSize(url, remote);
     if (code != CURLE_OK) {
-        if (code == CURLE_HTTP_RETURNED_ERROR) KWFilePathUtils::RemoveFile(temp);
+        if (code == CURLE_HTTP_RETURNED_ERROR)
+            KWFilePathUtils::RemoveFile(temp);
         return code;
     }
 
@@ -239,7 +258,8 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     }
 
     m_tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (m_tempFd < 0) return CURLE_WRITE_ERROR;
+    if (m_tempFd < 0)
+        return CURLE_WRITE_ERROR;
 
     CURL* curl = Handle();
     if (!curl) {
@@ -260,7 +280,8 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
-    if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    if (!range.empty())
+        curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
 
     CURLcode result = curl_easy_perform(curl);
     long status = 0;

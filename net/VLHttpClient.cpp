@@ -17,7 +17,8 @@ int Perform(const std::string& url, const std::string* fields, std::string& resp
             long timeoutSec) {
     VLHttpClient::GlobalInit();
     CURL* curl = curl_easy_init();
-    if (!curl) return CURLE_FAILED_INIT;
+    if (!curl)
+        return CURLE_FAILED_INIT;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
@@ -43,7 +44,8 @@ void VLHttpClient::GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-int VLHttpClient::HttpGet(const std::string& url, std::string& response, long connectTimeoutSec, long timeoutSec) {
+int VLHttpClient::HttpGet(const std::string& url, std::string& response, long connectTimeoutSec,
+                          long timeoutSec) {
     return Perform(url, nullptr, response, connectTimeoutSec, timeoutSec);
 }
 

@@ -32,7 +32,7 @@ struct VLHttpRequest {
     std::string m_url;       // complete, with its query, already rewritten for agent mode
     std::string m_response;  // filled by the worker
     IKWMessageReceiver* m_receiver = nullptr;
-    std::string m_extra;     // the selected instrument code of a paper request
+    std::string m_extra;  // the selected instrument code of a paper request
 };
 
 }  // namespace KwLib

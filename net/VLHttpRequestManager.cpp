@@ -20,14 +20,19 @@ namespace {
 
 template <typename T>
 void PostRecord(IKWMessageReceiver* receiver, uint32_t message, T* record) {
-    if (!receiver || !receiver->PostMessageW(message, reinterpret_cast<uintptr_t>(record), 0)) delete record;
+    if (!receiver || !receiver->PostMessageW(message, reinterpret_cast<uintptr_t>(record), 0))
+        delete record;
 }
 
 }  // namespace
 
-VLHttpRequestManager::VLHttpRequestManager() { VLHttpClient::GlobalInit(); }
+VLHttpRequestManager::VLHttpRequestManager() {
+    VLHttpClient::GlobalInit();
+}
 
-VLHttpRequestManager::~VLHttpRequestManager() { Release(); }
+VLHttpRequestManager::~VLHttpRequestManager() {
+    Release();
+}
 
 VLHttpRequestManager* VLHttpRequestManager::GetInstance() {
     static VLHttpRequestManager instance;
@@ -36,7 +41,8 @@ VLHttpRequestManager* VLHttpRequestManager::GetInstance() {
 
 void VLHttpRequestManager::Start() {
     KWMutexGuard lock(m_mutex);
-    if (m_thread) return;
+    if (m_thread)
+        return;
     m_stop = false;
     m_thread = std::make_unique<KWThread>([this] { HttpRequestFunc(); });
     m_thread->Start();
@@ -50,7 +56,8 @@ void VLHttpRequestManager::Release() {
         m_stop = true;
     }
     m_wake.notify_all();
-    if (!thread) return;
+    if (!thread)
+        return;
     thread->Join();
     thread.reset();
     {
@@ -97,15 +104,17 @@ void VLHttpRequestManager::Queue(int32_t method, int32_t id, const std::string& 
 
 void VLHttpRequestManager::SendServerCfgReq(const std::string& schoolId, IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendServerCfgReq()");
-    Queue(VLHttpRequest::kGet, kReqServerCfg, FormatTemplate(m_urls.ServerCfgUrl.c_str(), schoolId.c_str()), false,
-          receiver);
+    Queue(VLHttpRequest::kGet, kReqServerCfg, FormatTemplate(m_urls.ServerCfgUrl.c_str(), schoolId.c_str()),
+          false, receiver);
 }
 
-void VLHttpRequestManager::SendInfomationCheckReq(const std::string& schoolId, const std::string& studentNumber,
+void VLHttpRequestManager::SendInfomationCheckReq(const std::string& schoolId,
+                                                  const std::string& studentNumber,
                                                   IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendInfomationCheckReq()");
     Queue(VLHttpRequest::kGet, kReqInformationCheck,
-          FormatTemplate(m_urls.StudentHeardUrl.c_str(), schoolId.c_str(), studentNumber.c_str()), false, receiver);
+          FormatTemplate(m_urls.StudentHeardUrl.c_str(), schoolId.c_str(), studentNumber.c_str()), false,
+          receiver);
 }
 
 void VLHttpRequestManager::SendStudentLoginReq(const std::string& account, const std::string& password,
@@ -130,42 +139,44 @@ void VLHttpRequestManager::SendExamQuestionReq(const std::string& schoolId, cons
 
 void VLHttpRequestManager::SendExamQuestionReq(const std::string& questionId, IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendExamQuestionReq()");
-    Queue(VLHttpRequest::kGet, kReqExamQuestionSignal, FormatTemplate(m_urls.ExamQuestionUrl.c_str(), questionId.c_str()),
-          false, receiver);
+    Queue(VLHttpRequest::kGet, kReqExamQuestionSignal,
+          FormatTemplate(m_urls.ExamQuestionUrl.c_str(), questionId.c_str()), false, receiver);
 }
 
 void VLHttpRequestManager::SendExamStateReq(const std::string& schoolId, const std::string& classroomId,
-                                            int64_t recordId, int64_t studentId, const std::string& questionId,
-                                            int32_t state, uint32_t numberFirst, uint32_t numberSecond,
+                                            int64_t recordId, int64_t studentId,
+                                            const std::string& questionId, int32_t state,
+                                            uint32_t numberFirst, uint32_t numberSecond,
                                             IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendExamStateReq()");
     Queue(VLHttpRequest::kGet, kReqExamState,
           FormatTemplate(m_urls.ExamStatusUrl.c_str(), schoolId.c_str(), classroomId.c_str(),
-                         static_cast<long long>(recordId), static_cast<long long>(studentId), questionId.c_str(),
-                         state, numberFirst, numberSecond),
+                         static_cast<long long>(recordId), static_cast<long long>(studentId),
+                         questionId.c_str(), state, numberFirst, numberSecond),
           false, receiver);
 }
 
 void VLHttpRequestManager::SendExamResultReq(const std::string& schoolId, const std::string& classroomId,
-                                             int64_t paperId, int64_t studentId, const std::string& studentNumber,
-                                             const std::string& studentName, const std::string& result,
-                                             IKWMessageReceiver* receiver) {
+                                             int64_t paperId, int64_t studentId,
+                                             const std::string& studentNumber, const std::string& studentName,
+                                             const std::string& result, IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendExamResultReq()");
     Queue(VLHttpRequest::kPost, kReqExamResult,
           FormatTemplate(m_urls.ExamResultListUrl.c_str(), schoolId.c_str(), classroomId.c_str(),
-                         static_cast<long long>(paperId), static_cast<long long>(studentId), studentNumber.c_str(),
-                         studentName.c_str(), result.c_str()),
+                         static_cast<long long>(paperId), static_cast<long long>(studentId),
+                         studentNumber.c_str(), studentName.c_str(), result.c_str()),
           true, receiver);
 }
 
 void VLHttpRequestManager::SendExamResultReq(const std::string& result, IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendExamResultReq()");
-    Queue(VLHttpRequest::kPost, kReqExamResultSignal, FormatTemplate(m_urls.ExamResultUrl.c_str(), result.c_str()),
-          false, receiver);
+    Queue(VLHttpRequest::kPost, kReqExamResultSignal,
+          FormatTemplate(m_urls.ExamResultUrl.c_str(), result.c_str()), false, receiver);
 }
 
 void VLHttpRequestManager::SendExamScoreReq(const std::string& schoolId, const std::string& classroomId,
-                                            int64_t paperId, int64_t studentId, IKWMessageReceiver* receiver) {
+                                            int64_t paperId, int64_t studentId,
+                                            IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendExamScoreReq()");
     Queue(VLHttpRequest::kPost, kReqExamScore,
           FormatTemplate(m_urls.ExamScoreUrl.c_str(), schoolId.c_str(), classroomId.c_str(),
@@ -176,8 +187,8 @@ void VLHttpRequestManager::SendExamScoreReq(const std::string& schoolId, const s
 void VLHttpRequestManager::SendUpdateCheckReq(int32_t type, const std::string& schoolId,
                                               IKWMessageReceiver* receiver) {
     VL_LOG_DEBUG("VLHttpRequestManager::SendUpdateCheckReq()");
-    Queue(VLHttpRequest::kGet, kReqUpdateCheck, FormatTemplate(m_urls.ClientVersionUrl.c_str(), type, schoolId.c_str()),
-          false, receiver);
+    Queue(VLHttpRequest::kGet, kReqUpdateCheck,
+          FormatTemplate(m_urls.ClientVersionUrl.c_str(), type, schoolId.c_str()), false, receiver);
 }
 
 void VLHttpRequestManager::SendLogUploadReq(const std::string& logUrl, IKWMessageReceiver* receiver) {
@@ -185,15 +196,16 @@ void VLHttpRequestManager::SendLogUploadReq(const std::string& logUrl, IKWMessag
     int major = 0, minor = 0;
     KWSystemInfo::GetWindowsVersion(systemName, major, minor);
     std::string url = KWStringUtils::Format(
-        "%sversion=%s&description=%s&windows=%s&dump_url=%s&log_url=%s&mac=%s&type=%s", m_urls.BugReportUrl.c_str(),
-        m_clientVersion.c_str(), "学生端日志", systemName.c_str(), "", logUrl.c_str(),
-        KWNetworkAdapter::SelectMacAddress().c_str(), "student");
+        "%sversion=%s&description=%s&windows=%s&dump_url=%s&log_url=%s&mac=%s&type=%s",
+        m_urls.BugReportUrl.c_str(), m_clientVersion.c_str(), "学生端日志", systemName.c_str(), "",
+        logUrl.c_str(), KWNetworkAdapter::SelectMacAddress().c_str(), "student");
     Queue(VLHttpRequest::kPost, kReqLogUpload, url, false, receiver);
 }
 
 std::string VLHttpRequestManager::SignUrl(const std::string& url) {
     size_t q = url.find('?');
-    if (q == std::string::npos || q + 1 >= url.size()) return url;
+    if (q == std::string::npos || q + 1 >= url.size())
+        return url;
     std::string digest = KWMD5Utils::CalcuteMD5String(url.substr(q + 1) + kSignatureSalt);
     return url + "&signature=" + KWStringUtils::MakeLower(digest);
 }
@@ -232,8 +244,8 @@ void VLHttpRequestManager::Process(VLHttpRequest& request) {
         const std::string signedUrl = SignUrl(url);
         code = VLHttpClient::HttpGet(signedUrl, request.m_response);
         if (code != 0) {
-            VL_LOG_DEBUG("Http get task failed, type:%d, id:%d, url:%s, error code:%d, response:%s", request.m_method,
-                         request.m_id, signedUrl.c_str(), code, request.m_response.c_str());
+            VL_LOG_DEBUG("Http get task failed, type:%d, id:%d, url:%s, error code:%d, response:%s",
+                         request.m_method, request.m_id, signedUrl.c_str(), code, request.m_response.c_str());
         } else {
             VL_LOG_DEBUG("Http get task successfully, type:%d, id:%d, url:%s, response:%s", request.m_method,
                          request.m_id, signedUrl.c_str(), request.m_response.c_str());
@@ -243,12 +255,14 @@ void VLHttpRequestManager::Process(VLHttpRequest& request) {
         SplitPostUrl(url, postUrl, fields);
         code = VLHttpClient::HttpPost(postUrl, fields, request.m_response, 5, 10);
         if (code != 0) {
-            VL_LOG_DEBUG("Http post task failed, type:%d, id:%d, url:%s, fields:%s, error code:%d, response:%s",
-                         request.m_method, request.m_id, postUrl.c_str(), fields.c_str(), code,
-                         request.m_response.c_str());
+            VL_LOG_DEBUG(
+                "Http post task failed, type:%d, id:%d, url:%s, fields:%s, error code:%d, response:%s",
+                request.m_method, request.m_id, postUrl.c_str(), fields.c_str(), code,
+                request.m_response.c_str());
         } else {
             VL_LOG_DEBUG("Http post task successfully, type:%d, id:%d, url:%s, fields:%s, response:%s",
-                         request.m_method, request.m_id, postUrl.c_str(), fields.c_str(), request.m_response.c_str());
+                         request.m_method, request.m_id, postUrl.c_str(), fields.c_str(),
+                         request.m_response.c_str());
         }
     }
     if (code != 0) {
@@ -277,7 +291,8 @@ void VLHttpRequestManager::Dispatch(VLHttpRequest& request) {
                 text, *r, m_downloadDir,
                 [agent](const std::string& u) { return agent ? agent->RewriteDownloadUrl(u) : u; }, receiver,
                 downloads);
-            if (!downloads.empty() && m_downloads) m_downloads->AddTasks(downloads);
+            if (!downloads.empty() && m_downloads)
+                m_downloads->AddTasks(downloads);
             PostRecord(receiver, WM_INFORMATION_CHECK_RSP, r);
             break;
         }
@@ -294,18 +309,21 @@ void VLHttpRequestManager::Dispatch(VLHttpRequest& request) {
                                : "VLHttpRequestManager::ParseExamQuestionSignalRsp()");
             VLExamManager& exam = m_exam ? *m_exam : VLExamManager::GetInstance();
             VLAgentSettings* agent = m_agent;
-            VLQuestionParser parser(exam, m_downloadDir,
-                                    [agent](const std::string& u) { return agent ? agent->RewriteDownloadUrl(u) : u; });
+            VLQuestionParser parser(exam, m_downloadDir, [agent](const std::string& u) {
+                return agent ? agent->RewriteDownloadUrl(u) : u;
+            });
             // The paper parser regroups the records itself before it returns.
             VLQuestionParseResult parsed =
-                paper ? parser.ParsePaperResponse(text, KWStringUtils::ConvertStringToInt32(request.m_extra), receiver)
+                paper ? parser.ParsePaperResponse(text, KWStringUtils::ConvertStringToInt32(request.m_extra),
+                                                  receiver)
                       : parser.ParseSingleQuestionResponse(text, receiver);
             auto* list = new VLQuestionList;
             list->m_questionCount = parsed.questionCount;
             list->m_downloads = std::move(parsed.downloads);
             const uint32_t message = paper ? WM_EXAM_QUESTION_RSP : WM_EXAM_QUESTION_SIGNAL_RSP;
-            if (!receiver || !receiver->PostMessageW(message, static_cast<uintptr_t>(static_cast<intptr_t>(parsed.code)),
-                                                     reinterpret_cast<intptr_t>(list)))
+            if (!receiver ||
+                !receiver->PostMessageW(message, static_cast<uintptr_t>(static_cast<intptr_t>(parsed.code)),
+                                        reinterpret_cast<intptr_t>(list)))
                 delete list;
             break;
         }
@@ -346,7 +364,8 @@ void VLHttpRequestManager::Dispatch(VLHttpRequest& request) {
             break;
         }
         case kReqAgentRelay:
-            if (receiver) receiver->PostMessageW(WM_AGENT_RELAY_RSP, 0, 0);
+            if (receiver)
+                receiver->PostMessageW(WM_AGENT_RELAY_RSP, 0, 0);
             break;
         default:
             break;

@@ -50,21 +50,22 @@ public:
     void SendServerCfgReq(const std::string& schoolId, IKWMessageReceiver* receiver);
     void SendInfomationCheckReq(const std::string& schoolId, const std::string& studentNumber,
                                 IKWMessageReceiver* receiver);
-    void SendStudentLoginReq(const std::string& account, const std::string& password, const std::string& schoolId,
-                             const std::string& classroomId, const std::string& userAgent,
-                             IKWMessageReceiver* receiver);
+    void SendStudentLoginReq(const std::string& account, const std::string& password,
+                             const std::string& schoolId, const std::string& classroomId,
+                             const std::string& userAgent, IKWMessageReceiver* receiver);
     // The paper of an exam record; `instrument` is the selected instrument code.
     void SendExamQuestionReq(const std::string& schoolId, const std::string& classroomId, int64_t recordId,
                              const std::string& instrument, IKWMessageReceiver* receiver);
     // One question by id.
     void SendExamQuestionReq(const std::string& questionId, IKWMessageReceiver* receiver);
     void SendExamStateReq(const std::string& schoolId, const std::string& classroomId, int64_t recordId,
-                          int64_t studentId, const std::string& questionId, int32_t state, uint32_t numberFirst,
-                          uint32_t numberSecond, IKWMessageReceiver* receiver);
+                          int64_t studentId, const std::string& questionId, int32_t state,
+                          uint32_t numberFirst, uint32_t numberSecond, IKWMessageReceiver* receiver);
     // The whole paper's result.
     void SendExamResultReq(const std::string& schoolId, const std::string& classroomId, int64_t paperId,
-                           int64_t studentId, const std::string& studentNumber, const std::string& studentName,
-                           const std::string& result, IKWMessageReceiver* receiver);
+                           int64_t studentId, const std::string& studentNumber,
+                           const std::string& studentName, const std::string& result,
+                           IKWMessageReceiver* receiver);
     // One question's result.
     void SendExamResultReq(const std::string& result, IKWMessageReceiver* receiver);
     void SendExamScoreReq(const std::string& schoolId, const std::string& classroomId, int64_t paperId,
@@ -84,8 +85,8 @@ private:
     void HttpRequestFunc();
     void Process(VLHttpRequest& request);
     void Dispatch(VLHttpRequest& request);
-    void Queue(int32_t method, int32_t id, const std::string& url, bool useRemotePort, IKWMessageReceiver* receiver,
-               const std::string& extra = std::string());
+    void Queue(int32_t method, int32_t id, const std::string& url, bool useRemotePort,
+               IKWMessageReceiver* receiver, const std::string& extra = std::string());
 
     std::string m_clientVersion;
     VLSysUrlInfo m_urls;

@@ -10,13 +10,15 @@ VLPortCheckManager* VLPortCheckManager::GetInstance() {
 }
 
 VLPortCheckManager::~VLPortCheckManager() {
-    if (m_thread) m_thread->Join();
+    if (m_thread)
+        m_thread->Join();
 }
 
 void VLPortCheckManager::StartCheck(IKWMessageReceiver* window) {
     KWMutexGuard lock(m_mutex);
     m_window = window;
-    if (m_thread) return;
+    if (m_thread)
+        return;
     m_thread = std::make_unique<KWThread>([] {});
     m_thread->Start();
 }
@@ -32,7 +34,8 @@ void VLPortCheckManager::Release() {
         KWMutexGuard lock(m_mutex);
         thread = std::move(m_thread);
     }
-    if (thread) thread->Join();
+    if (thread)
+        thread->Join();
     VL_LOG_DEBUG("VLPortCheckManager::Release()");
 }
 

@@ -13,8 +13,10 @@ namespace {
 
 // The common start of every parser: the root object and its integer code.
 bool ReadEnvelope(const std::string& text, KWJsonValue& root, int32_t& code) {
-    if (!KWJsonReader::Parse(text, root) || !root.isObject()) return false;
-    if (root["code"].isInt()) code = root["code"].asInt();
+    if (!KWJsonReader::Parse(text, root) || !root.isObject())
+        return false;
+    if (root["code"].isInt())
+        code = root["code"].asInt();
     return true;
 }
 
@@ -25,15 +27,18 @@ const KWJsonValue& DataOf(const KWJsonValue& root) {
 }
 
 void ReadText(const KWJsonValue& obj, const char* name, std::string& out) {
-    if (obj.isObject() && obj[name].isString()) out = obj[name].asString();
+    if (obj.isObject() && obj[name].isString())
+        out = obj[name].asString();
 }
 
 void ReadInt(const KWJsonValue& obj, const char* name, int32_t& out) {
-    if (obj.isObject() && obj[name].isInt()) out = obj[name].asInt();
+    if (obj.isObject() && obj[name].isInt())
+        out = obj[name].asInt();
 }
 
 void ReadInt64(const KWJsonValue& obj, const char* name, int64_t& out) {
-    if (obj.isObject() && obj[name].isInt64()) out = obj[name].asInt64();
+    if (obj.isObject() && obj[name].isInt64())
+        out = obj[name].asInt64();
 }
 
 }  // namespace
@@ -41,28 +46,32 @@ void ReadInt64(const KWJsonValue& obj, const char* name, int64_t& out) {
 void VLServerApi::ParseServerCfgRsp(const std::string& text, VLServerCfgResult& result) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParseServerCfgRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code)) return;
+    if (!ReadEnvelope(text, root, result.m_code))
+        return;
     const KWJsonValue& data = DataOf(root);
     if (data.isObject() && data["rhythm_deviation"].isString())
         result.m_rhythmDeviation = KWStringUtils::ConvertStringToInt32(data["rhythm_deviation"].asString());
 }
 
-void VLServerApi::ParseInformationCheckRsp(const std::string& text, VLStudentInfoResult& result,
-                                           const std::string& downloadDir,
-                                           const std::function<std::string(const std::string&)>& rewriteDownloadUrl,
-                                           IKWMessageReceiver* receiver, std::vector<VLDownloadTask>& downloads) {
+void VLServerApi::ParseInformationCheckRsp(
+    const std::string& text, VLStudentInfoResult& result, const std::string& downloadDir,
+    const std::function<std::string(const std::string&)>& rewriteDownloadUrl, IKWMessageReceiver* receiver,
+    std::vector<VLDownloadTask>& downloads) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParseInformationCheckRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code)) return;
+    if (!ReadEnvelope(text, root, result.m_code))
+        return;
     ReadText(root, "msg", result.m_msg);
     const KWJsonValue& data = DataOf(root);
     ReadInt(data, "number", result.m_number);
     ReadText(data, "student_name", result.m_studentName);
     std::string headUrl;
     ReadText(data, "head_img", headUrl);
-    if (headUrl.empty()) return;
+    if (headUrl.empty())
+        return;
     result.m_headImagePath = VLAgentSettings::CachePath(downloadDir, headUrl);
-    if (KWFilePathUtils::IsExistsFile(result.m_headImagePath)) return;
+    if (KWFilePathUtils::IsExistsFile(result.m_headImagePath))
+        return;
     VLDownloadTask task;
     task.m_kind = VLDownloadTask::kHeadImage;
     task.m_url = rewriteDownloadUrl ? rewriteDownloadUrl(headUrl) : headUrl;
@@ -73,12 +82,15 @@ void VLServerApi::ParseInformationCheckRsp(const std::string& text, VLStudentInf
     downloads.push_back(task);
 }
 
-void VLServerApi::ParseStudentLoginRsp(const std::string& text, VLStudentLoginResult& result, const Clock& now) {
+void VLServerApi::ParseStudentLoginRsp(const std::string& text, VLStudentLoginResult& result,
+                                       const Clock& now) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParseStudentLoginRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code) || result.m_code != 0) return;
+    if (!ReadEnvelope(text, root, result.m_code) || result.m_code != 0)
+        return;
     const KWJsonValue& data = DataOf(root);
-    if (!data.isObject()) return;
+    if (!data.isObject())
+        return;
     ReadInt(data, "code", result.m_code);
     ReadText(data, "msg", result.m_msg);
     ReadInt(data, "exam_state", result.m_examState);
@@ -102,7 +114,8 @@ void VLServerApi::ParseStudentLoginRsp(const std::string& text, VLStudentLoginRe
 void VLServerApi::ParseExamStateRsp(const std::string& text, VLExamStateResult& result) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParseExamStateRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code) || result.m_code != 0) return;
+    if (!ReadEnvelope(text, root, result.m_code) || result.m_code != 0)
+        return;
     ReadInt(DataOf(root), "exam_state", result.m_examState);
 }
 
@@ -115,7 +128,8 @@ void VLServerApi::ParseExamResultRsp(const std::string& text, VLExamResultResult
 void VLServerApi::ParseExamResultSignalRsp(const std::string& text, VLExamResultResult& result) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParseExamResultSignalRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code)) return;
+    if (!ReadEnvelope(text, root, result.m_code))
+        return;
     const KWJsonValue& data = DataOf(root);
     ReadInt(data, "score", result.m_score);
     // The score's own message is the more precise one; the envelope's is the fallback.
@@ -126,7 +140,8 @@ void VLServerApi::ParseExamResultSignalRsp(const std::string& text, VLExamResult
 void VLServerApi::ParsesExamScoreRsp(const std::string& text, VLExamScoreResult& result) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParsesExamScoreRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code)) return;
+    if (!ReadEnvelope(text, root, result.m_code))
+        return;
     ReadText(root, "msg", result.m_msg);
     const KWJsonValue& data = DataOf(root);
     ReadInt(data, "state", result.m_state);
@@ -137,7 +152,8 @@ void VLServerApi::ParseUpdateCheckRsp(const std::string& text, const std::string
                                       VLUpdateCheckResult& result) {
     VL_LOG_DEBUG("VLHttpRequestManager::ParseUpdateCheckRsp()");
     KWJsonValue root;
-    if (!ReadEnvelope(text, root, result.m_code) || result.m_code != 0) return;
+    if (!ReadEnvelope(text, root, result.m_code) || result.m_code != 0)
+        return;
     const KWJsonValue& data = DataOf(root);
     ReadText(data, "number", result.m_versionNumber);
     if (!result.m_versionNumber.empty() &&

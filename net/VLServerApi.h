@@ -86,10 +86,10 @@ public:
     static void ParseServerCfgRsp(const std::string& text, VLServerCfgResult& result);
     // A head image that is not cached yet adds a task of kind 2 to `downloads`,
     // its URL passed through `rewriteDownloadUrl` (when given).
-    static void ParseInformationCheckRsp(const std::string& text, VLStudentInfoResult& result,
-                                         const std::string& downloadDir,
-                                         const std::function<std::string(const std::string&)>& rewriteDownloadUrl,
-                                         IKWMessageReceiver* receiver, std::vector<VLDownloadTask>& downloads);
+    static void ParseInformationCheckRsp(
+        const std::string& text, VLStudentInfoResult& result, const std::string& downloadDir,
+        const std::function<std::string(const std::string&)>& rewriteDownloadUrl,
+        IKWMessageReceiver* receiver, std::vector<VLDownloadTask>& downloads);
     static void ParseStudentLoginRsp(const std::string& text, VLStudentLoginResult& result,
                                      const Clock& now = nullptr);
     static void ParseExamStateRsp(const std::string& text, VLExamStateResult& result);

@@ -22,9 +22,13 @@ size_t AppendBody(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
-VLUploadManager::VLUploadManager() { VLHttpClient::GlobalInit(); }
+VLUploadManager::VLUploadManager() {
+    VLHttpClient::GlobalInit();
+}
 
-VLUploadManager::~VLUploadManager() { Release(); }
+VLUploadManager::~VLUploadManager() {
+    Release();
+}
 
 VLUploadManager* VLUploadManager::GetInstance() {
     static VLUploadManager instance;
@@ -33,7 +37,8 @@ VLUploadManager* VLUploadManager::GetInstance() {
 
 void VLUploadManager::Start() {
     KWMutexGuard lock(m_mutex);
-    if (m_thread) return;
+    if (m_thread)
+        return;
     m_stop = false;
     m_abort = false;
     m_thread = std::make_unique<KWThread>([this] { UploadFunc(); });
@@ -61,7 +66,8 @@ void VLUploadManager::Release() {
         KWMutexGuard lock(m_mutex);
         thread = std::move(m_thread);
     }
-    if (!thread) return;
+    if (!thread)
+        return;
     m_stop = true;
     m_abort = true;
     thread->Join();
@@ -80,7 +86,8 @@ void VLUploadManager::UploadFunc() {
                 have = true;
             }
         }
-        if (have) UploadFileByCurl();
+        if (have)
+            UploadFileByCurl();
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
 }
@@ -89,7 +96,8 @@ void VLUploadManager::UploadFileByCurl() {
     std::string response;
     int code = UploadFile(m_current.m_url, m_current.m_filePath, response);
     if (code != CURLE_OK) {
-        if (Aborting()) return;  // the manager is stopping; nobody waits for this answer
+        if (Aborting())
+            return;  // the manager is stopping; nobody waits for this answer
         ++m_current.m_attempts;
         if (m_current.m_attempts < m_current.m_maxAttempts) {
             KWMutexGuard lock(m_mutex);
@@ -107,13 +115,14 @@ void VLUploadManager::UploadFileByCurl() {
     }
     VLUploadTask done = m_current;
     if (!ParseUploadResponse(response, done)) {
-        VL_LOG_DEBUG("%s upload answered without a JSON object, url:%s, response:%s", m_current.m_filePath.c_str(),
-                     m_current.m_url.c_str(), response.c_str());
+        VL_LOG_DEBUG("%s upload answered without a JSON object, url:%s, response:%s",
+                     m_current.m_filePath.c_str(), m_current.m_url.c_str(), response.c_str());
         return;
     }
     if (done.m_receiver) {
         auto* copy = new VLUploadTask(done);
-        if (!done.m_receiver->PostMessageW(WM_UPLOAD_DONE, reinterpret_cast<uintptr_t>(copy), 0)) delete copy;
+        if (!done.m_receiver->PostMessageW(WM_UPLOAD_DONE, reinterpret_cast<uintptr_t>(copy), 0))
+            delete copy;
     }
     VL_LOG_DEBUG("%s upload successfully, url:%s, response:%s", m_current.m_filePath.c_str(),
                  m_current.m_url.c_str(), response.c_str());
@@ -121,14 +130,18 @@ void VLUploadManager::UploadFileByCurl() {
 
 bool VLUploadManager::ParseUploadResponse(const std::string& response, VLUploadTask& task) {
     KWJsonValue root;
-    if (!KWJsonReader::Parse(response, root) || !root.isObject()) return false;
+    if (!KWJsonReader::Parse(response, root) || !root.isObject())
+        return false;
     if (task.m_kind == VLUploadTask::kLogArchive) {
-        if (root["code"].isInt()) task.m_resultCode = root["code"].asInt();
+        if (root["code"].isInt())
+            task.m_resultCode = root["code"].asInt();
         if (task.m_resultCode != 0) {
-            if (root["msg"].isString()) task.m_result = root["msg"].asString();
+            if (root["msg"].isString())
+                task.m_result = root["msg"].asString();
         } else {
             const KWJsonValue& data = root["data"];
-            if (data.isObject() && data["url"].isString()) task.m_result = data["url"].asString();
+            if (data.isObject() && data["url"].isString())
+                task.m_result = data["url"].asString();
         }
     } else if (root["img_path"].isString()) {
         task.m_result = root["img_path"].asString();
@@ -138,8 +151,10 @@ bool VLUploadManager::ParseUploadResponse(const std::string& response, VLUploadT
 
 int VLUploadManager::OnProgress(void* user, int64_t, int64_t, int64_t ulTotal, int64_t ulNow) {
     auto* self = static_cast<VLUploadManager*>(user);
-    if (self->Aborting()) return 1;
-    if (!self->m_current.m_receiver || ulTotal <= 0) return 0;
+    if (self->Aborting())
+        return 1;
+    if (!self->m_current.m_receiver || ulTotal <= 0)
+        return 0;
     int percent = static_cast<int>(ulNow * 100 / ulTotal);
     if (percent != self->m_lastPercent) {
         self->m_lastPercent = percent;
@@ -152,11 +167,14 @@ int VLUploadManager::OnProgress(void* user, int64_t, int64_t, int64_t ulTotal, i
 }
 
 int VLUploadManager::UploadFile(const std::string& url, const std::string& filePath, std::string& response) {
-    if (url.empty() || filePath.empty()) return CURLE_FAILED_INIT;
-    if (!m_stop) m_abort = false;
+    if (url.empty() || filePath.empty())
+        return CURLE_FAILED_INIT;
+    if (!m_stop)
+        m_abort = false;
     m_lastPercent = -1;
     CURL* curl = curl_easy_init();
-    if (!curl) return CURLE_FAILED_INIT;
+    if (!curl)
+        return CURLE_FAILED_INIT;
     curl_mime* form = curl_mime_init(curl);
     curl_mimepart* part = curl_mime_addpart(form);
     curl_mime_name(part, "userfile");
@@ -176,7 +194,8 @@ int VLUploadManager::UploadFile(const std::string& url, const std::string& fileP
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
         code = curl_easy_perform(curl);
     }
-    if (code != CURLE_OK) std::printf("%s\n", curl_easy_strerror(code));
+    if (code != CURLE_OK)
+        std::printf("%s\n", curl_easy_strerror(code));
     curl_mime_free(form);
     curl_easy_cleanup(curl);
     return static_cast<int>(code);

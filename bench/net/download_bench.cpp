@@ -18,12 +18,14 @@ int main(int argc, char** argv) {
     }
     std::ifstream list(argv[1]);
     std::string outDir = argv[2];
-    if (outDir.back() != '/') outDir += '/';
+    if (outDir.back() != '/')
+        outDir += '/';
     KwLib::KWMessageQueue queue;
     std::vector<KwLib::VLDownloadTask> tasks;
     std::string url;
     while (std::getline(list, url)) {
-        if (url.empty()) continue;
+        if (url.empty())
+            continue;
         KwLib::VLDownloadTask t;
         t.m_url = url;
         t.m_savePath = outDir + KwLib::KWFilePathUtils::FileName(url);
@@ -39,7 +41,8 @@ int main(int argc, char** argv) {
     int64_t bytes = 0;
     while (done + failed < tasks.size()) {
         auto m = queue.Take(std::chrono::seconds(120));
-        if (!m) break;
+        if (!m)
+            break;
         if (m->message == KwLib::WM_DOWNLOAD_DONE || m->message == KwLib::WM_DOWNLOAD_FAILED) {
             std::unique_ptr<KwLib::VLDownloadTask> task(reinterpret_cast<KwLib::VLDownloadTask*>(m->wParam));
             if (m->message == KwLib::WM_DOWNLOAD_DONE) {

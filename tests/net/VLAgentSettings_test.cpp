@@ -10,25 +10,30 @@ namespace KwLib {
 namespace {
 
 const std::string kLogin =
-    "http://api.virelo-music.com/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u";
-const std::string kPaper = "http://api.virelo-music.com/api2/get_exam_question?school_id=1&classroom_id=2&record_id=3";
+    "http://api.virelo-music.com/api2/"
+    "studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u";
+const std::string kPaper =
+    "http://api.virelo-music.com/api2/get_exam_question?school_id=1&classroom_id=2&record_id=3";
 
 TEST(VLAgentSettingsTest, RewritesToTheAgentAndTheMatchingPort) {
     VLAgentSettings agent;
     agent.SetRunMode(3);
     agent.SetValues("192.168.1.10", 9500, 9501, 9502, 9600);
     EXPECT_TRUE(agent.IsAgentMode());
-    EXPECT_EQ(agent.RewriteRequestUrl(kLogin),
-              "192.168.1.10:9500/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u");
+    EXPECT_EQ(
+        agent.RewriteRequestUrl(kLogin),
+        "192.168.1.10:9500/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u");
     EXPECT_EQ(agent.RewriteRequestUrl(kPaper, true),
               "192.168.1.10:9600/api2/get_exam_question?school_id=1&classroom_id=2&record_id=3");
     EXPECT_EQ(agent.RewriteDownloadUrl("https://files.virelo.com/a/b.mp3"), "192.168.1.10:9501/a/b.mp3");
     EXPECT_EQ(agent.RewriteUploadUrl("http://up.virelo.com/api2?c=file"), "192.168.1.10:9502/api2?c=file");
-    EXPECT_EQ(agent.RewriteUploadUrl("http://up.virelo.com/api2?c=file", true), "192.168.1.10:9600/api2?c=file");
+    EXPECT_EQ(agent.RewriteUploadUrl("http://up.virelo.com/api2?c=file", true),
+              "192.168.1.10:9600/api2?c=file");
     // Capitals are found too; a host without ".com" keeps its own address.
     EXPECT_EQ(agent.RewriteRequestUrl("HTTP://API.VIRELO.COM/api2/getCfg?school_id=1"),
               "192.168.1.10:9500/api2/getCfg?school_id=1");
-    EXPECT_EQ(agent.RewriteRequestUrl("http://10.0.0.5:8080/api2/getCfg"), "http://10.0.0.5:8080/api2/getCfg");
+    EXPECT_EQ(agent.RewriteRequestUrl("http://10.0.0.5:8080/api2/getCfg"),
+              "http://10.0.0.5:8080/api2/getCfg");
     // The first ".com" ends the host.
     EXPECT_EQ(agent.RewriteDownloadUrl("http://a.com/x.com/y"), "192.168.1.10:9501/x.com/y");
 
@@ -38,7 +43,8 @@ TEST(VLAgentSettingsTest, RewritesToTheAgentAndTheMatchingPort) {
     local.SetValues("127.0.0.1", 9500, 9501, 9502, 9600);
     EXPECT_EQ(local.RewriteRequestUrl(kLogin),
               "127.0.0.1:9500/api2/studentLogin?account=a&password=p&school_id=1&classroom_id=2&useragent=u");
-    EXPECT_EQ(local.RewriteRequestUrl(kPaper, true).substr(0, 40), "127.0.0.1:9600/api2/get_exam_question?sc");
+    EXPECT_EQ(local.RewriteRequestUrl(kPaper, true).substr(0, 40),
+              "127.0.0.1:9600/api2/get_exam_question?sc");
 
     VLAgentSettings empty;
     empty.SetRunMode(0);
@@ -66,7 +72,8 @@ TEST(VLAgentSettingsTest, DirectRunModesKeepThePlatformAddress) {
 TEST(VLAgentSettingsTest, LoadsTheFiveValuesWithTheirDefaults) {
     std::map<std::string, int> ints = {{"AGENT/Port1", 7000}, {"REMOTESERVER/Port1", 7600}};
     VLAgentSettings agent;
-    agent.SetConfigReaders([](const std::string& s, const std::string& k) { return s + "/" + k == "AGENT/IP" ? "10.1.1.1" : ""; },
+    agent.SetConfigReaders([](const std::string& s,
+                              const std::string& k) { return s + "/" + k == "AGENT/IP" ? "10.1.1.1" : ""; },
                            [&](const std::string& s, const std::string& k, int fallback) {
                                auto it = ints.find(s + "/" + k);
                                return it == ints.end() ? fallback : it->second;

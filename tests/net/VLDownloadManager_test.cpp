@@ -14,10 +14,12 @@ protected:
     static void SetUpTestSuite() {
         VLSimTest::SetUpTestSuite();
         // A file large enough for several progress reports and a resume in the middle.
-        if (!s_sim) return;
+        if (!s_sim)
+            return;
         const std::string big = s_sim->FilesDir() + "big.bin";
         const std::string part = big + ".part" + std::to_string(::getpid());
-        if (KWFilePathUtils::FileSize(big) != 3 * 1024 * 1024 + 17 && VLSimAssets::WritePatternFile(part, 3 * 1024 * 1024 + 17, 7))
+        if (KWFilePathUtils::FileSize(big) != 3 * 1024 * 1024 + 17 &&
+            VLSimAssets::WritePatternFile(part, 3 * 1024 * 1024 + 17, 7))
             KWFilePathUtils::Rename(part, big);
     }
     std::string Source(const std::string& name) { return ReadFile(s_sim->FilesDir() + name); }
@@ -26,7 +28,8 @@ protected:
         std::vector<std::string> out;
         for (const auto& r : s_sim->GetRecords())
             if (r["path"].asString() == "/files/" + name)
-                out.push_back(r["method"].asString() + (r.isMember("range") ? " " + r["range"].asString() : ""));
+                out.push_back(r["method"].asString() +
+                              (r.isMember("range") ? " " + r["range"].asString() : ""));
         return out;
     }
     VLDownloadManager m_manager;
@@ -152,7 +155,8 @@ TEST_F(VLDownloadManagerTest, WorkerRetriesAtTheBackAndReportsOnceAfterThreeFail
     m_manager.Release();
     EXPECT_EQ(Seen("opt_a.png"), (std::vector<std::string>{"HEAD", "HEAD", "HEAD"}));
     std::vector<std::string> order;
-    for (const auto& r : s_sim->GetRecords()) order.push_back(r["path"].asString());
+    for (const auto& r : s_sim->GetRecords())
+        order.push_back(r["path"].asString());
     ASSERT_GE(order.size(), 3u);
     EXPECT_EQ(order[0], "/files/opt_a.png");
     EXPECT_EQ(order[1], "/files/opt_b.png");
@@ -213,7 +217,8 @@ TEST_F(VLDownloadManagerTest, ReleaseAbortsARunningDownloadWithoutRetryOrReport)
     m_manager.AddTasks({task});
     m_manager.Start();
     // Wait until the worker has taken the task, then stop it while it waits for the server.
-    for (int i = 0; i < 2000 && !m_manager.HasNoQueuedTask(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 2000 && !m_manager.HasNoQueuedTask(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     auto started = std::chrono::steady_clock::now();
     m_manager.Release();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));

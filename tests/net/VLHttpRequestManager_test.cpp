@@ -22,21 +22,25 @@ VLSysUrlInfo MakeUrls(const std::string& api, const std::string& upload) {
     VLSysUrlInfo u;
     u.ProductName = "Virelo";
     u.ClientVersionUrl = api + "/api2/getClientVersion?client_type=1&type=%d&school_id=%s";
-    u.StudentLoginUrl = api + "/api2/studentLogin?account=%s&password=%s&school_id=%s&classroom_id=%s&useragent=%s";
+    u.StudentLoginUrl =
+        api + "/api2/studentLogin?account=%s&password=%s&school_id=%s&classroom_id=%s&useragent=%s";
     u.ExamQuestionListUrl = api + "/api2/get_exam_question?school_id=%s&classroom_id=%s&record_id=%I64d";
     u.ExamQuestionUrl = api + "/api2/getQuestion?id=%s";
-    u.ExamStatusUrl = api +
-                      "/api2/studentClientSchedule?school_id=%s&classroom_id=%s&exam_record_id=%I64d&student_id=%I64d&"
-                      "question_id=%s&status=%d&number_first=%d&number_second=%d";
-    u.ExamResultListUrl = api +
-                          "/api2/testResult?school_id=%s&classroom_id=%s&paper_id=%I64d&student_id=%I64d&student_num=%"
-                          "s&student_name=%s&result=%s";
+    u.ExamStatusUrl =
+        api +
+        "/api2/studentClientSchedule?school_id=%s&classroom_id=%s&exam_record_id=%I64d&student_id=%I64d&"
+        "question_id=%s&status=%d&number_first=%d&number_second=%d";
+    u.ExamResultListUrl =
+        api +
+        "/api2/testResult?school_id=%s&classroom_id=%s&paper_id=%I64d&student_id=%I64d&student_num=%"
+        "s&student_name=%s&result=%s";
     u.ExamResultUrl = api + "/api2/singleTestResult?result=%s";
     u.FileUploadUrl = upload + "/api2?c=file&m=upFile&dataType=json";
     u.BugReportUrl = api + "/api2/clientUploadBreakdown?";
     u.ServerCfgUrl = api + "/api2/getCfg?school_id=%s";
     u.StudentHeardUrl = api + "/api2/getStudentHeadImg?school_id=%s&student_no=%s";
-    u.ExamScoreUrl = api + "/api2/getStudentResultScore?school_id=%s&classroom_id=%s&paper_id=%I64d&student_id=%I64d";
+    u.ExamScoreUrl =
+        api + "/api2/getStudentResultScore?school_id=%s&classroom_id=%s&paper_id=%I64d&student_id=%I64d";
     return u;
 }
 
@@ -46,7 +50,8 @@ class VLHttpRequestManagerTest : public VLSimTest {
 protected:
     void SetUp() override {
         VLSimTest::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         m_agent.SetRunMode(3);
         m_agent.SetValues("127.0.0.1", s_sim->ApiPort(), s_sim->DownloadPort(), s_sim->UploadPort(),
                           s_sim->RemotePort());
@@ -164,7 +169,8 @@ TEST_F(VLHttpRequestManagerTest, PaperGoesToTheRemotePortAndItsRecordsAndFilesAr
         auto lock = m_exam.Lock();
         EXPECT_EQ(list->m_questionCount, m_exam.GetCount());
         std::set<int> types;
-        for (int i = 0; i < m_exam.GetCount(); ++i) types.insert(m_exam.GetQuestion(i)->m_type);
+        for (int i = 0; i < m_exam.GetCount(); ++i)
+            types.insert(m_exam.GetQuestion(i)->m_type);
         // Without an instrument every singing kind stays and no instrument item does.
         EXPECT_EQ(types, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16}));
         m_exam.Clear();
@@ -173,7 +179,8 @@ TEST_F(VLHttpRequestManagerTest, PaperGoesToTheRemotePortAndItsRecordsAndFilesAr
     ASSERT_FALSE(list->m_downloads.empty());
     std::set<std::string> paths;
     for (const auto& t : list->m_downloads) {
-        EXPECT_EQ(t.m_url.rfind("http://127.0.0.1:" + std::to_string(s_sim->DownloadPort()) + "/files/", 0), 0u)
+        EXPECT_EQ(t.m_url.rfind("http://127.0.0.1:" + std::to_string(s_sim->DownloadPort()) + "/files/", 0),
+                  0u)
             << t.m_url;
         EXPECT_EQ(t.m_receiver, &m_queue);
         paths.insert(t.m_savePath);
@@ -276,7 +283,8 @@ TEST_F(VLHttpRequestManagerTest, UrlWithoutQueryGetsTheVersionAndNoSignature) {
     // md5("a=1&client_version=2qlvzmtrewyhodsnapkbu")
     EXPECT_EQ(VLHttpRequestManager::SignUrl("http://h/p?a=1&client_version=2"),
               "http://h/p?a=1&client_version=2&signature=" +
-                  KWStringUtils::MakeLower(KWMD5Utils::CalcuteMD5String("a=1&client_version=2qlvzmtrewyhodsnapkbu")));
+                  KWStringUtils::MakeLower(
+                      KWMD5Utils::CalcuteMD5String("a=1&client_version=2qlvzmtrewyhodsnapkbu")));
     std::string url, fields;
     VLHttpRequestManager::SplitPostUrl("http://h/p?a=1&b=2", url, fields);
     EXPECT_EQ(url, "http://h/p?");

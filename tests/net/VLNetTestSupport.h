@@ -10,18 +10,19 @@
 #include <optional>
 #include <string>
 
-#include "platform/common/KWFile.h"
-#include "platform/common/KWFilePathUtils.h"
 #include "exam/VLDownloadTask.h"
 #include "net/VLNetMessages.h"
 #include "net/VLUploadTask.h"
+#include "platform/common/KWFile.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWMessage.h"
 #include "tools/platform-sim/VLSimServer.h"
 
 namespace KwLib {
 
 inline std::string MakeTestDir(const std::string& name) {
-    std::string dir = KWFileSystemUtils::MyGetTempPath() + "vlnet-" + name + "-" + std::to_string(::getpid()) + "/";
+    std::string dir =
+        KWFileSystemUtils::MyGetTempPath() + "vlnet-" + name + "-" + std::to_string(::getpid()) + "/";
     KWFilePathUtils::RemoveAll(dir);
     KWFilePathUtils::CreateDirectories(dir);
     return dir;
@@ -46,7 +47,8 @@ protected:
         KWFilePathUtils::RemoveAll(s_dir);
     }
     void SetUp() override {
-        if (!s_sim) GTEST_SKIP() << "simulator did not start";
+        if (!s_sim)
+            GTEST_SKIP() << "simulator did not start";
         s_sim->ClearFaults();
         s_sim->ClearRecords();
         m_work = s_dir + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
@@ -57,11 +59,14 @@ protected:
     static KWJsonValue RecordsOfKind(const std::string& kind) {
         KWJsonValue out(Json::arrayValue);
         for (const auto& r : s_sim->GetRecords())
-            if (r["kind"].asString() == kind) out.append(r);
+            if (r["kind"].asString() == kind)
+                out.append(r);
         return out;
     }
     static std::string FileUrl(const std::string& name) { return s_sim->FileBase() + "/files/" + name; }
-    static std::string ReadFile(const std::string& path) { return KWFile::ReadAll(path).value_or("<missing>"); }
+    static std::string ReadFile(const std::string& path) {
+        return KWFile::ReadAll(path).value_or("<missing>");
+    }
 
     static inline VLSimServer* s_sim = nullptr;
     static inline std::string s_dir;
@@ -72,16 +77,22 @@ protected:
 inline void DropPayload(const KWMessage& m) {
     switch (m.message) {
         case WM_DOWNLOAD_DONE:
-        case WM_DOWNLOAD_FAILED: delete reinterpret_cast<VLDownloadTask*>(m.wParam); break;
+        case WM_DOWNLOAD_FAILED:
+            delete reinterpret_cast<VLDownloadTask*>(m.wParam);
+            break;
         case WM_UPLOAD_DONE:
         case WM_UPLOAD_FAILED:
-        case WM_UPLOAD_PROGRESS: delete reinterpret_cast<VLUploadTask*>(m.wParam); break;
-        default: break;
+        case WM_UPLOAD_PROGRESS:
+            delete reinterpret_cast<VLUploadTask*>(m.wParam);
+            break;
+        default:
+            break;
     }
 }
 
 inline void DrainQueue(KWMessageQueue& queue) {
-    while (auto m = queue.Take(std::chrono::milliseconds(0))) DropPayload(*m);
+    while (auto m = queue.Take(std::chrono::milliseconds(0)))
+        DropPayload(*m);
 }
 
 // Waits for the next message with the wanted number, skipping others (which it
@@ -91,12 +102,17 @@ inline std::optional<KWMessage> WaitFor(KWMessageQueue& queue, uint32_t message,
                                         int* skipped = nullptr) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
         auto m = queue.Take(left);
-        if (!m) return std::nullopt;
-        if (m->message == message) return m;
-        if (skipped) ++*skipped;
+        if (!m)
+            return std::nullopt;
+        if (m->message == message)
+            return m;
+        if (skipped)
+            ++*skipped;
         DropPayload(*m);
     }
 }

@@ -25,15 +25,17 @@ TEST(VLServerApiTest, SignInReadsDataOnlyUnderASuccessfulEnvelope) {
     EXPECT_EQ(refused.m_instrument, "1,3");
 
     VLStudentLoginResult big;
-    VLServerApi::ParseStudentLoginRsp(R"({"code":0,"data":{"code":200,"record_id":"9223372036854775807"}})", big, now);
+    VLServerApi::ParseStudentLoginRsp(R"({"code":0,"data":{"code":200,"record_id":"9223372036854775807"}})",
+                                      big, now);
     EXPECT_EQ(big.m_recordId, 9223372036854775807LL);
     VLStudentLoginResult wide;
-    VLServerApi::ParseStudentLoginRsp(R"({"code":0,"data":{"code":200,"record_id":"4294967297"}})", wide, now);
+    VLServerApi::ParseStudentLoginRsp(R"({"code":0,"data":{"code":200,"record_id":"4294967297"}})", wide,
+                                      now);
     EXPECT_EQ(wide.m_recordId, 4294967297LL);
 
     VLStudentLoginResult number;
-    VLServerApi::ParseStudentLoginRsp(R"({"code":0,"data":{"code":200,"record_id":4294967297,"time_type":"2"}})",
-                                      number, now);
+    VLServerApi::ParseStudentLoginRsp(
+        R"({"code":0,"data":{"code":200,"record_id":4294967297,"time_type":"2"}})", number, now);
     EXPECT_EQ(number.m_code, 200);
     EXPECT_EQ(number.m_recordId, 0);  // a number where text is expected is not read
     EXPECT_EQ(number.m_timeType, 0);
@@ -80,15 +82,18 @@ TEST(VLServerApiTest, ServerConfigurationAndExamState) {
 TEST(VLServerApiTest, UpdateCheckOffersOnlyNewerVersions) {
     const std::string mine = "1.7.1.1393";
     VLUpdateCheckResult same;
-    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":"1.7.1.1393","url":"http://u"}})", mine, same);
+    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":"1.7.1.1393","url":"http://u"}})", mine,
+                                     same);
     EXPECT_FALSE(same.m_updateAvailable);
     EXPECT_EQ(same.m_versionNumber, mine);
     EXPECT_TRUE(same.m_downloadUrl.empty());
     VLUpdateCheckResult older;
-    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":"1.7.0.2000","url":"http://u"}})", mine, older);
+    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":"1.7.0.2000","url":"http://u"}})", mine,
+                                     older);
     EXPECT_FALSE(older.m_updateAvailable);
     VLUpdateCheckResult newer;
-    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":"1.7.10","url":"http://u"}})", mine, newer);
+    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":"1.7.10","url":"http://u"}})", mine,
+                                     newer);
     EXPECT_TRUE(newer.m_updateAvailable);
     EXPECT_EQ(newer.m_downloadUrl, "http://u");
     VLUpdateCheckResult refused;
@@ -99,7 +104,8 @@ TEST(VLServerApiTest, UpdateCheckOffersOnlyNewerVersions) {
 
 TEST(VLServerApiTest, ResultsScoreAndLogReport) {
     VLExamResultResult single;
-    VLServerApi::ParseExamResultSignalRsp(R"({"code":0,"msg":"root","data":{"score":70,"msg":"inner"}})", single);
+    VLServerApi::ParseExamResultSignalRsp(R"({"code":0,"msg":"root","data":{"score":70,"msg":"inner"}})",
+                                          single);
     EXPECT_EQ(single.m_score, 70);
     EXPECT_EQ(single.m_msg, "inner");
     VLExamResultResult rootOnly;
@@ -153,7 +159,8 @@ TEST(VLServerApiTest, InformationCheckQueuesTheHeadImageOnlyWhenItIsMissing) {
     EXPECT_TRUE(downloads.empty());
 
     VLStudentInfoResult none;
-    VLServerApi::ParseInformationCheckRsp(R"({"code":2,"msg":"学号不存在"})", none, dir, rewrite, &window, downloads);
+    VLServerApi::ParseInformationCheckRsp(R"({"code":2,"msg":"学号不存在"})", none, dir, rewrite, &window,
+                                          downloads);
     EXPECT_EQ(none.m_code, 2);
     EXPECT_EQ(none.m_number, 1);
     EXPECT_TRUE(none.m_headImagePath.empty());

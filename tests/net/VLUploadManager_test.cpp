@@ -17,7 +17,8 @@ protected:
         task.m_kind = kind;
         task.m_userValue = 77;
         task.m_userText = "question 5";
-        task.m_url = "http://127.0.0.1:" + std::to_string(s_sim->UploadPort()) + "/api2?c=file&m=upFile&dataType=json";
+        task.m_url =
+            "http://127.0.0.1:" + std::to_string(s_sim->UploadPort()) + "/api2?c=file&m=upFile&dataType=json";
         task.m_filePath = path;
         task.m_receiver = &m_queue;
         return task;
@@ -66,7 +67,8 @@ TEST_F(VLUploadManagerTest, LogArchiveReadsCodeAndDataUrl) {
 TEST_F(VLUploadManagerTest, AnswerFormats) {
     VLUploadTask log;
     log.m_kind = VLUploadTask::kLogArchive;
-    EXPECT_TRUE(VLUploadManager::ParseUploadResponse(R"({"code":5,"msg":"too big","data":{"url":"u"}})", log));
+    EXPECT_TRUE(
+        VLUploadManager::ParseUploadResponse(R"({"code":5,"msg":"too big","data":{"url":"u"}})", log));
     EXPECT_EQ(log.m_resultCode, 5);
     EXPECT_EQ(log.m_result, "too big");
     VLUploadTask other;
@@ -98,7 +100,8 @@ TEST_F(VLUploadManagerTest, NonJsonAnswerPostsNothing) {
         if (m->message == WM_UPLOAD_DONE || m->message == WM_UPLOAD_FAILED) {
             std::unique_ptr<VLUploadTask> task(reinterpret_cast<VLUploadTask*>(m->wParam));
             answered.push_back(task->m_userValue);
-            if (task->m_userValue == 2) break;
+            if (task->m_userValue == 2)
+                break;
         } else {
             DropPayload(*m);
         }

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <thread>
-#include <cstdio>
 #include <vector>
 
 #include "platform/common/KWFilePathUtils.h"
@@ -60,16 +60,21 @@ struct Tune {
 };
 
 const Tune kTunes[] = {
-    {"bg_1.mp3", 4.0},      {"bg_2.wav", 3.0},       {"melody_1.mp3", 4.0}, {"banzou_1.mp3", 4.0},
-    {"mid_1.wav", 3.0},     {"opt_audio_1.wav", 1.5}, {"opt_audio_2.wav", 1.5}, {"opt_audio_3.mp3", 1.5},
-    {"rhythm_bg.wav", 4.0},
+    {"bg_1.mp3", 4.0},        {"bg_2.wav", 3.0},        {"melody_1.mp3", 4.0},
+    {"banzou_1.mp3", 4.0},    {"mid_1.wav", 3.0},       {"opt_audio_1.wav", 1.5},
+    {"opt_audio_2.wav", 1.5}, {"opt_audio_3.mp3", 1.5}, {"rhythm_bg.wav", 4.0},
 };
 
 // Several simulators may fill one shared folder at once: each writes its own
 // temporary files and renames them into place.
-std::string PartSuffix() { return ".part" + std::to_string(::getpid()) + "_" + std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()) % 100000); }
+std::string PartSuffix() {
+    return ".part" + std::to_string(::getpid()) + "_" +
+           std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()) % 100000);
+}
 
-std::string FileUrl(const std::string& base, const char* name) { return base + "/files/" + name; }
+std::string FileUrl(const std::string& base, const char* name) {
+    return base + "/files/" + name;
+}
 
 KWJsonValue Conf(int rawType, int count, int isNew) {
     KWJsonValue conf(Json::objectValue);
@@ -86,7 +91,8 @@ KWJsonValue Group(int rawType, int isNew, std::vector<KWJsonValue> items) {
     KWJsonValue group(Json::objectValue);
     group["conf"] = Conf(rawType, static_cast<int>(items.size()), isNew);
     group["question"] = KWJsonValue(Json::arrayValue);
-    for (auto& item : items) group["question"].append(std::move(item));
+    for (auto& item : items)
+        group["question"].append(std::move(item));
     return group;
 }
 
@@ -122,7 +128,8 @@ KWJsonValue SingItem(const std::string& id, const std::string& base, const char*
     SetScores(a, base);
     a["background_file"] = FileUrl(base, "bg_1.mp3");
     a["mid_file"] = FileUrl(base, "mid_1.wav");
-    if (withAccompaniment) a["banzou_file"] = FileUrl(base, "banzou_1.mp3");
+    if (withAccompaniment)
+        a["banzou_file"] = FileUrl(base, "banzou_1.mp3");
     a["rhythm_file"] = "";
     a["start"] = start;
     a["end"] = end;
@@ -135,7 +142,8 @@ KWJsonValue RhythmItem(const std::string& id, const std::string& base, const cha
     SetScores(a, base);
     a["background_file"] = FileUrl(base, "rhythm_bg.wav");
     a["rhythm_file"] = "750\n1500\n2250-3000\n3750\n4500";
-    if (bpm) a["bpm"] = bpm;
+    if (bpm)
+        a["bpm"] = bpm;
     return item;
 }
 
@@ -143,9 +151,11 @@ KWJsonValue ChoiceItem(const std::string& id, const std::string& base, const std
                        std::vector<KWJsonValue> options, bool withMusic) {
     KWJsonValue item = Item(id, content);
     KWJsonValue& a = item["answer"];
-    if (withMusic) a["background_file"] = FileUrl(base, "bg_2.wav");
+    if (withMusic)
+        a["background_file"] = FileUrl(base, "bg_2.wav");
     a["options"] = KWJsonValue(Json::arrayValue);
-    for (auto& o : options) a["options"].append(std::move(o));
+    for (auto& o : options)
+        a["options"].append(std::move(o));
     return item;
 }
 
@@ -194,7 +204,8 @@ bool VLSimAssets::WriteTune(const std::string& path, double seconds, unsigned se
     bool mp3 = KWStringUtils::CompareNoCase(KWFilePathUtils::Extension(path), ".mp3") == 0;
     info.format = mp3 ? (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) return false;
+    if (!file)
+        return false;
     // A pentatonic melody of quarter notes with a soft attack and decay per note.
     static const double kScale[] = {261.63, 293.66, 329.63, 392.0, 440.0, 523.25};
     const int total = static_cast<int>(seconds * rate);
@@ -215,7 +226,8 @@ bool VLSimAssets::WriteTune(const std::string& path, double seconds, unsigned se
 
 bool VLSimAssets::WritePatternFile(const std::string& path, int64_t size, unsigned seed) {
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     std::vector<unsigned char> block(1 << 16);
     uint32_t x = seed * 2654435761u + 1;
     int64_t left = size;
@@ -235,12 +247,14 @@ bool VLSimAssets::WritePatternFile(const std::string& path, int64_t size, unsign
 }
 
 bool VLSimAssets::GenerateSampleFiles(const std::string& filesDir) {
-    if (!KWFilePathUtils::CreateDirectories(filesDir)) return false;
+    if (!KWFilePathUtils::CreateDirectories(filesDir))
+        return false;
     unsigned seed = 1;
     for (const auto& p : kPictures) {
         std::string path = filesDir + p.name;
         ++seed;
-        if (KWFilePathUtils::IsExistsFile(path)) continue;
+        if (KWFilePathUtils::IsExistsFile(path))
+            continue;
         const std::string part = path + PartSuffix();
         if (!WritePicture(part, p.width, p.height, p.label, seed) || !KWFilePathUtils::Rename(part, path))
             return false;
@@ -248,10 +262,12 @@ bool VLSimAssets::GenerateSampleFiles(const std::string& filesDir) {
     for (const auto& t : kTunes) {
         std::string path = filesDir + t.name;
         ++seed;
-        if (KWFilePathUtils::IsExistsFile(path)) continue;
+        if (KWFilePathUtils::IsExistsFile(path))
+            continue;
         // The temporary name keeps the extension so that the encoder is chosen by it.
         std::string part = filesDir + "part" + PartSuffix() + "_" + t.name;
-        if (!WriteTune(part, t.seconds, seed) || !KWFilePathUtils::Rename(part, path)) return false;
+        if (!WriteTune(part, t.seconds, seed) || !KWFilePathUtils::Rename(part, path))
+            return false;
     }
     return true;
 }
@@ -264,16 +280,16 @@ KWJsonValue VLSimAssets::BuildSamplePaper(const std::string& base) {
     // Section 1: music questions of a paper marked new, then an old-paper group
     // with every old singing and rhythm kind.
     KWJsonValue s1(Json::arrayValue);
-    s1.append(Group(1, 1,
-                    {ChoiceItem("101", base, "听音乐，选出演奏这段音乐的乐器。" + img1,
-                                {TextOption("小提琴"), TextOption("钢琴"), TextOption("二胡"), TextOption("琵琶")},
-                                true),
-                     ChoiceItem("102", base, "下面哪一幅图画是小提琴？",
-                                {FileOption("image", FileUrl(base, "opt_a.png")),
-                                 FileOption("image", FileUrl(base, "opt_b.png")),
-                                 FileOption("image", FileUrl(base, "opt_c.png")),
-                                 FileOption("image", FileUrl(base, "opt_d.png"))},
-                                false)}));
+    s1.append(Group(
+        1, 1,
+        {ChoiceItem("101", base, "听音乐，选出演奏这段音乐的乐器。" + img1,
+                    {TextOption("小提琴"), TextOption("钢琴"), TextOption("二胡"), TextOption("琵琶")}, true),
+         ChoiceItem("102", base, "下面哪一幅图画是小提琴？",
+                    {FileOption("image", FileUrl(base, "opt_a.png")),
+                     FileOption("image", FileUrl(base, "opt_b.png")),
+                     FileOption("image", FileUrl(base, "opt_c.png")),
+                     FileOption("image", FileUrl(base, "opt_d.png"))},
+                    false)}));
     s1.append(Group(2, 1,
                     {ChoiceItem("103", base, "选出所有节拍是四四拍的片段。",
                                 {FileOption("audio", FileUrl(base, "opt_audio_1.wav")),
@@ -316,13 +332,14 @@ KWJsonValue VLSimAssets::BuildSamplePaper(const std::string& base) {
     s2.append(Group(1, 1,
                     {ChoiceItem("201", base, "这幅画使用了哪种颜色最多？" + img2,
                                 {TextOption("红色"), TextOption("蓝色"), TextOption("绿色")}, false)}));
-    s2.append(Group(2, 1,
-                    {ChoiceItem("202", base, "下面哪些是暖色？",
-                                {TextOption("红色"), TextOption("橙色"), TextOption("蓝色"), TextOption("黄色")},
-                                false)}));
+    s2.append(
+        Group(2, 1,
+              {ChoiceItem("202", base, "下面哪些是暖色？",
+                          {TextOption("红色"), TextOption("橙色"), TextOption("蓝色"), TextOption("黄色")},
+                          false)}));
     s2.append(Group(3, 1,
-                    {ChoiceItem("203", base, "水彩画需要用水调和颜料。", {TextOption("正确"), TextOption("错误")},
-                                false)}));
+                    {ChoiceItem("203", base, "水彩画需要用水调和颜料。",
+                                {TextOption("正确"), TextOption("错误")}, false)}));
     {
         KWJsonValue conn = Item("204", "把名称和图画连起来。");
         KWJsonValue cols(Json::arrayValue), left(Json::arrayValue), right(Json::arrayValue);
@@ -403,8 +420,9 @@ KWJsonValue VLSimAssets::BuildSamplePaper(const std::string& base) {
         std::vector<KWJsonValue> items;
         const char* names[] = {"口琴", "竖笛", "陶笛", "葫芦丝", "口风琴"};
         for (int i = 0; i < 5; ++i) {
-            KWJsonValue it = SingItem(std::to_string(301 + i), base,
-                                      (std::string("用") + names[i] + "演奏《小星星》。").c_str(), "0", "15", true);
+            KWJsonValue it =
+                SingItem(std::to_string(301 + i), base,
+                         (std::string("用") + names[i] + "演奏《小星星》。").c_str(), "0", "15", true);
             it["question_type"] = std::to_string(i + 2);
             items.push_back(it);
         }
@@ -423,14 +441,18 @@ KWJsonValue VLSimAssets::CollectItems(const KWJsonValue& paper) {
     KWJsonValue items(Json::objectValue);
     for (const char* section : {"1", "2", "3"}) {
         const KWJsonValue& groups = paper[section];
-        if (!groups.isArray()) continue;
+        if (!groups.isArray())
+            continue;
         for (const auto& group : groups) {
             const KWJsonValue& questions = group["question"];
-            if (!questions.isArray() || !group["conf"].isObject()) continue;
+            if (!questions.isArray() || !group["conf"].isObject())
+                continue;
             for (const auto& q : questions) {
-                if (!q.isObject() || !q["id"].isString()) continue;
+                if (!q.isObject() || !q["id"].isString())
+                    continue;
                 KWJsonValue item = q;
-                if (!item.isMember("question_type")) item["question_type"] = group["conf"]["question_type"];
+                if (!item.isMember("question_type"))
+                    item["question_type"] = group["conf"]["question_type"];
                 item["stype"] = section;
                 items[q["id"].asString()] = item;
             }

@@ -32,7 +32,9 @@ namespace {
 
 const char* const kPortNames[4] = {"api", "download", "upload", "remote"};
 
-std::string Lower(const std::string& s) { return KWStringUtils::MakeLower(s); }
+std::string Lower(const std::string& s) {
+    return KWStringUtils::MakeLower(s);
+}
 
 // "a=1&b=2" into pairs, without percent-decoding: the client places values into
 // its URLs as they are, so the raw text is what it meant. The result text is the
@@ -62,7 +64,8 @@ std::map<std::string, std::string> ParsePairs(const std::string& text) {
             else
                 out[pair.substr(0, eq)] = pair.substr(eq + 1);
         }
-        if (amp == std::string::npos) break;
+        if (amp == std::string::npos)
+            break;
         pos = amp + 1;
     }
     return out;
@@ -72,16 +75,21 @@ std::string BodyOf(evhttp_request* req) {
     evbuffer* in = evhttp_request_get_input_buffer(req);
     size_t len = evbuffer_get_length(in);
     std::string body(len, '\0');
-    if (len) evbuffer_copyout(in, body.data(), len);
+    if (len)
+        evbuffer_copyout(in, body.data(), len);
     return body;
 }
 
 const char* MethodName(evhttp_cmd_type t) {
     switch (t) {
-        case EVHTTP_REQ_GET: return "GET";
-        case EVHTTP_REQ_POST: return "POST";
-        case EVHTTP_REQ_HEAD: return "HEAD";
-        default: return "OTHER";
+        case EVHTTP_REQ_GET:
+            return "GET";
+        case EVHTTP_REQ_POST:
+            return "POST";
+        case EVHTTP_REQ_HEAD:
+            return "HEAD";
+        default:
+            return "OTHER";
     }
 }
 
@@ -102,10 +110,12 @@ void SplitTarget(const std::string& target, std::string& path, std::string& quer
 // "none" for a GET without query, "ok" or "bad" otherwise.
 std::string CheckSignature(const std::string& target) {
     size_t q = target.find('?');
-    if (q == std::string::npos || q + 1 == target.size()) return "none";
+    if (q == std::string::npos || q + 1 == target.size())
+        return "none";
     std::string query = target.substr(q + 1);
     size_t sig = query.rfind("&signature=");
-    if (sig == std::string::npos) return "bad";
+    if (sig == std::string::npos)
+        return "bad";
     std::string given = query.substr(sig + 11);
     std::string signedPart = query.substr(0, sig);
     std::string expected = Lower(KWMD5Utils::CalcuteMD5String(signedPart + VLSimServer::kSalt));
@@ -135,45 +145,59 @@ struct VLSimServer::Pending {
 };
 
 VLSimServer::VLSimServer(VLSimConfig config) : m_config(std::move(config)) {
-    if (!m_config.m_dataDir.empty() && m_config.m_dataDir.back() != '/') m_config.m_dataDir += '/';
+    if (!m_config.m_dataDir.empty() && m_config.m_dataDir.back() != '/')
+        m_config.m_dataDir += '/';
     m_examState = m_config.m_examState;
     m_roster = {{"1001", "张三"}, {"1002", "李四"}, {"1003", "王小明"}};
 }
 
-VLSimServer::~VLSimServer() { Stop(); }
+VLSimServer::~VLSimServer() {
+    Stop();
+}
 
 std::string VLSimServer::FilesDir() const {
-    if (m_config.m_filesDir.empty()) return m_config.m_dataDir + "files/";
+    if (m_config.m_filesDir.empty())
+        return m_config.m_dataDir + "files/";
     return m_config.m_filesDir.back() == '/' ? m_config.m_filesDir : m_config.m_filesDir + "/";
 }
-std::string VLSimServer::UploadsDir() const { return m_config.m_dataDir + "uploads/"; }
+std::string VLSimServer::UploadsDir() const {
+    return m_config.m_dataDir + "uploads/";
+}
 
 std::string VLSimServer::FileBase() const {
-    if (!m_config.m_fileBase.empty()) return m_config.m_fileBase;
+    if (!m_config.m_fileBase.empty())
+        return m_config.m_fileBase;
     return "http://127.0.0.1:" + std::to_string(m_ports[1]);
 }
 
-std::string VLSimServer::ApiBase() const { return "http://127.0.0.1:" + std::to_string(m_ports[0]); }
+std::string VLSimServer::ApiBase() const {
+    return "http://127.0.0.1:" + std::to_string(m_ports[0]);
+}
 
 bool VLSimServer::Start(std::string* error) {
     auto fail = [&](const std::string& why) {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         for (auto*& h : m_http) {
-            if (h) evhttp_free(h);
+            if (h)
+                evhttp_free(h);
             h = nullptr;
         }
-        if (m_base) event_base_free(m_base);
+        if (m_base)
+            event_base_free(m_base);
         m_base = nullptr;
         return false;
     };
-    if (m_config.m_dataDir.empty()) return fail("no data folder");
+    if (m_config.m_dataDir.empty())
+        return fail("no data folder");
     if (!KWFilePathUtils::CreateDirectories(UploadsDir()) || !VLSimAssets::GenerateSampleFiles(FilesDir()))
         return fail("cannot write the sample files into " + m_config.m_dataDir);
 
     static std::once_flag threadsOnce;
     std::call_once(threadsOnce, [] { evthread_use_pthreads(); });
     m_base = event_base_new();
-    if (!m_base) return fail("event_base_new failed");
+    if (!m_base)
+        return fail("event_base_new failed");
 
     const int wanted[4] = {m_config.m_apiPort, m_config.m_downloadPort, m_config.m_uploadPort,
                            m_config.m_remotePort};
@@ -184,7 +208,8 @@ bool VLSimServer::Start(std::string* error) {
         evhttp_set_gencb(m_http[i], &VLSimServer::OnRequest, &m_bindings[i]);
         evhttp_bound_socket* bound = evhttp_bind_socket_with_handle(m_http[i], "127.0.0.1", wanted[i]);
         if (!bound)
-            return fail(KWStringUtils::Format("cannot listen on 127.0.0.1:%d (%s port)", wanted[i], kPortNames[i]));
+            return fail(
+                KWStringUtils::Format("cannot listen on 127.0.0.1:%d (%s port)", wanted[i], kPortNames[i]));
         sockaddr_in addr{};
         socklen_t len = sizeof(addr);
         getsockname(evhttp_bound_socket_get_fd(bound), reinterpret_cast<sockaddr*>(&addr), &len);
@@ -197,17 +222,21 @@ bool VLSimServer::Start(std::string* error) {
 }
 
 void VLSimServer::RunForeground() {
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void VLSimServer::RequestStop() {
-    if (m_base) event_base_loopbreak(m_base);
+    if (m_base)
+        event_base_loopbreak(m_base);
 }
 
 void VLSimServer::Stop() {
-    if (!m_base) return;
+    if (!m_base)
+        return;
     event_base_loopbreak(m_base);
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     for (Pending* p : m_pending) {
         evhttp_connection_set_closecb(p->conn, nullptr, nullptr);
         event_free(p->timer);
@@ -215,7 +244,8 @@ void VLSimServer::Stop() {
     }
     m_pending.clear();
     for (auto*& h : m_http) {
-        if (h) evhttp_free(h);
+        if (h)
+            evhttp_free(h);
         h = nullptr;
     }
     event_base_free(m_base);
@@ -231,7 +261,8 @@ void VLSimServer::LoadPaper() {
         if (text && KWJsonReader::Parse(*text, root) && root.isObject())
             paper = root.isMember("data") ? root["data"] : root;
     }
-    if (paper.isNull()) paper = VLSimAssets::BuildSamplePaper(FileBase());
+    if (paper.isNull())
+        paper = VLSimAssets::BuildSamplePaper(FileBase());
     std::lock_guard<std::mutex> lock(m_mutex);
     m_paper = paper;
 }
@@ -274,9 +305,11 @@ void VLSimServer::ClearRecords() {
 bool VLSimServer::TakeFault(const std::string& path, bool count, VLSimFault& fault) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_faults.find(path);
-    if (it == m_faults.end()) return false;
+    if (it == m_faults.end())
+        return false;
     fault = it->second;
-    if (count && it->second.m_times > 0 && --it->second.m_times == 0) m_faults.erase(it);
+    if (count && it->second.m_times > 0 && --it->second.m_times == 0)
+        m_faults.erase(it);
     return true;
 }
 
@@ -287,7 +320,8 @@ void VLSimServer::Record(KWJsonValue record) {
         record["seq"] = static_cast<Json::Int64>(++m_seq);
         record["time"] = static_cast<Json::Int64>(std::time(nullptr));
         m_records.append(record);
-        if (!m_config.m_logFile.empty()) line = KWJsonWriter::Write(record) + "\n";
+        if (!m_config.m_logFile.empty())
+            line = KWJsonWriter::Write(record) + "\n";
     }
     if (!line.empty()) {
         std::ofstream out(m_config.m_logFile, std::ios::app | std::ios::binary);
@@ -301,14 +335,16 @@ void VLSimServer::OnRequest(evhttp_request* req, void* arg) {
     // its connection waits for the delayed acknowledgement on every answer.
     int fd = bufferevent_getfd(evhttp_connection_get_bufferevent(evhttp_request_get_connection(req)));
     int one = 1;
-    if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    if (fd >= 0)
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     binding->server->Handle(req, binding->index, false);
 }
 
 void VLSimServer::OnDelayed(int, short, void* arg) {
     auto* p = static_cast<Pending*>(arg);
     VLSimServer* self = p->server;
-    self->m_pending.erase(std::remove(self->m_pending.begin(), self->m_pending.end(), p), self->m_pending.end());
+    self->m_pending.erase(std::remove(self->m_pending.begin(), self->m_pending.end(), p),
+                          self->m_pending.end());
     evhttp_connection_set_closecb(p->conn, nullptr, nullptr);
     event_free(p->timer);
     evhttp_request* req = p->req;
@@ -347,7 +383,8 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
         // The fault was taken when the request arrived; keep its other switches.
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_faults.find(path);
-        if (it != m_faults.end()) fault = it->second;
+        if (it != m_faults.end())
+            fault = it->second;
         fault.m_delayMs = 0;
         hasFault = true;
     } else {
@@ -370,7 +407,8 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
     record["method"] = MethodName(evhttp_request_get_command(req));
     record["path"] = path;
     record["query"] = query;
-    if (hasFault) record["fault"] = true;
+    if (hasFault)
+        record["fault"] = true;
 
     if (fault.m_drop) {
         record["kind"] = "dropped";
@@ -386,9 +424,10 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
         record["kind"] = "error_page";
         record["status"] = fault.m_status;
         Record(record);
-        SendText(req, fault.m_status, "text/html",
-                 KWStringUtils::Format("<html><body><h1>%d</h1>%s</body></html>", fault.m_status, path.c_str()),
-                 VLSimFault{});
+        SendText(
+            req, fault.m_status, "text/html",
+            KWStringUtils::Format("<html><body><h1>%d</h1>%s</body></html>", fault.m_status, path.c_str()),
+            VLSimFault{});
         return;
     }
 
@@ -431,7 +470,8 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
         answer = HandleApi(path, fields, record);
     }
     KWJsonValue f(Json::objectValue);
-    for (const auto& [k, v] : fields) f[k] = v;
+    for (const auto& [k, v] : fields)
+        f[k] = v;
     record["fields"] = f;
     Record(record);
     SendJson(req, answer, fault);
@@ -458,7 +498,8 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
     } else if (path == "/api2/getStudentHeadImg") {
         record["kind"] = "information_check";
         auto it = m_roster.find(Field(f, "student_no"));
-        if (it == m_roster.end()) return Envelope(1, "学号不存在，请检查后重新输入。");
+        if (it == m_roster.end())
+            return Envelope(1, "学号不存在，请检查后重新输入。");
         data["number"] = 1;
         data["student_name"] = it->second;
         data["head_img"] = base + "/files/head_" + it->first + ".png";
@@ -497,7 +538,8 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
             items = VLSimAssets::CollectItems(m_paper);
         }
         const std::string id = Field(f, "id");
-        if (!items.isMember(id)) return Envelope(404, "题目不存在。");
+        if (!items.isMember(id))
+            return Envelope(404, "题目不存在。");
         out["data"] = KWJsonValue(Json::arrayValue);
         out["data"].append(items[id]);
         return out;
@@ -556,7 +598,8 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
     int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
         record["status"] = 404;
         Record(record);
         SendText(req, 404, "text/html", "<html><body>not found</body></html>", VLSimFault{});
@@ -566,7 +609,8 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
     int64_t first = 0, last = size - 1;
     int status = 200;
     const char* range = evhttp_find_header(evhttp_request_get_input_headers(req), "Range");
-    if (range) record["range"] = range;
+    if (range)
+        record["range"] = range;
     if (range && !fault.m_ignoreRange && std::strncmp(range, "bytes=", 6) == 0) {
         std::string spec = range + 6;
         size_t dash = spec.find('-');
@@ -574,7 +618,8 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
             std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
             if (!a.empty()) {
                 first = std::stoll(a);
-                if (!b.empty()) last = std::min<int64_t>(std::stoll(b), size - 1);
+                if (!b.empty())
+                    last = std::min<int64_t>(std::stoll(b), size - 1);
             } else if (!b.empty()) {
                 first = std::max<int64_t>(0, size - std::stoll(b));
             }
@@ -582,8 +627,9 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
                 ::close(fd);
                 record["status"] = 416;
                 Record(record);
-                evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Range",
-                                  KWStringUtils::Format("bytes */%lld", static_cast<long long>(size)).c_str());
+                evhttp_add_header(
+                    evhttp_request_get_output_headers(req), "Content-Range",
+                    KWStringUtils::Format("bytes */%lld", static_cast<long long>(size)).c_str());
                 evhttp_send_reply(req, 416, "Range Not Satisfiable", nullptr);
                 return;
             }
@@ -632,7 +678,8 @@ void VLSimServer::HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJ
         size_t b = t.find("boundary=");
         if (b != std::string::npos) {
             boundary = t.substr(b + 9);
-            if (!boundary.empty() && boundary.front() == '"') boundary = boundary.substr(1, boundary.find('"', 1) - 1);
+            if (!boundary.empty() && boundary.front() == '"')
+                boundary = boundary.substr(1, boundary.find('"', 1) - 1);
         }
     }
     std::string fileName, content;
@@ -643,13 +690,16 @@ void VLSimServer::HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJ
         while (pos != std::string::npos && !found) {
             size_t headStart = pos + delim.size() + 2;
             size_t headEnd = body.find("\r\n\r\n", headStart);
-            if (headEnd == std::string::npos) break;
+            if (headEnd == std::string::npos)
+                break;
             std::string head = body.substr(headStart, headEnd - headStart);
             size_t next = body.find("\r\n" + delim, headEnd + 4);
-            if (next == std::string::npos) break;
+            if (next == std::string::npos)
+                break;
             if (head.find("name=\"userfile\"") != std::string::npos) {
                 size_t fn = head.find("filename=\"");
-                if (fn != std::string::npos) fileName = head.substr(fn + 10, head.find('"', fn + 10) - fn - 10);
+                if (fn != std::string::npos)
+                    fileName = head.substr(fn + 10, head.find('"', fn + 10) - fn - 10);
                 content = body.substr(headEnd + 4, next - headEnd - 4);
                 found = true;
             }
@@ -662,7 +712,8 @@ void VLSimServer::HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJ
         answer = Envelope(1, "没有收到文件 userfile");
     } else {
         fileName = KWFilePathUtils::FileName(fileName);
-        if (fileName.empty() || fileName == "." || fileName == "..") fileName = "upload.bin";
+        if (fileName.empty() || fileName == "." || fileName == "..")
+            fileName = "upload.bin";
         std::string stored;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -670,7 +721,8 @@ void VLSimServer::HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJ
         }
         // The stored name goes into a URL as it is: keep it to safe characters.
         for (char& c : stored)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-') c = '_';
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-')
+                c = '_';
         std::ofstream out(UploadsDir() + stored, std::ios::binary);
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         out.close();
@@ -722,7 +774,8 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
             out = Envelope(1, "the body is not a JSON object");
     } else if (path == "/__sim/info") {
         KWJsonValue d(Json::objectValue);
-        for (int i = 0; i < 4; ++i) d[std::string(kPortNames[i]) + "_port"] = m_ports[i];
+        for (int i = 0; i < 4; ++i)
+            d[std::string(kPortNames[i]) + "_port"] = m_ports[i];
         d["file_base"] = FileBase();
         d["data_dir"] = m_config.m_dataDir;
         out["data"] = d;

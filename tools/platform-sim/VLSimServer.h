@@ -32,21 +32,21 @@ struct VLSimConfig {
     // Address prefix of the file URLs the simulator hands out (paper files, head
     // images, uploaded files). Empty: "http://127.0.0.1:<download port>".
     std::string m_fileBase;
-    std::string m_paperFile;      // a paper document to serve instead of the sample
-    std::string m_logFile;        // every received request appended as one JSON line
+    std::string m_paperFile;                     // a paper document to serve instead of the sample
+    std::string m_logFile;                       // every received request appended as one JSON line
     std::string m_clientVersion = "1.7.1.1393";  // newest version the update check offers
     int m_examState = 1;
 };
 
 // What the simulator does wrong on purpose for one path.
 struct VLSimFault {
-    int m_delayMs = 0;          // answer only after this long
-    bool m_drop = false;        // close the connection without an answer
-    bool m_ignoreRange = false; // send the whole file with 200 whatever Range asks
-    int m_status = 0;           // answer with this HTTP status and an HTML page
-    int64_t m_truncate = -1;    // send only this many body bytes, then close
-    bool m_nonJson = false;     // answer 200 with an HTML page instead of JSON
-    int m_times = -1;           // how many requests it applies to (HEAD not counted); -1 for all
+    int m_delayMs = 0;           // answer only after this long
+    bool m_drop = false;         // close the connection without an answer
+    bool m_ignoreRange = false;  // send the whole file with 200 whatever Range asks
+    int m_status = 0;            // answer with this HTTP status and an HTML page
+    int64_t m_truncate = -1;     // send only this many body bytes, then close
+    bool m_nonJson = false;      // answer 200 with an HTML page instead of JSON
+    int m_times = -1;            // how many requests it applies to (HEAD not counted); -1 for all
 };
 
 // The platform on loopback: the API of the student client, file downloads with
@@ -133,7 +133,7 @@ private:
     int m_examState = 1;
     KWJsonValue m_paper;
     std::map<std::string, std::string> m_roster;  // student number -> name
-    std::vector<Pending*> m_pending;             // delayed requests (loop thread only)
+    std::vector<Pending*> m_pending;              // delayed requests (loop thread only)
 };
 
 }  // namespace KwLib

@@ -12,7 +12,8 @@ namespace {
 KwLib::VLSimServer* g_server = nullptr;
 
 void OnSignal(int) {
-    if (g_server) g_server->RequestStop();
+    if (g_server)
+        g_server->RequestStop();
 }
 
 void PrintHelp() {
@@ -35,14 +36,16 @@ void PrintHelp() {
         "  --help                this text\n\n"
         "Control paths on every port:\n"
         "  /__sim/fault?path=P&delay=MS&drop=1&ignore_range=1&status=404&truncate=N&non_json=1&times=N\n"
-        "  /__sim/clear_faults   /__sim/records   /__sim/clear_records   /__sim/exam_state?state=N   /__sim/info\n"
+        "  /__sim/clear_faults   /__sim/records   /__sim/clear_records   /__sim/exam_state?state=N   "
+        "/__sim/info\n"
         "  /__sim/paper (POST a paper document to serve instead)\n");
 }
 
 bool ParsePort(const char* text, int& port) {
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
-    if (!end || *end || v < 0 || v > 65535) return false;
+    if (!end || *end || v < 0 || v > 65535)
+        return false;
     port = static_cast<int>(v);
     return true;
 }

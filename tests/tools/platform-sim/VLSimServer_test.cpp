@@ -1,11 +1,11 @@
 #include "tools/platform-sim/VLSimServer.h"
 
 #include <cairo.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 
 #include <curl/curl.h>
@@ -47,8 +47,10 @@ Reply Fetch(const std::string& url, const std::string& range = "", bool head = f
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);  // let "../" reach the server
-    if (!range.empty()) curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-    if (head) curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    if (!range.empty())
+        curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    if (head)
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     r.code = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &r.status);
     curl_easy_cleanup(curl);
@@ -61,11 +63,13 @@ KWJsonValue Json(const std::string& text) {
     return v;
 }
 
-std::string ReadFileOr(const std::string& path) { return KWFile::ReadAll(path).value_or(""); }
+std::string ReadFileOr(const std::string& path) {
+    return KWFile::ReadAll(path).value_or("");
+}
 
 std::string Signed(const std::string& base, const std::string& query) {
-    return base + "?" + query + "&signature=" +
-           KWStringUtils::MakeLower(KWMD5Utils::CalcuteMD5String(query + VLSimServer::kSalt));
+    return base + "?" + query +
+           "&signature=" + KWStringUtils::MakeLower(KWMD5Utils::CalcuteMD5String(query + VLSimServer::kSalt));
 }
 
 class VLSimServerTest : public VLSimTest {
@@ -106,7 +110,8 @@ TEST_F(VLSimServerTest, SamplePaperHoldsEveryTypeOfBothGenerationsWithFilesThatE
                 urls.insert(s.substr(at, end == std::string::npos ? std::string::npos : end - at));
             }
         }
-        for (const auto& child : v) collect(child);
+        for (const auto& child : v)
+            collect(child);
     };
     for (const char* section : {"1", "2", "3"}) {
         ASSERT_TRUE(paper[section].isArray()) << section;
@@ -118,9 +123,9 @@ TEST_F(VLSimServerTest, SamplePaperHoldsEveryTypeOfBothGenerationsWithFilesThatE
             collect(group["question"]);
         }
     }
-    for (const char* want : {"1/1/1", "1/2/1", "1/3/1", "1/8/1", "1/10/1", "1/11/1", "1/3/0", "1/4/0", "1/5/0", "1/6/0",
-                             "1/7/0", "1/8/0", "1/9/0", "2/1/1", "2/2/1", "2/3/1", "2/4/1", "2/6/1", "2/7/1", "2/8/1",
-                             "2/9/1", "3/3/1", "3/3/0"})
+    for (const char* want : {"1/1/1", "1/2/1", "1/3/1", "1/8/1", "1/10/1", "1/11/1", "1/3/0", "1/4/0",
+                             "1/5/0", "1/6/0", "1/7/0", "1/8/0", "1/9/0",  "2/1/1",  "2/2/1", "2/3/1",
+                             "2/4/1", "2/6/1", "2/7/1", "2/8/1", "2/9/1",  "3/3/1",  "3/3/0"})
         EXPECT_TRUE(seen.count(want)) << want;
 
     // Every referenced file is served, pictures are PNGs and music decodes.
@@ -172,7 +177,9 @@ TEST_F(VLSimServerTest, FilesHonourRangeAndStayInsideTheirFolder) {
 }
 
 TEST_F(VLSimServerTest, FaultSwitchesSetOverHttpApplyPerPathAndCount) {
-    auto set = [&](const std::string& q) { return Json(Fetch(Api("/__sim/fault?") + q).body)["code"].asInt(); };
+    auto set = [&](const std::string& q) {
+        return Json(Fetch(Api("/__sim/fault?") + q).body)["code"].asInt();
+    };
     ASSERT_EQ(set("path=/files/opt_a.png&status=404&times=1"), 0);
     EXPECT_EQ(Fetch(FileUrl("opt_a.png")).status, 404);
     EXPECT_EQ(Fetch(FileUrl("opt_a.png")).status, 200);
@@ -206,7 +213,8 @@ TEST_F(VLSimServerTest, FaultSwitchesSetOverHttpApplyPerPathAndCount) {
     EXPECT_EQ(Fetch(FileUrl("opt_d.png")).status, 200);
     slow.join();
     std::vector<std::string> order;
-    for (const auto& r : s_sim->GetRecords()) order.push_back(r["path"].asString());
+    for (const auto& r : s_sim->GetRecords())
+        order.push_back(r["path"].asString());
     EXPECT_EQ(order.back(), "/files/opt_c.png");
 }
 
@@ -223,7 +231,8 @@ TEST_F(VLSimServerTest, UploadsAreStoredAndAnsweredInBothFormats) {
         static_cast<std::string*>(u)->append(d, s * n);
         return s * n;
     };
-    const std::string url = "http://127.0.0.1:" + std::to_string(s_sim->UploadPort()) + "/api2?c=file&m=upFile&dataType=json";
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(s_sim->UploadPort()) + "/api2?c=file&m=upFile&dataType=json";
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
@@ -283,10 +292,12 @@ TEST(VLPlatformSimProgramTest, RunsOnGivenPortsLogsRequestsAndStopsOnSignal) {
     EXPECT_NE(ReadFileOr(help).find("--data DIR"), std::string::npos);
     EXPECT_NE(std::system((exe + " --bogus 2>/dev/null").c_str()), 0);
 
-    std::vector<std::string> args = {exe, "--data", dir + "data", "--api-port", "0", "--download-port", "0",
-                                     "--upload-port", "0", "--remote-port", "0", "--log", log};
+    std::vector<std::string> args = {
+        exe, "--data",        dir + "data", "--api-port", "0", "--download-port", "0", "--upload-port",
+        "0", "--remote-port", "0",          "--log",      log};
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
