@@ -29,6 +29,7 @@ void VLAgentSettings::LoadAgentSettings() {
 
 void VLAgentSettings::SetValues(const std::string& host, int32_t requestPort, int32_t downloadPort,
                                 int32_t uploadPort, int32_t remotePort) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_host = host;
     m_requestPort = requestPort;
     m_downloadPort = downloadPort;
@@ -36,30 +37,72 @@ void VLAgentSettings::SetValues(const std::string& host, int32_t requestPort, in
     m_remotePort = remotePort;
 }
 
+void VLAgentSettings::SetRunMode(int32_t runMode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_runMode = runMode;
+}
+
+void VLAgentSettings::SetDownloadDir(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_downloadDir = dir;
+}
+
+bool VLAgentSettings::IsAgentMode() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_runMode != 5 && m_runMode != 6;
+}
+
+int32_t VLAgentSettings::GetRequestPort() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requestPort;
+}
+
+int32_t VLAgentSettings::GetDownloadPort() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_downloadPort;
+}
+
+int32_t VLAgentSettings::GetUploadPort() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_uploadPort;
+}
+
+int32_t VLAgentSettings::GetRemotePort() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_remotePort;
+}
+
 std::string VLAgentSettings::GetAgentHost() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_host.empty() ? std::string("0.0.0.0") : m_host;
 }
 
-std::string VLAgentSettings::Rewrite(const std::string& url, int32_t port) const {
-    if (!IsAgentMode())
+std::string VLAgentSettings::Rewrite(const std::string& url, Port which, bool useRemotePort) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_runMode == 5 || m_runMode == 6)
         return url;
     size_t com = KWStringUtils::FindNoCase(url, ".com");
     if (com == std::string::npos)
         return url;
+    int32_t port = useRemotePort             ? m_remotePort
+                   : which == Port::Request  ? m_requestPort
+                   : which == Port::Download ? m_downloadPort
+                                             : m_uploadPort;
+    const std::string host = m_host.empty() ? std::string("0.0.0.0") : m_host;
     // No scheme: libcurl takes HTTP for a bare host.
-    return KWStringUtils::Format("%s:%d%s", GetAgentHost().c_str(), port, url.substr(com + 4).c_str());
+    return KWStringUtils::Format("%s:%d%s", host.c_str(), port, url.substr(com + 4).c_str());
 }
 
 std::string VLAgentSettings::RewriteRequestUrl(const std::string& url, bool useRemotePort) const {
-    return Rewrite(url, useRemotePort ? m_remotePort : m_requestPort);
+    return Rewrite(url, Port::Request, useRemotePort);
 }
 
 std::string VLAgentSettings::RewriteDownloadUrl(const std::string& url, bool useRemotePort) const {
-    return Rewrite(url, useRemotePort ? m_remotePort : m_downloadPort);
+    return Rewrite(url, Port::Download, useRemotePort);
 }
 
 std::string VLAgentSettings::RewriteUploadUrl(const std::string& url, bool useRemotePort) const {
-    return Rewrite(url, useRemotePort ? m_remotePort : m_uploadPort);
+    return Rewrite(url, Port::Upload, useRemotePort);
 }
 
 std::string VLAgentSettings::CachePath(const std::string& downloadDir, const std::string& url) {

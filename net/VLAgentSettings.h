@@ -1,14 +1,16 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace KwLib {
 
 // The classroom agent: one address with a port for API requests, one for
 // downloads and one for uploads, plus the remote-server port. Rewrites every
-// outgoing URL to the agent unless the run mode is 5 or 6. Read on the UI
-// thread and the request worker; changed only on the UI thread.
+// outgoing URL to the agent unless the run mode is 5 or 6. Changed on the UI
+// thread, read there and by the request worker (its parsers queue downloads), so
+// the values sit behind a mutex.
 class VLAgentSettings {
 public:
     // Reads a configuration value; the start-up code hands in the configuration
@@ -23,19 +25,19 @@ public:
     void SetConfigReaders(StringReader readString, IntReader readInt);
     // Reads the five values again through the readers.
     void LoadAgentSettings();
-    void SetRunMode(int32_t runMode) { m_runMode = runMode; }
+    void SetRunMode(int32_t runMode);
     void SetValues(const std::string& host, int32_t requestPort, int32_t downloadPort, int32_t uploadPort,
                    int32_t remotePort);
     // Folder of the download cache (ends in "/"), for GetCachePath.
-    void SetDownloadDir(const std::string& dir) { m_downloadDir = dir; }
+    void SetDownloadDir(const std::string& dir);
 
-    bool IsAgentMode() const { return m_runMode != 5 && m_runMode != 6; }
+    bool IsAgentMode() const;
     // The agent host, or "0.0.0.0" when none is set.
     std::string GetAgentHost() const;
-    int32_t GetRequestPort() const { return m_requestPort; }
-    int32_t GetDownloadPort() const { return m_downloadPort; }
-    int32_t GetUploadPort() const { return m_uploadPort; }
-    int32_t GetRemotePort() const { return m_remotePort; }
+    int32_t GetRequestPort() const;
+    int32_t GetDownloadPort() const;
+    int32_t GetUploadPort() const;
+    int32_t GetRemotePort() const;
 
     std::string RewriteRequestUrl(const std::string& url, bool useRemotePort = false) const;
     std::string RewriteDownloadUrl(const std::string& url, bool useRemotePort = false) const;
@@ -45,7 +47,10 @@ public:
     static std::string CachePath(const std::string& downloadDir, const std::string& url);
 
 private:
-    std::string Rewrite(const std::string& url, int32_t port) const;
+    enum class Port { Request, Download, Upload };
+    std::string Rewrite(const std::string& url, Port port, bool useRemotePort) const;
+
+    mutable std::mutex m_mutex;  // guards every field below
 
     int32_t m_runMode = 0;
     std::string m_host;
