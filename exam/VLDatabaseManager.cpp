@@ -269,8 +269,11 @@ bool VLDatabaseManager::InitUserDb() {
     if (KWVersionUtils::VersionCompare(m_config.clientVersion, stored) > 0) {
         VL_LOG_INFO("upgrading user.db from version '%s' to %s", stored.c_str(),
                     m_config.clientVersion.c_str());
-        // A failed upgrade leaves the version as it was, so the next start tries again.
-        ok = UpgradeUserDb(stored) && SetVersion(m_config.clientVersion);
+        // A failed upgrade leaves the version as it was, so the next start tries
+        // again; so does a table whose rebuild waits for a later run, since with
+        // the version advanced no later start would rebuild it.
+        bool pending = false;
+        ok = UpgradeUserDb(stored, pending) && (pending || SetVersion(m_config.clientVersion));
     }
     LoadUsedUser();
     LoadUsedBinding();
@@ -294,7 +297,8 @@ std::vector<std::string> VLDatabaseManager::ParseColumnNames(const std::string& 
     return names;
 }
 
-bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
+bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion, bool& pending) {
+    pending = false;
     KWSqliteData tables;
     if (m_userDb.Query(tables, "select * from sqlite_master where type=\"table\";") != 0)
         return false;
@@ -342,8 +346,13 @@ bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
             batch += KWStringUtils::Format("DROP TABLE %s_backup;", table.c_str());
         }
         rebuilds[table] = batch;
+        // One table per run; note whether another one waits.
+        for (auto next = std::next(it); next != working.end() && !pending; ++next) {
+            auto other = existing.find(next->first);
+            pending = other != existing.end() &&
+                      ParseColumnNames(next->second).size() != ParseColumnNames(other->second).size();
+        }
         working.erase(it);
-        // One table per run.
         break;
     }
 
@@ -367,7 +376,16 @@ bool VLDatabaseManager::UpgradeUserDb(const std::string& storedVersion) {
 
 bool VLDatabaseManager::MigrateUserDb(const std::string& storedVersion) {
     bool ok = true;
-    if (KWVersionUtils::VersionCompare(storedVersion, "1.0.1.285") < 0) {
+    // The step exists to give rows of those versions a UserId. A User table that
+    // has the column already (a file whose Version row went missing reads as the
+    // oldest version) keeps its rows' ids: they are the students' platform ids.
+    bool userHasId = false;
+    KWSqliteData user;
+    if (m_userDb.Query(user, "select sql from sqlite_master where type='table' and name='User' collate nocase;") ==
+            0 &&
+        user.RowCount() > 0)
+        userHasId = ContainsNoCase(ParseColumnNames(user.Text(1, "sql")), "UserId");
+    if (!userHasId && KWVersionUtils::VersionCompare(storedVersion, "1.0.1.285") < 0) {
         // Rows of these versions had no UserId; copying them gives them new row ids.
         std::string batch =
             "create temporary table User_bak(UserName, Password, SavePassword, AutoLogin, Used, "

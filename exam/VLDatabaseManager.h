@@ -93,7 +93,8 @@ private:
     bool InitUserDb();
     bool CreateUserDb();
     bool InitSysDb();
-    bool UpgradeUserDb(const std::string& storedVersion);
+    // `pending` is set when another table still differs and waits for the next run.
+    bool UpgradeUserDb(const std::string& storedVersion, bool& pending);
     bool MigrateUserDb(const std::string& storedVersion);
     bool Connect(KWSqlite& db, const std::string& path);
 

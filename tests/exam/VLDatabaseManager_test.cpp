@@ -329,7 +329,54 @@ TEST_F(DatabaseManagerTest, OnlyTheFirstChangedTableIsRebuiltPerRun) {
     EXPECT_EQ(data.Text(1, "ClassName"), "Class");
     ASSERT_EQ(db->Query(data, "select * from User;"), 0);
     EXPECT_EQ(data.ColumnCount(), 8) << "the second changed table waits for a later run";
-    EXPECT_EQ(Tables(*db).count("Version"), 1u);
+    ASSERT_EQ(db->Query(data, "select VersionNum from Version;"), 0);
+    EXPECT_EQ(data.Text(1, "VersionNum"), "1.7.0.1391") << "the version waits with it";
+    db.reset();
+
+    // The next start of the same client rebuilds the table that waited.
+    VLDatabaseManager next(Config());
+    ASSERT_TRUE(next.Init());
+    EXPECT_EQ(next.GetCurrentUser().UserId, 5);
+    EXPECT_EQ(next.GetCurrentUser().ClearTimestamp, 7);
+    next.Release();
+    db = Open(Config().userDbPath);
+    ASSERT_EQ(db->Query(data, "select * from User;"), 0);
+    EXPECT_EQ(data.ColumnCount(), 7);
+    ASSERT_EQ(data.RowCount(), 1);
+    EXPECT_EQ(data.Text(1, "UserName"), "eve");
+    ASSERT_EQ(db->Query(data, "select VersionNum from Version;"), 0);
+    EXPECT_EQ(data.Text(1, "VersionNum"), "1.7.1.1393");
+    ASSERT_EQ(db->Query(data, "select * from Authorisation;"), 0);
+    EXPECT_EQ(data.Text(1, "SchoolId"), "S9");
+}
+
+TEST_F(DatabaseManagerTest, MissingVersionRowKeepsTheUsersIds) {
+    // Current tables, but the Version row is gone: the file reads as the oldest
+    // version. The users already have their platform ids and keep them.
+    auto schema = VLDatabaseManager::UserDbSchema();
+    WriteUserDb("", {schema["Authorisation"], schema["ExamAnswer"], schema["User"], schema["Version"],
+                     "insert into User values (1001, 'ann', 'a', 1, 0, 0, 10);",
+                     "insert into User values (2002, 'ben', 'b', 0, 0, 1, 20);",
+                     "insert into ExamAnswer values (9, 2002, 'answers');"});
+    VLDatabaseManager manager(Config());
+    ASSERT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetCurrentUser().UserId, 2002);
+    EXPECT_EQ(manager.GetCurrentUser().UserName, "ben");
+    std::vector<VLExamAnswer> loaded;
+    ASSERT_TRUE(manager.LoadExamAnswer(9, loaded));
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].UserId, 2002);
+    std::string version;
+    ASSERT_TRUE(manager.GetVersion(version));
+    EXPECT_EQ(version, "1.7.1.1393");
+    manager.Release();
+
+    auto db = Open(Config().userDbPath);
+    KWSqliteData data;
+    ASSERT_EQ(db->Query(data, "select UserId from User order by UserId;"), 0);
+    ASSERT_EQ(data.RowCount(), 2);
+    EXPECT_EQ(data.Text(1, "UserId"), "1001");
+    EXPECT_EQ(data.Text(2, "UserId"), "2002");
 }
 
 TEST_F(DatabaseManagerTest, ChangedTableWithACompositeKeyKeepsItsRows) {
