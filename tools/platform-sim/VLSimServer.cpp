@@ -221,16 +221,6 @@ bool VLSimServer::Start(std::string* error) {
     return true;
 }
 
-void VLSimServer::RunForeground() {
-    if (m_thread.joinable())
-        m_thread.join();
-}
-
-void VLSimServer::RequestStop() {
-    if (m_base)
-        event_base_loopbreak(m_base);
-}
-
 void VLSimServer::Stop() {
     if (!m_base)
         return;

@@ -67,10 +67,6 @@ public:
     bool Start(std::string* error = nullptr);
     // Stops the loop and joins its thread; safe to call twice.
     void Stop();
-    // Runs the loop on the calling thread until Stop is called from elsewhere or a
-    // signal handler calls RequestStop.
-    void RunForeground();
-    void RequestStop();
 
     int ApiPort() const { return m_ports[0]; }
     int DownloadPort() const { return m_ports[1]; }

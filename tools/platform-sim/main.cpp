@@ -1,4 +1,7 @@
 // platform-sim: the platform's servers on 127.0.0.1 for tests, demos and benchmarks.
+#include <pthread.h>
+#include <signal.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -8,13 +11,6 @@
 #include "tools/platform-sim/VLSimServer.h"
 
 namespace {
-
-KwLib::VLSimServer* g_server = nullptr;
-
-void OnSignal(int) {
-    if (g_server)
-        g_server->RequestStop();
-}
 
 void PrintHelp() {
     std::printf(
@@ -102,24 +98,27 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The stop signals are taken by sigwait on this thread only: blocked before the
+    // server's thread starts, so no handler ever runs inside the event loop.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
     KwLib::VLSimServer server(config);
     std::string error;
     if (!server.Start(&error)) {
         std::fprintf(stderr, "platform-sim: %s\n", error.c_str());
         return 1;
     }
-    g_server = &server;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
     std::printf("platform-sim listening on 127.0.0.1: api %d, download %d, upload %d, remote %d; data %s\n",
                 server.ApiPort(), server.DownloadPort(), server.UploadPort(), server.RemotePort(),
                 server.DataDir().c_str());
     std::fflush(stdout);
-    server.RunForeground();
-    g_server = nullptr;
+    int received = 0;
+    sigwait(&stopSignals, &received);
     server.Stop();
     return 0;
 }
