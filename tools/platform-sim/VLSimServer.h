@@ -52,7 +52,8 @@ struct VLSimFault {
 // The platform on loopback: the API of the student client, file downloads with
 // Range, multipart uploads, a generated sample paper, a record of everything
 // received and switchable faults. Runs its own event loop thread; every public
-// operation may be called from any thread.
+// operation may be called from any thread. The host process should ignore
+// SIGPIPE: clients that give up mid-answer are part of what it simulates.
 class VLSimServer {
 public:
     static constexpr const char* kSalt = "qlvzmtrewyhodsnapkbu";
