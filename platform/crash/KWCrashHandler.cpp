@@ -77,6 +77,16 @@ VL_CRASH_SAFE size_t ReadSome(int fd, char* buffer, size_t size) {
     return total;
 }
 
+// The socket may sit in the shared temporary folder when there is no runtime
+// folder: the crashed process's memory goes only to a guard of its own user.
+VL_CRASH_SAFE bool PeerIsSameUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (syscall(SYS_getsockopt, fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0)
+        return false;
+    return length == sizeof peer && peer.uid == static_cast<uid_t>(syscall(SYS_getuid));
+}
+
 VL_CRASH_SAFE uint64_t ParseHex(const char*& p, const char* end) {
     uint64_t v = 0;
     while (p < end) {
@@ -187,7 +197,8 @@ VL_CRASH_SAFE void ReportCrash(int signo, siginfo_t* info, void* context, long t
         addr.sun_family = AF_UNIX;
         for (size_t i = 0; i + 1 < sizeof addr.sun_path && g_socketPath[i]; ++i)
             addr.sun_path[i] = g_socketPath[i];
-        if (syscall(SYS_connect, fd, &addr, sizeof addr) == 0 && SendAll(fd, &g_header, sizeof g_header) &&
+        if (syscall(SYS_connect, fd, &addr, sizeof addr) == 0 && PeerIsSameUser(fd) &&
+            SendAll(fd, &g_header, sizeof g_header) &&
             SendAll(fd, reinterpret_cast<const void*>(g_header.stackStart), g_header.stackSize) &&
             SendAll(fd, g_maps, mapsLength)) {
             bool sent = true;

@@ -7,7 +7,8 @@ namespace KwLib {
 // The client's half of crash reporting. Install() puts handlers for SIGSEGV,
 // SIGBUS, SIGFPE, SIGILL and SIGABRT on an alternate stack. On a crash the
 // handler gathers the registers, the crashing thread's stack and the memory map
-// without allocating, sends them to the guard's socket, waits (bounded) for the
+// without allocating, sends them to the guard's socket (only when the process
+// listening there is of the same user), waits (bounded) for the
 // guard's acknowledgement and then lets the signal take its previous course.
 // Install and Uninstall belong to the start-up thread; the handler itself runs
 // on whichever thread crashes.

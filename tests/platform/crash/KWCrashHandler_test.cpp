@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,6 +186,63 @@ TEST_F(KWCrashHandlerTest, WithoutAGuardTheClientStillEndsAndWithoutCrashTestNot
     status = calm.Wait(20000);
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+TEST_F(KWCrashHandlerTest, AListenerOfAnotherUserGetsNothing) {
+    // Without a runtime folder the socket sits in the shared temporary folder,
+    // where another account may be listening under the guard's name.
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to listen as another user";
+    ASSERT_EQ(chmod(m_dir.c_str(), 0777), 0);
+    int received[2];
+    ASSERT_EQ(pipe(received), 0);
+    pid_t listener = fork();
+    ASSERT_GE(listener, 0);
+    if (listener == 0) {
+        // Another user's listener that keeps what it is sent and answers like a guard.
+        long total = -1;
+        if (setgid(65534) == 0 && setuid(65534) == 0) {
+            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::strncpy(addr.sun_path, m_socket.c_str(), sizeof addr.sun_path - 1);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd, 1) == 0) {
+                chmod(m_socket.c_str(), 0777);
+                write(received[1], "R", 1);
+                int client = accept(fd, nullptr, nullptr);
+                total = 0;
+                char buf[65536];
+                ssize_t n;
+                while ((n = read(client, buf, sizeof buf)) > 0)
+                    total += n;
+                char ack = kCrashWireAck;
+                send(client, &ack, 1, MSG_NOSIGNAL);
+            }
+        }
+        write(received[1], &total, sizeof total);
+        _exit(0);
+    }
+    struct EndListener {
+        pid_t pid;
+        ~EndListener() {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    } endListener{listener};
+    close(received[1]);
+    char ready = 0;
+    ASSERT_EQ(read(received[0], &ready, 1), 1);
+    ASSERT_EQ(ready, 'R') << "the other user's listener could not start";
+
+    VLTestProcess victim;
+    ASSERT_TRUE(StartVictim(victim, "segv"));
+    auto status = victim.Wait(20000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_FALSE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    long total = -2;
+    EXPECT_EQ(read(received[0], &total, sizeof total), static_cast<ssize_t>(sizeof total));
+    EXPECT_EQ(total, 0) << "bytes of the crashed process reached another user";
+    close(received[0]);
 }
 
 TEST(KWCrashHandlerApi, SocketPathAndInstallLimits) {
