@@ -161,10 +161,83 @@ KWJsonValue ChoiceItem(const std::string& id, const std::string& base, const std
 
 }  // namespace
 
+namespace {
+
+// Pictures whose content the question relies on: the dot-line picture has its
+// dots where the correct lines run, the colouring picture has outlined regions,
+// the staff picture has a staff with notes.
+bool DrawSpecial(cairo_t* cr, const std::string& name, int width, int height) {
+    if (name == "dotline.png") {
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        const double dots[][2] = {{100, 300}, {240, 60}, {380, 300}, {160, 180}, {320, 180}};
+        int n = 1;
+        for (const auto& d : dots) {
+            cairo_set_source_rgb(cr, 0.15, 0.15, 0.15);
+            cairo_arc(cr, d[0], d[1], 7, 0, 2 * M_PI);
+            cairo_fill(cr);
+            cairo_set_font_size(cr, 18);
+            cairo_move_to(cr, d[0] + 10, d[1] - 10);
+            cairo_show_text(cr, std::to_string(n++).c_str());
+        }
+        return true;
+    }
+    if (name == "colour.png") {
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+        cairo_set_line_width(cr, 4);
+        cairo_arc(cr, width * 0.75, height * 0.25, height * 0.14, 0, 2 * M_PI);  // sun
+        cairo_stroke(cr);
+        cairo_move_to(cr, 0, height * 0.65);  // horizon between sky and grass
+        cairo_curve_to(cr, width * 0.3, height * 0.55, width * 0.6, height * 0.75, width, height * 0.62);
+        cairo_stroke(cr);
+        cairo_rectangle(cr, 2, 2, width - 4, height - 4);
+        cairo_stroke(cr);
+        return true;
+    }
+    if (name == "staff_1.png") {
+        cairo_set_source_rgb(cr, 1, 1, 0.97);
+        cairo_paint(cr);
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_set_line_width(cr, 1.5);
+        const double top = height * 0.3, gap = height * 0.08;
+        for (int i = 0; i < 5; ++i) {
+            cairo_move_to(cr, 20, top + i * gap);
+            cairo_line_to(cr, width - 20, top + i * gap);
+        }
+        cairo_stroke(cr);
+        const int steps[] = {8, 7, 6, 4, 3, 4, 6, 6};
+        for (int i = 0; i < 8; ++i) {
+            double x = 80 + i * (width - 140) / 8.0, y = top + steps[i] * gap / 2;
+            cairo_save(cr);
+            cairo_translate(cr, x, y);
+            cairo_scale(cr, 1.3, 1.0);
+            cairo_arc(cr, 0, 0, gap / 2, 0, 2 * M_PI);
+            cairo_restore(cr);
+            cairo_fill(cr);
+            cairo_move_to(cr, x + gap * 0.62, y);
+            cairo_line_to(cr, x + gap * 0.62, y - 3 * gap);
+            cairo_stroke(cr);
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool VLSimAssets::WritePicture(const std::string& path, int width, int height, const std::string& label,
                                unsigned seed) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     cairo_t* cr = cairo_create(surface);
+    const std::string name = KWFilePathUtils::FileName(path.substr(0, path.find(".png") + 4));
+    if (DrawSpecial(cr, name, width, height)) {
+        cairo_destroy(cr);
+        bool ok = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+        cairo_surface_destroy(surface);
+        return ok;
+    }
     double hue = (seed % 7) / 7.0;
     cairo_set_source_rgb(cr, 0.92 - 0.3 * hue, 0.95, 0.85 + 0.1 * hue);
     cairo_paint(cr);
