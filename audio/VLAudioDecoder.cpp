@@ -5,7 +5,12 @@
 #include <speex/speex_resampler.h>
 
 #include <algorithm>
-#include <memory>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "platform/common/KWFile.h"
 #include "platform/common/KWLog.h"
@@ -13,6 +18,8 @@
 namespace KwLib {
 
 namespace {
+
+constexpr uint64_t kChunkFrames = 4096;
 
 struct SndFileCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
@@ -23,12 +30,6 @@ struct ModuleDestroyer {
     void operator()(openmpt_module* m) const { openmpt_module_destroy(m); }
 };
 using ModulePtr = std::unique_ptr<openmpt_module, ModuleDestroyer>;
-
-constexpr int kChunkFrames = 4096;
-
-double MaxFramesAt(int sampleRate) {
-    return VLAudioDecoder::kMaxSeconds * sampleRate;
-}
 
 SndFilePtr OpenSndFile(const std::string& path, SF_INFO& info) {
     info = SF_INFO{};
@@ -47,131 +48,314 @@ ModulePtr OpenModule(const std::string& path) {
                                                         nullptr));
 }
 
-// Resamples interleaved samples; the output has exactly round(frames * out / in) frames.
-std::vector<int16_t> Resample(const std::vector<int16_t>& in, int channels, int inRate, int outRate) {
-    const uint64_t inFrames = in.size() / channels;
-    const uint64_t outFrames = (inFrames * outRate + inRate / 2) / inRate;
-    std::vector<int16_t> out(outFrames * channels);
-    int err = 0;
-    SpeexResamplerState* st =
-        speex_resampler_init(channels, inRate, outRate, SPEEX_RESAMPLER_QUALITY_DEFAULT, &err);
-    if (!st)
-        return out;
-    speex_resampler_skip_zeros(st);
-    uint64_t inDone = 0, outDone = 0;
-    std::vector<int16_t> zeros(static_cast<size_t>(kChunkFrames) * channels, 0);
-    while (outDone < outFrames) {
-        const bool flushing = inDone >= inFrames;
-        spx_uint32_t inLen =
-            flushing ? kChunkFrames
-                     : static_cast<spx_uint32_t>(std::min<uint64_t>(inFrames - inDone, kChunkFrames));
-        spx_uint32_t outLen = static_cast<spx_uint32_t>(std::min<uint64_t>(outFrames - outDone, 1u << 20));
-        const int16_t* src = flushing ? zeros.data() : in.data() + inDone * channels;
-        speex_resampler_process_interleaved_int(st, src, &inLen, out.data() + outDone * channels, &outLen);
-        if (!flushing)
-            inDone += inLen;
-        outDone += outLen;
-        if (flushing && outLen == 0)
-            break;
-    }
-    speex_resampler_destroy(st);
-    return out;
+bool IsMpeg(const SF_INFO& info) {
+    return (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
 }
 
-bool DecodeSndFile(const std::string& path, VLDecodedAudio& audio) {
-    SF_INFO info;
-    SndFilePtr file = OpenSndFile(path, info);
-    if (!file)
+// An MP3 whose first frame carries a Xing, Info or VBRI tag states its exact
+// length (and its encoder delay), which libsndfile then reports exactly.
+bool Mp3HasLengthTag(const std::string& path) {
+    KWFile file;
+    if (!file.Create(path, KWFile::ReadOnly))
         return false;
-    const int srcChannels = info.channels;
-    audio.channels = std::min(srcChannels, 2);
-    audio.sampleRate = info.samplerate;
-    const uint64_t maxFrames = static_cast<uint64_t>(MaxFramesAt(info.samplerate));
-    std::vector<int16_t> chunk(static_cast<size_t>(kChunkFrames) * srcChannels);
-    if (info.frames > 0 && static_cast<uint64_t>(info.frames) <= maxFrames)
-        audio.samples.reserve(static_cast<size_t>(info.frames) * audio.channels);
-    uint64_t frames = 0;
-    for (;;) {
-        const sf_count_t got = sf_readf_short(file.get(), chunk.data(), kChunkFrames);
-        if (got <= 0)
-            break;
-        frames += got;
-        if (frames > maxFrames) {
-            VL_LOG_ERROR("%s is longer than %d s, not loaded", path.c_str(),
-                         static_cast<int>(VLAudioDecoder::kMaxSeconds));
-            return false;
-        }
-        if (srcChannels == audio.channels) {
-            audio.samples.insert(audio.samples.end(), chunk.begin(), chunk.begin() + got * srcChannels);
-        } else {
-            // Surround files keep their front left and right.
-            for (sf_count_t i = 0; i < got; ++i)
-                for (int c = 0; c < audio.channels; ++c)
-                    audio.samples.push_back(chunk[i * srcChannels + c]);
-        }
+    std::vector<uint8_t> head(64 * 1024);
+    size_t got = 0;
+    if (!file.Read(head.data(), head.size(), got))
+        return false;
+    head.resize(got);
+    size_t at = 0;
+    if (got >= 10 && std::memcmp(head.data(), "ID3", 3) == 0) {
+        const size_t size =
+            (head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 | (head[8] & 0x7f) << 7 | (head[9] & 0x7f);
+        at = 10 + size + ((head[5] & 0x10) ? 10 : 0);
     }
-    return true;
+    for (; at + 1 < head.size(); ++at)
+        if (head[at] == 0xff && (head[at + 1] & 0xe0) == 0xe0)
+            break;
+    const size_t end = std::min(head.size(), at + 64);
+    for (size_t i = at + 4; i + 4 <= end; ++i) {
+        if (std::memcmp(&head[i], "Xing", 4) == 0 || std::memcmp(&head[i], "Info", 4) == 0 ||
+            std::memcmp(&head[i], "VBRI", 4) == 0)
+            return true;
+    }
+    return false;
 }
 
-bool DecodeModule(const std::string& path, int sampleRate, VLDecodedAudio& audio) {
-    ModulePtr module = OpenModule(path);
-    if (!module)
-        return false;
-    audio.channels = 2;
-    audio.sampleRate = sampleRate;
-    const uint64_t maxFrames = static_cast<uint64_t>(MaxFramesAt(sampleRate));
-    std::vector<int16_t> chunk(static_cast<size_t>(kChunkFrames) * 2);
-    for (;;) {
-        const size_t got =
-            openmpt_module_read_interleaved_stereo(module.get(), sampleRate, kChunkFrames, chunk.data());
-        if (got == 0)
-            break;
-        audio.samples.insert(audio.samples.end(), chunk.begin(), chunk.begin() + got * 2);
-        if (audio.Frames() > maxFrames) {
-            VL_LOG_ERROR("module %s plays longer than %d s, not loaded", path.c_str(),
-                         static_cast<int>(VLAudioDecoder::kMaxSeconds));
-            return false;
-        }
+// Durations counted by decoding, by path; an entry counts only while the
+// file's size and modification time are unchanged.
+class DurationCache {
+public:
+    static DurationCache& Instance() {
+        static DurationCache cache;
+        return cache;
     }
-    return true;
-}
+    std::optional<double> Find(const std::string& path) {
+        const auto stamp = Stamp(path);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(path);
+        if (!stamp || it == m_entries.end() || it->second.stamp != *stamp)
+            return std::nullopt;
+        return it->second.seconds;
+    }
+    void Store(const std::string& path, double seconds) {
+        const auto stamp = Stamp(path);
+        if (!stamp)
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_entries[path] = {*stamp, seconds};
+    }
+
+private:
+    using FileStamp = std::pair<uintmax_t, std::filesystem::file_time_type>;
+    static std::optional<FileStamp> Stamp(const std::string& path) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (ec)
+            return std::nullopt;
+        const auto time = std::filesystem::last_write_time(path, ec);
+        if (ec)
+            return std::nullopt;
+        return FileStamp{size, time};
+    }
+    struct Entry {
+        FileStamp stamp;
+        double seconds;
+    };
+    std::mutex m_mutex;
+    std::map<std::string, Entry> m_entries;
+};
 
 }  // namespace
 
-std::optional<VLDecodedAudio> VLAudioDecoder::Decode(const std::string& path, int sampleRate) {
-    VLDecodedAudio audio;
-    if (DecodeSndFile(path, audio)) {
-        if (audio.sampleRate != sampleRate && !audio.samples.empty()) {
-            audio.samples = Resample(audio.samples, audio.channels, audio.sampleRate, sampleRate);
-        }
-        audio.sampleRate = sampleRate;
-        return audio;
+// Where the samples come from, at the source's own rate, 1 or 2 channels.
+class VLDecodeStream::Source {
+public:
+    virtual ~Source() = default;
+    virtual uint64_t Read(int16_t* out, uint64_t frames) = 0;
+    int channels = 0;
+    int sampleRate = 0;
+    uint64_t estimate = 0;  // frames at sampleRate
+    bool countWorthKeeping = false;
+};
+
+namespace {
+
+class SndSource : public VLDecodeStream::Source {
+public:
+    SndSource(SndFilePtr file, const SF_INFO& info) : m_file(std::move(file)), m_srcChannels(info.channels) {
+        channels = std::min(info.channels, 2);
+        sampleRate = info.samplerate;
+        estimate = info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0;
+        countWorthKeeping = IsMpeg(info);
+        if (m_srcChannels > 2)
+            m_scratch.resize(kChunkFrames * m_srcChannels);
     }
-    audio = VLDecodedAudio{};
-    if (DecodeModule(path, sampleRate, audio))
-        return audio;
-    return std::nullopt;
+    uint64_t Read(int16_t* out, uint64_t frames) override {
+        frames = std::min(frames, kChunkFrames);
+        if (m_srcChannels <= 2) {
+            const sf_count_t got = sf_readf_short(m_file.get(), out, static_cast<sf_count_t>(frames));
+            return got > 0 ? static_cast<uint64_t>(got) : 0;
+        }
+        // Surround files keep their front left and right.
+        const sf_count_t got =
+            sf_readf_short(m_file.get(), m_scratch.data(), static_cast<sf_count_t>(frames));
+        for (sf_count_t i = 0; i < got; ++i) {
+            out[2 * i] = m_scratch[i * m_srcChannels];
+            out[2 * i + 1] = m_scratch[i * m_srcChannels + 1];
+        }
+        return got > 0 ? static_cast<uint64_t>(got) : 0;
+    }
+
+private:
+    SndFilePtr m_file;
+    int m_srcChannels;
+    std::vector<int16_t> m_scratch;
+};
+
+class ModuleSource : public VLDecodeStream::Source {
+public:
+    ModuleSource(ModulePtr module, int outRate) : m_module(std::move(module)) {
+        channels = 2;
+        sampleRate = outRate;  // rendered straight at the output rate
+        estimate = static_cast<uint64_t>(std::max(0.0, openmpt_module_get_duration_seconds(m_module.get())) *
+                                         outRate);
+        countWorthKeeping = true;
+    }
+    uint64_t Read(int16_t* out, uint64_t frames) override {
+        return openmpt_module_read_interleaved_stereo(m_module.get(), sampleRate,
+                                                      std::min(frames, kChunkFrames), out);
+    }
+
+private:
+    ModulePtr m_module;
+};
+
+}  // namespace
+
+std::unique_ptr<VLDecodeStream> VLDecodeStream::Open(const std::string& path, int sampleRate) {
+    if (sampleRate <= 0)
+        return nullptr;
+    std::unique_ptr<Source> source;
+    SF_INFO info;
+    if (SndFilePtr file = OpenSndFile(path, info)) {
+        source = std::make_unique<SndSource>(std::move(file), info);
+    } else if (ModulePtr module = OpenModule(path)) {
+        source = std::make_unique<ModuleSource>(std::move(module), sampleRate);
+    } else {
+        return nullptr;
+    }
+    std::unique_ptr<VLDecodeStream> stream(new VLDecodeStream);
+    stream->m_path = path;
+    stream->m_channels = source->channels;
+    stream->m_outRate = sampleRate;
+    const auto known = source->countWorthKeeping ? DurationCache::Instance().Find(path) : std::nullopt;
+    stream->m_estimate = known
+                             ? static_cast<uint64_t>(std::llround(*known * sampleRate))
+                             : (source->estimate * sampleRate + source->sampleRate / 2) / source->sampleRate;
+    stream->m_maxFrames = static_cast<uint64_t>(kMaxSeconds * sampleRate);
+    stream->m_blocks = std::make_unique<std::unique_ptr<int16_t[]>[]>(stream->m_maxFrames / kBlockFrames + 1);
+    stream->m_source = std::move(source);
+    stream->m_thread = std::thread([s = stream.get()] { s->Run(); });
+    return stream;
+}
+
+VLDecodeStream::~VLDecodeStream() {
+    m_cancel = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+uint64_t VLDecodeStream::LengthFrames() const {
+    const uint64_t ready = ReadyFrames();
+    return Done() ? ready : std::max(ready, m_estimate);
+}
+
+void VLDecodeStream::WaitDone() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void VLDecodeStream::Append(const int16_t* samples, uint64_t frames) {
+    frames = std::min(frames, m_maxFrames - m_written);
+    while (frames > 0) {
+        const uint64_t block = m_written / kBlockFrames;
+        const uint64_t offset = m_written % kBlockFrames;
+        if (!m_blocks[block])
+            m_blocks[block] = std::make_unique<int16_t[]>(kBlockFrames * m_channels);
+        const uint64_t n = std::min(frames, kBlockFrames - offset);
+        std::memcpy(m_blocks[block].get() + offset * m_channels, samples, n * m_channels * sizeof(int16_t));
+        samples += n * m_channels;
+        frames -= n;
+        m_written += n;
+    }
+    m_ready.store(m_written, std::memory_order_release);
+}
+
+void VLDecodeStream::Run() {
+    Source& src = *m_source;
+    const int ch = m_channels;
+    SpeexResamplerState* resampler = nullptr;
+    if (src.sampleRate != m_outRate) {
+        int err = 0;
+        resampler =
+            speex_resampler_init(ch, src.sampleRate, m_outRate, SPEEX_RESAMPLER_QUALITY_DEFAULT, &err);
+        if (resampler)
+            speex_resampler_skip_zeros(resampler);
+    }
+    std::vector<int16_t> in(kChunkFrames * ch);
+    std::vector<int16_t> out((kChunkFrames * m_outRate / src.sampleRate + 64) * ch);
+    uint64_t inTotal = 0;
+    bool cut = false;
+    // Feeds `frames` input frames through the resampler and appends what comes out.
+    auto resample = [&](const int16_t* data, uint64_t frames) {
+        while (frames > 0) {
+            spx_uint32_t inLen = static_cast<spx_uint32_t>(frames);
+            spx_uint32_t outLen = static_cast<spx_uint32_t>(out.size() / ch);
+            speex_resampler_process_interleaved_int(resampler, data, &inLen, out.data(), &outLen);
+            Append(out.data(), outLen);
+            data += static_cast<size_t>(inLen) * ch;
+            frames -= inLen;
+            if (inLen == 0 && outLen == 0)
+                break;
+        }
+    };
+    while (!m_cancel) {
+        const uint64_t got = src.Read(in.data(), kChunkFrames);
+        if (got == 0)
+            break;
+        inTotal += got;
+        if (resampler)
+            resample(in.data(), got);
+        else
+            Append(in.data(), got);
+        if (m_written >= m_maxFrames) {
+            VL_LOG_ERROR("%s plays longer than %d s; cut there", m_path.c_str(),
+                         static_cast<int>(kMaxSeconds));
+            cut = true;
+            break;
+        }
+    }
+    if (resampler) {
+        // Push the resampler's last samples out with silence, up to exactly
+        // round(input frames * output rate / input rate) frames.
+        const uint64_t target =
+            std::min(m_maxFrames, (inTotal * m_outRate + src.sampleRate / 2) / src.sampleRate);
+        std::vector<int16_t> zeros(kChunkFrames * ch, 0);
+        for (int guard = 0; !m_cancel && m_written < target && guard < 64; ++guard) {
+            spx_uint32_t inLen = kChunkFrames;
+            spx_uint32_t outLen =
+                static_cast<spx_uint32_t>(std::min<uint64_t>(out.size() / ch, target - m_written));
+            speex_resampler_process_interleaved_int(resampler, zeros.data(), &inLen, out.data(), &outLen);
+            Append(out.data(), outLen);
+        }
+        speex_resampler_destroy(resampler);
+    }
+    if (!m_cancel && !cut && src.countWorthKeeping)
+        DurationCache::Instance().Store(m_path, static_cast<double>(m_written) / m_outRate);
+    m_source.reset();  // closes the file as soon as it is read
+    m_done.store(true, std::memory_order_release);
+}
+
+std::optional<VLDecodedAudio> VLAudioDecoder::Decode(const std::string& path, int sampleRate) {
+    auto stream = VLDecodeStream::Open(path, sampleRate);
+    if (!stream)
+        return std::nullopt;
+    stream->WaitDone();
+    VLDecodedAudio audio;
+    audio.channels = stream->Channels();
+    audio.sampleRate = sampleRate;
+    const uint64_t frames = stream->ReadyFrames();
+    audio.samples.resize(frames * audio.channels);
+    for (uint64_t f = 0; f < frames; ++f)
+        std::memcpy(&audio.samples[f * audio.channels], stream->Frame(f), audio.channels * sizeof(int16_t));
+    return audio;
 }
 
 double VLAudioDecoder::DurationSeconds(const std::string& path) {
     SF_INFO info;
     if (SndFilePtr file = OpenSndFile(path, info)) {
-        if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG) {
+        if (!IsMpeg(info) || Mp3HasLengthTag(path))
             return static_cast<double>(info.frames) / info.samplerate;
-        }
-        std::vector<short> chunk(static_cast<size_t>(kChunkFrames) * info.channels);
+        if (auto known = DurationCache::Instance().Find(path))
+            return *known;
+        std::vector<int16_t> chunk(kChunkFrames * info.channels);
         uint64_t frames = 0;
         for (sf_count_t got; (got = sf_readf_short(file.get(), chunk.data(), kChunkFrames)) > 0;)
             frames += got;
-        return static_cast<double>(frames) / info.samplerate;
+        const double seconds = static_cast<double>(frames) / info.samplerate;
+        DurationCache::Instance().Store(path, seconds);
+        return seconds;
     }
+    if (auto known = DurationCache::Instance().Find(path))
+        return *known;
     // A module's own duration estimate can differ from what it renders; count
-    // the rendered frames so that this agrees with the playing length.
-    VLDecodedAudio module;
-    constexpr int kRate = 44100;
-    if (DecodeModule(path, kRate, module))
-        return module.Seconds();
-    return 0.0;
+    // the rendered frames (at the output rate) so that this agrees with playing.
+    constexpr int kModuleRate = 44100;
+    auto stream = VLDecodeStream::Open(path, kModuleRate);
+    if (!stream)
+        return 0.0;
+    stream->WaitDone();
+    return static_cast<double>(stream->ReadyFrames()) / kModuleRate;
 }
 
 }  // namespace KwLib

@@ -1,7 +1,10 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace KwLib {
@@ -15,21 +18,76 @@ struct VLDecodedAudio {
     double Seconds() const { return sampleRate ? static_cast<double>(Frames()) / sampleRate : 0.0; }
 };
 
-// Decodes sound files (WAV, FLAC, Ogg, MP3 through libsndfile) and tracker
-// modules (through libopenmpt). Stateless; safe on any thread.
-class VLAudioDecoder {
+// One file being decoded on its own thread, resampled to the output rate, into
+// memory that only grows. A reader (the mixer) plays the frames that are ready
+// while later ones are still being decoded, so opening a long file does not
+// hold up the caller. Sound files go through libsndfile (WAV, FLAC, Ogg, MP3),
+// tracker modules through libopenmpt.
+//
+// Threads: the decoder thread writes; any one reader thread may read frames
+// below ReadyFrames(). The frame memory is never moved, so no lock is needed.
+class VLDecodeStream {
 public:
-    // Longest file we agree to hold in memory (15 minutes of 44.1 kHz stereo
-    // is 160 MB); longer files are refused rather than exhausting memory in the
+    // Longest file we agree to hold in memory (15 minutes of 44.1 kHz stereo is
+    // 160 MB); anything longer is cut there rather than exhausting memory in the
     // middle of an exam. Exam prompts and accompaniments last a few minutes.
     static constexpr double kMaxSeconds = 15 * 60;
 
-    // The whole file resampled to `sampleRate`; nullopt when the file is neither a
-    // sound file nor a module.
+    // Starts decoding `path`; nullptr when it is neither a sound file nor a module.
+    static std::unique_ptr<VLDecodeStream> Open(const std::string& path, int sampleRate);
+    ~VLDecodeStream();
+    VLDecodeStream(const VLDecodeStream&) = delete;
+    VLDecodeStream& operator=(const VLDecodeStream&) = delete;
+
+    int Channels() const { return m_channels; }
+    int SampleRate() const { return m_outRate; }
+    // Frames decoded so far, readable with Frame().
+    uint64_t ReadyFrames() const { return m_ready.load(std::memory_order_acquire); }
+    bool Done() const { return m_done.load(std::memory_order_acquire); }
+    // The frames actually decoded once Done(); before that the file's own
+    // estimate (exact for everything but MP3 files without a length tag).
+    uint64_t LengthFrames() const;
+    // The samples of frame `f` (Channels() values); f < ReadyFrames().
+    const int16_t* Frame(uint64_t f) const {
+        return m_blocks[f / kBlockFrames].get() + (f % kBlockFrames) * m_channels;
+    }
+    // Waits until the whole file is decoded.
+    void WaitDone();
+
+    class Source;
+
+private:
+    static constexpr uint64_t kBlockFrames = 1 << 16;
+
+    VLDecodeStream() = default;
+    void Run();
+    void Append(const int16_t* samples, uint64_t frames);
+
+    std::unique_ptr<Source> m_source;
+    int m_channels = 0;
+    int m_outRate = 0;
+    uint64_t m_estimate = 0;
+    uint64_t m_maxFrames = 0;
+    std::unique_ptr<std::unique_ptr<int16_t[]>[]> m_blocks;  // fixed table, never reallocated
+    uint64_t m_written = 0;                                  // decoder thread only
+    std::atomic<uint64_t> m_ready{0};
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_cancel{false};
+    std::thread m_thread;
+    std::string m_path;
+};
+
+class VLAudioDecoder {
+public:
+    static constexpr double kMaxSeconds = VLDecodeStream::kMaxSeconds;
+
+    // The whole file resampled to `sampleRate`, waiting for the decoding; nullopt
+    // when the file is neither a sound file nor a module.
     static std::optional<VLDecodedAudio> Decode(const std::string& path, int sampleRate);
-    // Length in seconds without keeping the samples; 0.0 when the file cannot be
-    // opened as sound. MP3 headers and modules only estimate their length, so
-    // those are counted by decoding (at the output rate for modules).
+    // Length in seconds without playing; 0.0 when the file cannot be opened as
+    // sound. Read from the header where it is exact; MP3 files without a length
+    // tag and modules are counted by decoding once and remembered (by path, size
+    // and modification time), as is every file a stream finished decoding.
     static double DurationSeconds(const std::string& path);
 };
 

@@ -51,52 +51,49 @@ namespace {
 
 constexpr float kSampleScale = 1.0f / 32768.0f;
 
-// A decoded file held in memory at the output rate.
+// A file played while it is still being decoded; its samples stay in memory
+// at the output rate.
 class FileChannel : public VLAudioEngine::Channel {
 public:
-    explicit FileChannel(VLDecodedAudio audio) : m_audio(std::move(audio)) {}
+    explicit FileChannel(std::unique_ptr<VLDecodeStream> stream) : m_stream(std::move(stream)) {}
 
     void Mix(float* out, int frames) override {
-        const uint64_t total = m_audio.Frames();
-        const uint64_t n = std::min<uint64_t>(frames, total - m_pos);
-        const int16_t* src = m_audio.samples.data() + m_pos * m_audio.channels;
-        if (m_audio.channels == 2) {
-            for (uint64_t i = 0; i < n; ++i) {
-                out[2 * i] += src[2 * i] * kSampleScale;
-                out[2 * i + 1] += src[2 * i + 1] * kSampleScale;
-            }
-        } else {
-            for (uint64_t i = 0; i < n; ++i) {
-                const float v = src[i] * kSampleScale;
-                out[2 * i] += v;
-                out[2 * i + 1] += v;
-            }
+        const uint64_t ready = m_stream->ReadyFrames();
+        const uint64_t n = std::min<uint64_t>(frames, ready - m_pos);
+        const bool stereo = m_stream->Channels() == 2;
+        for (uint64_t i = 0; i < n; ++i) {
+            const int16_t* s = m_stream->Frame(m_pos + i);
+            out[2 * i] += s[0] * kSampleScale;
+            out[2 * i + 1] += s[stereo ? 1 : 0] * kSampleScale;
         }
         m_pos += n;
-        if (m_pos >= total)
+        // Running ahead of the decoder plays silence until it catches up.
+        if (m_pos >= ready && m_stream->Done())
             playing = false;
     }
 
     void Recent(float* out) const override {
         const int64_t start = static_cast<int64_t>(m_pos) - VLAudioEngine::kRecentFrames;
-        const int ch = m_audio.channels;
+        const bool stereo = m_stream->Channels() == 2;
         for (int k = 0; k < VLAudioEngine::kRecentFrames; ++k) {
             const int64_t f = start + k;
             if (f < 0) {
                 out[k] = 0.0f;
                 continue;
             }
-            const int16_t* s = m_audio.samples.data() + f * ch;
-            out[k] = ch == 2 ? (s[0] + s[1]) * 0.5f * kSampleScale : s[0] * kSampleScale;
+            const int16_t* s = m_stream->Frame(static_cast<uint64_t>(f));
+            out[k] = stereo ? (s[0] + s[1]) * 0.5f * kSampleScale : s[0] * kSampleScale;
         }
     }
 
-    double Length() const override { return m_audio.Seconds(); }
-    double Position() const override { return static_cast<double>(m_pos) / m_audio.sampleRate; }
-    bool HasData() const override { return m_pos < m_audio.Frames(); }
+    double Length() const override {
+        return static_cast<double>(m_stream->LengthFrames()) / m_stream->SampleRate();
+    }
+    double Position() const override { return static_cast<double>(m_pos) / m_stream->SampleRate(); }
+    bool HasData() const override { return m_pos < m_stream->ReadyFrames() || !m_stream->Done(); }
 
 private:
-    VLDecodedAudio m_audio;
+    std::unique_ptr<VLDecodeStream> m_stream;
     uint64_t m_pos = 0;
 };
 
@@ -225,10 +222,12 @@ void VLAudioEngine::Free() {
         SDL_CloseAudioDevice(m_output);
         m_output = 0;
     }
+    std::map<VLChannel, std::unique_ptr<Channel>> freed;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_channels.clear();
+        freed.swap(m_channels);
     }
+    freed.clear();  // joins decoders outside the lock
     if (m_sdlAudioUp) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         m_sdlAudioUp = false;
@@ -247,12 +246,12 @@ VLChannel VLAudioEngine::AddChannel(std::unique_ptr<Channel> channel) {
 VLChannel VLAudioEngine::StreamCreateFile(const std::string& path) {
     if (m_output == 0)
         return 0;
-    auto audio = VLAudioDecoder::Decode(path, kOutputRate);
-    if (!audio) {
+    auto stream = VLDecodeStream::Open(path, kOutputRate);
+    if (!stream) {
         VL_LOG_ERROR("cannot open %s as sound", path.c_str());
         return 0;
     }
-    return AddChannel(std::make_unique<FileChannel>(std::move(*audio)));
+    return AddChannel(std::make_unique<FileChannel>(std::move(stream)));
 }
 
 VLChannel VLAudioEngine::StreamCreatePush(int sampleRate, int channels) {

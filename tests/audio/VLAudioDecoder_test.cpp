@@ -80,3 +80,70 @@ TEST(VLAudioDecoder, DecodedLengthAgreesWithDurationAfterResampling) {
 
 }  // namespace
 }  // namespace KwLib
+
+namespace KwLib {
+namespace {
+
+using namespace AudioTest;
+
+TEST(VLAudioDecoder, Mp3LengthsWithAndWithoutTagAndAfterTheFileChanged) {
+    TempDir dir;
+    const std::string wav = dir.File("a.wav");
+    ASSERT_TRUE(WriteWav(wav, Tone(440, 1.5, 44100, 2), 44100, 2));
+    // With the encoder's length tag the header is exact and gapless: 1.5 s.
+    const std::string tagged = dir.File("tagged.mp3");
+    ASSERT_TRUE(RunCommand("lame --quiet -b 128 '" + wav + "' '" + tagged + "'"));
+    EXPECT_DOUBLE_EQ(VLAudioDecoder::DurationSeconds(tagged), 1.5);
+    auto decoded = VLAudioDecoder::Decode(tagged, 44100);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->Frames(), 66150u);
+
+    // Without it the frames are counted; the count follows a replaced file.
+    const std::string bare = dir.File("bare.mp3");
+    ASSERT_TRUE(RunCommand("lame --quiet -t -b 128 '" + wav + "' '" + bare + "'"));
+    const double first = VLAudioDecoder::DurationSeconds(bare);
+    EXPECT_EQ(first, static_cast<double>(ReadSound(bare).size() / 2) / 44100);
+    EXPECT_NEAR(first, 1.5, 0.06);  // plus the encoder's delay and padding
+    EXPECT_EQ(VLAudioDecoder::DurationSeconds(bare), first);
+    ASSERT_TRUE(WriteWav(wav, Tone(440, 3.0, 44100, 2), 44100, 2));
+    ASSERT_TRUE(RunCommand("lame --quiet -t -b 128 '" + wav + "' '" + bare + ".new' && mv '" + bare +
+                           ".new' '" + bare + "'"));
+    EXPECT_NEAR(VLAudioDecoder::DurationSeconds(bare), 3.0, 0.06);
+}
+
+TEST(VLAudioDecoder, SurroundKeepsTheFrontPairAndStreamsEndExactly) {
+    TempDir dir;
+    const std::string path = dir.File("quad.wav");
+    std::vector<int16_t> quad(4 * 1000);
+    for (int f = 0; f < 1000; ++f)
+        for (int c = 0; c < 4; ++c)
+            quad[4 * f + c] = static_cast<int16_t>(f * 10 + c);
+    ASSERT_TRUE(WriteWav(path, quad, 44100, 4));
+    auto decoded = VLAudioDecoder::Decode(path, 44100);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->channels, 2);
+    ASSERT_EQ(decoded->Frames(), 1000u);
+    EXPECT_EQ(decoded->samples[2 * 500], 5000);
+    EXPECT_EQ(decoded->samples[2 * 500 + 1], 5001);
+
+    // A stream knows a WAV's length before it has decoded it, and reports the
+    // frames it decoded once done.
+    auto stream = VLDecodeStream::Open(path, 48000);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->LengthFrames(), 1088u);  // 1000 * 48000 / 44100, rounded
+    stream->WaitDone();
+    EXPECT_TRUE(stream->Done());
+    EXPECT_EQ(stream->ReadyFrames(), 1088u);
+    EXPECT_EQ(stream->LengthFrames(), 1088u);
+    EXPECT_FALSE(VLDecodeStream::Open(path, 0));
+    // Dropping a stream in the middle of a long decode ends its thread.
+    const std::string longFile = dir.File("long.wav");
+    ASSERT_TRUE(WriteWav(longFile, Tone(200, 120, 22050, 1), 22050, 1));
+    auto cancelled = VLDecodeStream::Open(longFile, 44100);
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(cancelled->LengthFrames(), 120u * 44100);
+    cancelled.reset();
+}
+
+}  // namespace
+}  // namespace KwLib
