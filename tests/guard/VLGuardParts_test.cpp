@@ -2,6 +2,8 @@
 // the library path, content types, path resolution, the client's and the crash
 // reporter's arguments, and the minidump layout.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -188,6 +190,39 @@ TEST(VLMinidumpWriter, ModulesAndStreamsOfAReport) {
     EXPECT_EQ(dump->cpu, 9u);
     EXPECT_EQ(dump->platformId, 0x8201u);
     EXPECT_EQ(dump->streams[0x47670009], maps);
+}
+
+TEST(VLTestProcessSupport, StartedProgramsEndWithATestProgramThatDies) {
+    // A test program that dies without running its destructors (a crash, a
+    // kill) must not leave a guard or a stand-in behind.
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t testProgram = fork();
+    ASSERT_GE(testProgram, 0);
+    if (testProgram == 0) {
+        auto* child = new TestSupport::VLTestProcess;
+        pid_t pid = child->Start("/bin/sleep", {"60"}, {}, "", "") ? child->Pid() : -1;
+        write(report[1], &pid, sizeof pid);
+        _exit(0);
+    }
+    close(report[1]);
+    pid_t sleeper = -1;
+    ASSERT_EQ(read(report[0], &sleeper, sizeof sleeper), static_cast<ssize_t>(sizeof sleeper));
+    close(report[0]);
+    waitpid(testProgram, nullptr, 0);
+    ASSERT_GT(sleeper, 0);
+    // The orphan is reparented and reaped elsewhere; its /proc entry goes with it.
+    auto alive = [&] {
+        std::string stat = VLGuardSandbox::ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
+        size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+    };
+    EXPECT_TRUE(TestSupport::WaitUntil([&] { return !alive(); }, 10000));
+    if (alive())
+        kill(sleeper, SIGKILL);
+
+    TestSupport::VLTestProcess missing;
+    EXPECT_FALSE(missing.Start("/nonexistent/program", {}, {}, "", ""));
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -42,24 +43,57 @@ bool VLTestProcess::Start(const std::string& path, const std::vector<std::string
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.empty() ? "/dev/null" : stdoutPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.empty() ? "/dev/null" : stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    // A process group of its own, so that whatever it starts in turn (stand-ins,
-    // a browser) ends with it.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attr, 0);
-    int rc = posix_spawn(&m_pid, path.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        m_pid = -1;
+    const std::string out = stdoutPath.empty() ? "/dev/null" : stdoutPath;
+    const std::string err = stderrPath.empty() ? "/dev/null" : stderrPath;
+    // fork rather than posix_spawn, for the parent-death signal: a test program
+    // that dies in the middle of a test still takes its children with it. Only
+    // async-signal-safe calls between fork and exec.
+    const pid_t parent = getpid();
+    int execStatus[2];
+    if (pipe2(execStatus, O_CLOEXEC) != 0)
+        return false;
+    pid_t pid = fork();
+    if (pid == 0) {
+        // A process group of its own, so that whatever it starts in turn
+        // (stand-ins, a browser) ends with it.
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int error = 0;
+        if (getppid() == parent) {
+            const int fds[3] = {open("/dev/null", O_RDONLY),
+                                open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                                open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+            bool ready = true;
+            for (int i = 0; i < 3; ++i)
+                ready = ready && fds[i] >= 0 && dup2(fds[i], i) >= 0;
+            for (int i = 0; i < 3; ++i)
+                if (fds[i] > 2)
+                    close(fds[i]);
+            if (ready)
+                execve(path.c_str(), argv.data(), envp.data());
+            error = errno;
+        }
+        // Tells the parent why the program did not start; a successful exec
+        // closes the pipe without a word.
+        while (write(execStatus[1], &error, sizeof error) < 0 && errno == EINTR) {
+        }
+        _exit(127);
+    }
+    close(execStatus[1]);
+    int rc = pid < 0 ? errno : 0;
+    if (pid > 0) {
+        int error = 0;
+        ssize_t n;
+        while ((n = read(execStatus[0], &error, sizeof error)) < 0 && errno == EINTR) {
+        }
+        if (n > 0) {
+            rc = error ? error : ECHILD;
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    close(execStatus[0]);
+    m_pid = rc == 0 ? pid : -1;
     m_status.reset();
     return rc == 0;
 }
