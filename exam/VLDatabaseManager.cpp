@@ -208,6 +208,12 @@ bool VLDatabaseManager::Init() {
 bool VLDatabaseManager::Connect(KWSqlite& db, const std::string& path) {
     if (db.Connected())
         return true;
+    // SQLite takes an empty name for a private temporary file: everything stored
+    // there, answers included, would vanish at close while every save succeeded.
+    if (path.empty()) {
+        VL_LOG_ERROR("%s,code:%d", "数据库文件创建失败", -1);
+        return false;
+    }
     int rc = db.Open(path, kDbKey, kDbKeyLength);
     if (rc != 0) {
         VL_LOG_ERROR("%s,code:%d", "数据库文件创建失败", rc);

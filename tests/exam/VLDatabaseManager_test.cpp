@@ -428,6 +428,16 @@ TEST_F(DatabaseManagerTest, UnreadableUserDbIsKeptAsideAndReplaced) {
     EXPECT_EQ(aside, 1);
 }
 
+TEST_F(DatabaseManagerTest, ManagerWithoutPathsStoresNothingAndSaysSo) {
+    // The process-wide instance before it has learnt its paths.
+    VLDatabaseManager manager;
+    EXPECT_FALSE(manager.Init());
+    EXPECT_FALSE(manager.ConnectUserDb());
+    EXPECT_FALSE(manager.SaveExamAnswer({1, 1, "answers"}));
+    EXPECT_FALSE(manager.SaveUser({1, "x", "y", 0, 0, 1, 0}));
+    EXPECT_FALSE(manager.LoadSysUrl());
+}
+
 TEST_F(DatabaseManagerTest, UnopenableUserDbLeavesEmptyRecords) {
     // A folder where the file should be: not a key problem, so nothing is moved.
     KWFilePathUtils::CreateDirectories(Config().userDbPath + "/");
