@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Download throughput of VLDownloadManager against the curl command, measured in
 # the same run on the same simulator over loopback: one 200 MB file and 300 files
-# of 50 KB. Prints each throughput and the ratio manager / curl (goal >= 0.9).
+# of 50 KB. Prints each throughput and the median over seven runs of the ratio
+# manager throughput / curl throughput (goal >= 0.9).
 #
 #   bench/net/download_bench.sh [build dir]     (default: build-bench, Release)
 set -euo pipefail
@@ -54,21 +55,23 @@ manager_time() {
     "$build/bench/net/net_download_bench" "$1" "$work/out/m" | awk '{print $1}'
 }
 
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
 run() {  # name, bytes, manager list, curl args...
     local name=$1 bytes=$2 list=$3; shift 3
-    local best_m=999999 best_c=999999 t
-    # Best of five each, alternating, so that both see the same machine load.
-    for _ in 1 2 3 4 5; do
-        t=$(manager_time "$list"); best_m=$(calc "($t < $best_m) ? $t : $best_m")
+    local tm tc ms="" cs="" rs=""
+    # Pairs run back to back and alternate, so that both see the same machine
+    # load; the median over the pairs keeps a burst of other work from deciding.
+    for _ in 1 2 3 4 5 6 7; do
+        tm=$(manager_time "$list")
         rm -f "$work"/out/curl_*
-        t=$(curl_time "$@"); best_c=$(calc "($t < $best_c) ? $t : $best_c")
+        tc=$(curl_time "$@")
+        ms="$ms$tm\n"; cs="$cs$tc\n"; rs="$rs$(calc "$tc / $tm")\n"
     done
-    local mb_m mb_c ratio
-    mb_m=$(calc "$bytes / 1048576 / $best_m")
-    mb_c=$(calc "$bytes / 1048576 / $best_c")
-    ratio=$(calc "$mb_m / $mb_c")
-    printf '%-16s manager %8.1f MB/s (%.3f s)   curl %8.1f MB/s (%.3f s)   ratio %.2f\n' \
-        "$name" "$mb_m" "$best_m" "$mb_c" "$best_c" "$ratio"
+    local mm mc ratio
+    mm=$(printf "$ms" | median); mc=$(printf "$cs" | median); ratio=$(printf "$rs" | median)
+    printf '%-12s manager %7.1f MB/s (median %.3f s)   curl %7.1f MB/s (median %.3f s)   ratio %.2f\n' \
+        "$name" "$(calc "$bytes / 1048576 / $mm")" "$mm" "$(calc "$bytes / 1048576 / $mc")" "$mc" "$ratio"
 }
 
 run "200 MB file" $((200 * 1024 * 1024)) "$work/big.list" curl -s -o "$work/out/curl_big.bin" "$base/big.bin"
