@@ -95,37 +95,39 @@ void VLUploadManager::UploadFunc() {
 void VLUploadManager::UploadFileByCurl() {
     std::string response;
     int code = UploadFile(m_current.m_url, m_current.m_filePath, response);
-    if (code != CURLE_OK) {
-        if (Aborting())
-            return;  // the manager is stopping; nobody waits for this answer
-        ++m_current.m_attempts;
-        if (m_current.m_attempts < m_current.m_maxAttempts) {
-            KWMutexGuard lock(m_mutex);
-            m_queue.push_back(m_current);
-            return;
-        }
-        if (m_current.m_receiver) {
-            auto* copy = new VLUploadTask(m_current);
-            if (!m_current.m_receiver->PostMessageW(WM_UPLOAD_FAILED, reinterpret_cast<uintptr_t>(copy), 0))
+    VLUploadTask done = m_current;
+    if (code == CURLE_OK && ParseUploadResponse(response, done)) {
+        if (done.m_receiver) {
+            auto* copy = new VLUploadTask(done);
+            if (!done.m_receiver->PostMessageW(WM_UPLOAD_DONE, reinterpret_cast<uintptr_t>(copy), 0))
                 delete copy;
         }
-        VL_LOG_DEBUG("%s upload failed, url:%s, error_code:%d, response:%s", m_current.m_filePath.c_str(),
-                     m_current.m_url.c_str(), code, response.c_str());
+        VL_LOG_DEBUG("%s upload successfully, url:%s, response:%s", m_current.m_filePath.c_str(),
+                     m_current.m_url.c_str(), response.c_str());
         return;
     }
-    VLUploadTask done = m_current;
-    if (!ParseUploadResponse(response, done)) {
+    if (Aborting())
+        return;  // the manager is stopping; nobody waits for this answer
+    if (code == CURLE_OK) {
+        // An answer that is not a JSON object (a proxy's error page, a cut-off
+        // body) carries no stored address: the recording is not on the server as
+        // far as anyone can tell, and the window waiting for it must hear so.
         VL_LOG_DEBUG("%s upload answered without a JSON object, url:%s, response:%s",
                      m_current.m_filePath.c_str(), m_current.m_url.c_str(), response.c_str());
+    }
+    ++m_current.m_attempts;
+    if (m_current.m_attempts < m_current.m_maxAttempts) {
+        KWMutexGuard lock(m_mutex);
+        m_queue.push_back(m_current);
         return;
     }
-    if (done.m_receiver) {
-        auto* copy = new VLUploadTask(done);
-        if (!done.m_receiver->PostMessageW(WM_UPLOAD_DONE, reinterpret_cast<uintptr_t>(copy), 0))
+    if (m_current.m_receiver) {
+        auto* copy = new VLUploadTask(m_current);
+        if (!m_current.m_receiver->PostMessageW(WM_UPLOAD_FAILED, reinterpret_cast<uintptr_t>(copy), 0))
             delete copy;
     }
-    VL_LOG_DEBUG("%s upload successfully, url:%s, response:%s", m_current.m_filePath.c_str(),
-                 m_current.m_url.c_str(), response.c_str());
+    VL_LOG_DEBUG("%s upload failed, url:%s, error_code:%d, response:%s", m_current.m_filePath.c_str(),
+                 m_current.m_url.c_str(), code, response.c_str());
 }
 
 bool VLUploadManager::ParseUploadResponse(const std::string& response, VLUploadTask& task) {

@@ -10,8 +10,9 @@
 namespace KwLib {
 
 // Sends files to the upload server one at a time on its own worker thread and
-// posts each answer to the task's receiver (WM_UPLOAD_*). AddTask may be called
-// from any thread.
+// posts each answer to the task's receiver (WM_UPLOAD_*). A failed transfer or an
+// answer that is not a JSON object is retried at the back of the queue, then
+// reported once with WM_UPLOAD_FAILED. AddTask may be called from any thread.
 class VLUploadManager {
 public:
     VLUploadManager();

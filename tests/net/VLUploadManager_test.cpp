@@ -80,34 +80,46 @@ TEST_F(VLUploadManagerTest, AnswerFormats) {
     EXPECT_EQ(bad.m_result, "");
 }
 
-TEST_F(VLUploadManagerTest, NonJsonAnswerPostsNothing) {
+TEST_F(VLUploadManagerTest, NonJsonAnswerIsNeverTakenForSuccess) {
     const std::string file = m_work + "a.wav";
     ASSERT_TRUE(KWFile::WriteAtomic(file, "RIFF...."));
-    VLSimFault fault;
-    fault.m_nonJson = true;
-    fault.m_times = 1;
-    s_sim->SetFault("/api2", fault);
+    // One garbled answer: the attempt is repeated and then succeeds.
+    VLSimFault once;
+    once.m_nonJson = true;
+    once.m_times = 1;
+    s_sim->SetFault("/api2", once);
     VLUploadTask first = MakeTask(file);
     first.m_userValue = 1;
+    m_manager.AddTask(first);
+    m_manager.Start();
+    auto done = WaitFor(m_queue, WM_UPLOAD_DONE);
+    ASSERT_TRUE(done);
+    std::unique_ptr<VLUploadTask> task(reinterpret_cast<VLUploadTask*>(done->wParam));
+    EXPECT_EQ(task->m_attempts, 1);
+    EXPECT_FALSE(task->m_result.empty());
+    EXPECT_EQ(RecordsOfKind("upload").size(), 2u);
+
+    // Garbled every time: no success is ever posted, one failure after three attempts.
+    VLSimFault always;
+    always.m_nonJson = true;
+    s_sim->SetFault("/api2", always);
+    s_sim->ClearRecords();
     VLUploadTask second = MakeTask(file);
     second.m_userValue = 2;
-    m_manager.AddTask(first);
     m_manager.AddTask(second);
-    m_manager.Start();
-    // Uploads run one after the other: once the second is answered, the first was too.
-    std::vector<int> answered;
-    while (auto m = m_queue.Take(std::chrono::seconds(20))) {
-        if (m->message == WM_UPLOAD_DONE || m->message == WM_UPLOAD_FAILED) {
-            std::unique_ptr<VLUploadTask> task(reinterpret_cast<VLUploadTask*>(m->wParam));
-            answered.push_back(task->m_userValue);
-            if (task->m_userValue == 2)
-                break;
-        } else {
-            DropPayload(*m);
-        }
+    int others = 0;
+    auto failed = WaitFor(m_queue, WM_UPLOAD_FAILED, std::chrono::seconds(20), &others);
+    ASSERT_TRUE(failed);
+    std::unique_ptr<VLUploadTask> failedTask(reinterpret_cast<VLUploadTask*>(failed->wParam));
+    EXPECT_EQ(failedTask->m_userValue, 2);
+    EXPECT_EQ(failedTask->m_attempts, 3);
+    EXPECT_TRUE(failedTask->m_result.empty());
+    m_manager.Release();
+    EXPECT_EQ(RecordsOfKind("upload").size(), 3u);
+    while (auto m = m_queue.Take(std::chrono::milliseconds(0))) {
+        EXPECT_EQ(m->message, WM_UPLOAD_PROGRESS);
+        DropPayload(*m);
     }
-    EXPECT_EQ(answered, std::vector<int>{2});
-    EXPECT_EQ(RecordsOfKind("upload").size(), 2u);
 }
 
 TEST_F(VLUploadManagerTest, TransportFailuresAreRetriedThenReportedOnce) {
