@@ -387,8 +387,8 @@ bool VLDatabaseManager::MigrateUserDb(const std::string& storedVersion) {
     // oldest version) keeps its rows' ids: they are the students' platform ids.
     bool userHasId = false;
     KWSqliteData user;
-    if (m_userDb.Query(user, "select sql from sqlite_master where type='table' and name='User' collate nocase;") ==
-            0 &&
+    if (m_userDb.Query(
+            user, "select sql from sqlite_master where type='table' and name='User' collate nocase;") == 0 &&
         user.RowCount() > 0)
         userHasId = ContainsNoCase(ParseColumnNames(user.Text(1, "sql")), "UserId");
     if (!userHasId && KWVersionUtils::VersionCompare(storedVersion, "1.0.1.285") < 0) {

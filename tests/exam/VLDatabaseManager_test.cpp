@@ -164,7 +164,8 @@ TEST_F(DatabaseManagerTest, SaveThatCannotCommitFailsAndLeavesNoOpenTransaction)
     ASSERT_EQ(reader->ExecSQL("begin;"), 0);
     KWSqliteData data;
     ASSERT_EQ(reader->Query(data, "select count(*) from User;"), 0);
-    EXPECT_FALSE(manager.SaveUser({2, "second", "b", 0, 0, 1, 0})) << "a save that did not commit is no success";
+    EXPECT_FALSE(manager.SaveUser({2, "second", "b", 0, 0, 1, 0}))
+        << "a save that did not commit is no success";
     ASSERT_EQ(reader->ExecSQL("commit;"), 0);
     reader.reset();
 
