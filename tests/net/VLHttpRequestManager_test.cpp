@@ -55,6 +55,10 @@ protected:
         m_agent.SetRunMode(3);
         m_agent.SetValues("127.0.0.1", s_sim->ApiPort(), s_sim->DownloadPort(), s_sim->UploadPort(),
                           s_sim->RemotePort());
+        // Traffic must stay on loopback: stop here if the rewriting ever lets a
+        // platform host through.
+        ASSERT_EQ(m_agent.RewriteRequestUrl("http://api.virelo-music.com/x").rfind("127.0.0.1:", 0), 0u);
+        ASSERT_EQ(m_agent.RewriteUploadUrl("http://up.virelo-music.com/x").rfind("127.0.0.1:", 0), 0u);
         m_manager.SetClientVersion(kVersion);
         m_manager.SetSysUrls(MakeUrls("http://api.virelo-music.com", "http://up.virelo-music.com"));
         m_manager.SetAgentSettings(&m_agent);
