@@ -174,8 +174,12 @@ TEST_F(VLAudioPlayerDisk, RecordsTheInputIntoAWavAcrossBufferSteps) {
     EXPECT_GE(m_player.GetRecordPosition(), 10.0);
     EXPECT_EQ(m_player.RecordSecondsToBytes(10), 320000);
     EXPECT_EQ(m_player.RecordProgressPermille(10), 1000);  // capped once past the limit
-    EXPECT_EQ(m_player.RecordProgressPermille(20),
-              static_cast<int>(m_player.GetRecordPositionBytes() * 1000 / 640000));
+    // The recording goes on meanwhile: the progress lies between readings taken before and after.
+    const uint64_t before = m_player.GetRecordPositionBytes();
+    const int hourProgress = m_player.RecordProgressPermille(3600);
+    const uint64_t after = m_player.GetRecordPositionBytes();
+    EXPECT_GE(hourProgress, static_cast<int>(before * 1000 / (3600 * 32000)));
+    EXPECT_LE(hourProgress, static_cast<int>(after * 1000 / (3600 * 32000)));
     EXPECT_EQ(m_player.StopRecord(), 1);
     EXPECT_FALSE(m_player.IsRecording());
     EXPECT_EQ(m_player.StopRecord(), 0);  // a second stop does nothing
