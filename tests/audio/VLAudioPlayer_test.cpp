@@ -110,6 +110,7 @@ TEST_F(VLAudioPlayerDisk, ASecondPlayStopsTheFirst) {
     ASSERT_TRUE(m_player.InitAudio());
     ASSERT_GT(m_player.StartPlayback(longFile), 0u);
     const VLChannel firstChannel = m_player.PlaybackChannel();
+    ASSERT_TRUE(WaitUntil([&] { return m_player.GetPlayPosition() > 0.05; }));
     ASSERT_GT(m_player.StartPlayback(shortFile), 0u);
     EXPECT_NE(m_player.PlaybackChannel(), firstChannel);
     EXPECT_FALSE(m_player.Engine().ChannelIsPlaying(firstChannel));
@@ -117,19 +118,26 @@ TEST_F(VLAudioPlayerDisk, ASecondPlayStopsTheFirst) {
     m_player.ReleaseAudio();
 
     const auto out = ReadOutput(m_out);
-    // The first file's samples, then the second file's alone (not mixed with
-    // the first), then silence: the first never resumes.
-    const size_t start = FirstSoundingFrame(out, 0) - 1;  // both tones start with a zero sample
-    size_t firstPlayed = 0;
-    while (firstPlayed < first.size() &&
-           std::abs(out[2 * (start + firstPlayed)] - first[firstPlayed] / 32768.0f) < 1e-6f)
-        ++firstPlayed;
-    EXPECT_LT(firstPlayed, first.size());
-    ASSERT_EQ(first[0], 0);
-    ASSERT_EQ(second[0], 0);
-    const size_t at = FirstSoundingFrame(out, start + firstPlayed) - 1;
+    // The second tone is the only one louder than 0.3: find its first loud
+    // sample, then check it sounded whole and alone (not mixed with the
+    // first), that only part of the first played, and that the first never
+    // resumed after it.
+    size_t loud = 0;
+    while (std::abs(second[loud]) <= 0.31 * 32768)
+        ++loud;
+    size_t at = 0;
+    while (at < out.size() / 2 && std::abs(out[2 * at]) <= 0.31f)
+        ++at;
+    ASSERT_GE(at, loud);
+    at -= loud;
     EXPECT_EQ(Mismatches(out, at, second, 1), 0u);
     EXPECT_EQ(FirstSoundingFrame(out, at + second.size()), out.size() / 2);
+    size_t firstPlayed = 0;
+    for (size_t f = 0; f < at; ++f)
+        if (out[2 * f] != 0.0f)
+            ++firstPlayed;
+    EXPECT_GT(firstPlayed, 0u);
+    EXPECT_LT(firstPlayed, first.size());
 }
 
 TEST_F(VLAudioPlayerDisk, VolumeScalesTheOutputAndBadFilesPlayNothing) {
