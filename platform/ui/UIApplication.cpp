@@ -25,6 +25,9 @@ UIApplication::UIApplication() {
 
 bool UIApplication::EnsureVideo() {
     if (m_videoActive) return true;
+    // Everything is drawn in software by cairo: the native framebuffer (XShm on
+    // X11) is the shortest way to the screen, with no GL context to load.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         VL_LOG_ERROR("SDL video: %s", SDL_GetError());
         return false;
@@ -33,6 +36,14 @@ bool UIApplication::EnsureVideo() {
     SDL_StopTextInput();
     m_videoActive = true;
     return true;
+}
+
+void UIApplication::ShutdownVideo() {
+    if (!m_videoActive) return;
+    for (UIWindowWnd* w : m_windows)
+        if (w->GetNativeWindow()) return;
+    m_videoActive = false;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 UISize UIApplication::GetScreenSize() {

@@ -3,6 +3,7 @@
 // windows that render only into memory), the list of windows, timers, the
 // wake-up of the message loop and one pass of it.
 // UI thread only, except Wake which any thread may call.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -27,7 +28,9 @@ public:
     bool IsHeadless() const { return m_headless; }
     // Starts SDL's video subsystem for real windows; false when there is no display.
     bool EnsureVideo();
-    bool IsVideoActive() const { return m_videoActive; }
+    bool IsVideoActive() const { return m_videoActive.load(); }
+    // Stops SDL's video subsystem once no SDL window is left (tests switch back ends).
+    void ShutdownVideo();
     // The screen size (headless: 1920 x 1080 unless set).
     UISize GetScreenSize();
     void SetHeadlessScreenSize(UISize size) { m_headlessScreen = size; }
@@ -82,7 +85,7 @@ private:
     bool PaintAll();
 
     bool m_headless = false;
-    bool m_videoActive = false;
+    std::atomic<bool> m_videoActive{false};
     UISize m_headlessScreen{1920, 1080};
     std::vector<UIWindowWnd*> m_windows;
 
@@ -101,7 +104,7 @@ private:
     std::mutex m_wakeMutex;
     std::condition_variable m_wakeCv;
     bool m_woken = false;
-    uint32_t m_wakeEventType = 0;
+    std::atomic<uint32_t> m_wakeEventType{0};
 
     bool m_quit = false;
     int m_exitCode = 0;

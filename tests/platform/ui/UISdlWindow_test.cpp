@@ -1,0 +1,111 @@
+// The SDL back end: a real SDL window (SDL's offscreen video driver, so no
+// display is needed) shows what the paint manager drew and turns SDL's mouse
+// and text events into the toolkit's messages.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "UITestWindow.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIRichEdit.h"
+
+namespace KwLib {
+namespace {
+
+uint32_t SurfacePixel(SDL_Surface* s, int x, int y) {
+    SDL_LockSurface(s);
+    const uint8_t* row = static_cast<const uint8_t*>(s->pixels) + y * s->pitch;
+    uint32_t raw = *reinterpret_cast<const uint32_t*>(row + x * s->format->BytesPerPixel);
+    SDL_UnlockSurface(s);
+    uint8_t r, g, b;
+    SDL_GetRGB(raw, s->format, &r, &g, &b);
+    return 0xFF000000u | (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
+}
+
+void PushButton(SDL_Window* w, uint32_t type, UIPoint pt, int clicks = 1) {
+    SDL_Event e{};
+    e.type = type;
+    e.button.windowID = SDL_GetWindowID(w);
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.button.clicks = static_cast<uint8_t>(clicks);
+    e.button.x = pt.x;
+    e.button.y = pt.y;
+    SDL_PushEvent(&e);
+}
+
+TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    UITestDriver driver;
+    auto& app = UIApplication::Instance();
+    app.SetHeadless(false);
+    ASSERT_TRUE(app.EnsureVideo()) << SDL_GetError();
+    UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+    {
+        TestWindow w("ControlTest");
+        ASSERT_TRUE(w.Create(nullptr, "sdl window"));
+        ASSERT_NE(w.GetNativeWindow(), nullptr);
+        w.ShowWindow();
+        driver.Attach(&w);
+        driver.Pump();
+
+        // The window's own surface holds what the toolkit painted.
+        SDL_Surface* surface = SDL_GetWindowSurface(w.GetNativeWindow());
+        ASSERT_NE(surface, nullptr);
+        UIControl* progress = driver.Find(402);
+        UIPoint filled{progress->GetPos().left + 5, (progress->GetPos().top + progress->GetPos().bottom) / 2};
+        EXPECT_EQ(SurfacePixel(surface, filled.x, filled.y), driver.PixelAt(filled.x, filled.y));
+        EXPECT_NE(driver.PixelAt(filled.x, filled.y), 0xFFFFFFFFu);
+
+        // SDL mouse events become a click.
+        UIPoint ok;
+        ASSERT_TRUE(driver.CenterOf(201, ok));
+        PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONDOWN, ok);
+        PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONUP, ok);
+        driver.Pump();
+        int clicks = 0;
+        for (auto& n : w.notes) clicks += n.type == kNotifyClick && n.id == 201;
+        EXPECT_EQ(clicks, 1);
+
+        // SDL text input reaches the focused field, character by character.
+        UIPoint edit;
+        ASSERT_TRUE(driver.CenterOf(501, edit));
+        PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONDOWN, edit);
+        PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONUP, edit);
+        driver.Pump();
+        SDL_Event text{};
+        text.type = SDL_TEXTINPUT;
+        text.text.windowID = SDL_GetWindowID(w.GetNativeWindow());
+        std::strcpy(text.text.text, "音乐");
+        SDL_PushEvent(&text);
+        SDL_Event key{};
+        key.type = SDL_KEYDOWN;
+        key.key.windowID = text.text.windowID;
+        key.key.keysym.sym = SDLK_RETURN;
+        SDL_PushEvent(&key);
+        driver.Pump();
+        EXPECT_EQ(driver.Find(501)->GetText(), "音乐");
+        bool entered = false;
+        for (auto& n : w.notes) entered |= n.type == kNotifyReturn && n.id == 501;
+        EXPECT_TRUE(entered);
+
+        // Closing the SDL window asks the window to close.
+        SDL_Event close{};
+        close.type = SDL_WINDOWEVENT;
+        close.window.windowID = text.text.windowID;
+        close.window.event = SDL_WINDOWEVENT_CLOSE;
+        SDL_PushEvent(&close);
+        driver.Pump();
+        EXPECT_TRUE(w.destroyed);
+        EXPECT_EQ(w.GetNativeWindow(), nullptr);
+    }
+    app.ShutdownVideo();
+    EXPECT_FALSE(app.IsVideoActive());
+    app.SetHeadless(true);
+}
+
+}  // namespace
+}  // namespace KwLib
