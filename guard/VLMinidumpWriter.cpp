@@ -1,5 +1,9 @@
 #include "guard/VLMinidumpWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -349,21 +353,31 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
 
 std::string VLMinidumpWriter::WriteToFolder(const KWCrashReportData& report, const std::string& dir) {
     const std::string image = Build(report);
+    // The dump holds memory of an exam session and the folder may be shared:
+    // the file is created new (never through a name someone else placed) and
+    // owner-only from its first moment, so nobody can open it while it is written.
     std::string path;
-    for (int attempt = 0; attempt < 8 && (path.empty() || KWFilePathUtils::IsExists(path)); ++attempt)
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
         path = dir + RandomDumpName();
-    KWFile file;
-    if (path.empty() || KWFilePathUtils::IsExists(path) || !file.Create(path, KWFile::WriteTruncate)) {
-        VL_LOG_ERROR("cannot create a dump file in %s", dir.c_str());
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        VL_LOG_ERROR("cannot create a dump file in %s: %s", dir.c_str(), strerror(errno));
         return std::string();
     }
-    // Owner only, before any byte is in it: the dump holds memory of an exam session.
-    std::error_code ec;
-    std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::replace, ec);
-    const bool ok = !ec && file.Write(image.data(), image.size()) && file.Sync();
-    file.Close();
+    bool ok = true;
+    for (size_t done = 0; ok && done < image.size();) {
+        const ssize_t n = write(fd, image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
     if (!ok) {
         VL_LOG_ERROR("cannot write %s", path.c_str());
         KWFilePathUtils::RemoveFile(path);

@@ -3,6 +3,7 @@
 // reporter's arguments, and the minidump layout.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -190,6 +191,27 @@ TEST(VLMinidumpWriter, ModulesAndStreamsOfAReport) {
     EXPECT_EQ(dump->cpu, 9u);
     EXPECT_EQ(dump->platformId, 0x8201u);
     EXPECT_EQ(dump->streams[0x47670009], maps);
+}
+
+TEST(VLMinidumpWriter, EachDumpIsANewOwnerOnlyFile) {
+    TempDir dir;
+    KWCrashReportData report;
+    report.header.arch = static_cast<uint32_t>(KWCrashArch::X86_64);
+    report.header.signo = 11;
+    report.stack = "stack";
+    // Whatever the umask, a dump is never readable by others.
+    const mode_t old = umask(0);
+    const std::string first = VLMinidumpWriter::WriteToFolder(report, dir.path + "/");
+    const std::string second = VLMinidumpWriter::WriteToFolder(report, dir.path + "/");
+    umask(old);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    EXPECT_EQ(VLGuardSandbox::ReadFile(first), VLMinidumpWriter::Build(report));
+    EXPECT_EQ(fs::status(first).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(VLMinidumpWriter::WriteToFolder(report, dir.path + "/missing/"), "");
+    EXPECT_FALSE(fs::exists(dir.path + "/missing"));
 }
 
 TEST(VLTestProcessSupport, StartedProgramsEndWithATestProgramThatDies) {
