@@ -17,7 +17,8 @@ namespace {
 std::string BuildLayout() {
     std::string xml =
         "<Layouts><Font name='Body' face='微软雅黑' size='13' default='true'/>"
-        "<Window name='Bench' size='1024,768'><VerticalLayout bkcolor='#FFF4F6F9' inset='12,12,12,12' childpadding='2'>";
+        "<Window name='Bench' size='1024,768'><VerticalLayout bkcolor='#FFF4F6F9' inset='12,12,12,12' "
+        "childpadding='2'>";
     int id = 1000;
     for (int row = 0; row < 20; ++row) {
         xml += "<HorizontalLayout height='34' childpadding='4'>";
@@ -35,12 +36,14 @@ std::string BuildLayout() {
                            "题 音乐节拍' textcolor='#FF26934E' align='left vcen singleline endellipsis'/>";
                     break;
                 case 2:
-                    xml += "<Control" + idAttr + " bkimage=\"res='9007' restype='PNG' source='0,0,240,140'\" bordersize='2' bordercolor='#FFA4DEDD'/>";
+                    xml += "<Control" + idAttr +
+                           " bkimage=\"res='9007' restype='PNG' source='0,0,240,140'\" bordersize='2' "
+                           "bordercolor='#FFA4DEDD'/>";
                     break;
                 default:
-                    xml += "<Option" + idAttr +
-                           " text='选项' group='g" + std::to_string(row) +
-                           "' bkimage=\"res='9004' restype='PNG' corner='10,10,10,10'\" selectedbkcolor='#FFEAF2FD'/>";
+                    xml += "<Option" + idAttr + " text='选项' group='g" + std::to_string(row) +
+                           "' bkimage=\"res='9004' restype='PNG' corner='10,10,10,10'\" "
+                           "selectedbkcolor='#FFEAF2FD'/>";
                     break;
             }
         }
@@ -58,7 +61,8 @@ public:
         m_pm.Init(this);
         UIDialogBuilder builder;
         UIControl* root = builder.CreateFromString(BuildLayout(), "Bench", this, &m_pm, this);
-        if (!root) return -1;
+        if (!root)
+            return -1;
         m_pm.AttachDialog(root);
         return 0;
     }

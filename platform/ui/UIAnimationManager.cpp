@@ -5,22 +5,27 @@
 
 namespace KwLib {
 
-UIAnimationManager::~UIAnimationManager() { UIApplication::Instance().KillTimers(this); }
+UIAnimationManager::~UIAnimationManager() {
+    UIApplication::Instance().KillTimers(this);
+}
 
 UIAnimationManager::Animation* UIAnimationManager::Find(UIControl* control, int id) {
     for (auto& a : m_animations)
-        if (a.control == control && a.id == id) return &a;
+        if (a.control == control && a.id == id)
+            return &a;
     return nullptr;
 }
 
 const UIAnimationManager::Animation* UIAnimationManager::Find(UIControl* control, int id) const {
     for (auto& a : m_animations)
-        if (a.control == control && a.id == id) return &a;
+        if (a.control == control && a.id == id)
+            return &a;
     return nullptr;
 }
 
 bool UIAnimationManager::AddAnimation(UIControl* control, int id, int periodMs, int frameCount, bool loop) {
-    if (!control || periodMs <= 0 || frameCount < 0) return false;
+    if (!control || periodMs <= 0 || frameCount < 0)
+        return false;
     if (Animation* a = Find(control, id)) {
         *a = {control, id, periodMs, frameCount, loop, 0};
     } else {
@@ -36,14 +41,16 @@ bool UIAnimationManager::AddAnimation(UIControl* control, int id, int periodMs, 
 
 bool UIAnimationManager::AddAnimation(UIControl* control, int id, int periodMs,
                                       const std::vector<std::string>& frameImages, bool loop) {
-    if (!control || frameImages.empty()) return false;
+    if (!control || frameImages.empty())
+        return false;
     control->m_animationFrames[id] = frameImages;
     return AddAnimation(control, id, periodMs, static_cast<int>(frameImages.size()), loop);
 }
 
 void UIAnimationManager::Step(UIControl* control, int id) {
     Animation* a = Find(control, id);
-    if (!a) return;
+    if (!a)
+        return;
     ++a->current;
     if (a->frameCount > 0 && a->current >= a->frameCount) {
         if (!a->loop) {
@@ -59,7 +66,8 @@ void UIAnimationManager::Step(UIControl* control, int id) {
 
 void UIAnimationManager::RemoveAnimation(UIControl* control, int id) {
     for (auto it = m_animations.begin(); it != m_animations.end(); ++it) {
-        if (it->control != control || it->id != id) continue;
+        if (it->control != control || it->id != id)
+            continue;
         m_animations.erase(it);
         UIApplication::Instance().KillTimer(this, control, id);
         control->m_animationFrames.erase(id);
@@ -79,7 +87,9 @@ void UIAnimationManager::RemoveAnimations(UIControl* control) {
     }
 }
 
-bool UIAnimationManager::IsAnimating(UIControl* control, int id) const { return Find(control, id) != nullptr; }
+bool UIAnimationManager::IsAnimating(UIControl* control, int id) const {
+    return Find(control, id) != nullptr;
+}
 
 int UIAnimationManager::GetCurrentFrame(UIControl* control, int id) const {
     const Animation* a = Find(control, id);

@@ -22,8 +22,8 @@ public:
     bool AddAnimation(UIControl* control, int animationId, int periodMs, int frameCount, bool loop = true);
     // An animation that shows one image string per frame as the control's
     // background image (a spinner made of PNG resources, for example).
-    bool AddAnimation(UIControl* control, int animationId, int periodMs, const std::vector<std::string>& frameImages,
-                      bool loop = true);
+    bool AddAnimation(UIControl* control, int animationId, int periodMs,
+                      const std::vector<std::string>& frameImages, bool loop = true);
     void RemoveAnimation(UIControl* control, int animationId);
     void RemoveAnimations(UIControl* control);
     bool IsAnimating(UIControl* control, int animationId) const;

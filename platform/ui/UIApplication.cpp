@@ -24,7 +24,8 @@ UIApplication::UIApplication() {
 }
 
 bool UIApplication::EnsureVideo() {
-    if (m_videoActive) return true;
+    if (m_videoActive)
+        return true;
     // Everything is drawn in software by cairo: the native framebuffer (XShm on
     // X11) is the shortest way to the screen, with no GL context to load.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
@@ -39,22 +40,27 @@ bool UIApplication::EnsureVideo() {
 }
 
 void UIApplication::ShutdownVideo() {
-    if (!m_videoActive) return;
+    if (!m_videoActive)
+        return;
     for (UIWindowWnd* w : m_windows)
-        if (w->GetNativeWindow()) return;
+        if (w->GetNativeWindow())
+            return;
     m_videoActive = false;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 UISize UIApplication::GetScreenSize() {
-    if (m_headless || !m_videoActive) return m_headlessScreen;
+    if (m_headless || !m_videoActive)
+        return m_headlessScreen;
     SDL_DisplayMode mode;
-    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return m_headlessScreen;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0)
+        return m_headlessScreen;
     return {mode.w, mode.h};
 }
 
 void UIApplication::Register(UIWindowWnd* window) {
-    if (!IsAlive(window)) m_windows.push_back(window);
+    if (!IsAlive(window))
+        m_windows.push_back(window);
 }
 
 void UIApplication::Unregister(UIWindowWnd* window) {
@@ -71,13 +77,15 @@ void UIApplication::SetTimer(const void* owner, const void* sub, int id, uint32_
                              std::function<void()> fire) {
     KillTimer(owner, sub, id);
     elapseMs = std::max<uint32_t>(1, elapseMs);
-    m_timers.push_back({owner, sub, id, elapseMs, UIClock::NowMs() + elapseMs, ++m_timerSeq, std::move(fire)});
+    m_timers.push_back(
+        {owner, sub, id, elapseMs, UIClock::NowMs() + elapseMs, ++m_timerSeq, std::move(fire)});
 }
 
 void UIApplication::KillTimer(const void* owner, const void* sub, int id) {
-    m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
-                                  [&](const Timer& t) { return t.owner == owner && t.sub == sub && t.id == id; }),
-                   m_timers.end());
+    m_timers.erase(
+        std::remove_if(m_timers.begin(), m_timers.end(),
+                       [&](const Timer& t) { return t.owner == owner && t.sub == sub && t.id == id; }),
+        m_timers.end());
 }
 
 void UIApplication::KillTimers(const void* key) {
@@ -94,7 +102,8 @@ bool UIApplication::HasTimer(const void* owner, const void* sub, int id) const {
 std::optional<uint64_t> UIApplication::NextTimerDue() const {
     std::optional<uint64_t> next;
     for (auto& t : m_timers)
-        if (!next || t.due < *next) next = t.due;
+        if (!next || t.due < *next)
+            next = t.due;
     return next;
 }
 
@@ -106,10 +115,13 @@ int UIApplication::FireDueTimers(uint64_t now) {
     for (;;) {
         const Timer* best = nullptr;
         for (auto& t : m_timers) {
-            if (t.due > now || std::find(fired.begin(), fired.end(), t.seq) != fired.end()) continue;
-            if (!best || t.due < best->due || (t.due == best->due && t.seq < best->seq)) best = &t;
+            if (t.due > now || std::find(fired.begin(), fired.end(), t.seq) != fired.end())
+                continue;
+            if (!best || t.due < best->due || (t.due == best->due && t.seq < best->seq))
+                best = &t;
         }
-        if (!best) break;
+        if (!best)
+            break;
         Timer* t = const_cast<Timer*>(best);
         fired.push_back(t->seq);
         // A real clock that fell behind skips the missed ticks rather than bursting.
@@ -141,49 +153,76 @@ void UIApplication::Wake() {
 namespace {
 
 uint32_t VirtualKey(SDL_Keycode k) {
-    if (k >= SDLK_a && k <= SDLK_z) return static_cast<uint32_t>('A' + (k - SDLK_a));
-    if (k >= SDLK_0 && k <= SDLK_9) return static_cast<uint32_t>('0' + (k - SDLK_0));
-    if (k >= SDLK_F1 && k <= SDLK_F12) return VK_F1 + static_cast<uint32_t>(k - SDLK_F1);
+    if (k >= SDLK_a && k <= SDLK_z)
+        return static_cast<uint32_t>('A' + (k - SDLK_a));
+    if (k >= SDLK_0 && k <= SDLK_9)
+        return static_cast<uint32_t>('0' + (k - SDLK_0));
+    if (k >= SDLK_F1 && k <= SDLK_F12)
+        return VK_F1 + static_cast<uint32_t>(k - SDLK_F1);
     switch (k) {
-        case SDLK_SPACE: return VK_SPACE;
+        case SDLK_SPACE:
+            return VK_SPACE;
         case SDLK_RETURN:
-        case SDLK_KP_ENTER: return VK_RETURN;
-        case SDLK_ESCAPE: return VK_ESCAPE;
-        case SDLK_BACKSPACE: return VK_BACK;
-        case SDLK_TAB: return VK_TAB;
-        case SDLK_DELETE: return VK_DELETE;
-        case SDLK_INSERT: return VK_INSERT;
-        case SDLK_HOME: return VK_HOME;
-        case SDLK_END: return VK_END;
-        case SDLK_PAGEUP: return VK_PRIOR;
-        case SDLK_PAGEDOWN: return VK_NEXT;
-        case SDLK_LEFT: return VK_LEFT;
-        case SDLK_RIGHT: return VK_RIGHT;
-        case SDLK_UP: return VK_UP;
-        case SDLK_DOWN: return VK_DOWN;
+        case SDLK_KP_ENTER:
+            return VK_RETURN;
+        case SDLK_ESCAPE:
+            return VK_ESCAPE;
+        case SDLK_BACKSPACE:
+            return VK_BACK;
+        case SDLK_TAB:
+            return VK_TAB;
+        case SDLK_DELETE:
+            return VK_DELETE;
+        case SDLK_INSERT:
+            return VK_INSERT;
+        case SDLK_HOME:
+            return VK_HOME;
+        case SDLK_END:
+            return VK_END;
+        case SDLK_PAGEUP:
+            return VK_PRIOR;
+        case SDLK_PAGEDOWN:
+            return VK_NEXT;
+        case SDLK_LEFT:
+            return VK_LEFT;
+        case SDLK_RIGHT:
+            return VK_RIGHT;
+        case SDLK_UP:
+            return VK_UP;
+        case SDLK_DOWN:
+            return VK_DOWN;
         case SDLK_LSHIFT:
-        case SDLK_RSHIFT: return VK_SHIFT;
+        case SDLK_RSHIFT:
+            return VK_SHIFT;
         case SDLK_LCTRL:
-        case SDLK_RCTRL: return VK_CONTROL;
+        case SDLK_RCTRL:
+            return VK_CONTROL;
         case SDLK_LALT:
-        case SDLK_RALT: return VK_MENU;
-        default: return 0;
+        case SDLK_RALT:
+            return VK_MENU;
+        default:
+            return 0;
     }
 }
 
 uintptr_t MouseFlags(uint32_t buttons) {
     uintptr_t f = 0;
-    if (buttons & SDL_BUTTON_LMASK) f |= MK_LBUTTON;
-    if (buttons & SDL_BUTTON_RMASK) f |= MK_RBUTTON;
+    if (buttons & SDL_BUTTON_LMASK)
+        f |= MK_LBUTTON;
+    if (buttons & SDL_BUTTON_RMASK)
+        f |= MK_RBUTTON;
     SDL_Keymod mod = SDL_GetModState();
-    if (mod & KMOD_SHIFT) f |= MK_SHIFT;
-    if (mod & KMOD_CTRL) f |= MK_CONTROL;
+    if (mod & KMOD_SHIFT)
+        f |= MK_SHIFT;
+    if (mod & KMOD_CTRL)
+        f |= MK_CONTROL;
     return f;
 }
 
 UIWindowWnd* WindowById(const std::vector<UIWindowWnd*>& windows, uint32_t id) {
     for (UIWindowWnd* w : windows)
-        if (w->GetNativeId() == id) return w;
+        if (w->GetNativeId() == id)
+            return w;
     return nullptr;
 }
 
@@ -193,15 +232,18 @@ bool IsInputMessage(uint32_t m) {
 }
 
 void Deliver(UIWindowWnd* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    if (!w || !w->IsWindow()) return;
-    if (IsInputMessage(message) && !w->IsInputEnabled()) return;
+    if (!w || !w->IsWindow())
+        return;
+    if (IsInputMessage(message) && !w->IsInputEnabled())
+        return;
     w->DispatchMessage(message, wParam, lParam);
 }
 
 }  // namespace
 
 bool UIApplication::HandleNativeEvents(int waitMs) {
-    if (!m_videoActive) return false;
+    if (!m_videoActive)
+        return false;
     SDL_Event e;
     bool any = false;
     bool got = waitMs > 0 ? SDL_WaitEventTimeout(&e, waitMs) != 0 : SDL_PollEvent(&e) != 0;
@@ -211,23 +253,41 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
         switch (e.type) {
             case SDL_WINDOWEVENT:
                 w = WindowById(m_windows, e.window.windowID);
-                if (!w) break;
+                if (!w)
+                    break;
                 switch (e.window.event) {
-                    case SDL_WINDOWEVENT_CLOSE: w->PostMessageW(WM_CLOSE, IDCLOSE, 0); break;
-                    case SDL_WINDOWEVENT_SIZE_CHANGED: w->OnNativeResize(e.window.data1, e.window.data2); break;
+                    case SDL_WINDOWEVENT_CLOSE:
+                        w->PostMessageW(WM_CLOSE, IDCLOSE, 0);
+                        break;
+                    case SDL_WINDOWEVENT_SIZE_CHANGED:
+                        w->OnNativeResize(e.window.data1, e.window.data2);
+                        break;
                     case SDL_WINDOWEVENT_EXPOSED:
-                        if (UIPaintManager* pm = w->GetPaintManager()) pm->Invalidate();
+                        if (UIPaintManager* pm = w->GetPaintManager())
+                            pm->Invalidate();
                         break;
                     case SDL_WINDOWEVENT_MOVED:
-                        w->m_rcWindow = {e.window.data1, e.window.data2, e.window.data1 + w->m_rcWindow.Width(),
+                        w->m_rcWindow = {e.window.data1, e.window.data2,
+                                         e.window.data1 + w->m_rcWindow.Width(),
                                          e.window.data2 + w->m_rcWindow.Height()};
                         break;
-                    case SDL_WINDOWEVENT_FOCUS_GAINED: Deliver(w, WM_SETFOCUS, 0, 0); break;
-                    case SDL_WINDOWEVENT_FOCUS_LOST: Deliver(w, WM_KILLFOCUS, 0, 0); break;
-                    case SDL_WINDOWEVENT_LEAVE: Deliver(w, WM_MOUSELEAVE, 0, 0); break;
-                    case SDL_WINDOWEVENT_MINIMIZED: w->m_minimized = true; break;
-                    case SDL_WINDOWEVENT_RESTORED: w->m_minimized = false; break;
-                    default: break;
+                    case SDL_WINDOWEVENT_FOCUS_GAINED:
+                        Deliver(w, WM_SETFOCUS, 0, 0);
+                        break;
+                    case SDL_WINDOWEVENT_FOCUS_LOST:
+                        Deliver(w, WM_KILLFOCUS, 0, 0);
+                        break;
+                    case SDL_WINDOWEVENT_LEAVE:
+                        Deliver(w, WM_MOUSELEAVE, 0, 0);
+                        break;
+                    case SDL_WINDOWEVENT_MINIMIZED:
+                        w->m_minimized = true;
+                        break;
+                    case SDL_WINDOWEVENT_RESTORED:
+                        w->m_minimized = false;
+                        break;
+                    default:
+                        break;
                 }
                 break;
             case SDL_MOUSEMOTION:
@@ -243,7 +303,9 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                     msg = down ? (e.button.clicks == 2 ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN) : WM_LBUTTONUP;
                 else if (e.button.button == SDL_BUTTON_RIGHT)
                     msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
-                if (msg) Deliver(w, msg, MouseFlags(SDL_GetMouseState(nullptr, nullptr)), MakeMouseLParam(e.button.x, e.button.y));
+                if (msg)
+                    Deliver(w, msg, MouseFlags(SDL_GetMouseState(nullptr, nullptr)),
+                            MakeMouseLParam(e.button.x, e.button.y));
                 break;
             }
             case SDL_MOUSEWHEEL: {
@@ -259,12 +321,14 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
             case SDL_KEYUP: {
                 w = WindowById(m_windows, e.key.windowID);
                 uint32_t vk = VirtualKey(e.key.keysym.sym);
-                if (vk) Deliver(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, e.key.repeat ? 1 : 0);
+                if (vk)
+                    Deliver(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, e.key.repeat ? 1 : 0);
                 break;
             }
             case SDL_TEXTINPUT: {
                 w = WindowById(m_windows, e.text.windowID);
-                for (char32_t cp : KWStringConvert::Utf8ToUtf32(e.text.text)) Deliver(w, WM_CHAR, cp, 0);
+                for (char32_t cp : KWStringConvert::Utf8ToUtf32(e.text.text))
+                    Deliver(w, WM_CHAR, cp, 0);
                 break;
             }
             case SDL_TEXTEDITING: {
@@ -285,12 +349,15 @@ bool UIApplication::DispatchPosted() {
     bool any = false;
     std::vector<UIWindowWnd*> windows = m_windows;
     for (UIWindowWnd* w : windows) {
-        if (!IsAlive(w)) continue;
+        if (!IsAlive(w))
+            continue;
         std::deque<KWMessage> batch = w->TakePosted();
         for (const KWMessage& m : batch) {
-            if (!IsAlive(w) || !w->IsWindow()) break;
+            if (!IsAlive(w) || !w->IsWindow())
+                break;
             any = true;
-            if (IsInputMessage(m.message) && !w->IsInputEnabled()) continue;
+            if (IsInputMessage(m.message) && !w->IsInputEnabled())
+                continue;
             w->DispatchMessage(m.message, m.wParam, m.lParam);
         }
     }
@@ -301,9 +368,11 @@ bool UIApplication::PaintAll() {
     bool any = false;
     std::vector<UIWindowWnd*> windows = m_windows;
     for (UIWindowWnd* w : windows) {
-        if (!IsAlive(w)) continue;
+        if (!IsAlive(w))
+            continue;
         UIPaintManager* pm = w->GetPaintManager();
-        if (!pm) continue;
+        if (!pm)
+            continue;
         if (pm->HasAsyncNotify()) {
             pm->FlushAsyncNotify();
             any = true;
@@ -318,12 +387,15 @@ bool UIApplication::PaintAll() {
 
 bool UIApplication::PumpOnce(int waitMs) {
     bool posted = false;
-    for (UIWindowWnd* w : m_windows) posted = posted || w->HasPosted();
+    for (UIWindowWnd* w : m_windows)
+        posted = posted || w->HasPosted();
     int wait = posted ? 0 : waitMs;
     if (wait > 0) {
         if (auto due = NextTimerDue()) {
             uint64_t now = UIClock::NowMs();
-            wait = *due <= now ? 0 : static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(wait), *due - now));
+            wait = *due <= now
+                       ? 0
+                       : static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(wait), *due - now));
         }
     }
     bool any = false;
@@ -346,7 +418,8 @@ bool UIApplication::PumpOnce(int waitMs) {
 void UIApplication::RunUntil(const std::function<bool()>& done) {
     while (!m_quit && !m_windows.empty() && !done()) {
         bool manual = m_headless && UIClock::IsManual();
-        if (PumpOnce(manual ? 0 : 10) || !manual) continue;
+        if (PumpOnce(manual ? 0 : 10) || !manual)
+            continue;
         // Under a manual clock nothing changes by waiting: run queued test
         // actions, and stop when there are none rather than spin.
         if (!RunIdleAction()) {
@@ -362,10 +435,13 @@ void UIApplication::PostQuitMessage(int exitCode) {
     Wake();
 }
 
-void UIApplication::QueueIdleAction(std::function<void()> action) { m_idleActions.push_back(std::move(action)); }
+void UIApplication::QueueIdleAction(std::function<void()> action) {
+    m_idleActions.push_back(std::move(action));
+}
 
 bool UIApplication::RunIdleAction() {
-    if (m_idleActions.empty()) return false;
+    if (m_idleActions.empty())
+        return false;
     auto action = std::move(m_idleActions.front());
     m_idleActions.erase(m_idleActions.begin());
     action();

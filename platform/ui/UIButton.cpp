@@ -8,12 +8,16 @@ namespace KwLib {
 
 // ---- label ----
 
-UILabel::UILabel() { m_textStyle = DT_VCENTER | DT_SINGLELINE; }
+UILabel::UILabel() {
+    m_textStyle = DT_VCENTER | DT_SINGLELINE;
+}
 
 void UILabel::SetText(const std::string& text) {
-    if (text == m_text) return;
+    if (text == m_text)
+        return;
     UIControl::SetText(text);
-    if (m_autoCalcWidth) NeedParentUpdate();
+    if (m_autoCalcWidth)
+        NeedParentUpdate();
 }
 
 void UILabel::SetAutoCalcWidth(bool on) {
@@ -22,15 +26,18 @@ void UILabel::SetAutoCalcWidth(bool on) {
 }
 
 UISize UILabel::EstimateSize(UISize available) {
-    if (!m_autoCalcWidth) return UIControl::EstimateSize(available);
+    if (!m_autoCalcWidth)
+        return UIControl::EstimateSize(available);
     UISize text = UIRenderUtils::GetTextSize(m_manager, m_text, m_font, DT_SINGLELINE);
     int cx = text.cx + m_rcTextPadding.left + m_rcTextPadding.right + 2 * m_borderSize;
     return {cx, m_cxyFixed.cy};
 }
 
 void UILabel::SetAttribute(const std::string& name, const std::string& value) {
-    if (name == "autocalcwidth") SetAutoCalcWidth(value == "true");
-    else UIControl::SetAttribute(name, value);
+    if (name == "autocalcwidth")
+        SetAutoCalcWidth(value == "true");
+    else
+        UIControl::SetAttribute(name, value);
 }
 
 // ---- button ----
@@ -41,15 +48,17 @@ UIButton::UIButton() {
 }
 
 bool UIButton::Activate() {
-    if (!IsVisible() || !IsEnabled()) return false;
-    if (m_manager) m_manager->SendNotify(this, kNotifyClick);
+    if (!IsVisible() || !IsEnabled())
+        return false;
+    if (m_manager)
+        m_manager->SendNotify(this, kNotifyClick);
     return true;
 }
 
 void UIButton::Event(UIEvent& event) {
     // Space and Enter press a focused button, as users expect of a keyboard.
-    if (event.type == kEventKeyDown && event.sender == this && (event.key == VK_SPACE || event.key == VK_RETURN) &&
-        IsEnabled()) {
+    if (event.type == kEventKeyDown && event.sender == this &&
+        (event.key == VK_SPACE || event.key == VK_RETURN) && IsEnabled()) {
         Activate();
         return;
     }
@@ -58,75 +67,97 @@ void UIButton::Event(UIEvent& event) {
 
 void UIButton::PaintBkColor(cairo_t* cr) {
     UIColor color = m_bkColor;
-    if (!IsEnabled() && m_disabledBkColor) color = m_disabledBkColor;
-    else if (IsPushed() && m_pushedBkColor) color = m_pushedBkColor;
-    else if (IsHot() && m_hotBkColor) color = m_hotBkColor;
+    if (!IsEnabled() && m_disabledBkColor)
+        color = m_disabledBkColor;
+    else if (IsPushed() && m_pushedBkColor)
+        color = m_pushedBkColor;
+    else if (IsHot() && m_hotBkColor)
+        color = m_hotBkColor;
     UIRenderUtils::FillRect(cr, m_rcItem, color);
 }
 
 void UIButton::SetAttribute(const std::string& name, const std::string& value) {
     UIColor color = 0;
-    if (name == "hotbkcolor" && ParseColor(value, color)) m_hotBkColor = color;
-    else if (name == "pushedbkcolor" && ParseColor(value, color)) m_pushedBkColor = color;
-    else if (name == "disabledbkcolor" && ParseColor(value, color)) m_disabledBkColor = color;
-    else UILabel::SetAttribute(name, value);
+    if (name == "hotbkcolor" && ParseColor(value, color))
+        m_hotBkColor = color;
+    else if (name == "pushedbkcolor" && ParseColor(value, color))
+        m_pushedBkColor = color;
+    else if (name == "disabledbkcolor" && ParseColor(value, color))
+        m_disabledBkColor = color;
+    else
+        UILabel::SetAttribute(name, value);
 }
 
 // ---- option ----
 
-UIOption::UIOption() { m_textStyle = DT_SINGLELINE | DT_VCENTER | DT_CENTER; }
+UIOption::UIOption() {
+    m_textStyle = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+}
 
 UIOption::~UIOption() {
-    if (m_manager && !m_group.empty()) m_manager->RemoveGroup(m_group, this);
+    if (m_manager && !m_group.empty())
+        m_manager->RemoveGroup(m_group, this);
 }
 
 void UIOption::SetManager(UIPaintManager* manager, UIControl* parent, bool init) {
     UIButton::SetManager(manager, parent, init);
     if (manager && !m_group.empty()) {
         manager->AddGroup(m_group, this);
-        if (m_selected) Selected(true, false);
+        if (m_selected)
+            Selected(true, false);
     }
 }
 
 void UIOption::SetGroup(const std::string& group) {
-    if (group == m_group) return;
-    if (m_manager && !m_group.empty()) m_manager->RemoveGroup(m_group, this);
+    if (group == m_group)
+        return;
+    if (m_manager && !m_group.empty())
+        m_manager->RemoveGroup(m_group, this);
     m_group = group;
-    if (m_manager && !m_group.empty()) m_manager->AddGroup(m_group, this);
+    if (m_manager && !m_group.empty())
+        m_manager->AddGroup(m_group, this);
     Selected(m_selected, false);
 }
 
 void UIOption::Selected(bool selected, bool notify) {
     bool changed = m_selected != selected;
     m_selected = selected;
-    if (selected) m_state |= UISTATE_SELECTED;
-    else m_state &= ~UISTATE_SELECTED;
+    if (selected)
+        m_state |= UISTATE_SELECTED;
+    else
+        m_state &= ~UISTATE_SELECTED;
     if (m_manager && selected && !m_group.empty()) {
         if (const auto* list = m_manager->GetGroup(m_group)) {
             std::vector<UIControl*> others = *list;
             for (UIControl* c : others) {
                 auto* other = dynamic_cast<UIOption*>(c);
-                if (other && other != this && other->IsSelected()) other->Selected(false, notify);
+                if (other && other != this && other->IsSelected())
+                    other->Selected(false, notify);
             }
         }
     }
     if (changed) {
         Invalidate();
-        if (notify && m_manager) m_manager->SendNotify(this, kNotifySelectChanged, selected ? 1 : 0);
+        if (notify && m_manager)
+            m_manager->SendNotify(this, kNotifySelectChanged, selected ? 1 : 0);
     }
 }
 
 bool UIOption::Activate() {
     // The click goes out while the option still shows its previous state.
-    if (!UIButton::Activate()) return false;
-    if (!m_group.empty()) Selected(true);
-    else Selected(!m_selected);
+    if (!UIButton::Activate())
+        return false;
+    if (!m_group.empty())
+        Selected(true);
+    else
+        Selected(!m_selected);
     return true;
 }
 
 void UIOption::SetEnabled(bool enabled) {
     UIButton::SetEnabled(enabled);
-    if (m_selected) m_state |= UISTATE_SELECTED;
+    if (m_selected)
+        m_state |= UISTATE_SELECTED;
 }
 
 void UIOption::PaintStatusImage(cairo_t* cr) {
@@ -141,20 +172,24 @@ void UIOption::PaintStatusImage(cairo_t* cr) {
             UIButton::PaintStatusImage(cr);
             return;
         }
-        if (!m_foreImage.empty()) DrawImage(cr, m_foreImage);
+        if (!m_foreImage.empty())
+            DrawImage(cr, m_foreImage);
         return;
     }
     UIButton::PaintStatusImage(cr);
 }
 
 void UIOption::PaintBkColor(cairo_t* cr) {
-    if (m_selected && m_selectedBkColor) UIRenderUtils::FillRect(cr, m_rcItem, m_selectedBkColor);
-    else UIButton::PaintBkColor(cr);
+    if (m_selected && m_selectedBkColor)
+        UIRenderUtils::FillRect(cr, m_rcItem, m_selectedBkColor);
+    else
+        UIButton::PaintBkColor(cr);
 }
 
 void UIOption::PaintText(cairo_t* cr) {
     if (m_selected && m_selectedTextColor && IsEnabled() && !m_text.empty()) {
-        UIRenderUtils::DrawText(cr, m_manager, GetTextRect(), m_text, m_selectedTextColor, m_font, m_textStyle);
+        UIRenderUtils::DrawText(cr, m_manager, GetTextRect(), m_text, m_selectedTextColor, m_font,
+                                m_textStyle);
         return;
     }
     UIButton::PaintText(cr);
@@ -172,13 +207,20 @@ void UIOption::SetSelectedHotImage(const std::string& image) {
 
 void UIOption::SetAttribute(const std::string& name, const std::string& value) {
     UIColor color = 0;
-    if (name == "group") SetGroup(value);
-    else if (name == "selected") Selected(value == "true", false);
-    else if (name == "selectedimage") SetSelectedImage(value);
-    else if (name == "selectedhotimage") SetSelectedHotImage(value);
-    else if (name == "selectedbkcolor" && ParseColor(value, color)) m_selectedBkColor = color;
-    else if (name == "selectedtextcolor" && ParseColor(value, color)) m_selectedTextColor = color;
-    else UIButton::SetAttribute(name, value);
+    if (name == "group")
+        SetGroup(value);
+    else if (name == "selected")
+        Selected(value == "true", false);
+    else if (name == "selectedimage")
+        SetSelectedImage(value);
+    else if (name == "selectedhotimage")
+        SetSelectedHotImage(value);
+    else if (name == "selectedbkcolor" && ParseColor(value, color))
+        m_selectedBkColor = color;
+    else if (name == "selectedtextcolor" && ParseColor(value, color))
+        m_selectedTextColor = color;
+    else
+        UIButton::SetAttribute(name, value);
 }
 
 }  // namespace KwLib

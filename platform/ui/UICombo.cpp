@@ -12,14 +12,17 @@ UICombo::UICombo() {
 }
 
 UICombo::~UICombo() {
-    if (m_manager && m_manager->GetOverlay() == this) m_manager->SetOverlay(nullptr);
+    if (m_manager && m_manager->GetOverlay() == this)
+        m_manager->SetOverlay(nullptr);
 }
 
 bool UICombo::AddItem(UIControl* item) {
-    if (!item) return false;
+    if (!item)
+        return false;
     m_items.emplace_back(item);
     item->SetManager(m_manager, this, m_manager != nullptr);
-    if (item->GetState() & UISTATE_SELECTED) SelectItem(GetCount() - 1, false);
+    if (item->GetState() & UISTATE_SELECTED)
+        SelectItem(GetCount() - 1, false);
     return true;
 }
 
@@ -38,12 +41,14 @@ void UICombo::RemoveAllItems() {
 }
 
 UIControl* UICombo::GetItemAt(int index) const {
-    if (index < 0 || index >= GetCount()) return nullptr;
+    if (index < 0 || index >= GetCount())
+        return nullptr;
     return m_items[static_cast<size_t>(index)].get();
 }
 
 bool UICombo::SelectItem(int index, bool notify) {
-    if (index < -1 || index >= GetCount()) return false;
+    if (index < -1 || index >= GetCount())
+        return false;
     int old = m_curSel;
     m_curSel = index;
     SetText(index >= 0 ? m_items[static_cast<size_t>(index)]->GetText() : std::string());
@@ -53,17 +58,22 @@ bool UICombo::SelectItem(int index, bool notify) {
 }
 
 void UICombo::ShowDropDown(bool show) {
-    if (show == m_dropped) return;
-    if (show && m_items.empty()) return;
+    if (show == m_dropped)
+        return;
+    if (show && m_items.empty())
+        return;
     if (m_manager) {
         m_manager->Invalidate(GetDropRect());
-        if (show) m_manager->SetOverlay(this);
-        else if (m_manager->GetOverlay() == this) m_manager->SetOverlay(nullptr);
+        if (show)
+            m_manager->SetOverlay(this);
+        else if (m_manager->GetOverlay() == this)
+            m_manager->SetOverlay(nullptr);
     }
     m_dropped = show;
     m_hotItem = show ? m_curSel : -1;
     Invalidate();
-    if (m_manager) m_manager->Invalidate(GetDropRect());
+    if (m_manager)
+        m_manager->Invalidate(GetDropRect());
 }
 
 UIRect UICombo::GetDropRect() const {
@@ -77,23 +87,27 @@ UIRect UICombo::GetDropRect() const {
 
 int UICombo::ItemAt(UIPoint pt) const {
     UIRect drop = GetDropRect();
-    if (!drop.Contains(pt)) return -1;
+    if (!drop.Contains(pt))
+        return -1;
     int index = (pt.y - drop.top - 4) / m_itemHeight;
     return index >= 0 && index < GetCount() ? index : -1;
 }
 
 void UICombo::SetManager(UIPaintManager* manager, UIControl* parent, bool init) {
     UIButton::SetManager(manager, parent, init);
-    for (auto& item : m_items) item->SetManager(manager, this, init);
+    for (auto& item : m_items)
+        item->SetManager(manager, this, init);
 }
 
 UIControl* UICombo::FindControlAt(UIPoint pt) {
-    if (m_dropped && IsVisible() && GetDropRect().Contains(pt)) return this;
+    if (m_dropped && IsVisible() && GetDropRect().Contains(pt))
+        return this;
     return UIButton::FindControlAt(pt);
 }
 
 bool UICombo::Activate() {
-    if (!IsVisible() || !IsEnabled()) return false;
+    if (!IsVisible() || !IsEnabled())
+        return false;
     return true;
 }
 
@@ -104,7 +118,8 @@ void UICombo::Event(UIEvent& event) {
                 if (m_dropped && GetDropRect().Contains(event.ptMouse)) {
                     int index = ItemAt(event.ptMouse);
                     ShowDropDown(false);
-                    if (index >= 0) SelectItem(index);
+                    if (index >= 0)
+                        SelectItem(index);
                     return;
                 }
                 UIButton::Event(event);
@@ -115,7 +130,8 @@ void UICombo::Event(UIEvent& event) {
                     int hot = ItemAt(event.ptMouse);
                     if (hot != m_hotItem && hot >= 0) {
                         m_hotItem = hot;
-                        if (m_manager) m_manager->Invalidate(GetDropRect());
+                        if (m_manager)
+                            m_manager->Invalidate(GetDropRect());
                     }
                 }
                 break;
@@ -123,10 +139,14 @@ void UICombo::Event(UIEvent& event) {
                 ShowDropDown(false);
                 break;
             case kEventKeyDown:
-                if (event.key == VK_DOWN) SelectItem(std::min(GetCount() - 1, m_curSel + 1));
-                else if (event.key == VK_UP) SelectItem(std::max(0, m_curSel - 1));
-                else if (event.key == VK_ESCAPE) ShowDropDown(false);
-                else if (event.key == VK_RETURN || event.key == VK_SPACE) ShowDropDown(!m_dropped);
+                if (event.key == VK_DOWN)
+                    SelectItem(std::min(GetCount() - 1, m_curSel + 1));
+                else if (event.key == VK_UP)
+                    SelectItem(std::max(0, m_curSel - 1));
+                else if (event.key == VK_ESCAPE)
+                    ShowDropDown(false);
+                else if (event.key == VK_RETURN || event.key == VK_SPACE)
+                    ShowDropDown(!m_dropped);
                 return;
             default:
                 break;
@@ -148,12 +168,16 @@ void UICombo::PaintStatusImage(cairo_t* cr) {
     cairo_stroke(cr);
 }
 
-void UICombo::PaintText(cairo_t* cr) { UIButton::PaintText(cr); }
+void UICombo::PaintText(cairo_t* cr) {
+    UIButton::PaintText(cr);
+}
 
 void UICombo::DoPostPaint(cairo_t* cr, const UIRect& rcPaint) {
-    if (!m_dropped) return;
+    if (!m_dropped)
+        return;
     UIRect drop = GetDropRect();
-    if (!drop.Intersects(rcPaint)) return;
+    if (!drop.Intersects(rcPaint))
+        return;
     // A soft shadow, the panel, then the items.
     for (int i = 3; i >= 1; --i) {
         UIRect s = drop;
@@ -167,24 +191,29 @@ void UICombo::DoPostPaint(cairo_t* cr, const UIRect& rcPaint) {
     cairo_rectangle(cr, drop.left, drop.top + 4, drop.Width(), drop.Height() - 8);
     cairo_clip(cr);
     for (int i = 0; i < GetCount(); ++i) {
-        UIRect row{drop.left + 4, drop.top + 4 + i * m_itemHeight, drop.right - 4, drop.top + 4 + (i + 1) * m_itemHeight};
-        if (i == m_hotItem) UIRenderUtils::FillRoundRect(cr, row, 4, 0xFFEAF2FD);
+        UIRect row{drop.left + 4, drop.top + 4 + i * m_itemHeight, drop.right - 4,
+                   drop.top + 4 + (i + 1) * m_itemHeight};
+        if (i == m_hotItem)
+            UIRenderUtils::FillRoundRect(cr, row, 4, 0xFFEAF2FD);
         UIControl* item = m_items[static_cast<size_t>(i)].get();
         UIRect text = row;
         text.Deflate({10, 0, 10, 0});
         UIColor color = i == m_curSel ? 0xFF1F6FEB : item->GetTextColor();
-        UIRenderUtils::DrawText(cr, m_manager, text, item->GetText(), color, item->GetFont().empty() ? m_font : item->GetFont(),
+        UIRenderUtils::DrawText(cr, m_manager, text, item->GetText(), color,
+                                item->GetFont().empty() ? m_font : item->GetFont(),
                                 DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
     }
     cairo_restore(cr);
 }
 
 void UICombo::SetAttribute(const std::string& name, const std::string& value) {
-    if (name == "itemheight") m_itemHeight = std::max(10, KWStringUtils::ConvertStringToInt32(value));
+    if (name == "itemheight")
+        m_itemHeight = std::max(10, KWStringUtils::ConvertStringToInt32(value));
     else if (name == "dropboxsize" || name == "dropboxheight") {
         UIRect r = ParseRect(value);
         m_dropHeight = std::max(20, value.find(',') == std::string::npos ? r.left : r.top);
-    } else UIButton::SetAttribute(name, value);
+    } else
+        UIButton::SetAttribute(name, value);
 }
 
 }  // namespace KwLib

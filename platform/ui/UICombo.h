@@ -15,8 +15,10 @@ public:
     std::string GetClass() const override { return "ComboElement"; }
     // "selected" marks the item the combo shows first.
     void SetAttribute(const std::string& name, const std::string& value) override {
-        if (name == "selected") m_state = value == "true" ? (m_state | UISTATE_SELECTED) : (m_state & ~UISTATE_SELECTED);
-        else UILabel::SetAttribute(name, value);
+        if (name == "selected")
+            m_state = value == "true" ? (m_state | UISTATE_SELECTED) : (m_state & ~UISTATE_SELECTED);
+        else
+            UILabel::SetAttribute(name, value);
     }
 };
 

@@ -13,31 +13,41 @@ UIContainer::~UIContainer() {
     m_items.clear();
 }
 
-bool UIContainer::Add(UIControl* control) { return AddAt(control, GetCount()); }
+bool UIContainer::Add(UIControl* control) {
+    return AddAt(control, GetCount());
+}
 
 bool UIContainer::AddAt(UIControl* control, int index) {
-    if (!control) return false;
+    if (!control)
+        return false;
     if (index < 0 || index > GetCount()) {
         delete control;
         return false;
     }
     m_items.insert(m_items.begin() + index, std::unique_ptr<UIControl>(control));
-    if (m_manager) control->SetManager(m_manager, this, true);
-    else control->SetManager(nullptr, this, false);
-    if (!IsVisible()) control->SetInternVisible(false);
+    if (m_manager)
+        control->SetManager(m_manager, this, true);
+    else
+        control->SetManager(nullptr, this, false);
+    if (!IsVisible())
+        control->SetInternVisible(false);
     NeedUpdate();
-    if (m_manager) m_manager->NeedUpdate();
+    if (m_manager)
+        m_manager->NeedUpdate();
     return true;
 }
 
 std::unique_ptr<UIControl> UIContainer::Detach(UIControl* control) {
     for (auto it = m_items.begin(); it != m_items.end(); ++it) {
-        if (it->get() != control) continue;
-        if (m_manager) m_manager->ReapObjects(control);
+        if (it->get() != control)
+            continue;
+        if (m_manager)
+            m_manager->ReapObjects(control);
         std::unique_ptr<UIControl> owned = std::move(*it);
         m_items.erase(it);
         NeedUpdate();
-        if (m_manager) m_manager->NeedUpdate();
+        if (m_manager)
+            m_manager->NeedUpdate();
         return owned;
     }
     return nullptr;
@@ -45,8 +55,10 @@ std::unique_ptr<UIControl> UIContainer::Detach(UIControl* control) {
 
 bool UIContainer::Remove(UIControl* control) {
     std::unique_ptr<UIControl> owned = Detach(control);
-    if (!owned) return false;
-    if (m_manager && m_manager->IsDispatching()) m_manager->AddDelayedCleanup(std::move(owned));
+    if (!owned)
+        return false;
+    if (m_manager && m_manager->IsDispatching())
+        m_manager->AddDelayedCleanup(std::move(owned));
     return true;
 }
 
@@ -56,24 +68,28 @@ bool UIContainer::RemoveAt(int index) {
 }
 
 void UIContainer::RemoveAll() {
-    while (!m_items.empty()) Remove(m_items.back().get());
+    while (!m_items.empty())
+        Remove(m_items.back().get());
     m_scrollPos = 0;
 }
 
 UIControl* UIContainer::GetItemAt(int index) const {
-    if (index < 0 || index >= GetCount()) return nullptr;
+    if (index < 0 || index >= GetCount())
+        return nullptr;
     return m_items[static_cast<size_t>(index)].get();
 }
 
 int UIContainer::GetItemIndex(UIControl* control) const {
     for (size_t i = 0; i < m_items.size(); ++i)
-        if (m_items[i].get() == control) return static_cast<int>(i);
+        if (m_items[i].get() == control)
+            return static_cast<int>(i);
     return -1;
 }
 
 bool UIContainer::SetItemIndex(UIControl* control, int index) {
     int from = GetItemIndex(control);
-    if (from < 0 || index < 0 || index >= GetCount()) return false;
+    if (from < 0 || index < 0 || index >= GetCount())
+        return false;
     auto owned = std::move(m_items[static_cast<size_t>(from)]);
     m_items.erase(m_items.begin() + from);
     m_items.insert(m_items.begin() + index, std::move(owned));
@@ -100,13 +116,15 @@ void UIContainer::EnableScrollBar(bool vertical, bool horizontal) {
     m_vscrollEnabled = vertical;
     // FIXME: horizontal scrolling is accepted but not implemented; no layout needs it yet.
     m_hscrollEnabled = horizontal;
-    if (!vertical) m_scrollPos = 0;
+    if (!vertical)
+        m_scrollPos = 0;
     NeedUpdate();
 }
 
 void UIContainer::SetScrollPos(int pos) {
     pos = std::clamp(pos, 0, m_scrollRange);
-    if (pos == m_scrollPos) return;
+    if (pos == m_scrollPos)
+        return;
     m_scrollPos = pos;
     // Children move; lay them out again at once so hit tests see the new places.
     SetPos(m_rcItem, false);
@@ -114,51 +132,64 @@ void UIContainer::SetScrollPos(int pos) {
 }
 
 bool UIContainer::ScrollByWheel(int delta) {
-    if (!m_vscrollEnabled || m_scrollRange <= 0) return false;
+    if (!m_vscrollEnabled || m_scrollRange <= 0)
+        return false;
     int before = m_scrollPos;
     SetScrollPos(m_scrollPos - delta * 60 / 120);
     return before != m_scrollPos;
 }
 
 void UIContainer::EnsureVisible(UIControl* control) {
-    if (!control || m_scrollRange <= 0) return;
+    if (!control || m_scrollRange <= 0)
+        return;
     UIRect inner = GetInnerRect();
     const UIRect& rc = control->GetPos();
-    if (rc.top < inner.top) SetScrollPos(m_scrollPos - (inner.top - rc.top));
-    else if (rc.bottom > inner.bottom) SetScrollPos(m_scrollPos + (rc.bottom - inner.bottom));
+    if (rc.top < inner.top)
+        SetScrollPos(m_scrollPos - (inner.top - rc.top));
+    else if (rc.bottom > inner.bottom)
+        SetScrollPos(m_scrollPos + (rc.bottom - inner.bottom));
 }
 
 void UIContainer::SetManager(UIPaintManager* manager, UIControl* parent, bool init) {
-    for (auto& c : m_items) c->SetManager(manager, this, init);
+    for (auto& c : m_items)
+        c->SetManager(manager, this, init);
     UIControl::SetManager(manager, parent, init);
 }
 
 void UIContainer::ForEach(const std::function<void(UIControl*)>& fn) {
     fn(this);
-    for (auto& c : m_items) c->ForEach(fn);
+    for (auto& c : m_items)
+        c->ForEach(fn);
 }
 
 UIControl* UIContainer::FindControlAt(UIPoint pt) {
-    if (!IsVisible() || !m_rcItem.Contains(pt)) return nullptr;
-    if (m_scrollRange > 0 && GetScrollBarRect().Contains(pt)) return this;
+    if (!IsVisible() || !m_rcItem.Contains(pt))
+        return nullptr;
+    if (m_scrollRange > 0 && GetScrollBarRect().Contains(pt))
+        return this;
     // Later children paint on top, so they are hit first.
     for (auto it = m_items.rbegin(); it != m_items.rend(); ++it) {
-        if (UIControl* hit = (*it)->FindControlAt(pt)) return hit;
+        if (UIControl* hit = (*it)->FindControlAt(pt))
+            return hit;
     }
     return m_mouseEnabled ? this : nullptr;
 }
 
 UIControl* UIContainer::FindControlById(int id) {
-    if (m_id == id) return this;
+    if (m_id == id)
+        return this;
     for (auto& c : m_items)
-        if (UIControl* hit = c->FindControlById(id)) return hit;
+        if (UIControl* hit = c->FindControlById(id))
+            return hit;
     return nullptr;
 }
 
 UIControl* UIContainer::FindControlByName(const std::string& name) {
-    if (!name.empty() && m_name == name) return this;
+    if (!name.empty() && m_name == name)
+        return this;
     for (auto& c : m_items)
-        if (UIControl* hit = c->FindControlByName(name)) return hit;
+        if (UIControl* hit = c->FindControlByName(name))
+            return hit;
     return nullptr;
 }
 
@@ -177,7 +208,8 @@ void UIContainer::SetFloatPos(UIControl* child) {
 int UIContainer::LayoutChildren(const UIRect& rc) {
     int content = 0;
     for (auto& c : m_items) {
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({rc.Width(), rc.Height()});
         int cx = sz.cx ? sz.cx : rc.Width() - pad.left - pad.right;
@@ -194,7 +226,8 @@ int UIContainer::LayoutChildren(const UIRect& rc) {
 int UIContainer::EstimateContentHeight(int width) {
     int content = 0;
     for (auto& c : m_items) {
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({width - pad.left - pad.right, 0});
         content = std::max(content, pad.top + std::max(sz.cy, c->GetMinHeight()) + pad.bottom);
@@ -212,14 +245,17 @@ void UIContainer::SetPos(UIRect rc, bool needInvalidate) {
         m_contentHeight = LayoutChildren(inner);
         int before = m_scrollPos;
         UpdateScroll(m_contentHeight, inner.Height());
-        if (m_scrollPos != before) LayoutChildren(inner);
+        if (m_scrollPos != before)
+            LayoutChildren(inner);
     } else {
         bool hadScroll = m_scrollPos != 0;
         UpdateScroll(m_contentHeight, inner.Height());
-        if (hadScroll) LayoutChildren(inner);
+        if (hadScroll)
+            LayoutChildren(inner);
     }
     for (auto& c : m_items)
-        if (c->IsVisible() && c->IsFloat()) SetFloatPos(c.get());
+        if (c->IsVisible() && c->IsFloat())
+            SetFloatPos(c.get());
 }
 
 void UIContainer::UpdateScroll(int contentHeight, int visibleHeight) {
@@ -228,21 +264,25 @@ void UIContainer::UpdateScroll(int contentHeight, int visibleHeight) {
 }
 
 UISize UIContainer::EstimateSize(UISize available) {
-    if (!m_autoMinHeight) return m_cxyFixed;
+    if (!m_autoMinHeight)
+        return m_cxyFixed;
     int width = (m_cxyFixed.cx ? m_cxyFixed.cx : available.cx) - m_rcInset.left - m_rcInset.right;
     int cy = EstimateContentHeight(width) + m_rcInset.top + m_rcInset.bottom;
     return {m_cxyFixed.cx, std::max(cy, m_cxyMin.cy)};
 }
 
 void UIContainer::SetVisible(bool visible) {
-    if (m_visible == visible) return;
+    if (m_visible == visible)
+        return;
     UIControl::SetVisible(visible);
-    for (auto& c : m_items) c->SetInternVisible(IsVisible());
+    for (auto& c : m_items)
+        c->SetInternVisible(IsVisible());
 }
 
 void UIContainer::SetInternVisible(bool visible) {
     UIControl::SetInternVisible(visible);
-    for (auto& c : m_items) c->SetInternVisible(IsVisible());
+    for (auto& c : m_items)
+        c->SetInternVisible(IsVisible());
 }
 
 UIRect UIContainer::GetScrollBarRect() const {
@@ -260,7 +300,8 @@ UIRect UIContainer::GetThumbRect() const {
 }
 
 void UIContainer::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
-    if (!m_rcItem.Intersects(rcPaint)) return;
+    if (!m_rcItem.Intersects(rcPaint))
+        return;
     cairo_save(cr);
     if (m_borderRound > 0) {
         UIRenderUtils::RoundRectPath(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height(),
@@ -275,12 +316,14 @@ void UIContainer::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
     PaintText(cr);
     UIRect clip = m_rcItem.Intersect(rcPaint);
     for (auto& c : m_items) {
-        if (!c->IsVisible() || !c->GetPos().Intersects(clip)) continue;
+        if (!c->IsVisible() || !c->GetPos().Intersects(clip))
+            continue;
         c->DoPaint(cr, clip);
     }
     if (m_scrollRange > 0) {
         UIRenderUtils::FillRoundRect(cr, GetScrollBarRect(), kScrollBarWidth / 2, 0x14000000);
-        UIRenderUtils::FillRoundRect(cr, GetThumbRect(), kScrollBarWidth / 2, m_thumbDragging ? 0xA0000000 : 0x66000000);
+        UIRenderUtils::FillRoundRect(cr, GetThumbRect(), kScrollBarWidth / 2,
+                                     m_thumbDragging ? 0xA0000000 : 0x66000000);
     }
     cairo_restore(cr);
     PaintBorder(cr);
@@ -288,16 +331,23 @@ void UIContainer::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
 
 void UIContainer::DoPostPaint(cairo_t* cr, const UIRect& rcPaint) {
     for (auto& c : m_items)
-        if (c->IsVisible()) c->DoPostPaint(cr, rcPaint);
+        if (c->IsVisible())
+            c->DoPostPaint(cr, rcPaint);
 }
 
 void UIContainer::SetAttribute(const std::string& name, const std::string& value) {
-    if (name == "inset") SetInset(ParseRect(value));
-    else if (name == "childpadding") SetChildPadding(KWStringUtils::ConvertStringToInt32(value));
-    else if (name == "autominheight") SetAutoMinHeight(value == "true");
-    else if (name == "vscrollbar") EnableScrollBar(value == "true", m_hscrollEnabled);
-    else if (name == "hscrollbar") EnableScrollBar(m_vscrollEnabled, value == "true");
-    else UIControl::SetAttribute(name, value);
+    if (name == "inset")
+        SetInset(ParseRect(value));
+    else if (name == "childpadding")
+        SetChildPadding(KWStringUtils::ConvertStringToInt32(value));
+    else if (name == "autominheight")
+        SetAutoMinHeight(value == "true");
+    else if (name == "vscrollbar")
+        EnableScrollBar(value == "true", m_hscrollEnabled);
+    else if (name == "hscrollbar")
+        EnableScrollBar(m_vscrollEnabled, value == "true");
+    else
+        UIControl::SetAttribute(name, value);
 }
 
 void UIContainer::Event(UIEvent& event) {

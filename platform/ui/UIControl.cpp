@@ -17,7 +17,8 @@ UIControl::~UIControl() {
 }
 
 void UIControl::SetText(const std::string& text) {
-    if (m_text == text) return;
+    if (m_text == text)
+        return;
     m_text = text;
     Invalidate();
 }
@@ -28,25 +29,37 @@ void UIControl::SetManager(UIPaintManager* manager, UIControl* parent, bool init
     m_parent = parent;
 }
 
-void UIControl::ForEach(const std::function<void(UIControl*)>& fn) { fn(this); }
+void UIControl::ForEach(const std::function<void(UIControl*)>& fn) {
+    fn(this);
+}
 
 UIControl* UIControl::FindControlAt(UIPoint pt) {
-    if (!IsVisible() || !m_mouseEnabled || !m_rcItem.Contains(pt)) return nullptr;
+    if (!IsVisible() || !m_mouseEnabled || !m_rcItem.Contains(pt))
+        return nullptr;
     return this;
 }
 
-UIControl* UIControl::FindControlById(int id) { return m_id == id ? this : nullptr; }
+UIControl* UIControl::FindControlById(int id) {
+    return m_id == id ? this : nullptr;
+}
 
-UIControl* UIControl::FindControlByName(const std::string& name) { return m_name == name ? this : nullptr; }
+UIControl* UIControl::FindControlByName(const std::string& name) {
+    return m_name == name ? this : nullptr;
+}
 
 void UIControl::SetPos(UIRect rc, bool needInvalidate) {
-    if (rc.right < rc.left) rc.right = rc.left;
-    if (rc.bottom < rc.top) rc.bottom = rc.top;
+    if (rc.right < rc.left)
+        rc.right = rc.left;
+    if (rc.bottom < rc.top)
+        rc.bottom = rc.top;
     m_updateNeeded = false;
-    if (rc == m_rcItem) return;
-    if (needInvalidate) Invalidate();
+    if (rc == m_rcItem)
+        return;
+    if (needInvalidate)
+        Invalidate();
     m_rcItem = rc;
-    if (needInvalidate) Invalidate();
+    if (needInvalidate)
+        Invalidate();
 }
 
 void UIControl::SetPadding(const UIRect& padding) {
@@ -55,13 +68,15 @@ void UIControl::SetPadding(const UIRect& padding) {
 }
 
 void UIControl::SetFixedWidth(int cx) {
-    if (cx < 0) return;
+    if (cx < 0)
+        return;
     m_cxyFixed.cx = cx;
     NeedParentUpdate();
 }
 
 void UIControl::SetFixedHeight(int cy) {
-    if (cy < 0) return;
+    if (cy < 0)
+        return;
     m_cxyFixed.cy = cy;
     NeedParentUpdate();
 }
@@ -101,28 +116,36 @@ void UIControl::SetFloatPos(const UIRect& pos) {
 }
 
 void UIControl::SetVisible(bool visible) {
-    if (m_visible == visible) return;
+    if (m_visible == visible)
+        return;
     bool wasVisible = IsVisible();
     m_visible = visible;
-    if (!visible && m_manager) m_manager->ReapObjects(this, true);
-    if (IsVisible() != wasVisible) NeedParentUpdate();
+    if (!visible && m_manager)
+        m_manager->ReapObjects(this, true);
+    if (IsVisible() != wasVisible)
+        NeedParentUpdate();
 }
 
 void UIControl::SetInternVisible(bool visible) {
     m_internVisible = visible;
-    if (!visible && m_manager && m_manager->GetFocus() == this) m_manager->SetFocus(nullptr);
+    if (!visible && m_manager && m_manager->GetFocus() == this)
+        m_manager->SetFocus(nullptr);
 }
 
 void UIControl::SetEnabled(bool enabled) {
-    if (m_enabled == enabled) return;
+    if (m_enabled == enabled)
+        return;
     m_enabled = enabled;
-    if (enabled) m_state &= ~UISTATE_DISABLED;
-    else m_state = (m_state & UISTATE_SELECTED) | UISTATE_DISABLED;
+    if (enabled)
+        m_state &= ~UISTATE_DISABLED;
+    else
+        m_state = (m_state & UISTATE_SELECTED) | UISTATE_DISABLED;
     Invalidate();
 }
 
 void UIControl::SetFocus() {
-    if (m_manager) m_manager->SetFocus(this);
+    if (m_manager)
+        m_manager->SetFocus(this);
 }
 
 void UIControl::SetBkColor(UIColor color) {
@@ -142,7 +165,8 @@ void UIControl::SetBorderRound(int radius) {
     Invalidate();
 }
 void UIControl::SetBkImage(const std::string& image) {
-    if (m_bkImage == image) return;
+    if (m_bkImage == image)
+        return;
     m_bkImage = image;
     Invalidate();
 }
@@ -196,9 +220,12 @@ void UIControl::SetTextPadding(const UIRect& padding) {
 }
 
 void UIControl::SetControlDispatch(int flag, bool on) {
-    if (flag < 0 || flag >= 64) return;
-    if (on) m_dispatchFlags |= (1ull << flag);
-    else m_dispatchFlags &= ~(1ull << flag);
+    if (flag < 0 || flag >= 64)
+        return;
+    if (on)
+        m_dispatchFlags |= (1ull << flag);
+    else
+        m_dispatchFlags &= ~(1ull << flag);
 }
 
 bool UIControl::GetControlDispatch(int flag) const {
@@ -206,9 +233,12 @@ bool UIControl::GetControlDispatch(int flag) const {
 }
 
 void UIControl::SetControlNotify(int type, bool on) {
-    if (type < 0 || type >= 64) return;
-    if (on) m_notifyFlags |= (1ull << type);
-    else m_notifyFlags &= ~(1ull << type);
+    if (type < 0 || type >= 64)
+        return;
+    if (on)
+        m_notifyFlags |= (1ull << type);
+    else
+        m_notifyFlags &= ~(1ull << type);
 }
 
 bool UIControl::GetControlNotify(int type) const {
@@ -216,8 +246,12 @@ bool UIControl::GetControlNotify(int type) const {
 }
 
 namespace {
-bool ParseBool(const std::string& v) { return v == "true" || v == "1"; }
-int ToInt(const std::string& v) { return KWStringUtils::ConvertStringToInt32(v); }
+bool ParseBool(const std::string& v) {
+    return v == "true" || v == "1";
+}
+int ToInt(const std::string& v) {
+    return KWStringUtils::ConvertStringToInt32(v);
+}
 }  // namespace
 
 void UIControl::SetAttribute(const std::string& name, const std::string& value) {
@@ -225,58 +259,101 @@ void UIControl::SetAttribute(const std::string& name, const std::string& value) 
     if (name == "pos") {
         UIRect r = ParseRect(value);
         SetFloatPos(r);
-    } else if (name == "float") SetFloat(ParseBool(value));
-    else if (name == "padding") SetPadding(ParseRect(value));
-    else if (name == "width") SetFixedWidth(ToInt(value));
-    else if (name == "height") SetFixedHeight(ToInt(value));
-    else if (name == "minwidth") SetMinWidth(ToInt(value));
-    else if (name == "minheight") SetMinHeight(ToInt(value));
-    else if (name == "maxwidth") SetMaxWidth(ToInt(value));
-    else if (name == "maxheight") SetMaxHeight(ToInt(value));
-    else if (name == "name") SetName(value);
-    else if (name == "id") SetId(ToInt(value));
-    else if (name == "text") SetText(value);
-    else if (name == "tooltip") SetToolTip(value);
-    else if (name == "tooltipdelay") SetToolTipDelay(ToInt(value));
-    else if (name == "userdata") SetUserData(value);
-    else if (name == "tag") SetTag(ToInt(value));
-    else if (name == "visible") SetVisible(ParseBool(value));
-    else if (name == "enabled") SetEnabled(ParseBool(value));
-    else if (name == "mouse") SetMouseEnabled(ParseBool(value));
-    else if (name == "keyboard") SetKeyboardEnabled(ParseBool(value));
-    else if (name == "bkcolor" && ParseColor(value, color)) SetBkColor(color);
-    else if (name == "bordercolor" && ParseColor(value, color)) SetBorderColor(color);
-    else if (name == "bordersize") SetBorderSize(ToInt(value));
-    else if (name == "borderround") SetBorderRound(ParseSize(value).cx);
-    else if (name == "bkimage") SetBkImage(value);
-    else if (name == "normalimage") SetNormalImage(value);
-    else if (name == "hotimage") SetHotImage(value);
-    else if (name == "pushedimage") SetPushedImage(value);
-    else if (name == "focusedimage") SetFocusedImage(value);
-    else if (name == "disabledimage") SetDisabledImage(value);
-    else if (name == "foreimage") SetForeImage(value);
-    else if (name == "textcolor" && ParseColor(value, color)) SetTextColor(color);
-    else if (name == "hottextcolor" && ParseColor(value, color)) SetHotTextColor(color);
-    else if (name == "disabledtextcolor" && ParseColor(value, color)) SetDisabledTextColor(color);
-    else if (name == "font") SetFont(value);
-    else if (name == "align") SetTextStyle(ParseTextAlign(value));
-    else if (name == "textpadding") SetTextPadding(ParseRect(value));
-    else if (name == "cursor") SetCursor(value);
-    else if (name == "dispatch") SetControlDispatch(ToInt(value), true);
-    else if (name == "notify") SetControlNotify(ToInt(value), true);
+    } else if (name == "float")
+        SetFloat(ParseBool(value));
+    else if (name == "padding")
+        SetPadding(ParseRect(value));
+    else if (name == "width")
+        SetFixedWidth(ToInt(value));
+    else if (name == "height")
+        SetFixedHeight(ToInt(value));
+    else if (name == "minwidth")
+        SetMinWidth(ToInt(value));
+    else if (name == "minheight")
+        SetMinHeight(ToInt(value));
+    else if (name == "maxwidth")
+        SetMaxWidth(ToInt(value));
+    else if (name == "maxheight")
+        SetMaxHeight(ToInt(value));
+    else if (name == "name")
+        SetName(value);
+    else if (name == "id")
+        SetId(ToInt(value));
+    else if (name == "text")
+        SetText(value);
+    else if (name == "tooltip")
+        SetToolTip(value);
+    else if (name == "tooltipdelay")
+        SetToolTipDelay(ToInt(value));
+    else if (name == "userdata")
+        SetUserData(value);
+    else if (name == "tag")
+        SetTag(ToInt(value));
+    else if (name == "visible")
+        SetVisible(ParseBool(value));
+    else if (name == "enabled")
+        SetEnabled(ParseBool(value));
+    else if (name == "mouse")
+        SetMouseEnabled(ParseBool(value));
+    else if (name == "keyboard")
+        SetKeyboardEnabled(ParseBool(value));
+    else if (name == "bkcolor" && ParseColor(value, color))
+        SetBkColor(color);
+    else if (name == "bordercolor" && ParseColor(value, color))
+        SetBorderColor(color);
+    else if (name == "bordersize")
+        SetBorderSize(ToInt(value));
+    else if (name == "borderround")
+        SetBorderRound(ParseSize(value).cx);
+    else if (name == "bkimage")
+        SetBkImage(value);
+    else if (name == "normalimage")
+        SetNormalImage(value);
+    else if (name == "hotimage")
+        SetHotImage(value);
+    else if (name == "pushedimage")
+        SetPushedImage(value);
+    else if (name == "focusedimage")
+        SetFocusedImage(value);
+    else if (name == "disabledimage")
+        SetDisabledImage(value);
+    else if (name == "foreimage")
+        SetForeImage(value);
+    else if (name == "textcolor" && ParseColor(value, color))
+        SetTextColor(color);
+    else if (name == "hottextcolor" && ParseColor(value, color))
+        SetHotTextColor(color);
+    else if (name == "disabledtextcolor" && ParseColor(value, color))
+        SetDisabledTextColor(color);
+    else if (name == "font")
+        SetFont(value);
+    else if (name == "align")
+        SetTextStyle(ParseTextAlign(value));
+    else if (name == "textpadding")
+        SetTextPadding(ParseRect(value));
+    else if (name == "cursor")
+        SetCursor(value);
+    else if (name == "dispatch")
+        SetControlDispatch(ToInt(value), true);
+    else if (name == "notify")
+        SetControlNotify(ToInt(value), true);
 }
 
 void UIControl::ApplyAttributeList(const std::string& list) {
     size_t i = 0;
     while (i < list.size()) {
-        while (i < list.size() && list[i] == ' ') ++i;
+        while (i < list.size() && list[i] == ' ')
+            ++i;
         size_t eq = list.find('=', i);
-        if (eq == std::string::npos) break;
+        if (eq == std::string::npos)
+            break;
         std::string name = KWStringUtils::Trim(list.substr(i, eq - i));
         size_t q = list.find_first_of("\"'", eq);
-        if (q == std::string::npos) break;
+        if (q == std::string::npos)
+            break;
         size_t close = list.find(list[q], q + 1);
-        if (close == std::string::npos) break;
+        if (close == std::string::npos)
+            break;
         SetAttribute(name, list.substr(q + 1, close - q - 1));
         i = close + 1;
     }
@@ -285,7 +362,8 @@ void UIControl::ApplyAttributeList(const std::string& list) {
 // ---- painting ----
 
 void UIControl::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
-    if (!m_rcItem.Intersects(rcPaint)) return;
+    if (!m_rcItem.Intersects(rcPaint))
+        return;
     if (m_borderRound > 0) {
         cairo_save(cr);
         UIRenderUtils::RoundRectPath(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height(),
@@ -296,14 +374,18 @@ void UIControl::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
     PaintBkImage(cr);
     PaintStatusImage(cr);
     PaintText(cr);
-    if (m_borderRound > 0) cairo_restore(cr);
+    if (m_borderRound > 0)
+        cairo_restore(cr);
     PaintBorder(cr);
 }
 
-void UIControl::PaintBkColor(cairo_t* cr) { UIRenderUtils::FillRect(cr, m_rcItem, m_bkColor); }
+void UIControl::PaintBkColor(cairo_t* cr) {
+    UIRenderUtils::FillRect(cr, m_rcItem, m_bkColor);
+}
 
 void UIControl::PaintBkImage(cairo_t* cr) {
-    if (!m_bkImage.empty()) DrawImage(cr, m_bkImage);
+    if (!m_bkImage.empty())
+        DrawImage(cr, m_bkImage);
 }
 
 void UIControl::PaintStatusImage(cairo_t* cr) {
@@ -318,7 +400,8 @@ void UIControl::PaintStatusImage(cairo_t* cr) {
     } else if (!m_normalImage.empty()) {
         DrawImage(cr, m_normalImage);
     }
-    if (!m_foreImage.empty()) DrawImage(cr, m_foreImage);
+    if (!m_foreImage.empty())
+        DrawImage(cr, m_foreImage);
 }
 
 UIRect UIControl::GetTextRect() const {
@@ -329,8 +412,10 @@ UIRect UIControl::GetTextRect() const {
 }
 
 void UIControl::PaintText(cairo_t* cr) {
-    if (m_text.empty()) return;
-    UIColor color = !IsEnabled() ? m_disabledTextColor : (IsHot() && m_hotTextColor ? m_hotTextColor : m_textColor);
+    if (m_text.empty())
+        return;
+    UIColor color =
+        !IsEnabled() ? m_disabledTextColor : (IsHot() && m_hotTextColor ? m_hotTextColor : m_textColor);
     UIRenderUtils::DrawText(cr, m_manager, GetTextRect(), m_text, color, m_font, m_textStyle);
 }
 
@@ -348,21 +433,25 @@ bool UIControl::DrawImage(cairo_t* cr, const std::string& imageString) {
 }
 
 void UIControl::Invalidate() {
-    if (!m_manager || !IsVisible()) return;
+    if (!m_manager || !IsVisible())
+        return;
     UIRect rc = m_rcItem;
     // Clip to the ancestors, so a scrolled-out child does not repaint its parent's neighbours.
     for (UIControl* p = m_parent; p; p = p->m_parent) {
         rc = rc.Intersect(p->m_rcItem);
-        if (rc.IsEmpty()) return;
+        if (rc.IsEmpty())
+            return;
     }
     m_manager->Invalidate(rc);
 }
 
 void UIControl::NeedUpdate() {
-    if (!IsVisible()) return;
+    if (!IsVisible())
+        return;
     m_updateNeeded = true;
     Invalidate();
-    if (m_manager) m_manager->NeedUpdate();
+    if (m_manager)
+        m_manager->NeedUpdate();
 }
 
 void UIControl::NeedParentUpdate() {
@@ -372,7 +461,8 @@ void UIControl::NeedParentUpdate() {
     } else {
         NeedUpdate();
     }
-    if (m_manager) m_manager->NeedUpdate();
+    if (m_manager)
+        m_manager->NeedUpdate();
 }
 
 // ---- events ----
@@ -395,7 +485,8 @@ void UIControl::Event(UIEvent& event) {
             OnLButtonUp(event.ptMouse);
             // Only the control the press began on is clicked, and only when
             // the release is still over it.
-            if (wasCaptured && event.sender == this && m_rcItem.Contains(event.ptMouse) && IsEnabled()) Activate();
+            if (wasCaptured && event.sender == this && m_rcItem.Contains(event.ptMouse) && IsEnabled())
+                Activate();
             break;
         }
         case kEventDblClick:
@@ -456,15 +547,18 @@ void UIControl::OnMouseLeave(UIPoint) {}
 void UIControl::OnTimer(int) {}
 
 bool UIControl::Activate() {
-    if (!IsVisible() || !IsEnabled()) return false;
-    if (GetControlNotify(kNotifyClick) && m_manager) m_manager->SendNotify(this, kNotifyClick);
+    if (!IsVisible() || !IsEnabled())
+        return false;
+    if (GetControlNotify(kNotifyClick) && m_manager)
+        m_manager->SendNotify(this, kNotifyClick);
     return true;
 }
 
 void UIControl::OnAnimationStep(int animationId, int frame, int frameCount) {
     (void)frameCount;
     auto it = m_animationFrames.find(animationId);
-    if (it == m_animationFrames.end() || it->second.empty()) return;
+    if (it == m_animationFrames.end() || it->second.empty())
+        return;
     SetBkImage(it->second[static_cast<size_t>(frame) % it->second.size()]);
 }
 
@@ -473,7 +567,8 @@ bool UIControl::SetTimer(int timerId, uint32_t elapseMs) {
 }
 
 void UIControl::KillTimer(int timerId) {
-    if (m_manager) m_manager->KillTimer(this, timerId);
+    if (m_manager)
+        m_manager->KillTimer(this, timerId);
 }
 
 }  // namespace KwLib

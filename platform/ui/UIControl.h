@@ -44,7 +44,7 @@ enum UIEventType : int {
     kEventScrollWheel,  // wParam: signed wheel delta (120 per notch)
     kEventKeyDown,      // key: virtual key code
     kEventKeyUp,
-    kEventChar,  // key: a Unicode code point
+    kEventChar,            // key: a Unicode code point
     kEventImeComposition,  // lParam: const std::string* composition text
     kEventSetFocus,
     kEventKillFocus,

@@ -50,15 +50,21 @@ struct UIRect {
     }
     // Intersection; an empty result keeps right >= left so IsEmpty is reliable.
     UIRect Intersect(const UIRect& o) const {
-        UIRect r{std::max(left, o.left), std::max(top, o.top), std::min(right, o.right), std::min(bottom, o.bottom)};
-        if (r.right < r.left) r.right = r.left;
-        if (r.bottom < r.top) r.bottom = r.top;
+        UIRect r{std::max(left, o.left), std::max(top, o.top), std::min(right, o.right),
+                 std::min(bottom, o.bottom)};
+        if (r.right < r.left)
+            r.right = r.left;
+        if (r.bottom < r.top)
+            r.bottom = r.top;
         return r;
     }
     UIRect Union(const UIRect& o) const {
-        if (IsEmpty()) return o;
-        if (o.IsEmpty()) return *this;
-        return {std::min(left, o.left), std::min(top, o.top), std::max(right, o.right), std::max(bottom, o.bottom)};
+        if (IsEmpty())
+            return o;
+        if (o.IsEmpty())
+            return *this;
+        return {std::min(left, o.left), std::min(top, o.top), std::max(right, o.right),
+                std::max(bottom, o.bottom)};
     }
     bool Intersects(const UIRect& o) const { return !Intersect(o).IsEmpty(); }
 };
@@ -103,7 +109,7 @@ constexpr uint32_t WM_LBUTTONUP = 0x0202;
 constexpr uint32_t WM_LBUTTONDBLCLK = 0x0203;
 constexpr uint32_t WM_RBUTTONDOWN = 0x0204;
 constexpr uint32_t WM_RBUTTONUP = 0x0205;
-constexpr uint32_t WM_MOUSEWHEEL = 0x020A;  // HIWORD(wParam): signed delta, 120 per notch
+constexpr uint32_t WM_MOUSEWHEEL = 0x020A;       // HIWORD(wParam): signed delta, 120 per notch
 constexpr uint32_t WM_IME_COMPOSITION = 0x010F;  // composition text in progress (lParam: const std::string*)
 constexpr uint32_t WM_MOUSELEAVE = 0x02A3;
 constexpr uint32_t WM_HOTKEY = 0x0312;
@@ -161,7 +167,7 @@ enum UINotifyType : int {
     kNotifyTimer = 10,
     kNotifyMouseEnter = 11,
     kNotifyMouseLeave = 12,
-    kNotifyDblClick = 13,     // reported only by controls whose notify flag 13 is set
+    kNotifyDblClick = 13,       // reported only by controls whose notify flag 13 is set
     kNotifyValueChanging = 14,  // a slide being dragged
     kNotifyLink = 15,
 };

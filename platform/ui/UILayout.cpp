@@ -23,7 +23,8 @@ int UIVerticalLayout::LayoutChildren(const UIRect& rc) {
     std::vector<UISize> sizes(m_items.size());
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         sizes[i] = c->EstimateSize({available.cx - pad.left - pad.right, available.cy});
         if (sizes[i].cy == 0) {
@@ -36,27 +37,31 @@ int UIVerticalLayout::LayoutChildren(const UIRect& rc) {
         fixed += pad.top + pad.bottom;
         ++count;
     }
-    if (count > 1) fixed += (count - 1) * m_childPadding;
+    if (count > 1)
+        fixed += (count - 1) * m_childPadding;
     // Space left is shared by the children without a height; the last takes the rounding rest.
     int left = std::max(0, available.cy - fixed);
     int y = rc.top - m_scrollPos;
     int seen = 0, adjusted = 0;
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         int cy = sizes[i].cy;
         if (cy == 0) {
             ++adjusted;
             int share = adjustables ? left / adjustables : 0;
-            if (adjusted == adjustables) share = left - share * (adjustables - 1);
+            if (adjusted == adjustables)
+                share = left - share * (adjustables - 1);
             cy = ClampHeight(c, c->GetMinHeight() + share);
         }
         int cx = sizes[i].cx ? sizes[i].cx : available.cx - pad.left - pad.right;
         cx = ClampWidth(c, cx);
         c->SetPos({rc.left + pad.left, y + pad.top, rc.left + pad.left + cx, y + pad.top + cy});
         y += pad.top + cy + pad.bottom;
-        if (++seen < count) y += m_childPadding;
+        if (++seen < count)
+            y += m_childPadding;
     }
     return y - (rc.top - m_scrollPos);
 }
@@ -65,13 +70,15 @@ int UIVerticalLayout::EstimateContentHeight(int width) {
     int total = 0, count = 0;
     for (auto& item : m_items) {
         UIControl* c = item.get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({width - pad.left - pad.right, 0});
         total += pad.top + (sz.cy ? ClampHeight(c, sz.cy) : c->GetMinHeight()) + pad.bottom;
         ++count;
     }
-    if (count > 1) total += (count - 1) * m_childPadding;
+    if (count > 1)
+        total += (count - 1) * m_childPadding;
     return total;
 }
 
@@ -83,7 +90,8 @@ int UIHorizontalLayout::LayoutChildren(const UIRect& rc) {
     std::vector<UISize> sizes(m_items.size());
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         sizes[i] = c->EstimateSize({available.cx, available.cy - pad.top - pad.bottom});
         if (sizes[i].cx == 0) {
@@ -96,19 +104,22 @@ int UIHorizontalLayout::LayoutChildren(const UIRect& rc) {
         fixed += pad.left + pad.right;
         ++count;
     }
-    if (count > 1) fixed += (count - 1) * m_childPadding;
+    if (count > 1)
+        fixed += (count - 1) * m_childPadding;
     int left = std::max(0, available.cx - fixed);
     int x = rc.left;
     int seen = 0, adjusted = 0, content = 0;
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         int cx = sizes[i].cx;
         if (cx == 0) {
             ++adjusted;
             int share = adjustables ? left / adjustables : 0;
-            if (adjusted == adjustables) share = left - share * (adjustables - 1);
+            if (adjusted == adjustables)
+                share = left - share * (adjustables - 1);
             cx = ClampWidth(c, c->GetMinWidth() + share);
         }
         int cy = sizes[i].cy ? sizes[i].cy : available.cy - pad.top - pad.bottom;
@@ -116,7 +127,8 @@ int UIHorizontalLayout::LayoutChildren(const UIRect& rc) {
         int top = rc.top + pad.top - m_scrollPos;
         c->SetPos({x + pad.left, top, x + pad.left + cx, top + cy});
         x += pad.left + cx + pad.right;
-        if (++seen < count) x += m_childPadding;
+        if (++seen < count)
+            x += m_childPadding;
         content = std::max(content, pad.top + cy + pad.bottom);
     }
     return content;
@@ -126,10 +138,12 @@ int UIHorizontalLayout::EstimateContentHeight(int width) {
     int content = 0;
     for (auto& item : m_items) {
         UIControl* c = item.get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({width, 0});
-        content = std::max(content, pad.top + (sz.cy ? ClampHeight(c, sz.cy) : c->GetMinHeight()) + pad.bottom);
+        content =
+            std::max(content, pad.top + (sz.cy ? ClampHeight(c, sz.cy) : c->GetMinHeight()) + pad.bottom);
     }
     return content;
 }
@@ -152,19 +166,23 @@ void UIGridList::SetColumns(int columns) {
 }
 
 int UIGridList::GetColumnCount(int width) const {
-    if (m_columns > 0) return m_columns;
+    if (m_columns > 0)
+        return m_columns;
     int step = m_itemSize.cx + m_itemMargin.cx;
     return std::max(1, step > 0 ? (width + m_itemMargin.cx) / step : 1);
 }
 
 void UIGridList::SetAttribute(const std::string& name, const std::string& value) {
-    if (name == "itemsize") SetItemSize(ParseSize(value));
+    if (name == "itemsize")
+        SetItemSize(ParseSize(value));
     else if (name == "itemmargin") {
         UIRect r = ParseRect(value);
         // One number sets both directions.
         SetItemMargin({r.left, value.find(',') == std::string::npos ? r.left : r.top});
-    } else if (name == "columns") SetColumns(KWStringUtils::ConvertStringToInt32(value));
-    else UIContainer::SetAttribute(name, value);
+    } else if (name == "columns")
+        SetColumns(KWStringUtils::ConvertStringToInt32(value));
+    else
+        UIContainer::SetAttribute(name, value);
 }
 
 int UIGridList::LayoutChildren(const UIRect& rc) {
@@ -172,7 +190,8 @@ int UIGridList::LayoutChildren(const UIRect& rc) {
     int index = 0, rows = 0;
     for (auto& item : m_items) {
         UIControl* c = item.get();
-        if (!c->IsVisible() || c->IsFloat()) continue;
+        if (!c->IsVisible() || c->IsFloat())
+            continue;
         int col = index % columns, row = index / columns;
         int x = rc.left + col * (m_itemSize.cx + m_itemMargin.cx);
         int y = rc.top - m_scrollPos + row * (m_itemSize.cy + m_itemMargin.cy);
@@ -186,7 +205,8 @@ int UIGridList::LayoutChildren(const UIRect& rc) {
 int UIGridList::EstimateContentHeight(int width) {
     int count = 0;
     for (auto& item : m_items)
-        if (item->IsVisible() && !item->IsFloat()) ++count;
+        if (item->IsVisible() && !item->IsFloat())
+            ++count;
     int columns = GetColumnCount(width);
     int rows = (count + columns - 1) / columns;
     return rows > 0 ? rows * m_itemSize.cy + (rows - 1) * m_itemMargin.cy : 0;

@@ -24,21 +24,26 @@ UIPaintManager::~UIPaintManager() {
     m_root.reset();
     UIApplication::Instance().KillTimers(this);
     m_animations.reset();
-    for (auto& [name, font] : m_fonts) UIRenderUtils::ReleaseFont(font);
+    for (auto& [name, font] : m_fonts)
+        UIRenderUtils::ReleaseFont(font);
     UIRenderUtils::ReleaseFont(m_defaultFont);
-    if (m_surface) cairo_surface_destroy(m_surface);
+    if (m_surface)
+        cairo_surface_destroy(m_surface);
 }
 
 void UIPaintManager::Init(UIWindowWnd* window) {
     m_window = window;
-    if (window) SetClientSize(window->GetClientSize());
+    if (window)
+        SetClientSize(window->GetClientSize());
 }
 
 bool UIPaintManager::AttachDialog(UIControl* root) {
-    if (!root) return false;
+    if (!root)
+        return false;
     if (m_root) {
         ReapObjects(m_root.get());
-        if (IsDispatching()) AddDelayedCleanup(std::move(m_root));
+        if (IsDispatching())
+            AddDelayedCleanup(std::move(m_root));
         m_root.reset();
     }
     m_root.reset(root);
@@ -50,14 +55,16 @@ bool UIPaintManager::AttachDialog(UIControl* root) {
 // ---- notifications and filters ----
 
 bool UIPaintManager::AddNotifier(INotifyUI* notifier) {
-    if (!notifier || std::find(m_notifiers.begin(), m_notifiers.end(), notifier) != m_notifiers.end()) return false;
+    if (!notifier || std::find(m_notifiers.begin(), m_notifiers.end(), notifier) != m_notifiers.end())
+        return false;
     m_notifiers.push_back(notifier);
     return true;
 }
 
 bool UIPaintManager::RemoveNotifier(INotifyUI* notifier) {
     auto it = std::find(m_notifiers.begin(), m_notifiers.end(), notifier);
-    if (it == m_notifiers.end()) return false;
+    if (it == m_notifiers.end())
+        return false;
     m_notifiers.erase(it);
     return true;
 }
@@ -74,35 +81,42 @@ void UIPaintManager::SendNotify(UIControl* sender, int type, uintptr_t wParam, i
     ++m_dispatchDepth;
     std::vector<INotifyUI*> notifiers = m_notifiers;
     for (INotifyUI* n : notifiers) {
-        if (std::find(m_notifiers.begin(), m_notifiers.end(), n) == m_notifiers.end()) continue;
+        if (std::find(m_notifiers.begin(), m_notifiers.end(), n) == m_notifiers.end())
+            continue;
         n->Notify(msg);
     }
-    if (--m_dispatchDepth == 0) Cleanup();
+    if (--m_dispatchDepth == 0)
+        Cleanup();
 }
 
 void UIPaintManager::FlushAsyncNotify() {
     std::vector<UINotification> pending;
     pending.swap(m_asyncNotify);
-    for (auto& msg : pending) SendNotify(msg.sender, msg.type, msg.wParam, msg.lParam, false);
+    for (auto& msg : pending)
+        SendNotify(msg.sender, msg.type, msg.wParam, msg.lParam, false);
 }
 
 bool UIPaintManager::AddMessageFilter(IMessageFilterUI* filter) {
-    if (!filter || std::find(m_filters.begin(), m_filters.end(), filter) != m_filters.end()) return false;
+    if (!filter || std::find(m_filters.begin(), m_filters.end(), filter) != m_filters.end())
+        return false;
     m_filters.push_back(filter);
     return true;
 }
 
 bool UIPaintManager::RemoveMessageFilter(IMessageFilterUI* filter) {
     auto it = std::find(m_filters.begin(), m_filters.end(), filter);
-    if (it == m_filters.end()) return false;
+    if (it == m_filters.end())
+        return false;
     m_filters.erase(it);
     return true;
 }
 
-bool UIPaintManager::PreMessageHandler(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
+bool UIPaintManager::PreMessageHandler(uint32_t message, uintptr_t wParam, intptr_t lParam,
+                                       intptr_t& result) {
     std::vector<IMessageFilterUI*> filters = m_filters;
     for (IMessageFilterUI* f : filters) {
-        if (std::find(m_filters.begin(), m_filters.end(), f) == m_filters.end()) continue;
+        if (std::find(m_filters.begin(), m_filters.end(), f) == m_filters.end())
+            continue;
         bool handled = false;
         intptr_t r = f->MessageHandler(message, wParam, lParam, handled);
         if (handled) {
@@ -116,7 +130,8 @@ bool UIPaintManager::PreMessageHandler(uint32_t message, uintptr_t wParam, intpt
 // ---- input ----
 
 void UIPaintManager::DispatchEvent(UIControl* target, UIEvent& event) {
-    if (!target) return;
+    if (!target)
+        return;
     ++m_dispatchDepth;
     event.sender = target;
     target->Event(event);
@@ -124,14 +139,17 @@ void UIPaintManager::DispatchEvent(UIControl* target, UIEvent& event) {
     // the mouse over the labels and pictures it is made of.
     for (UIControl* c = target; c && c->GetControlDispatch(kDispatchMouseToParent) && c->GetParent();) {
         UIControl* parent = c->GetParent();
-        if (event.type >= kEventMouseMove && event.type <= kEventScrollWheel) parent->Event(event);
+        if (event.type >= kEventMouseMove && event.type <= kEventScrollWheel)
+            parent->Event(event);
         c = parent;
     }
-    if (--m_dispatchDepth == 0) Cleanup();
+    if (--m_dispatchDepth == 0)
+        Cleanup();
 }
 
 void UIPaintManager::SetHot(UIControl* control, UIPoint pt) {
-    if (control == m_hot) return;
+    if (control == m_hot)
+        return;
     UIEvent e;
     e.ptMouse = pt;
     e.timestamp = UIClock::NowMs();
@@ -165,8 +183,10 @@ void UIPaintManager::UpdateCursor(UIControl* control) {
             break;
         }
     }
-    if (control && !control->IsEnabled()) cursor = "arrow";
-    if (cursor == m_cursor) return;
+    if (control && !control->IsEnabled())
+        cursor = "arrow";
+    if (cursor == m_cursor)
+        return;
     m_cursor = cursor;
     if (m_window && m_window->GetNativeWindow()) {
         static SDL_Cursor* hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
@@ -178,7 +198,8 @@ void UIPaintManager::UpdateCursor(UIControl* control) {
 
 void UIPaintManager::UpdateToolTip() {
     UIApplication::Instance().KillTimer(this, nullptr, kToolTipTimerId);
-    if (!m_toolTipControl || m_toolTipControl != m_hot) return;
+    if (!m_toolTipControl || m_toolTipControl != m_hot)
+        return;
     m_toolTipText = m_toolTipControl->GetToolTip();
     m_toolTipPoint = m_mouse;
     UIEvent e;
@@ -199,7 +220,8 @@ void UIPaintManager::HideToolTip() {
 
 bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t lParam, intptr_t& result) {
     result = 0;
-    if (!m_root) return false;
+    if (!m_root)
+        return false;
     UIEvent e;
     e.timestamp = UIClock::NowMs();
     e.wParam = wParam;
@@ -219,7 +241,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             m_mouse = PointFromLParam(lParam);
             mouseModifiers();
             e.ptMouse = m_mouse;
-            if (m_toolTipControl && !m_toolTipText.empty()) HideToolTip();
+            if (m_toolTipControl && !m_toolTipText.empty())
+                HideToolTip();
             if (m_capture) {
                 e.type = kEventMouseMove;
                 DispatchEvent(m_capture, e);
@@ -234,7 +257,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             return true;
         }
         case WM_MOUSELEAVE:
-            if (!m_capture) SetHot(nullptr, m_mouse);
+            if (!m_capture)
+                SetHot(nullptr, m_mouse);
             return true;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK: {
@@ -242,13 +266,15 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             mouseModifiers();
             HideToolTip();
             UIControl* target = FindControl(m_mouse);
-            if (m_overlay && target != m_overlay) SetOverlay(nullptr);
+            if (m_overlay && target != m_overlay)
+                SetOverlay(nullptr);
             if (!target) {
                 SetFocus(nullptr);
                 return true;
             }
             SetHot(target, m_mouse);
-            if (target->IsEnabled()) SetFocus(target);
+            if (target->IsEnabled())
+                SetFocus(target);
             m_capture = target;
             m_lastDownPoint = m_mouse;
             e.type = message == WM_LBUTTONDOWN ? kEventButtonDown : kEventDblClick;
@@ -261,7 +287,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             mouseModifiers();
             UIControl* target = m_capture ? m_capture : FindControl(m_mouse);
             m_capture = nullptr;
-            if (!target) return true;
+            if (!target)
+                return true;
             e.type = kEventButtonUp;
             e.ptMouse = m_mouse;
             DispatchEvent(target, e);
@@ -273,7 +300,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
         case WM_RBUTTONUP: {
             m_mouse = PointFromLParam(lParam);
             UIControl* target = FindControl(m_mouse);
-            if (!target) return false;
+            if (!target)
+                return false;
             e.type = message == WM_RBUTTONDOWN ? kEventRButtonDown : kEventRButtonUp;
             e.ptMouse = m_mouse;
             DispatchEvent(target, e);
@@ -283,7 +311,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             m_mouse = PointFromLParam(lParam);
             int delta = static_cast<int16_t>((wParam >> 16) & 0xFFFF);
             UIControl* target = FindControl(m_mouse);
-            if (!target) return false;
+            if (!target)
+                return false;
             e.type = kEventScrollWheel;
             e.ptMouse = m_mouse;
             e.wParam = static_cast<uintptr_t>(static_cast<intptr_t>(delta));
@@ -299,9 +328,14 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
         }
         case WM_KEYDOWN:
         case WM_KEYUP: {
-            uint32_t bit = wParam == VK_SHIFT ? kModShift : wParam == VK_CONTROL ? kModCtrl : wParam == VK_MENU ? kModAlt : 0;
-            if (bit) m_modifiers = message == WM_KEYDOWN ? (m_modifiers | bit) : (m_modifiers & ~bit);
-            if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled()) return false;
+            uint32_t bit = wParam == VK_SHIFT     ? kModShift
+                           : wParam == VK_CONTROL ? kModCtrl
+                           : wParam == VK_MENU    ? kModAlt
+                                                  : 0;
+            if (bit)
+                m_modifiers = message == WM_KEYDOWN ? (m_modifiers | bit) : (m_modifiers & ~bit);
+            if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled())
+                return false;
             e.type = message == WM_KEYDOWN ? kEventKeyDown : kEventKeyUp;
             e.key = static_cast<uint32_t>(wParam);
             e.modifiers = m_modifiers;
@@ -310,12 +344,14 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             ++m_dispatchDepth;
             e.sender = focus;
             focus->Event(e);
-            if (--m_dispatchDepth == 0) Cleanup();
+            if (--m_dispatchDepth == 0)
+                Cleanup();
             return false;  // windows still see keys (hot keys, Escape)
         }
         case WM_CHAR:
         case WM_IME_COMPOSITION: {
-            if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled()) return false;
+            if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled())
+                return false;
             e.type = message == WM_CHAR ? kEventChar : kEventImeComposition;
             e.key = static_cast<uint32_t>(wParam);
             e.modifiers = m_modifiers;
@@ -323,7 +359,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             ++m_dispatchDepth;
             e.sender = focus;
             focus->Event(e);
-            if (--m_dispatchDepth == 0) Cleanup();
+            if (--m_dispatchDepth == 0)
+                Cleanup();
             return true;
         }
         case WM_KILLFOCUS:
@@ -344,11 +381,14 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
 
 // ---- finding ----
 
-UIControl* UIPaintManager::FindControl(int id) const { return m_root ? m_root->FindControlById(id) : nullptr; }
+UIControl* UIPaintManager::FindControl(int id) const {
+    return m_root ? m_root->FindControlById(id) : nullptr;
+}
 
 UIControl* UIPaintManager::FindControl(UIPoint pt) const {
     if (m_overlay && m_overlay->IsVisible()) {
-        if (UIControl* hit = m_overlay->FindControlAt(pt)) return hit;
+        if (UIControl* hit = m_overlay->FindControlAt(pt))
+            return hit;
     }
     return m_root ? m_root->FindControlAt(pt) : nullptr;
 }
@@ -359,8 +399,8 @@ UIControl* UIPaintManager::FindControl(const std::string& name) const {
 
 // ---- fonts ----
 
-void UIPaintManager::AddFont(const std::string& name, const std::string& face, int size, bool bold, bool underline,
-                             bool italic, bool isDefault) {
+void UIPaintManager::AddFont(const std::string& name, const std::string& face, int size, bool bold,
+                             bool underline, bool italic, bool isDefault) {
     UIFont font;
     font.face = face.empty() ? m_defaultFont.face : face;
     font.size = size > 0 ? size : m_defaultFont.size;
@@ -370,7 +410,8 @@ void UIPaintManager::AddFont(const std::string& name, const std::string& face, i
     UIRenderUtils::PrepareFont(font);
     if (!name.empty()) {
         auto it = m_fonts.find(name);
-        if (it != m_fonts.end()) UIRenderUtils::ReleaseFont(it->second);
+        if (it != m_fonts.end())
+            UIRenderUtils::ReleaseFont(it->second);
         UIFont copy = font;
         copy.desc = nullptr;
         UIRenderUtils::PrepareFont(copy);
@@ -388,7 +429,8 @@ void UIPaintManager::AddFont(const std::string& name, const std::string& face, i
 const UIFont& UIPaintManager::GetFont(const std::string& name) const {
     if (!name.empty()) {
         auto it = m_fonts.find(name);
-        if (it != m_fonts.end()) return it->second;
+        if (it != m_fonts.end())
+            return it->second;
     }
     return m_defaultFont;
 }
@@ -396,9 +438,11 @@ const UIFont& UIPaintManager::GetFont(const std::string& name) const {
 // ---- groups ----
 
 bool UIPaintManager::AddGroup(const std::string& group, UIControl* option) {
-    if (group.empty() || !option) return false;
+    if (group.empty() || !option)
+        return false;
     auto& list = m_groups[group];
-    if (std::find(list.begin(), list.end(), option) != list.end()) return false;
+    if (std::find(list.begin(), list.end(), option) != list.end())
+        return false;
     list.push_back(option);
     return true;
 }
@@ -410,47 +454,59 @@ const std::vector<UIControl*>* UIPaintManager::GetGroup(const std::string& group
 
 UIControl* UIPaintManager::GetGroupSelected(const std::string& group) const {
     const auto* list = GetGroup(group);
-    if (!list) return nullptr;
+    if (!list)
+        return nullptr;
     for (UIControl* c : *list)
-        if (c->GetState() & UISTATE_SELECTED) return c;
+        if (c->GetState() & UISTATE_SELECTED)
+            return c;
     return nullptr;
 }
 
 void UIPaintManager::RemoveGroup(const std::string& group, UIControl* option) {
     auto it = m_groups.find(group);
-    if (it == m_groups.end()) return;
+    if (it == m_groups.end())
+        return;
     auto& list = it->second;
     list.erase(std::remove(list.begin(), list.end(), option), list.end());
-    if (list.empty()) m_groups.erase(it);
+    if (list.empty())
+        m_groups.erase(it);
 }
 
-void UIPaintManager::RemoveAllGroups() { m_groups.clear(); }
+void UIPaintManager::RemoveAllGroups() {
+    m_groups.clear();
+}
 
 // ---- geometry ----
 
 void UIPaintManager::SetClientSize(UISize size) {
     size.cx = std::max(1, size.cx);
     size.cy = std::max(1, size.cy);
-    if (size == m_clientSize && m_surface) return;
+    if (size == m_clientSize && m_surface)
+        return;
     m_clientSize = size;
-    if (m_surface) cairo_surface_destroy(m_surface);
+    if (m_surface)
+        cairo_surface_destroy(m_surface);
     m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.cx, size.cy);
     UpdateAndInvalidate();
 }
 
 void UIPaintManager::SetFullScreenMode(bool on) {
     m_fullScreen = on;
-    if (m_window) m_window->SetFullScreen(on);
+    if (m_window)
+        m_window->SetFullScreen(on);
 }
 
 bool UIPaintManager::IsCaptionPoint(UIPoint pt) const {
-    if (m_fullScreen) return false;
+    if (m_fullScreen)
+        return false;
     UIRect rc = m_captionRect;
     int right = rc.right > 0 ? m_clientSize.cx - rc.right : m_clientSize.cx;
-    if (pt.x < rc.left || pt.x >= right || pt.y < rc.top || pt.y >= rc.bottom) return false;
+    if (pt.x < rc.left || pt.x >= right || pt.y < rc.top || pt.y >= rc.bottom)
+        return false;
     UIControl* c = FindControl(pt);
     // Buttons and other controls that react to clicks keep them.
-    if (!c || c == m_root.get()) return true;
+    if (!c || c == m_root.get())
+        return true;
     std::string cls = c->GetClass();
     return cls == "Control" || cls == "Label" || cls == "Text" || cls == "VerticalLayout" ||
            cls == "HorizontalLayout" || cls == "Container";
@@ -458,11 +514,14 @@ bool UIPaintManager::IsCaptionPoint(UIPoint pt) const {
 
 // ---- painting ----
 
-void UIPaintManager::Invalidate() { Invalidate({0, 0, m_clientSize.cx, m_clientSize.cy}); }
+void UIPaintManager::Invalidate() {
+    Invalidate({0, 0, m_clientSize.cx, m_clientSize.cy});
+}
 
 void UIPaintManager::Invalidate(const UIRect& rc) {
     UIRect clipped = rc.Intersect({0, 0, m_clientSize.cx, m_clientSize.cy});
-    if (clipped.IsEmpty()) return;
+    if (clipped.IsEmpty())
+        return;
     m_dirty = m_dirty.Union(clipped);
     UIApplication::Instance().Wake();
 }
@@ -473,7 +532,8 @@ void UIPaintManager::UpdateAndInvalidate() {
 }
 
 UIRect UIPaintManager::Paint() {
-    if (!m_surface) SetClientSize(m_clientSize);
+    if (!m_surface)
+        SetClientSize(m_clientSize);
     UIRect client{0, 0, m_clientSize.cx, m_clientSize.cy};
     if (m_updateNeeded && m_root) {
         m_updateNeeded = false;
@@ -483,7 +543,8 @@ UIRect UIPaintManager::Paint() {
     }
     UIRect dirty = m_dirty.Intersect(client);
     m_dirty = {};
-    if (dirty.IsEmpty()) return {};
+    if (dirty.IsEmpty())
+        return {};
     cairo_t* cr = cairo_create(m_surface);
     cairo_rectangle(cr, dirty.left, dirty.top, dirty.Width(), dirty.Height());
     cairo_clip(cr);
@@ -499,7 +560,8 @@ UIRect UIPaintManager::Paint() {
         UISize sz = UIRenderUtils::GetTextSize(this, m_toolTipText, "", DT_SINGLELINE);
         int x = std::min(m_toolTipPoint.x + 12, std::max(0, m_clientSize.cx - sz.cx - 20));
         int y = m_toolTipPoint.y + 20;
-        if (y + sz.cy + 12 > m_clientSize.cy) y = m_toolTipPoint.y - sz.cy - 16;
+        if (y + sz.cy + 12 > m_clientSize.cy)
+            y = m_toolTipPoint.y - sz.cy - 16;
         UIRect box{x, y, x + sz.cx + 16, y + sz.cy + 10};
         UIRenderUtils::FillRoundRect(cr, box, 4, 0xEE2F3542);
         UIRect text = box;
@@ -533,14 +595,16 @@ UIRect UIPaintManager::Paint() {
 
 bool UIPaintManager::SaveScreenshot(const std::string& path) {
     Paint();
-    if (!m_surface) return false;
+    if (!m_surface)
+        return false;
     return cairo_surface_write_to_png(m_surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
 }
 
 // ---- focus ----
 
 void UIPaintManager::SetFocus(UIControl* control) {
-    if (control == m_focus) return;
+    if (control == m_focus)
+        return;
     UIEvent e;
     e.timestamp = UIClock::NowMs();
     e.ptMouse = m_mouse;
@@ -561,13 +625,15 @@ void UIPaintManager::SetFocus(UIControl* control) {
         m_focus->Event(e);
         --m_dispatchDepth;
     }
-    if (m_dispatchDepth == 0) Cleanup();
+    if (m_dispatchDepth == 0)
+        Cleanup();
 }
 
 // ---- timers ----
 
 bool UIPaintManager::SetTimer(UIControl* control, int timerId, uint32_t elapseMs) {
-    if (!control) return false;
+    if (!control)
+        return false;
     UIApplication::Instance().SetTimer(this, control, timerId, elapseMs,
                                        [this, control, timerId] { FireControlTimer(control, timerId); });
     return true;
@@ -577,7 +643,9 @@ void UIPaintManager::KillTimer(UIControl* control, int timerId) {
     UIApplication::Instance().KillTimer(this, control, timerId);
 }
 
-void UIPaintManager::KillTimer(UIControl* control) { UIApplication::Instance().KillTimers(control); }
+void UIPaintManager::KillTimer(UIControl* control) {
+    UIApplication::Instance().KillTimers(control);
+}
 
 void UIPaintManager::FireControlTimer(UIControl* control, int timerId) {
     UIEvent e;
@@ -587,30 +655,39 @@ void UIPaintManager::FireControlTimer(UIControl* control, int timerId) {
     ++m_dispatchDepth;
     e.sender = control;
     control->Event(e);
-    if (--m_dispatchDepth == 0) Cleanup();
+    if (--m_dispatchDepth == 0)
+        Cleanup();
 }
 
 void UIPaintManager::SetOverlay(UIControl* control) {
-    if (m_overlay == control) return;
+    if (m_overlay == control)
+        return;
     UIControl* old = m_overlay;
     m_overlay = control;
-    if (old) old->Invalidate();
+    if (old)
+        old->Invalidate();
     Invalidate();
 }
 
 // ---- lifetime ----
 
 void UIPaintManager::ReapObjects(UIControl* control, bool keepGroups) {
-    if (!control) return;
+    if (!control)
+        return;
     auto inside = [control](UIControl* c) {
         for (; c; c = c->GetParent())
-            if (c == control) return true;
+            if (c == control)
+                return true;
         return false;
     };
-    if (inside(m_hot)) m_hot = nullptr;
-    if (inside(m_capture)) m_capture = nullptr;
-    if (inside(m_overlay)) m_overlay = nullptr;
-    if (inside(m_toolTipControl)) HideToolTip();
+    if (inside(m_hot))
+        m_hot = nullptr;
+    if (inside(m_capture))
+        m_capture = nullptr;
+    if (inside(m_overlay))
+        m_overlay = nullptr;
+    if (inside(m_toolTipControl))
+        HideToolTip();
     if (inside(m_focus)) {
         UIControl* old = m_focus;
         m_focus = nullptr;
@@ -622,7 +699,8 @@ void UIPaintManager::ReapObjects(UIControl* control, bool keepGroups) {
     m_asyncNotify.erase(std::remove_if(m_asyncNotify.begin(), m_asyncNotify.end(),
                                        [&](const UINotification& n) { return inside(n.sender); }),
                         m_asyncNotify.end());
-    if (keepGroups) return;
+    if (keepGroups)
+        return;
     control->ForEach([this](UIControl* c) {
         for (auto it = m_groups.begin(); it != m_groups.end();) {
             auto& list = it->second;
@@ -633,10 +711,13 @@ void UIPaintManager::ReapObjects(UIControl* control, bool keepGroups) {
 }
 
 void UIPaintManager::AddDelayedCleanup(std::unique_ptr<UIControl> control) {
-    if (control) m_delayedCleanup.push_back(std::move(control));
+    if (control)
+        m_delayedCleanup.push_back(std::move(control));
 }
 
-void UIPaintManager::Cleanup() { m_delayedCleanup.clear(); }
+void UIPaintManager::Cleanup() {
+    m_delayedCleanup.clear();
+}
 
 void UIPaintManager::MessageLoop() {
     UIApplication::Instance().RunUntil([] { return false; });

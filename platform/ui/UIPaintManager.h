@@ -60,7 +60,8 @@ public:
     bool AddNotifier(INotifyUI* notifier);
     bool RemoveNotifier(INotifyUI* notifier);
     // Calls every notifier now, or from the message loop when `async`.
-    void SendNotify(UIControl* sender, int type, uintptr_t wParam = 0, intptr_t lParam = 0, bool async = false);
+    void SendNotify(UIControl* sender, int type, uintptr_t wParam = 0, intptr_t lParam = 0,
+                    bool async = false);
     bool AddMessageFilter(IMessageFilterUI* filter);
     bool RemoveMessageFilter(IMessageFilterUI* filter);
     // Runs the message filters; true when one marked the message handled.

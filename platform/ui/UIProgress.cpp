@@ -6,10 +6,13 @@
 
 namespace KwLib {
 
-UIProgress::UIProgress() { m_textStyle = DT_SINGLELINE | DT_VCENTER | DT_CENTER; }
+UIProgress::UIProgress() {
+    m_textStyle = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+}
 
 void UIProgress::SetRange(int minValue, int maxValue) {
-    if (maxValue < minValue) std::swap(minValue, maxValue);
+    if (maxValue < minValue)
+        std::swap(minValue, maxValue);
     m_min = minValue;
     m_max = maxValue;
     m_value = std::clamp(m_value, m_min, m_max);
@@ -18,7 +21,8 @@ void UIProgress::SetRange(int minValue, int maxValue) {
 
 void UIProgress::SetValue(int value) {
     value = std::clamp(value, m_min, m_max);
-    if (value == m_value) return;
+    if (value == m_value)
+        return;
     m_value = value;
     Invalidate();
 }
@@ -32,16 +36,19 @@ UIRect UIProgress::GetFilledRect() const {
     UIRect rc = m_rcItem;
     int span = std::max(1, m_max - m_min);
     if (m_horizontal) {
-        rc.right = rc.left + static_cast<int>(static_cast<int64_t>(m_rcItem.Width()) * (m_value - m_min) / span);
+        rc.right =
+            rc.left + static_cast<int>(static_cast<int64_t>(m_rcItem.Width()) * (m_value - m_min) / span);
     } else {
-        rc.top = rc.bottom - static_cast<int>(static_cast<int64_t>(m_rcItem.Height()) * (m_value - m_min) / span);
+        rc.top =
+            rc.bottom - static_cast<int>(static_cast<int64_t>(m_rcItem.Height()) * (m_value - m_min) / span);
     }
     return rc;
 }
 
 void UIProgress::PaintStatusImage(cairo_t* cr) {
     UIRect filled = GetFilledRect();
-    if (filled.IsEmpty()) return;
+    if (filled.IsEmpty())
+        return;
     if (!m_foreImage.empty()) {
         // The fore image spans the whole bar; only its filled part shows.
         cairo_save(cr);
@@ -57,17 +64,26 @@ void UIProgress::PaintStatusImage(cairo_t* cr) {
 
 void UIProgress::SetAttribute(const std::string& name, const std::string& value) {
     UIColor color = 0;
-    if (name == "min") SetRange(KWStringUtils::ConvertStringToInt32(value), std::max(m_max, KWStringUtils::ConvertStringToInt32(value)));
-    else if (name == "max") SetRange(m_min, KWStringUtils::ConvertStringToInt32(value));
-    else if (name == "value") SetValue(KWStringUtils::ConvertStringToInt32(value));
-    else if (name == "hor") SetHorizontal(value == "true");
-    else if (name == "forecolor" && ParseColor(value, color)) m_foreColor = color;
-    else UIControl::SetAttribute(name, value);
+    if (name == "min")
+        SetRange(KWStringUtils::ConvertStringToInt32(value),
+                 std::max(m_max, KWStringUtils::ConvertStringToInt32(value)));
+    else if (name == "max")
+        SetRange(m_min, KWStringUtils::ConvertStringToInt32(value));
+    else if (name == "value")
+        SetValue(KWStringUtils::ConvertStringToInt32(value));
+    else if (name == "hor")
+        SetHorizontal(value == "true");
+    else if (name == "forecolor" && ParseColor(value, color))
+        m_foreColor = color;
+    else
+        UIControl::SetAttribute(name, value);
 }
 
 // ---- slide ----
 
-UISlide::UISlide() { m_cursor = "hand"; }
+UISlide::UISlide() {
+    m_cursor = "hand";
+}
 
 UIRect UISlide::GetThumbRect() const {
     int span = std::max(1, m_max - m_min);
@@ -78,7 +94,8 @@ UIRect UISlide::GetThumbRect() const {
         return {left, top, left + m_thumbSize.cx, top + m_thumbSize.cy};
     }
     int travel = m_rcItem.Height() - m_thumbSize.cy;
-    int top = m_rcItem.bottom - m_thumbSize.cy - static_cast<int>(static_cast<int64_t>(travel) * (m_value - m_min) / span);
+    int top = m_rcItem.bottom - m_thumbSize.cy -
+              static_cast<int>(static_cast<int64_t>(travel) * (m_value - m_min) / span);
     int left = m_rcItem.left + (m_rcItem.Width() - m_thumbSize.cx) / 2;
     return {left, top, left + m_thumbSize.cx, top + m_thumbSize.cy};
 }
@@ -121,7 +138,8 @@ void UISlide::Event(UIEvent& event) {
             case kEventButtonUp:
                 if (IsCaptured()) {
                     m_state &= ~(UISTATE_PUSHED | UISTATE_CAPTURED);
-                    if (event.ptMouse.x >= 0) SetValue(ValueAt(event.ptMouse));
+                    if (event.ptMouse.x >= 0)
+                        SetValue(ValueAt(event.ptMouse));
                     ChangeTo(m_value, kNotifyValueChanged);
                     Invalidate();
                     OnLButtonUp(event.ptMouse);
@@ -134,10 +152,14 @@ void UISlide::Event(UIEvent& event) {
                 return;
             }
             case kEventKeyDown:
-                if (event.key == VK_LEFT || event.key == VK_DOWN) ChangeTo(m_value - m_step, kNotifyValueChanged);
-                else if (event.key == VK_RIGHT || event.key == VK_UP) ChangeTo(m_value + m_step, kNotifyValueChanged);
-                else if (event.key == VK_HOME) ChangeTo(m_min, kNotifyValueChanged);
-                else if (event.key == VK_END) ChangeTo(m_max, kNotifyValueChanged);
+                if (event.key == VK_LEFT || event.key == VK_DOWN)
+                    ChangeTo(m_value - m_step, kNotifyValueChanged);
+                else if (event.key == VK_RIGHT || event.key == VK_UP)
+                    ChangeTo(m_value + m_step, kNotifyValueChanged);
+                else if (event.key == VK_HOME)
+                    ChangeTo(m_min, kNotifyValueChanged);
+                else if (event.key == VK_END)
+                    ChangeTo(m_max, kNotifyValueChanged);
                 return;
             default:
                 break;
@@ -162,8 +184,10 @@ void UISlide::PaintStatusImage(cairo_t* cr) {
         UIRenderUtils::FillRoundRect(cr, track, 2, 0xFFDDE1E6);
         UIRect thumb = GetThumbRect();
         UIRect filled = track;
-        if (m_horizontal) filled.right = (thumb.left + thumb.right) / 2;
-        else filled.top = (thumb.top + thumb.bottom) / 2;
+        if (m_horizontal)
+            filled.right = (thumb.left + thumb.right) / 2;
+        else
+            filled.top = (thumb.top + thumb.bottom) / 2;
         UIRenderUtils::FillRoundRect(cr, filled, 2, IsEnabled() ? m_foreColor : 0xFFB8BEC6);
     } else {
         UIProgress::PaintStatusImage(cr);
@@ -183,12 +207,18 @@ void UISlide::PaintStatusImage(cairo_t* cr) {
 }
 
 void UISlide::SetAttribute(const std::string& name, const std::string& value) {
-    if (name == "step") SetChangeStep(KWStringUtils::ConvertStringToInt32(value));
-    else if (name == "thumbsize") m_thumbSize = ParseSize(value);
-    else if (name == "thumbimage") m_thumbImage = value;
-    else if (name == "thumbhotimage") m_thumbHotImage = value;
-    else if (name == "thumbpushedimage") m_thumbPushedImage = value;
-    else UIProgress::SetAttribute(name, value);
+    if (name == "step")
+        SetChangeStep(KWStringUtils::ConvertStringToInt32(value));
+    else if (name == "thumbsize")
+        m_thumbSize = ParseSize(value);
+    else if (name == "thumbimage")
+        m_thumbImage = value;
+    else if (name == "thumbhotimage")
+        m_thumbHotImage = value;
+    else if (name == "thumbpushedimage")
+        m_thumbPushedImage = value;
+    else
+        UIProgress::SetAttribute(name, value);
 }
 
 }  // namespace KwLib

@@ -42,19 +42,23 @@ public:
         key.append(std::to_string(height)).push_back(',');
         key.append(std::to_string(format));
         auto it = m_layouts.find(key);
-        if (it != m_layouts.end()) return it->second;
-        if (m_layouts.size() > 4096) Clear();
+        if (it != m_layouts.end())
+            return it->second;
+        if (m_layouts.size() > 4096)
+            Clear();
         PangoLayout* layout = Make(font, text, width, height, format);
         m_layouts.emplace(std::move(key), layout);
         return layout;
     }
     void Clear() {
-        for (auto& [k, l] : m_layouts) g_object_unref(l);
+        for (auto& [k, l] : m_layouts)
+            g_object_unref(l);
         m_layouts.clear();
     }
 
 private:
-    static PangoLayout* Make(const UIFont& font, const std::string& text, int width, int height, uint32_t format) {
+    static PangoLayout* Make(const UIFont& font, const std::string& text, int width, int height,
+                             uint32_t format) {
         PangoLayout* layout = pango_layout_new(SharedContext());
         pango_layout_set_font_description(layout, font.desc);
         if (font.underline) {
@@ -78,8 +82,10 @@ private:
                 pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
             }
         }
-        if (format & DT_CENTER) pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
-        else if (format & DT_RIGHT) pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT);
+        if (format & DT_CENTER)
+            pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
+        else if (format & DT_RIGHT)
+            pango_layout_set_alignment(layout, PANGO_ALIGN_RIGHT);
         pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
         return layout;
     }
@@ -92,7 +98,8 @@ LayoutCache& Layouts() {
 }
 
 const UIFont& ResolveFont(UIPaintManager* pm, const std::string& name) {
-    if (pm) return pm->GetFont(name);
+    if (pm)
+        return pm->GetFont(name);
     static UIFont fallback = [] {
         UIFont f;
         UIRenderUtils::PrepareFont(f);
@@ -109,7 +116,8 @@ void UIRenderUtils::SetSourceColor(cairo_t* cr, UIColor c) {
 }
 
 void UIRenderUtils::FillRect(cairo_t* cr, const UIRect& rc, UIColor color) {
-    if (rc.IsEmpty() || (color >> 24) == 0) return;
+    if (rc.IsEmpty() || (color >> 24) == 0)
+        return;
     SetSourceColor(cr, color);
     cairo_rectangle(cr, rc.left, rc.top, rc.Width(), rc.Height());
     cairo_fill(cr);
@@ -130,26 +138,31 @@ void UIRenderUtils::RoundRectPath(cairo_t* cr, double x, double y, double w, dou
 }
 
 void UIRenderUtils::FillRoundRect(cairo_t* cr, const UIRect& rc, int radius, UIColor color) {
-    if (rc.IsEmpty() || (color >> 24) == 0) return;
+    if (rc.IsEmpty() || (color >> 24) == 0)
+        return;
     SetSourceColor(cr, color);
     RoundRectPath(cr, rc.left, rc.top, rc.Width(), rc.Height(), radius);
     cairo_fill(cr);
 }
 
 void UIRenderUtils::DrawBorder(cairo_t* cr, const UIRect& rc, int size, UIColor color, int radius) {
-    if (size <= 0 || rc.IsEmpty() || (color >> 24) == 0) return;
+    if (size <= 0 || rc.IsEmpty() || (color >> 24) == 0)
+        return;
     SetSourceColor(cr, color);
     double half = size / 2.0;
-    RoundRectPath(cr, rc.left + half, rc.top + half, rc.Width() - size, rc.Height() - size, std::max(0.0, radius - half));
+    RoundRectPath(cr, rc.left + half, rc.top + half, rc.Width() - size, rc.Height() - size,
+                  std::max(0.0, radius - half));
     cairo_set_line_width(cr, size);
     cairo_stroke(cr);
 }
 
 bool UIRenderUtils::DrawImageString(cairo_t* cr, const UIRect& rcItem, const std::string& imageString) {
-    if (imageString.empty()) return true;
+    if (imageString.empty())
+        return true;
     const UIImageAttr& a = UIImageString::Parse(imageString);
     auto image = UIResourceSingleton::Instance().GetImage(a.key);
-    if (!image) return false;
+    if (!image)
+        return false;
     UIRect source = a.hasSource ? a.source : UIRect{0, 0, image->Width(), image->Height()};
     source = source.Intersect({0, 0, image->Width(), image->Height()});
     UIRect dest = rcItem;
@@ -166,9 +179,10 @@ bool UIRenderUtils::DrawImageString(cairo_t* cr, const UIRect& rcItem, const std
 
 namespace {
 
-void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, double sw, double sh, double dx, double dy,
-              double dw, double dh, double alpha, bool tiled) {
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
+void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, double sw, double sh, double dx,
+              double dy, double dw, double dh, double alpha, bool tiled) {
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+        return;
     cairo_save(cr);
     cairo_rectangle(cr, dx, dy, dw, dh);
     cairo_clip(cr);
@@ -191,8 +205,10 @@ void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, doubl
     }
     cairo_pattern_set_matrix(p, &m);
     cairo_set_source(cr, p);
-    if (alpha < 1.0) cairo_paint_with_alpha(cr, alpha);
-    else cairo_paint(cr);
+    if (alpha < 1.0)
+        cairo_paint_with_alpha(cr, alpha);
+    else
+        cairo_paint(cr);
     cairo_pattern_destroy(p);
     cairo_restore(cr);
 }
@@ -205,23 +221,27 @@ namespace {
 void DrawNineGrid(cairo_t* cr, cairo_surface_t* s, const UIRect& dest, const UIRect& source, const UIRect& c,
                   double alpha, bool hole, bool tiled) {
     if (c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0) {
-        DrawPart(cr, s, source.left, source.top, source.Width(), source.Height(), dest.left, dest.top, dest.Width(),
-                 dest.Height(), alpha, tiled);
+        DrawPart(cr, s, source.left, source.top, source.Width(), source.Height(), dest.left, dest.top,
+                 dest.Width(), dest.Height(), alpha, tiled);
         return;
     }
     // Corners keep their size, edges stretch one way, the middle both.
     int sl = c.left, st = c.top, sr = c.right, sb = c.bottom;
     int dl = std::min(sl, dest.Width()), dr = std::min(sr, std::max(0, dest.Width() - dl));
     int dt = std::min(st, dest.Height()), db = std::min(sb, std::max(0, dest.Height() - dt));
-    double sxs[4] = {double(source.left), double(source.left + sl), double(source.right - sr), double(source.right)};
-    double sys[4] = {double(source.top), double(source.top + st), double(source.bottom - sb), double(source.bottom)};
+    double sxs[4] = {double(source.left), double(source.left + sl), double(source.right - sr),
+                     double(source.right)};
+    double sys[4] = {double(source.top), double(source.top + st), double(source.bottom - sb),
+                     double(source.bottom)};
     double dxs[4] = {double(dest.left), double(dest.left + dl), double(dest.right - dr), double(dest.right)};
     double dys[4] = {double(dest.top), double(dest.top + dt), double(dest.bottom - db), double(dest.bottom)};
     for (int row = 0; row < 3; ++row) {
         for (int col = 0; col < 3; ++col) {
-            if (hole && row == 1 && col == 1) continue;
-            DrawPart(cr, s, sxs[col], sys[row], sxs[col + 1] - sxs[col], sys[row + 1] - sys[row], dxs[col], dys[row],
-                     dxs[col + 1] - dxs[col], dys[row + 1] - dys[row], alpha, tiled && row == 1 && col == 1);
+            if (hole && row == 1 && col == 1)
+                continue;
+            DrawPart(cr, s, sxs[col], sys[row], sxs[col + 1] - sxs[col], sys[row + 1] - sys[row], dxs[col],
+                     dys[row], dxs[col + 1] - dxs[col], dys[row + 1] - dys[row], alpha,
+                     tiled && row == 1 && col == 1);
         }
     }
 }
@@ -230,7 +250,8 @@ void DrawNineGrid(cairo_t* cr, cairo_surface_t* s, const UIRect& dest, const UIR
 
 void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& dest, const UIRect& source,
                               const UIRect& corner, uint8_t fade, bool hole, bool xtiled, bool ytiled) {
-    if (dest.IsEmpty() || source.IsEmpty() || fade == 0) return;
+    if (dest.IsEmpty() || source.IsEmpty() || fade == 0)
+        return;
     double alpha = fade / 255.0;
     bool tiled = xtiled || ytiled;
     bool unscaled = dest.Width() == source.Width() && dest.Height() == source.Height();
@@ -240,14 +261,16 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     }
     // Scaling (above all shrinking with a good filter) is the expensive part
     // of a frame: render once at the size shown and copy afterwards.
-    std::string key = KWStringUtils::Format("%d,%d,%d,%d|%d,%d,%d,%d|%dx%d|%d%d", source.left, source.top, source.right,
-                                            source.bottom, corner.left, corner.top, corner.right, corner.bottom,
-                                            dest.Width(), dest.Height(), hole ? 1 : 0, tiled ? 1 : 0);
+    std::string key =
+        KWStringUtils::Format("%d,%d,%d,%d|%d,%d,%d,%d|%dx%d|%d%d", source.left, source.top, source.right,
+                              source.bottom, corner.left, corner.top, corner.right, corner.bottom,
+                              dest.Width(), dest.Height(), hole ? 1 : 0, tiled ? 1 : 0);
     cairo_surface_t* scaled = image.FindScaled(key);
     if (!scaled) {
         scaled = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dest.Width(), dest.Height());
         cairo_t* sc = cairo_create(scaled);
-        DrawNineGrid(sc, image.Surface(), {0, 0, dest.Width(), dest.Height()}, source, corner, 1.0, hole, tiled);
+        DrawNineGrid(sc, image.Surface(), {0, 0, dest.Width(), dest.Height()}, source, corner, 1.0, hole,
+                     tiled);
         cairo_destroy(sc);
         image.AddScaled(key, scaled);
     }
@@ -256,14 +279,17 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_rectangle(cr, dest.left, dest.top, dest.Width(), dest.Height());
     cairo_clip(cr);
-    if (alpha < 1.0) cairo_paint_with_alpha(cr, alpha);
-    else cairo_paint(cr);
+    if (alpha < 1.0)
+        cairo_paint_with_alpha(cr, alpha);
+    else
+        cairo_paint(cr);
     cairo_restore(cr);
 }
 
 void UIRenderUtils::PrepareFont(UIFont& font) {
     UIResourceSingleton::Instance().EnsureFonts();
-    if (font.desc) pango_font_description_free(font.desc);
+    if (font.desc)
+        pango_font_description_free(font.desc);
     font.desc = pango_font_description_new();
     pango_font_description_set_family(font.desc, font.face.c_str());
     pango_font_description_set_absolute_size(font.desc, std::max(1, font.size) * PANGO_SCALE);
@@ -272,7 +298,8 @@ void UIRenderUtils::PrepareFont(UIFont& font) {
 }
 
 void UIRenderUtils::ReleaseFont(UIFont& font) {
-    if (!font.desc) return;
+    if (!font.desc)
+        return;
     // Cached layouts refer to the description by address.
     Layouts().Clear();
     pango_font_description_free(font.desc);
@@ -281,7 +308,8 @@ void UIRenderUtils::ReleaseFont(UIFont& font) {
 
 void UIRenderUtils::DrawText(cairo_t* cr, UIPaintManager* pm, const UIRect& rc, const std::string& text,
                              UIColor color, const std::string& fontName, uint32_t format) {
-    if (text.empty() || rc.IsEmpty() || (color >> 24) == 0) return;
+    if (text.empty() || rc.IsEmpty() || (color >> 24) == 0)
+        return;
     const UIFont& font = ResolveFont(pm, fontName);
     PangoLayout* layout = Layouts().Get(font, text, rc.Width(), rc.Height(), format);
     PangoRectangle ink, logical;
@@ -289,11 +317,15 @@ void UIRenderUtils::DrawText(cairo_t* cr, UIPaintManager* pm, const UIRect& rc, 
     double x = rc.left, y = rc.top;
     bool single = (format & DT_SINGLELINE) || !(format & DT_WORDBREAK);
     if (single && pango_layout_get_width(layout) < 0) {
-        if (format & DT_CENTER) x += (rc.Width() - logical.width) / 2;
-        else if (format & DT_RIGHT) x += rc.Width() - logical.width;
+        if (format & DT_CENTER)
+            x += (rc.Width() - logical.width) / 2;
+        else if (format & DT_RIGHT)
+            x += rc.Width() - logical.width;
     }
-    if (format & DT_VCENTER) y += (rc.Height() - logical.height) / 2;
-    else if (format & DT_BOTTOM) y += rc.Height() - logical.height;
+    if (format & DT_VCENTER)
+        y += (rc.Height() - logical.height) / 2;
+    else if (format & DT_BOTTOM)
+        y += rc.Height() - logical.height;
     cairo_save(cr);
     cairo_rectangle(cr, rc.left, rc.top, rc.Width(), rc.Height());
     cairo_clip(cr);
@@ -303,7 +335,8 @@ void UIRenderUtils::DrawText(cairo_t* cr, UIPaintManager* pm, const UIRect& rc, 
     cairo_restore(cr);
 }
 
-UISize UIRenderUtils::GetTextSize(const UIFont& font, const std::string& text, uint32_t format, int maxWidth) {
+UISize UIRenderUtils::GetTextSize(const UIFont& font, const std::string& text, uint32_t format,
+                                  int maxWidth) {
     if (text.empty()) {
         PangoLayout* layout = Layouts().Get(font, " ", 0, 0, DT_SINGLELINE);
         PangoRectangle logical;
@@ -311,8 +344,10 @@ UISize UIRenderUtils::GetTextSize(const UIFont& font, const std::string& text, u
         return {0, logical.height};
     }
     uint32_t f = format & ~DT_END_ELLIPSIS;
-    if (maxWidth <= 0) f |= DT_SINGLELINE;
-    PangoLayout* layout = Layouts().Get(font, text, (f & DT_SINGLELINE) ? 0 : maxWidth, 0, f & ~(DT_CENTER | DT_RIGHT));
+    if (maxWidth <= 0)
+        f |= DT_SINGLELINE;
+    PangoLayout* layout =
+        Layouts().Get(font, text, (f & DT_SINGLELINE) ? 0 : maxWidth, 0, f & ~(DT_CENTER | DT_RIGHT));
     PangoRectangle logical;
     pango_layout_get_pixel_extents(layout, nullptr, &logical);
     return {logical.width, logical.height};
@@ -325,14 +360,16 @@ UISize UIRenderUtils::GetTextSize(UIPaintManager* pm, const std::string& text, c
 
 int UIRenderUtils::TextIndexToX(const UIFont& font, const std::string& text, size_t byteIndex) {
     PangoLayout* layout = Layouts().Get(font, text.empty() ? std::string(" ") : text, 0, 0, DT_SINGLELINE);
-    if (text.empty()) return 0;
+    if (text.empty())
+        return 0;
     PangoRectangle pos;
     pango_layout_index_to_pos(layout, static_cast<int>(std::min(byteIndex, text.size())), &pos);
     return PANGO_PIXELS(pos.x);
 }
 
 size_t UIRenderUtils::TextXToIndex(const UIFont& font, const std::string& text, int x) {
-    if (text.empty()) return 0;
+    if (text.empty())
+        return 0;
     PangoLayout* layout = Layouts().Get(font, text, 0, 0, DT_SINGLELINE);
     int index = 0, trailing = 0;
     pango_layout_xy_to_index(layout, x * PANGO_SCALE, 0, &index, &trailing);
@@ -340,7 +377,8 @@ size_t UIRenderUtils::TextXToIndex(const UIFont& font, const std::string& text, 
     // Move past the character when the point is in its right half.
     while (trailing-- > 0 && i < text.size()) {
         ++i;
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            ++i;
     }
     return i;
 }

@@ -45,8 +45,8 @@ public:
 
     // Text. `font` is a font name of the paint manager ("" = its default font);
     // `format` holds the DT_ flags.
-    static void DrawText(cairo_t* cr, UIPaintManager* pm, const UIRect& rc, const std::string& text, UIColor color,
-                         const std::string& font, uint32_t format);
+    static void DrawText(cairo_t* cr, UIPaintManager* pm, const UIRect& rc, const std::string& text,
+                         UIColor color, const std::string& font, uint32_t format);
     // The extent of a text. With DT_SINGLELINE (or no width limit) the text is
     // measured on one line; otherwise it wraps at `maxWidth`.
     static UISize GetTextSize(UIPaintManager* pm, const std::string& text, const std::string& font,

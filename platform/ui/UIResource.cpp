@@ -36,7 +36,8 @@ cairo_surface_t* UIImageData::FindScaled(const std::string& key) const {
 
 void UIImageData::AddScaled(const std::string& key, cairo_surface_t* surface) {
     // A control being resized continuously would otherwise leave one rendering per size.
-    if (m_scaled.size() >= 32) DropScaled();
+    if (m_scaled.size() >= 32)
+        DropScaled();
     auto [it, inserted] = m_scaled.emplace(key, surface);
     if (!inserted) {
         cairo_surface_destroy(it->second);
@@ -45,7 +46,8 @@ void UIImageData::AddScaled(const std::string& key, cairo_surface_t* surface) {
 }
 
 void UIImageData::DropScaled() {
-    for (auto& [key, surface] : m_scaled) cairo_surface_destroy(surface);
+    for (auto& [key, surface] : m_scaled)
+        cairo_surface_destroy(surface);
     m_scaled.clear();
 }
 
@@ -58,23 +60,29 @@ std::vector<std::pair<std::string, std::string>> SplitAttributes(const std::stri
     std::vector<std::pair<std::string, std::string>> out;
     size_t i = 0;
     while (i < s.size()) {
-        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+            ++i;
         size_t eq = s.find('=', i);
-        if (eq == std::string::npos) break;
+        if (eq == std::string::npos)
+            break;
         std::string name = KWStringUtils::Trim(s.substr(i, eq - i));
         size_t q = eq + 1;
-        while (q < s.size() && s[q] == ' ') ++q;
-        if (q >= s.size()) break;
+        while (q < s.size() && s[q] == ' ')
+            ++q;
+        if (q >= s.size())
+            break;
         char quote = s[q];
         std::string value;
         if (quote == '\'' || quote == '"') {
             size_t close = s.find(quote, q + 1);
-            if (close == std::string::npos) close = s.size();
+            if (close == std::string::npos)
+                close = s.size();
             value = s.substr(q + 1, close - q - 1);
             i = close + 1;
         } else {
             size_t sp = s.find(' ', q);
-            if (sp == std::string::npos) sp = s.size();
+            if (sp == std::string::npos)
+                sp = s.size();
             value = s.substr(q, sp - q);
             i = sp;
         }
@@ -88,51 +96,67 @@ std::vector<std::pair<std::string, std::string>> SplitAttributes(const std::stri
 const UIImageAttr& UIImageString::Parse(const std::string& imageString) {
     static std::map<std::string, UIImageAttr> cache;
     auto it = cache.find(imageString);
-    if (it != cache.end()) return it->second;
+    if (it != cache.end())
+        return it->second;
     UIImageAttr a;
     if (imageString.find('=') == std::string::npos) {
         a.file = KWStringUtils::Trim(imageString);
     } else {
         for (auto& [name, value] : SplitAttributes(imageString)) {
-            if (name == "file") a.file = value;
-            else if (name == "res") a.res = KWStringUtils::ConvertStringToInt32(value);
-            else if (name == "restype") a.restype = value;
+            if (name == "file")
+                a.file = value;
+            else if (name == "res")
+                a.res = KWStringUtils::ConvertStringToInt32(value);
+            else if (name == "restype")
+                a.restype = value;
             else if (name == "source") {
                 a.source = ParseRect(value);
                 a.hasSource = true;
             } else if (name == "dest") {
                 a.dest = ParseRect(value);
                 a.hasDest = true;
-            } else if (name == "corner") a.corner = ParseRect(value);
-            else if (name == "fade") a.fade = static_cast<uint8_t>(std::clamp(KWStringUtils::ConvertStringToInt32(value), 0, 255));
-            else if (name == "hole") a.hole = value == "true";
-            else if (name == "xtiled") a.xtiled = value == "true";
-            else if (name == "ytiled") a.ytiled = value == "true";
+            } else if (name == "corner")
+                a.corner = ParseRect(value);
+            else if (name == "fade")
+                a.fade = static_cast<uint8_t>(std::clamp(KWStringUtils::ConvertStringToInt32(value), 0, 255));
+            else if (name == "hole")
+                a.hole = value == "true";
+            else if (name == "xtiled")
+                a.xtiled = value == "true";
+            else if (name == "ytiled")
+                a.ytiled = value == "true";
         }
     }
     auto& res = UIResourceSingleton::Instance();
-    if (!a.file.empty()) a.key = res.ResolvePath(a.file);
-    else if (a.res > 0) a.key = res.GetResourceFile(a.res, a.restype.empty() ? "PNG" : a.restype);
+    if (!a.file.empty())
+        a.key = res.ResolvePath(a.file);
+    else if (a.res > 0)
+        a.key = res.GetResourceFile(a.res, a.restype.empty() ? "PNG" : a.restype);
     return cache.emplace(imageString, std::move(a)).first->second;
 }
 
-std::string UIImageString::GetImageFile(const std::string& imageString) { return Parse(imageString).key; }
+std::string UIImageString::GetImageFile(const std::string& imageString) {
+    return Parse(imageString).key;
+}
 
 // ---- image loader ----
 
 namespace {
 
 bool FromSurface(SDL_Surface* loaded, UIImageInfo& out) {
-    if (!loaded) return false;
+    if (!loaded)
+        return false;
     SDL_Surface* s = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(loaded);
-    if (!s) return false;
+    if (!s)
+        return false;
     out.width = s->w;
     out.height = s->h;
     out.pixels.assign(static_cast<size_t>(s->w) * s->h, 0);
     SDL_LockSurface(s);
     for (int y = 0; y < s->h; ++y) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
+        const uint32_t* row =
+            reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(s->pixels) + y * s->pitch);
         uint32_t* dst = out.pixels.data() + static_cast<size_t>(y) * s->w;
         for (int x = 0; x < s->w; ++x) {
             uint32_t p = row[x];
@@ -141,7 +165,8 @@ bool FromSurface(SDL_Surface* loaded, UIImageInfo& out) {
                 dst[x] = p;
             } else {
                 // cairo wants premultiplied alpha.
-                uint32_t r = ((p >> 16) & 0xFF) * a / 255, g = ((p >> 8) & 0xFF) * a / 255, b = (p & 0xFF) * a / 255;
+                uint32_t r = ((p >> 16) & 0xFF) * a / 255, g = ((p >> 8) & 0xFF) * a / 255,
+                         b = (p & 0xFF) * a / 255;
                 dst[x] = (a << 24) | (r << 16) | (g << 8) | b;
             }
         }
@@ -159,13 +184,15 @@ void InitImageLib() {
 }  // namespace
 
 bool UILoadResource::ImageInfoFromFile(const std::string& path, UIImageInfo& out) {
-    if (path.empty()) return false;
+    if (path.empty())
+        return false;
     InitImageLib();
     return FromSurface(IMG_Load(path.c_str()), out);
 }
 
 bool UILoadResource::ImageInfoFromMemory(const void* data, size_t size, UIImageInfo& out) {
-    if (!data || size == 0) return false;
+    if (!data || size == 0)
+        return false;
     InitImageLib();
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     return FromSurface(rw ? IMG_Load_RW(rw, 1) : nullptr, out);
@@ -185,7 +212,8 @@ UIResourceSingleton::UIResourceSingleton() {
 
 void UIResourceSingleton::SetResourcePath(const std::string& dir) {
     m_resPath = dir;
-    if (!m_resPath.empty() && m_resPath.back() != '/') m_resPath += '/';
+    if (!m_resPath.empty() && m_resPath.back() != '/')
+        m_resPath += '/';
     m_stringsLoaded = false;
     m_strings.clear();
 }
@@ -195,13 +223,15 @@ std::string UIResourceSingleton::GetResourceFile(int resId, const std::string& r
 }
 
 std::string UIResourceSingleton::ResolvePath(const std::string& file) const {
-    if (file.empty() || file[0] == '/') return file;
+    if (file.empty() || file[0] == '/')
+        return file;
     return m_resPath + file;
 }
 
 std::shared_ptr<UIImageData> UIResourceSingleton::GetImage(const std::string& path) {
     auto it = m_images.find(path);
-    if (it != m_images.end()) return it->second;
+    if (it != m_images.end())
+        return it->second;
     UIImageInfo info;
     if (!UILoadResource::ImageInfoFromFile(path, info)) {
         VL_LOG_WARN("image cannot be read: %s", path.c_str());
@@ -216,26 +246,34 @@ std::shared_ptr<UIImageData> UIResourceSingleton::AddImage(const std::string& ke
     return m_images[key] = std::make_shared<UIImageData>(std::move(info));
 }
 
-void UIResourceSingleton::RemoveImage(const std::string& key) { m_images.erase(key); }
+void UIResourceSingleton::RemoveImage(const std::string& key) {
+    m_images.erase(key);
+}
 
-void UIResourceSingleton::ClearImages() { m_images.clear(); }
+void UIResourceSingleton::ClearImages() {
+    m_images.clear();
+}
 
 void UIResourceSingleton::LoadStrings() {
     m_stringsLoaded = true;
     pugi::xml_document doc;
-    if (!doc.load_file((m_resPath + "strings.xml").c_str())) return;
+    if (!doc.load_file((m_resPath + "strings.xml").c_str()))
+        return;
     for (auto s : doc.child("Strings").children("String"))
-        m_strings[s.attribute("id").as_int()] = s.attribute("value") ? s.attribute("value").value() : s.text().get();
+        m_strings[s.attribute("id").as_int()] =
+            s.attribute("value") ? s.attribute("value").value() : s.text().get();
 }
 
 std::string UIResourceSingleton::LoadStr(int id) {
-    if (!m_stringsLoaded) LoadStrings();
+    if (!m_stringsLoaded)
+        LoadStrings();
     auto it = m_strings.find(id);
     return it == m_strings.end() ? std::string() : it->second;
 }
 
 void UIResourceSingleton::EnsureFonts() {
-    if (m_fontsLoaded) return;
+    if (m_fontsLoaded)
+        return;
     m_fontsLoaded = true;
     std::string conf = m_resPath + "fonts.conf";
     if (!KWFilePathUtils::IsExistsFile(conf)) {

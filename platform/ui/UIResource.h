@@ -122,6 +122,8 @@ private:
     bool m_fontsLoaded = false;
 };
 
-inline std::string LoadStr(int id) { return UIResourceSingleton::Instance().LoadStr(id); }
+inline std::string LoadStr(int id) {
+    return UIResourceSingleton::Instance().LoadStr(id);
+}
 
 }  // namespace KwLib

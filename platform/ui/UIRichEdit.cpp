@@ -13,19 +13,25 @@ namespace KwLib {
 
 namespace {
 
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 size_t NextIndex(const std::string& s, size_t i) {
-    if (i >= s.size()) return s.size();
+    if (i >= s.size())
+        return s.size();
     ++i;
-    while (i < s.size() && IsContinuation(s[i])) ++i;
+    while (i < s.size() && IsContinuation(s[i]))
+        ++i;
     return i;
 }
 
 size_t PrevIndex(const std::string& s, size_t i) {
-    if (i == 0) return 0;
+    if (i == 0)
+        return 0;
     --i;
-    while (i > 0 && IsContinuation(s[i])) --i;
+    while (i > 0 && IsContinuation(s[i]))
+        --i;
     return i;
 }
 
@@ -35,7 +41,8 @@ size_t CharCount(const std::string& s, size_t upTo) {
 
 size_t ByteOfChar(const std::string& s, size_t chars) {
     size_t i = 0;
-    while (chars-- > 0 && i < s.size()) i = NextIndex(s, i);
+    while (chars-- > 0 && i < s.size())
+        i = NextIndex(s, i);
     return i;
 }
 
@@ -46,7 +53,8 @@ std::string& LocalClipboard() {
 
 void SetClipboard(const std::string& text) {
     LocalClipboard() = text;
-    if (UIApplication::Instance().IsVideoActive()) SDL_SetClipboardText(text.c_str());
+    if (UIApplication::Instance().IsVideoActive())
+        SDL_SetClipboardText(text.c_str());
 }
 
 std::string GetClipboard() {
@@ -74,14 +82,17 @@ UIRichEdit::UIRichEdit() {
 }
 
 UIRichEdit::~UIRichEdit() {
-    if (IsFocused() && UIApplication::Instance().IsVideoActive()) SDL_StopTextInput();
+    if (IsFocused() && UIApplication::Instance().IsVideoActive())
+        SDL_StopTextInput();
 }
 
 void UIRichEdit::SetText(const std::string& text) {
     std::string clean = KWStringConvert::SanitizeUtf8(text);
-    if (m_maxChar > 0) clean = KWStringConvert::CutToCodePoints(clean, static_cast<size_t>(m_maxChar));
+    if (m_maxChar > 0)
+        clean = KWStringConvert::CutToCodePoints(clean, static_cast<size_t>(m_maxChar));
     m_caret = m_anchor = clean.size();
-    if (clean == m_text) return;
+    if (clean == m_text)
+        return;
     m_text = clean;
     m_scrollX = 0;
     EnsureCaretVisible();
@@ -140,78 +151,96 @@ void UIRichEdit::ReplaceSel(const std::string& raw) {
     std::u32string cps = KWStringConvert::Utf8ToUtf32(text);
     std::u32string kept;
     for (char32_t c : cps) {
-        if (c < 0x20 || c == 0x7F) continue;
-        if (m_numberOnly && (c < '0' || c > '9')) continue;
+        if (c < 0x20 || c == 0x7F)
+            continue;
+        if (m_numberOnly && (c < '0' || c > '9'))
+            continue;
         kept.push_back(c);
     }
     std::string before = m_text;
     DeleteSelection();
     if (m_maxChar > 0) {
-        size_t room = static_cast<size_t>(m_maxChar) - std::min<size_t>(m_maxChar, KWStringConvert::CodePointCount(m_text));
-        if (kept.size() > room) kept.resize(room);
+        size_t room = static_cast<size_t>(m_maxChar) -
+                      std::min<size_t>(m_maxChar, KWStringConvert::CodePointCount(m_text));
+        if (kept.size() > room)
+            kept.resize(room);
     }
     std::string insert = KWStringConvert::Utf32ToUtf8(kept);
     m_text.insert(m_caret, insert);
     m_caret += insert.size();
     m_anchor = m_caret;
-    if (m_text != before) TextChanged();
+    if (m_text != before)
+        TextChanged();
     EnsureCaretVisible();
     Invalidate();
 }
 
 void UIRichEdit::TextChanged() {
-    if (m_manager) m_manager->SendNotify(this, kNotifyTextChanged);
+    if (m_manager)
+        m_manager->SendNotify(this, kNotifyTextChanged);
 }
 
 std::string UIRichEdit::DisplayText() const {
-    if (!m_password) return m_text;
+    if (!m_password)
+        return m_text;
     std::string out;
     size_t n = KWStringConvert::CodePointCount(m_text);
-    for (size_t i = 0; i < n; ++i) out += kBullet;
+    for (size_t i = 0; i < n; ++i)
+        out += kBullet;
     return out;
 }
 
 size_t UIRichEdit::DisplayIndex(size_t byteIndex) const {
-    if (!m_password) return byteIndex;
+    if (!m_password)
+        return byteIndex;
     return CharCount(m_text, byteIndex) * 3;
 }
 
 size_t UIRichEdit::ByteIndexAtX(int x) const {
-    if (!m_manager) return 0;
+    if (!m_manager)
+        return 0;
     const UIFont& font = m_manager->GetFont(m_font);
     UIRect rc = GetTextRect();
     size_t display = UIRenderUtils::TextXToIndex(font, DisplayText(), x - rc.left + m_scrollX);
-    if (!m_password) return display;
+    if (!m_password)
+        return display;
     return ByteOfChar(m_text, display / 3);
 }
 
 void UIRichEdit::MoveCaret(size_t byteIndex, bool extend) {
     m_caret = std::min(byteIndex, m_text.size());
-    if (!extend) m_anchor = m_caret;
+    if (!extend)
+        m_anchor = m_caret;
     EnsureCaretVisible();
     ShowCaret();
 }
 
 void UIRichEdit::EnsureCaretVisible() {
-    if (!m_manager) return;
+    if (!m_manager)
+        return;
     const UIFont& font = m_manager->GetFont(m_font);
     int x = UIRenderUtils::TextIndexToX(font, DisplayText(), DisplayIndex(m_caret));
     int width = std::max(1, GetTextRect().Width() - 2);
-    if (x - m_scrollX > width) m_scrollX = x - width;
-    if (x - m_scrollX < 0) m_scrollX = std::max(0, x - width / 3);
+    if (x - m_scrollX > width)
+        m_scrollX = x - width;
+    if (x - m_scrollX < 0)
+        m_scrollX = std::max(0, x - width / 3);
     int total = UIRenderUtils::GetTextSize(font, DisplayText(), DT_SINGLELINE).cx;
-    if (total - m_scrollX < width) m_scrollX = std::max(0, total - width);
+    if (total - m_scrollX < width)
+        m_scrollX = std::max(0, total - width);
     UpdateInputRect();
 }
 
 void UIRichEdit::ShowCaret() {
     m_caretOn = true;
-    if (IsFocused()) SetTimer(kCaretTimerId, kCaretBlinkMs);
+    if (IsFocused())
+        SetTimer(kCaretTimerId, kCaretBlinkMs);
     Invalidate();
 }
 
 void UIRichEdit::UpdateInputRect() {
-    if (!IsFocused() || !UIApplication::Instance().IsVideoActive() || !m_manager) return;
+    if (!IsFocused() || !UIApplication::Instance().IsVideoActive() || !m_manager)
+        return;
     const UIFont& font = m_manager->GetFont(m_font);
     UIRect rc = GetTextRect();
     int x = rc.left + UIRenderUtils::TextIndexToX(font, DisplayText(), DisplayIndex(m_caret)) - m_scrollX;
@@ -229,19 +258,23 @@ void UIRichEdit::Event(UIEvent& event) {
     switch (event.type) {
         case kEventSetFocus:
             UIControl::Event(event);
-            if (UIApplication::Instance().IsVideoActive()) SDL_StartTextInput();
+            if (UIApplication::Instance().IsVideoActive())
+                SDL_StartTextInput();
             ShowCaret();
-            if (m_manager) m_manager->SendNotify(this, kNotifySetFocus);
+            if (m_manager)
+                m_manager->SendNotify(this, kNotifySetFocus);
             return;
         case kEventKillFocus:
             UIControl::Event(event);
-            if (UIApplication::Instance().IsVideoActive()) SDL_StopTextInput();
+            if (UIApplication::Instance().IsVideoActive())
+                SDL_StopTextInput();
             KillTimer(kCaretTimerId);
             m_caretOn = false;
             m_composition.clear();
             m_selecting = false;
             Invalidate();
-            if (m_manager) m_manager->SendNotify(this, kNotifyKillFocus);
+            if (m_manager)
+                m_manager->SendNotify(this, kNotifyKillFocus);
             return;
         case kEventTimer:
             if (event.wParam == kCaretTimerId) {
@@ -252,7 +285,8 @@ void UIRichEdit::Event(UIEvent& event) {
             break;
         case kEventButtonDown:
             UIControl::Event(event);
-            if (!IsEnabled()) return;
+            if (!IsEnabled())
+                return;
             MoveCaret(ByteIndexAtX(event.ptMouse.x), shift);
             m_selecting = true;
             return;
@@ -274,26 +308,33 @@ void UIRichEdit::Event(UIEvent& event) {
         case kEventKeyDown: {
             uint32_t key = event.key;
             if (key == VK_RETURN) {
-                if (m_manager) m_manager->SendNotify(this, kNotifyReturn);
+                if (m_manager)
+                    m_manager->SendNotify(this, kNotifyReturn);
             } else if (key == VK_LEFT) {
-                if (m_caret != m_anchor && !shift) MoveCaret(std::min(m_caret, m_anchor), false);
-                else MoveCaret(PrevIndex(m_text, m_caret), shift);
+                if (m_caret != m_anchor && !shift)
+                    MoveCaret(std::min(m_caret, m_anchor), false);
+                else
+                    MoveCaret(PrevIndex(m_text, m_caret), shift);
             } else if (key == VK_RIGHT) {
-                if (m_caret != m_anchor && !shift) MoveCaret(std::max(m_caret, m_anchor), false);
-                else MoveCaret(NextIndex(m_text, m_caret), shift);
+                if (m_caret != m_anchor && !shift)
+                    MoveCaret(std::max(m_caret, m_anchor), false);
+                else
+                    MoveCaret(NextIndex(m_text, m_caret), shift);
             } else if (key == VK_HOME) {
                 MoveCaret(0, shift);
             } else if (key == VK_END) {
                 MoveCaret(m_text.size(), shift);
             } else if (key == VK_BACK && !m_readOnly) {
-                if (m_caret == m_anchor) m_anchor = PrevIndex(m_text, m_caret);
+                if (m_caret == m_anchor)
+                    m_anchor = PrevIndex(m_text, m_caret);
                 if (m_caret != m_anchor) {
                     DeleteSelection();
                     TextChanged();
                 }
                 MoveCaret(m_caret, false);
             } else if (key == VK_DELETE && !m_readOnly) {
-                if (m_caret == m_anchor) m_anchor = NextIndex(m_text, m_caret);
+                if (m_caret == m_anchor)
+                    m_anchor = NextIndex(m_text, m_caret);
                 if (m_caret != m_anchor) {
                     DeleteSelection();
                     TextChanged();
@@ -302,7 +343,8 @@ void UIRichEdit::Event(UIEvent& event) {
             } else if (ctrl && key == 'A') {
                 SetSelAll();
             } else if (ctrl && key == 'C' && !m_password) {
-                if (m_caret != m_anchor) SetClipboard(GetSelText());
+                if (m_caret != m_anchor)
+                    SetClipboard(GetSelText());
             } else if (ctrl && key == 'X' && !m_password && !m_readOnly) {
                 if (m_caret != m_anchor) {
                     SetClipboard(GetSelText());
@@ -318,9 +360,11 @@ void UIRichEdit::Event(UIEvent& event) {
             return;
         }
         case kEventChar: {
-            if (m_readOnly || (event.modifiers & kModCtrl)) return;
+            if (m_readOnly || (event.modifiers & kModCtrl))
+                return;
             char32_t cp = static_cast<char32_t>(event.key);
-            if (cp < 0x20 || cp == 0x7F) return;
+            if (cp < 0x20 || cp == 0x7F)
+                return;
             m_composition.clear();
             ReplaceSel(KWStringConvert::CodePointToUtf8(cp));
             ShowCaret();
@@ -340,25 +384,30 @@ void UIRichEdit::Event(UIEvent& event) {
 
 void UIRichEdit::PaintText(cairo_t* cr) {
     UIRect rc = GetTextRect();
-    if (rc.IsEmpty() || !m_manager) return;
+    if (rc.IsEmpty() || !m_manager)
+        return;
     const UIFont& font = m_manager->GetFont(m_font);
     std::string display = DisplayText();
     cairo_save(cr);
     cairo_rectangle(cr, rc.left, rc.top, rc.Width(), rc.Height());
     cairo_clip(cr);
     if (display.empty() && m_composition.empty()) {
-        if (!m_prompt.empty()) UIRenderUtils::DrawText(cr, m_manager, rc, m_prompt, m_promptColor, m_font, DT_SINGLELINE | DT_VCENTER);
+        if (!m_prompt.empty())
+            UIRenderUtils::DrawText(cr, m_manager, rc, m_prompt, m_promptColor, m_font,
+                                    DT_SINGLELINE | DT_VCENTER);
     } else {
         // The selection behind the text.
         if (m_caret != m_anchor && IsFocused()) {
             int x1 = UIRenderUtils::TextIndexToX(font, display, DisplayIndex(std::min(m_caret, m_anchor)));
             int x2 = UIRenderUtils::TextIndexToX(font, display, DisplayIndex(std::max(m_caret, m_anchor)));
-            UIRenderUtils::FillRect(cr, {rc.left + x1 - m_scrollX, rc.top + 4, rc.left + x2 - m_scrollX, rc.bottom - 4},
-                                    0xFFB6D6FA);
+            UIRenderUtils::FillRect(
+                cr, {rc.left + x1 - m_scrollX, rc.top + 4, rc.left + x2 - m_scrollX, rc.bottom - 4},
+                0xFFB6D6FA);
         }
         std::string shown = display;
         size_t caretDisplay = DisplayIndex(m_caret);
-        if (!m_composition.empty()) shown.insert(caretDisplay, m_composition);
+        if (!m_composition.empty())
+            shown.insert(caretDisplay, m_composition);
         int textWidth = UIRenderUtils::GetTextSize(font, shown, DT_SINGLELINE).cx;
         UIRect textRect{rc.left - m_scrollX, rc.top, rc.left - m_scrollX + textWidth + 4, rc.bottom};
         UIColor color = IsEnabled() ? m_textColor : m_disabledTextColor;
@@ -368,7 +417,8 @@ void UIRichEdit::PaintText(cairo_t* cr) {
             int x1 = UIRenderUtils::TextIndexToX(font, shown, caretDisplay);
             int x2 = UIRenderUtils::TextIndexToX(font, shown, caretDisplay + m_composition.size());
             int y = (rc.top + rc.bottom) / 2 + font.size / 2 + 3;
-            UIRenderUtils::FillRect(cr, {rc.left + x1 - m_scrollX, y, rc.left + x2 - m_scrollX, y + 1}, color);
+            UIRenderUtils::FillRect(cr, {rc.left + x1 - m_scrollX, y, rc.left + x2 - m_scrollX, y + 1},
+                                    color);
         }
     }
     if (IsFocused() && m_caretOn) {
@@ -393,14 +443,22 @@ void UIRichEdit::PaintBorder(cairo_t* cr) {
 
 void UIRichEdit::SetAttribute(const std::string& name, const std::string& value) {
     UIColor color = 0;
-    if (name == "maxchar") SetMaxChar(KWStringUtils::ConvertStringToInt32(value));
-    else if (name == "password") SetPasswordMode(value == "true");
-    else if (name == "readonly") SetReadOnly(value == "true");
-    else if (name == "numberonly") SetNumberOnly(value == "true");
-    else if (name == "prompttext") SetPromptText(value);
-    else if (name == "prompttextcolor" && ParseColor(value, color)) m_promptColor = color;
-    else if (name == "focusbordercolor" && ParseColor(value, color)) m_focusBorderColor = color;
-    else UIControl::SetAttribute(name, value);
+    if (name == "maxchar")
+        SetMaxChar(KWStringUtils::ConvertStringToInt32(value));
+    else if (name == "password")
+        SetPasswordMode(value == "true");
+    else if (name == "readonly")
+        SetReadOnly(value == "true");
+    else if (name == "numberonly")
+        SetNumberOnly(value == "true");
+    else if (name == "prompttext")
+        SetPromptText(value);
+    else if (name == "prompttextcolor" && ParseColor(value, color))
+        m_promptColor = color;
+    else if (name == "focusbordercolor" && ParseColor(value, color))
+        m_focusBorderColor = color;
+    else
+        UIControl::SetAttribute(name, value);
 }
 
 }  // namespace KwLib

@@ -16,7 +16,8 @@ UITestDriver::UITestDriver(uint64_t startMs) {
 
 UITestDriver::~UITestDriver() {
     auto& app = UIApplication::Instance();
-    while (app.PendingIdleActions() > 0) app.RunIdleAction();
+    while (app.PendingIdleActions() > 0)
+        app.RunIdleAction();
     app.ResetQuit();
     UIClock::SetManual(false);
 }
@@ -37,34 +38,42 @@ UIControl* UITestDriver::Find(const std::string& name) const {
 
 bool UITestDriver::CenterOf(int id, UIPoint& pt) const {
     UIControl* c = Find(id);
-    if (!c || !c->IsVisible()) return false;
+    if (!c || !c->IsVisible())
+        return false;
     // Layout may be pending: the centre must be where the user would see it.
-    if (UIPaintManager* pm = GetPaintManager()) pm->Paint();
+    if (UIPaintManager* pm = GetPaintManager())
+        pm->Paint();
     const UIRect& r = c->GetPos();
-    if (r.IsEmpty()) return false;
+    if (r.IsEmpty())
+        return false;
     pt = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     return true;
 }
 
 void UITestDriver::Send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     auto& app = UIApplication::Instance();
-    if (!m_window || !app.IsAlive(m_window) || !m_window->IsWindow()) return;
+    if (!m_window || !app.IsAlive(m_window) || !m_window->IsWindow())
+        return;
     bool input = message != WM_SETFOCUS && message != WM_KILLFOCUS;
-    if (input && !m_window->IsInputEnabled()) return;  // a modal window is up
+    if (input && !m_window->IsInputEnabled())
+        return;  // a modal window is up
     m_window->DispatchMessage(message, wParam, lParam);
     Pump();
 }
 
 uintptr_t UITestDriver::MouseFlags(bool leftDown) const {
     uintptr_t f = leftDown ? MK_LBUTTON : 0;
-    if (m_modifiers & kModShift) f |= MK_SHIFT;
-    if (m_modifiers & kModCtrl) f |= MK_CONTROL;
+    if (m_modifiers & kModShift)
+        f |= MK_SHIFT;
+    if (m_modifiers & kModCtrl)
+        f |= MK_CONTROL;
     return f;
 }
 
 bool UITestDriver::Click(int id) {
     UIPoint pt;
-    if (!CenterOf(id, pt)) return false;
+    if (!CenterOf(id, pt))
+        return false;
     ClickAt(pt);
     return true;
 }
@@ -77,7 +86,8 @@ void UITestDriver::ClickAt(UIPoint pt) {
 
 bool UITestDriver::DoubleClick(int id) {
     UIPoint pt;
-    if (!CenterOf(id, pt)) return false;
+    if (!CenterOf(id, pt))
+        return false;
     DoubleClickAt(pt);
     return true;
 }
@@ -104,14 +114,21 @@ void UITestDriver::Drag(UIPoint from, UIPoint to, int steps) {
 
 bool UITestDriver::Drag(int id, UIPoint to, int steps) {
     UIPoint pt;
-    if (!CenterOf(id, pt)) return false;
+    if (!CenterOf(id, pt))
+        return false;
     Drag(pt, to, steps);
     return true;
 }
 
-void UITestDriver::MouseMove(UIPoint pt) { Send(WM_MOUSEMOVE, MouseFlags(false), MakeMouseLParam(pt.x, pt.y)); }
-void UITestDriver::MouseDown(UIPoint pt) { Send(WM_LBUTTONDOWN, MouseFlags(true), MakeMouseLParam(pt.x, pt.y)); }
-void UITestDriver::MouseUp(UIPoint pt) { Send(WM_LBUTTONUP, MouseFlags(false), MakeMouseLParam(pt.x, pt.y)); }
+void UITestDriver::MouseMove(UIPoint pt) {
+    Send(WM_MOUSEMOVE, MouseFlags(false), MakeMouseLParam(pt.x, pt.y));
+}
+void UITestDriver::MouseDown(UIPoint pt) {
+    Send(WM_LBUTTONDOWN, MouseFlags(true), MakeMouseLParam(pt.x, pt.y));
+}
+void UITestDriver::MouseUp(UIPoint pt) {
+    Send(WM_LBUTTONUP, MouseFlags(false), MakeMouseLParam(pt.x, pt.y));
+}
 
 void UITestDriver::Wheel(UIPoint pt, int notches) {
     MouseMove(pt);
@@ -127,18 +144,24 @@ void UITestDriver::RightClickAt(UIPoint pt) {
 }
 
 void UITestDriver::KeyDown(uint32_t vk, uint32_t modifiers) {
-    if ((modifiers & kModCtrl) && !(m_modifiers & kModCtrl)) Send(WM_KEYDOWN, VK_CONTROL, 0);
-    if ((modifiers & kModShift) && !(m_modifiers & kModShift)) Send(WM_KEYDOWN, VK_SHIFT, 0);
-    if ((modifiers & kModAlt) && !(m_modifiers & kModAlt)) Send(WM_KEYDOWN, VK_MENU, 0);
+    if ((modifiers & kModCtrl) && !(m_modifiers & kModCtrl))
+        Send(WM_KEYDOWN, VK_CONTROL, 0);
+    if ((modifiers & kModShift) && !(m_modifiers & kModShift))
+        Send(WM_KEYDOWN, VK_SHIFT, 0);
+    if ((modifiers & kModAlt) && !(m_modifiers & kModAlt))
+        Send(WM_KEYDOWN, VK_MENU, 0);
     m_modifiers |= modifiers;
     Send(WM_KEYDOWN, vk, 0);
 }
 
 void UITestDriver::KeyUp(uint32_t vk, uint32_t modifiers) {
     Send(WM_KEYUP, vk, 0);
-    if (modifiers & kModAlt) Send(WM_KEYUP, VK_MENU, 0);
-    if (modifiers & kModShift) Send(WM_KEYUP, VK_SHIFT, 0);
-    if (modifiers & kModCtrl) Send(WM_KEYUP, VK_CONTROL, 0);
+    if (modifiers & kModAlt)
+        Send(WM_KEYUP, VK_MENU, 0);
+    if (modifiers & kModShift)
+        Send(WM_KEYUP, VK_SHIFT, 0);
+    if (modifiers & kModCtrl)
+        Send(WM_KEYUP, VK_CONTROL, 0);
     m_modifiers &= ~modifiers;
 }
 
@@ -148,7 +171,8 @@ void UITestDriver::PressKey(uint32_t vk, uint32_t modifiers) {
 }
 
 void UITestDriver::TypeText(const std::string& utf8) {
-    for (char32_t cp : KWStringConvert::Utf8ToUtf32(utf8)) Send(WM_CHAR, cp, 0);
+    for (char32_t cp : KWStringConvert::Utf8ToUtf32(utf8))
+        Send(WM_CHAR, cp, 0);
 }
 
 void UITestDriver::Compose(const std::string& unfinished) {
@@ -162,7 +186,8 @@ void UITestDriver::Advance(uint64_t ms) {
     Pump();
     for (int guard = 0; guard < 1000000; ++guard) {
         auto due = app.NextTimerDue();
-        if (!due || *due > target) break;
+        if (!due || *due > target)
+            break;
         UIClock::SetManualNow(std::max(UIClock::NowMs(), *due));
         app.FireDueTimers(UIClock::NowMs());
         Pump();
@@ -171,7 +196,9 @@ void UITestDriver::Advance(uint64_t ms) {
     Pump();
 }
 
-uint64_t UITestDriver::Now() const { return UIClock::NowMs(); }
+uint64_t UITestDriver::Now() const {
+    return UIClock::NowMs();
+}
 
 void UITestDriver::Pump() {
     auto& app = UIApplication::Instance();
@@ -179,7 +206,9 @@ void UITestDriver::Pump() {
     }
 }
 
-void UITestDriver::QueueIdle(std::function<void()> action) { UIApplication::Instance().QueueIdleAction(std::move(action)); }
+void UITestDriver::QueueIdle(std::function<void()> action) {
+    UIApplication::Instance().QueueIdleAction(std::move(action));
+}
 
 bool UITestDriver::Screenshot(const std::string& path) {
     UIPaintManager* pm = GetPaintManager();
@@ -188,10 +217,12 @@ bool UITestDriver::Screenshot(const std::string& path) {
 
 uint32_t UITestDriver::PixelAt(int x, int y) {
     UIPaintManager* pm = GetPaintManager();
-    if (!pm) return 0;
+    if (!pm)
+        return 0;
     pm->Paint();
     cairo_surface_t* s = pm->GetSurface();
-    if (!s || x < 0 || y < 0 || x >= cairo_image_surface_get_width(s) || y >= cairo_image_surface_get_height(s))
+    if (!s || x < 0 || y < 0 || x >= cairo_image_surface_get_width(s) ||
+        y >= cairo_image_surface_get_height(s))
         return 0;
     cairo_surface_flush(s);
     const unsigned char* data = cairo_image_surface_get_data(s);

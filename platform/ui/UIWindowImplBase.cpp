@@ -8,28 +8,65 @@ intptr_t UIWindowImplBase::HandleMessage(uint32_t message, uintptr_t wParam, int
     bool handled = true;
     intptr_t result = 0;
     switch (message) {
-        case WM_CREATE: result = OnCreate(message, wParam, lParam, handled); break;
-        case WM_CLOSE: result = OnClose(message, wParam, lParam, handled); break;
-        case WM_DESTROY: result = OnDestroy(message, wParam, lParam, handled); break;
-        case WM_TIMER: result = OnTimer(message, wParam, lParam, handled); break;
-        case WM_KEYDOWN: result = OnKeyDown(message, wParam, lParam, handled); break;
-        case WM_KEYUP: result = OnKeyUp(message, wParam, lParam, handled); break;
-        case WM_LBUTTONDOWN: result = OnLButtonDown(message, wParam, lParam, handled); break;
-        case WM_LBUTTONUP: result = OnLButtonUp(message, wParam, lParam, handled); break;
-        case WM_LBUTTONDBLCLK: result = OnLButtonDblClk(message, wParam, lParam, handled); break;
-        case WM_RBUTTONDOWN: result = OnRButtonDown(message, wParam, lParam, handled); break;
-        case WM_MOUSEMOVE: result = OnMouseMove(message, wParam, lParam, handled); break;
-        case WM_MOUSEWHEEL: result = OnMouseWheel(message, wParam, lParam, handled); break;
-        case WM_SETFOCUS: result = OnSetFocus(message, wParam, lParam, handled); break;
-        case WM_KILLFOCUS: result = OnKillFocus(message, wParam, lParam, handled); break;
-        case WM_SIZE: result = OnSize(message, wParam, lParam, handled); break;
-        case WM_SYSCOMMAND: result = OnSysCommand(message, wParam, lParam, handled); break;
-        default: handled = false; break;
+        case WM_CREATE:
+            result = OnCreate(message, wParam, lParam, handled);
+            break;
+        case WM_CLOSE:
+            result = OnClose(message, wParam, lParam, handled);
+            break;
+        case WM_DESTROY:
+            result = OnDestroy(message, wParam, lParam, handled);
+            break;
+        case WM_TIMER:
+            result = OnTimer(message, wParam, lParam, handled);
+            break;
+        case WM_KEYDOWN:
+            result = OnKeyDown(message, wParam, lParam, handled);
+            break;
+        case WM_KEYUP:
+            result = OnKeyUp(message, wParam, lParam, handled);
+            break;
+        case WM_LBUTTONDOWN:
+            result = OnLButtonDown(message, wParam, lParam, handled);
+            break;
+        case WM_LBUTTONUP:
+            result = OnLButtonUp(message, wParam, lParam, handled);
+            break;
+        case WM_LBUTTONDBLCLK:
+            result = OnLButtonDblClk(message, wParam, lParam, handled);
+            break;
+        case WM_RBUTTONDOWN:
+            result = OnRButtonDown(message, wParam, lParam, handled);
+            break;
+        case WM_MOUSEMOVE:
+            result = OnMouseMove(message, wParam, lParam, handled);
+            break;
+        case WM_MOUSEWHEEL:
+            result = OnMouseWheel(message, wParam, lParam, handled);
+            break;
+        case WM_SETFOCUS:
+            result = OnSetFocus(message, wParam, lParam, handled);
+            break;
+        case WM_KILLFOCUS:
+            result = OnKillFocus(message, wParam, lParam, handled);
+            break;
+        case WM_SIZE:
+            result = OnSize(message, wParam, lParam, handled);
+            break;
+        case WM_SYSCOMMAND:
+            result = OnSysCommand(message, wParam, lParam, handled);
+            break;
+        default:
+            handled = false;
+            break;
     }
-    if (handled) return result;
+    if (handled)
+        return result;
     result = HandleCustomMessage(message, wParam, lParam, handled);
-    if (handled) return result;
-    if (m_pm.MessageHandler(message, wParam, lParam, result)) return result;
+    if (handled)
+        return result;
+    if (m_pm.MessageHandler(message, wParam, lParam, result))
+        return result;
     return UIWindowWnd::HandleMessage(message, wParam, lParam);
 }
 
@@ -49,10 +86,10 @@ intptr_t UIWindowImplBase::OnCreate(uint32_t, uintptr_t, intptr_t, bool& handled
     return 0;
 }
 
-#define VL_UNHANDLED(name)                                                              \
-    intptr_t UIWindowImplBase::name(uint32_t, uintptr_t, intptr_t, bool& handled) {   \
-        handled = false;                                                                \
-        return 0;                                                                       \
+#define VL_UNHANDLED(name)                                                          \
+    intptr_t UIWindowImplBase::name(uint32_t, uintptr_t, intptr_t, bool& handled) { \
+        handled = false;                                                            \
+        return 0;                                                                   \
     }
 VL_UNHANDLED(OnClose)
 VL_UNHANDLED(OnDestroy)

@@ -23,33 +23,40 @@ UIWindowWnd::~UIWindowWnd() {
 }
 
 bool UIWindowWnd::Create(UIWindowWnd* parent, const std::string& title, int x, int y, int cx, int cy) {
-    if (m_created) return false;
+    if (m_created)
+        return false;
     m_parent = parent;
     m_title = title;
     m_centerPending = x < 0 || y < 0;
-    m_rcWindow = {std::max(0, x), std::max(0, y), std::max(0, x) + std::max(1, cx), std::max(0, y) + std::max(1, cy)};
-    if (!CreateNative()) return false;
+    m_rcWindow = {std::max(0, x), std::max(0, y), std::max(0, x) + std::max(1, cx),
+                  std::max(0, y) + std::max(1, cy)};
+    if (!CreateNative())
+        return false;
     m_created = true;
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_acceptPosts = true;
     }
     UIApplication::Instance().Register(this);
-    if (UIPaintManager* pm = GetPaintManager()) pm->SetClientSize(GetClientSize());
+    if (UIPaintManager* pm = GetPaintManager())
+        pm->SetClientSize(GetClientSize());
     std::shared_ptr<bool> alive = m_alive;
     if (SendMessageW(WM_CREATE, 0, 0) == -1) {
         // As with any window system: a window that refuses its creation is destroyed.
         DestroyWindow();
         return false;
     }
-    if (!*alive) return false;
-    if (m_centerPending && m_created) CenterWindow();
+    if (!*alive)
+        return false;
+    if (m_centerPending && m_created)
+        CenterWindow();
     return m_created;
 }
 
 bool UIWindowWnd::CreateNative() {
     auto& app = UIApplication::Instance();
-    if (app.IsHeadless()) return true;
+    if (app.IsHeadless())
+        return true;
     if (!app.EnsureVideo()) {
         VL_LOG_ERROR("no display for window %s", GetWindowClassName().c_str());
         return false;
@@ -68,7 +75,8 @@ bool UIWindowWnd::CreateNative() {
         [](SDL_Window*, const SDL_Point* area, void* data) -> SDL_HitTestResult {
             auto* self = static_cast<UIWindowWnd*>(data);
             UIPaintManager* pm = self->GetPaintManager();
-            if (pm && self->IsInputEnabled() && pm->IsCaptionPoint({area->x, area->y})) return SDL_HITTEST_DRAGGABLE;
+            if (pm && self->IsInputEnabled() && pm->IsCaptionPoint({area->x, area->y}))
+                return SDL_HITTEST_DRAGGABLE;
             return SDL_HITTEST_NORMAL;
         },
         this);
@@ -84,24 +92,28 @@ void UIWindowWnd::DestroyNative() {
 }
 
 void UIWindowWnd::ShowWindow(bool show, bool takeFocus) {
-    if (!m_created) return;
+    if (!m_created)
+        return;
     m_visible = show;
     if (m_sdlWindow) {
         if (show) {
             SDL_ShowWindow(m_sdlWindow);
-            if (takeFocus) SDL_RaiseWindow(m_sdlWindow);
+            if (takeFocus)
+                SDL_RaiseWindow(m_sdlWindow);
         } else {
             SDL_HideWindow(m_sdlWindow);
         }
     }
     if (show) {
         m_minimized = false;
-        if (UIPaintManager* pm = GetPaintManager()) pm->Invalidate();
+        if (UIPaintManager* pm = GetPaintManager())
+            pm->Invalidate();
     }
 }
 
 int UIWindowWnd::ShowModal() {
-    if (!m_created) return -1;
+    if (!m_created)
+        return -1;
     auto& app = UIApplication::Instance();
     int result = -1;
     m_modalResult = &result;
@@ -109,21 +121,25 @@ int UIWindowWnd::ShowModal() {
     std::shared_ptr<bool> alive = m_alive;
     UIWindowWnd* owner = m_parent;
     std::shared_ptr<bool> ownerAlive = owner ? owner->m_alive : nullptr;
-    if (owner) owner->EnableInput(false);
+    if (owner)
+        owner->EnableInput(false);
     OnBeforeModal();
     ShowWindow(true, true);
     app.EnterModal();
     while (*alive && m_created && !app.IsQuitRequested()) {
         bool busy = app.PumpOnce(app.IsHeadless() ? 0 : 10);
-        if (!*alive || !m_created) break;
+        if (!*alive || !m_created)
+            break;
         if (!busy && app.IsHeadless() && !app.RunIdleAction()) {
-            VL_LOG_WARN("headless modal window %s has nothing left to do; ending it", GetWindowClassName().c_str());
+            VL_LOG_WARN("headless modal window %s has nothing left to do; ending it",
+                        GetWindowClassName().c_str());
             Close(-1);
             app.PumpOnce(0);
         }
     }
     app.LeaveModal();
-    if (owner && *ownerAlive) owner->EnableInput(true);
+    if (owner && *ownerAlive)
+        owner->EnableInput(true);
     if (*alive) {
         m_modal = false;
         m_modalResult = nullptr;
@@ -132,12 +148,14 @@ int UIWindowWnd::ShowModal() {
 }
 
 void UIWindowWnd::Close(int result) {
-    if (!m_created) return;
+    if (!m_created)
+        return;
     PostMessageW(WM_CLOSE, static_cast<uintptr_t>(result), 0);
 }
 
 void UIWindowWnd::DestroyWindow() {
-    if (!m_created) return;
+    if (!m_created)
+        return;
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_acceptPosts = false;
@@ -148,14 +166,16 @@ void UIWindowWnd::DestroyWindow() {
     }
     std::shared_ptr<bool> alive = m_alive;
     HandleMessage(WM_DESTROY, 0, 0);
-    if (!*alive) return;
+    if (!*alive)
+        return;
     UIApplication::Instance().KillTimers(this);
     UIApplication::Instance().Unregister(this);
     DestroyNative();
     m_created = false;
     m_visible = false;
     HandleMessage(WM_NCDESTROY, 0, 0);
-    if (!*alive) return;
+    if (!*alive)
+        return;
     OnFinalMessage();
 }
 
@@ -176,9 +196,11 @@ void UIWindowWnd::CenterWindow() {
 
 void UIWindowWnd::SetIcon(int resId) {
     m_iconRes = resId;
-    if (!m_sdlWindow) return;
+    if (!m_sdlWindow)
+        return;
     UIImageInfo info;
-    if (!UILoadResource::ImageInfoFromFile(UIResourceSingleton::Instance().GetResourceFile(resId), info)) return;
+    if (!UILoadResource::ImageInfoFromFile(UIResourceSingleton::Instance().GetResourceFile(resId), info))
+        return;
     SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(info.pixels.data(), info.width, info.height, 32,
                                                         info.width * 4, SDL_PIXELFORMAT_ARGB8888);
     if (s) {
@@ -190,7 +212,8 @@ void UIWindowWnd::SetIcon(int resId) {
 bool UIWindowWnd::PostMessageW(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
-        if (!m_acceptPosts) return false;
+        if (!m_acceptPosts)
+            return false;
         m_posted.push_back({message, wParam, lParam});
     }
     UIApplication::Instance().Wake();
@@ -204,7 +227,8 @@ intptr_t UIWindowWnd::SendMessageW(uint32_t message, uintptr_t wParam, intptr_t 
 intptr_t UIWindowWnd::DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (UIPaintManager* pm = GetPaintManager()) {
         intptr_t result = 0;
-        if (pm->PreMessageHandler(message, wParam, lParam, result)) return result;
+        if (pm->PreMessageHandler(message, wParam, lParam, result))
+            return result;
     }
     return HandleMessage(message, wParam, lParam);
 }
@@ -213,13 +237,17 @@ intptr_t UIWindowWnd::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t
     (void)lParam;
     switch (message) {
         case WM_CLOSE:
-            if (m_modalResult) *m_modalResult = static_cast<int>(wParam);
+            if (m_modalResult)
+                *m_modalResult = static_cast<int>(wParam);
             DestroyWindow();
             return 0;
         case WM_SYSCOMMAND:
-            if (wParam == SC_MINIMIZE) Minimize();
-            else if (wParam == SC_RESTORE) Restore();
-            else if (wParam == SC_CLOSE) Close(IDCLOSE);
+            if (wParam == SC_MINIMIZE)
+                Minimize();
+            else if (wParam == SC_RESTORE)
+                Restore();
+            else if (wParam == SC_CLOSE)
+                Close(IDCLOSE);
             return 0;
         default:
             return 0;
@@ -231,32 +259,41 @@ void UIWindowWnd::MoveWindow(int x, int y, int cx, int cy) {
     m_rcWindow = {x, y, x + cx, y + cy};
     if (m_sdlWindow) {
         SDL_SetWindowPosition(m_sdlWindow, x, y);
-        if (resized) SDL_SetWindowSize(m_sdlWindow, cx, cy);
+        if (resized)
+            SDL_SetWindowSize(m_sdlWindow, cx, cy);
     }
-    if (resized) OnNativeResize(cx, cy);
+    if (resized)
+        OnNativeResize(cx, cy);
 }
 
-void UIWindowWnd::ResizeClient(int cx, int cy) { MoveWindow(m_rcWindow.left, m_rcWindow.top, cx, cy); }
+void UIWindowWnd::ResizeClient(int cx, int cy) {
+    MoveWindow(m_rcWindow.left, m_rcWindow.top, cx, cy);
+}
 
 void UIWindowWnd::OnNativeResize(int cx, int cy) {
     m_rcWindow.right = m_rcWindow.left + cx;
     m_rcWindow.bottom = m_rcWindow.top + cy;
-    if (UIPaintManager* pm = GetPaintManager()) pm->SetClientSize({cx, cy});
-    if (m_created) SendMessageW(WM_SIZE, 0, MakeMouseLParam(cx, cy));
+    if (UIPaintManager* pm = GetPaintManager())
+        pm->SetClientSize({cx, cy});
+    if (m_created)
+        SendMessageW(WM_SIZE, 0, MakeMouseLParam(cx, cy));
 }
 
 void UIWindowWnd::SetWindowText(const std::string& title) {
     m_title = title;
-    if (m_sdlWindow) SDL_SetWindowTitle(m_sdlWindow, title.c_str());
+    if (m_sdlWindow)
+        SDL_SetWindowTitle(m_sdlWindow, title.c_str());
 }
 
 void UIWindowWnd::SetTopMost(bool topmost) {
     m_topmost = topmost;
-    if (m_sdlWindow) SDL_SetWindowAlwaysOnTop(m_sdlWindow, topmost ? SDL_TRUE : SDL_FALSE);
+    if (m_sdlWindow)
+        SDL_SetWindowAlwaysOnTop(m_sdlWindow, topmost ? SDL_TRUE : SDL_FALSE);
 }
 
 void UIWindowWnd::SetFullScreen(bool on) {
-    if (on == m_fullScreen) return;
+    if (on == m_fullScreen)
+        return;
     m_fullScreen = on;
     if (on) {
         m_rcBeforeFullScreen = m_rcWindow;
@@ -270,29 +307,36 @@ void UIWindowWnd::SetFullScreen(bool on) {
 
 void UIWindowWnd::Minimize() {
     m_minimized = true;
-    if (m_sdlWindow) SDL_MinimizeWindow(m_sdlWindow);
+    if (m_sdlWindow)
+        SDL_MinimizeWindow(m_sdlWindow);
 }
 
 void UIWindowWnd::Restore() {
     m_minimized = false;
-    if (m_sdlWindow) SDL_RestoreWindow(m_sdlWindow);
+    if (m_sdlWindow)
+        SDL_RestoreWindow(m_sdlWindow);
 }
 
 void UIWindowWnd::EnableInput(bool enable) {
     m_inputDisabled += enable ? -1 : 1;
-    if (m_inputDisabled < 0) m_inputDisabled = 0;
+    if (m_inputDisabled < 0)
+        m_inputDisabled = 0;
 }
 
 bool UIWindowWnd::SetTimer(int timerId, uint32_t elapseMs) {
-    if (!m_created) return false;
+    if (!m_created)
+        return false;
     std::shared_ptr<bool> alive = m_alive;
     UIApplication::Instance().SetTimer(this, nullptr, timerId, elapseMs, [this, alive, timerId] {
-        if (*alive) DispatchMessage(WM_TIMER, static_cast<uintptr_t>(timerId), 0);
+        if (*alive)
+            DispatchMessage(WM_TIMER, static_cast<uintptr_t>(timerId), 0);
     });
     return true;
 }
 
-void UIWindowWnd::KillTimer(int timerId) { UIApplication::Instance().KillTimer(this, nullptr, timerId); }
+void UIWindowWnd::KillTimer(int timerId) {
+    UIApplication::Instance().KillTimer(this, nullptr, timerId);
+}
 
 std::deque<KWMessage> UIWindowWnd::TakePosted() {
     std::lock_guard<std::mutex> lock(m_postMutex);
@@ -306,6 +350,8 @@ bool UIWindowWnd::HasPosted() const {
     return !m_posted.empty();
 }
 
-void UIWindowWnd::PostQuitMessage(int exitCode) { UIApplication::Instance().PostQuitMessage(exitCode); }
+void UIWindowWnd::PostQuitMessage(int exitCode) {
+    UIApplication::Instance().PostQuitMessage(exitCode);
+}
 
 }  // namespace KwLib

@@ -41,7 +41,8 @@ public:
     // Creates the window (hidden) and sends WM_CREATE. A zero size lets the
     // layout decide; x or y of -1 centres the window. When WM_CREATE returns
     // -1 the window is destroyed again (OnFinalMessage runs) and false returned.
-    bool Create(UIWindowWnd* parent, const std::string& title, int x = -1, int y = -1, int cx = 0, int cy = 0);
+    bool Create(UIWindowWnd* parent, const std::string& title, int x = -1, int y = -1, int cx = 0,
+                int cy = 0);
     bool IsWindow() const { return m_created; }
     void ShowWindow(bool show = true, bool takeFocus = true);
     bool IsVisible() const { return m_visible; }

@@ -31,8 +31,8 @@ struct VLResRegistrar {
 };
 
 inline void VLSetColor(cairo_t* cr, uint32_t argb) {
-    cairo_set_source_rgba(cr, ((argb >> 16) & 0xFF) / 255.0, ((argb >> 8) & 0xFF) / 255.0, (argb & 0xFF) / 255.0,
-                          ((argb >> 24) & 0xFF) / 255.0);
+    cairo_set_source_rgba(cr, ((argb >> 16) & 0xFF) / 255.0, ((argb >> 8) & 0xFF) / 255.0,
+                          (argb & 0xFF) / 255.0, ((argb >> 24) & 0xFF) / 255.0);
 }
 
 inline void VLRoundRect(cairo_t* cr, double x, double y, double w, double h, double r) {

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string out = argv[1];
-    if (!out.empty() && out.back() != '/') out += '/';
+    if (!out.empty() && out.back() != '/')
+        out += '/';
     int failures = 0;
     for (const VLResDef& def : VLResRegistry()) {
         cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, def.width, def.height);

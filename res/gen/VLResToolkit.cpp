@@ -24,7 +24,8 @@ void Spinner(cairo_t* cr, int frame) {
 
 struct SpinnerFrames {
     SpinnerFrames() {
-        for (int f = 0; f < 16; ++f) VLResRegistrar(1200 + f, 48, 48, [f](cairo_t* cr) { Spinner(cr, f); });
+        for (int f = 0; f < 16; ++f)
+            VLResRegistrar(1200 + f, 48, 48, [f](cairo_t* cr) { Spinner(cr, f); });
     }
 } spinnerFrames;
 
@@ -97,7 +98,8 @@ VLResRegistrar zoom(2101, 50, 25, [](cairo_t* cr) {
 // 9001: a button, four 100 x 36 states (normal, hot, pushed, disabled); corner 8.
 VLResRegistrar button(9001, 400, 36, [](cairo_t* cr) {
     const uint32_t colors[4] = {kAccent, kAccentHot, kAccentDown, 0xFFB8C4D0};
-    for (int i = 0; i < 4; ++i) VLFillRoundRect(cr, i * 100 + 0.5, 0.5, 99, 35, 8, colors[i]);
+    for (int i = 0; i < 4; ++i)
+        VLFillRoundRect(cr, i * 100 + 0.5, 0.5, 99, 35, 8, colors[i]);
 });
 
 // 9002: a check box, four 20 x 20 states (off, off hot, on, on hot).
@@ -127,7 +129,8 @@ VLResRegistrar radio(9003, 80, 20, [](cairo_t* cr) {
         Circle(cr, ox + 10, 10, 8.6, 0xFFFFFFFF);
         cairo_arc(cr, ox + 10, 10, 8.3, 0, 2 * M_PI);
         Stroke(cr, on || hot ? kAccent : 0xFF9AA5B1, 1.4);
-        if (on) Circle(cr, ox + 10, 10, 4.6, hot ? kAccentHot : kAccent);
+        if (on)
+            Circle(cr, ox + 10, 10, 4.6, hot ? kAccentHot : kAccent);
     }
 });
 

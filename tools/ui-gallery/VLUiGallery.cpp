@@ -30,20 +30,28 @@ public:
     void InitWindow() override {
         SetIcon(9006);
         std::vector<std::string> frames;
-        for (int id = 1200; id <= 1215; ++id) frames.push_back(KWStringUtils::Format("res='%d' restype='PNG'", id));
-        if (UIControl* spinner = m_pm.FindControl(700)) m_pm.GetAnimationManager().AddAnimation(spinner, 8201, 80, frames);
+        for (int id = 1200; id <= 1215; ++id)
+            frames.push_back(KWStringUtils::Format("res='%d' restype='PNG'", id));
+        if (UIControl* spinner = m_pm.FindControl(700))
+            m_pm.GetAnimationManager().AddAnimation(spinner, 8201, 80, frames);
     }
 
     void Notify(UINotification& msg) override {
         int id = msg.sender ? msg.sender->GetId() : 0;
-        if (msg.type == kNotifyClick && id == 504) Close(IDCLOSE);
-        else if (msg.type == kNotifyClick && id == 501) SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        if (msg.type == kNotifyClick && id == 504)
+            Close(IDCLOSE);
+        else if (msg.type == kNotifyClick && id == 501)
+            SendMessageW(WM_SYSCOMMAND, SC_MINIMIZE, 0);
         else if ((msg.type == kNotifyValueChanged || msg.type == kNotifyValueChanging) && id == 633) {
-            if (UIControl* label = m_pm.FindControl(634)) label->SetText(std::to_string(msg.wParam));
-            if (auto* progress = m_pm.FindControlAs<UIProgress>(631)) progress->SetValue(static_cast<int>(msg.wParam));
-            if (UIControl* label = m_pm.FindControl(632)) label->SetText(std::to_string(msg.wParam) + "%");
+            if (UIControl* label = m_pm.FindControl(634))
+                label->SetText(std::to_string(msg.wParam));
+            if (auto* progress = m_pm.FindControlAs<UIProgress>(631))
+                progress->SetValue(static_cast<int>(msg.wParam));
+            if (UIControl* label = m_pm.FindControl(632))
+                label->SetText(std::to_string(msg.wParam) + "%");
         } else if (msg.type == kNotifyReturn && id == 621) {
-            if (UIControl* label = m_pm.FindControl(624)) label->SetText("已提交：" + msg.sender->GetText());
+            if (UIControl* label = m_pm.FindControl(624))
+                label->SetText("已提交：" + msg.sender->GetText());
         }
     }
 
@@ -62,16 +70,20 @@ private:
 int main(int argc, char** argv) {
     std::string screenshot, res, hover;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--screenshot") && i + 1 < argc) screenshot = argv[++i];
-        else if (!std::strcmp(argv[i], "--res") && i + 1 < argc) res = argv[++i];
-        else if (!std::strcmp(argv[i], "--hover") && i + 1 < argc) hover = argv[++i];
+        if (!std::strcmp(argv[i], "--screenshot") && i + 1 < argc)
+            screenshot = argv[++i];
+        else if (!std::strcmp(argv[i], "--res") && i + 1 < argc)
+            res = argv[++i];
+        else if (!std::strcmp(argv[i], "--hover") && i + 1 < argc)
+            hover = argv[++i];
         else {
             std::fprintf(stderr, "usage: %s [--screenshot out.png] [--res folder] [--hover id]\n", argv[0]);
             return 2;
         }
     }
     std::string exeDir = KWFileName::GetDirectory(KWSharedLibrary::GetModuleFullName());
-    if (res.empty()) res = KWFilePathUtils::IsExistsFile(exeDir + "res/fonts.conf") ? exeDir + "res/" : VL_GALLERY_RES_DIR;
+    if (res.empty())
+        res = KWFilePathUtils::IsExistsFile(exeDir + "res/fonts.conf") ? exeDir + "res/" : VL_GALLERY_RES_DIR;
     UIResourceSingleton::Instance().SetResourcePath(res);
     std::string layout = exeDir + "gallery.xml";
 

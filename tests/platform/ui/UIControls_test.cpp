@@ -16,7 +16,8 @@ class UIControlsTest : public ::testing::Test, public UITestBase {};
 std::vector<RecordedNotify> Of(const TestWindow& w, int type) {
     std::vector<RecordedNotify> out;
     for (auto& n : w.notes)
-        if (n.type == type) out.push_back(n);
+        if (n.type == type)
+            out.push_back(n);
     return out;
 }
 
@@ -131,7 +132,8 @@ TEST_F(UIControlsTest, ComboSlideAndProgress) {
     EXPECT_EQ(slide->GetSlidePos(), 50);
     EXPECT_EQ(slide->GetSlideRange(), 100);
     const UIRect& r = slide->GetPos();
-    driver.Drag(UIPoint{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, UIPoint{r.right + 50, (r.top + r.bottom) / 2});
+    driver.Drag(UIPoint{(r.left + r.right) / 2, (r.top + r.bottom) / 2},
+                UIPoint{r.right + 50, (r.top + r.bottom) / 2});
     EXPECT_EQ(slide->GetSlidePos(), 100);
     auto changed = Of(*w, kNotifyValueChanged);
     ASSERT_EQ(changed.size(), 1u);  // once, on release
@@ -269,7 +271,8 @@ TEST_F(UIControlsTest, NotifierMayRemoveTheControlThatNotified) {
     auto w = Open("ControlTest");
     auto* root = driver.FindAs<UIContainer>(1);
     w->onNotify = [&](UINotification& msg) {
-        if (msg.type == kNotifyClick && msg.sender->GetId() == 201) root->RemoveAll();
+        if (msg.type == kNotifyClick && msg.sender->GetId() == 201)
+            root->RemoveAll();
     };
     driver.Click(201);  // under ASan, a use after free here would abort
     EXPECT_EQ(root->GetCount(), 0);

@@ -147,9 +147,10 @@ TEST_F(UILayoutTest, BadLayoutsAreReportedNotCrashed) {
     EXPECT_EQ(builder.Create(TestLayoutFile(), "NoSuchWindow"), nullptr);
     EXPECT_NE(builder.GetError().find("NoSuchWindow"), std::string::npos);
     EXPECT_EQ(builder.CreateFromString("<Layouts><Window name='x'>", "x"), nullptr);
-    std::unique_ptr<UIControl> root(builder.CreateFromString(
-        "<Layouts><Window name='x'><VerticalLayout><Unknown/><Control id='3'/></VerticalLayout></Window></Layouts>",
-        "x"));
+    std::unique_ptr<UIControl> root(
+        builder.CreateFromString("<Layouts><Window name='x'><VerticalLayout><Unknown/><Control "
+                                 "id='3'/></VerticalLayout></Window></Layouts>",
+                                 "x"));
     ASSERT_NE(root, nullptr);
     // The unknown tag is skipped, its siblings are kept.
     EXPECT_NE(root->FindControlById(3), nullptr);

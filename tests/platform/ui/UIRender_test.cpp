@@ -50,7 +50,8 @@ TEST_F(UIRenderTest, ImageStringsWithSourceDestAndCorner) {
 long Ink(UITestDriver& d, const UIRect& r) {
     long ink = 0;
     for (int y = r.top; y < r.bottom; ++y)
-        for (int x = r.left; x < r.right; ++x) ink += 255 - (d.PixelAt(x, y) & 0xFF);
+        for (int x = r.left; x < r.right; ++x)
+            ink += 255 - (d.PixelAt(x, y) & 0xFF);
     return ink;
 }
 
@@ -100,7 +101,8 @@ TEST_F(UIRenderTest, TextFlagsWrapAndEllipsis) {
     auto w = Open("TextTest");
     UIPaintManager* pm = &w->PaintManager();
     UISize one = UIRenderUtils::GetTextSize(pm, "音乐考试音乐考试", "Small", DT_SINGLELINE);
-    UISize wrapped = UIRenderUtils::GetTextSize(pm, "音乐考试音乐考试", "Small", DT_WORDBREAK, one.cx / 2 + 1);
+    UISize wrapped =
+        UIRenderUtils::GetTextSize(pm, "音乐考试音乐考试", "Small", DT_WORDBREAK, one.cx / 2 + 1);
     EXPECT_GT(wrapped.cy, one.cy * 3 / 2);
     EXPECT_LE(wrapped.cx, one.cx / 2 + 1);
     EXPECT_EQ(ParseTextAlign("vcen center singleline"), DT_VCENTER | DT_CENTER | DT_SINGLELINE);
@@ -161,7 +163,8 @@ TEST_F(UIRenderTest, ImageCacheAndLoader) {
     target->SetBkImage("file='" + key + "'");
     driver.Pump();
     EXPECT_EQ(driver.PixelAt(100, 270), kRed);
-    for (int i = 0; i < 100; ++i) image->Pixels()[i] = kBlue;
+    for (int i = 0; i < 100; ++i)
+        image->Pixels()[i] = kBlue;
     image->MarkDirty();
     target->Invalidate();
     EXPECT_EQ(driver.PixelAt(100, 270), kBlue);

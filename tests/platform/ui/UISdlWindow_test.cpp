@@ -67,7 +67,8 @@ TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
         PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONUP, ok);
         driver.Pump();
         int clicks = 0;
-        for (auto& n : w.notes) clicks += n.type == kNotifyClick && n.id == 201;
+        for (auto& n : w.notes)
+            clicks += n.type == kNotifyClick && n.id == 201;
         EXPECT_EQ(clicks, 1);
 
         // SDL text input reaches the focused field, character by character.
@@ -89,7 +90,8 @@ TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
         driver.Pump();
         EXPECT_EQ(driver.Find(501)->GetText(), "音乐");
         bool entered = false;
-        for (auto& n : w.notes) entered |= n.type == kNotifyReturn && n.id == 501;
+        for (auto& n : w.notes)
+            entered |= n.type == kNotifyReturn && n.id == 501;
         EXPECT_TRUE(entered);
 
         // Closing the SDL window asks the window to close.

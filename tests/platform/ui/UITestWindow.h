@@ -14,9 +14,15 @@
 
 namespace KwLib {
 
-inline std::string TestLayoutFile() { return std::string(VL_SOURCE_DIR) + "/tests/platform/ui/layouts.xml"; }
-inline std::string TestResourceDir() { return std::string(VL_BINARY_DIR) + "/install/bin/res/"; }
-inline std::string TestOutputDir() { return std::string(VL_BINARY_DIR) + "/tests/platform/ui/"; }
+inline std::string TestLayoutFile() {
+    return std::string(VL_SOURCE_DIR) + "/tests/platform/ui/layouts.xml";
+}
+inline std::string TestResourceDir() {
+    return std::string(VL_BINARY_DIR) + "/install/bin/res/";
+}
+inline std::string TestOutputDir() {
+    return std::string(VL_BINARY_DIR) + "/tests/platform/ui/";
+}
 
 // An element-like container that records the mouse events it sees.
 class TestElement : public UIVerticalLayout {
@@ -46,7 +52,8 @@ public:
     void Notify(UINotification& msg) override;
     intptr_t OnTimer(uint32_t, uintptr_t wParam, intptr_t, bool& handled) override {
         timers.push_back({static_cast<int>(wParam), UIClock::NowMs()});
-        if (onTimer) onTimer(static_cast<int>(wParam));
+        if (onTimer)
+            onTimer(static_cast<int>(wParam));
         handled = true;
         return 0;
     }

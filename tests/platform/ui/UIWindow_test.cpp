@@ -22,12 +22,14 @@ TEST_F(UIWindowTest, ModalBoxInsideTheRunningLoop) {
     int result = 0;
     bool done = false;
     owner->onNotify = [&](UINotification& msg) {
-        if (msg.type != kNotifyClick || msg.sender->GetId() != 1) return;
+        if (msg.type != kNotifyClick || msg.sender->GetId() != 1)
+            return;
         ++ownerClicks;
         box = std::make_unique<TestWindow>("ModalBox");
         ASSERT_TRUE(box->Create(owner.get(), "box"));
         box->onNotify = [&](UINotification& m) {
-            if (m.type == kNotifyClick && m.sender->GetId() == 105) box->Close(IDOK);
+            if (m.type == kNotifyClick && m.sender->GetId() == 105)
+                box->Close(IDOK);
         };
         result = box->ShowModal();
         done = true;
@@ -55,7 +57,8 @@ TEST_F(UIWindowTest, ModalBoxInsideTheRunningLoop) {
     box = std::make_unique<TestWindow>("ModalBox");
     box->Create(owner.get(), "box");
     box->onNotify = [&](UINotification& msg) {
-        if (msg.type == kNotifyClick && msg.sender->GetId() == 106) box->Close(IDCLOSE);
+        if (msg.type == kNotifyClick && msg.sender->GetId() == 106)
+            box->Close(IDCLOSE);
     };
     driver.QueueIdle([&] {
         driver.Attach(box.get());
@@ -85,11 +88,13 @@ TEST_F(UIWindowTest, WindowTimersFireInTimeOrderOnTheManualClock) {
     // A timer killed from its own handler stops; the others go on.
     w->timers.clear();
     w->onTimer = [&](int id) {
-        if (id == 8) w->KillTimer(8);
+        if (id == 8)
+            w->KillTimer(8);
     };
     driver.Advance(1000);
     int eights = 0, sevens = 0;
-    for (auto& [id, at] : w->timers) (id == 8 ? eights : sevens)++;
+    for (auto& [id, at] : w->timers)
+        (id == 8 ? eights : sevens)++;
     EXPECT_EQ(eights, 1);
     EXPECT_EQ(sevens, 10);
     // Setting a timer again restarts its period.
@@ -126,7 +131,8 @@ TEST_F(UIWindowTest, AnimationsStepWithTheClock) {
     root->Add(spinner);
     driver.Pump();
     std::vector<std::string> images;
-    for (int id = 1200; id <= 1215; ++id) images.push_back("res='" + std::to_string(id) + "' restype='PNG'");
+    for (int id = 1200; id <= 1215; ++id)
+        images.push_back("res='" + std::to_string(id) + "' restype='PNG'");
     auto& anim = w->PaintManager().GetAnimationManager();
     ASSERT_TRUE(anim.AddAnimation(spinner, 8201, 100, images));
     EXPECT_EQ(spinner->GetBkImage(), images[0]);
@@ -163,7 +169,8 @@ TEST_F(UIWindowTest, MessagesPostedFromAWorkerArriveInOrderOnTheUiThread) {
     std::thread worker([&] {
         for (int i = 0; i < kCount; ++i) {
             auto* payload = new std::string("result " + std::to_string(i));
-            if (!w->PostMessageW(WM_USER + 10, static_cast<uintptr_t>(i), reinterpret_cast<intptr_t>(payload)))
+            if (!w->PostMessageW(WM_USER + 10, static_cast<uintptr_t>(i),
+                                 reinterpret_cast<intptr_t>(payload)))
                 delete payload;
         }
     });
@@ -191,8 +198,10 @@ TEST_F(UIWindowTest, MessagesPostedFromAWorkerArriveInOrderOnTheUiThread) {
 class SpaceFilter : public IMessageFilterUI {
 public:
     intptr_t MessageHandler(uint32_t message, uintptr_t wParam, intptr_t, bool& handled) override {
-        if (message == WM_KEYDOWN) seen.push_back(static_cast<uint32_t>(wParam));
-        if (message == WM_KEYDOWN && wParam == VK_SPACE) handled = true;
+        if (message == WM_KEYDOWN)
+            seen.push_back(static_cast<uint32_t>(wParam));
+        if (message == WM_KEYDOWN && wParam == VK_SPACE)
+            handled = true;
         return 0;
     }
     std::vector<uint32_t> seen;
