@@ -199,17 +199,15 @@ std::vector<VLMappedModule> VLMinidumpWriter::ModulesFromMaps(const std::string&
         std::string path = line.substr(static_cast<size_t>(pathAt));
         if (path.empty() || path[0] != '/' || path.rfind("/dev/", 0) == 0 || stop <= start)
             continue;
-        VLMappedModule* found = nullptr;
-        for (auto& m : modules)
-            if (m.path == path)
-                found = &m;
-        if (!found) {
-            modules.push_back({start, stop - start, path});
+        // The segments of one loaded file follow each other in the map. A file
+        // mapped again further on (a font opened twice) is another entry: one
+        // range over both would cover the libraries in between, and readers
+        // drop modules that overlap.
+        VLMappedModule* last = modules.empty() ? nullptr : &modules.back();
+        if (last && last->path == path && start >= last->base) {
+            last->size = std::max<uint64_t>(last->base + last->size, stop) - last->base;
         } else {
-            uint64_t lo = std::min<uint64_t>(found->base, start);
-            uint64_t hi = std::max<uint64_t>(found->base + found->size, stop);
-            found->base = lo;
-            found->size = hi - lo;
+            modules.push_back({start, stop - start, path});
         }
     }
     return modules;

@@ -42,7 +42,8 @@ struct VLMappedModule {
 class VLMinidumpWriter {
 public:
     // The modules of a /proc/<pid>/maps text: every file below "/" outside
-    // "/dev/", from its lowest to its highest mapped address, in map order.
+    // "/dev/", in map order; consecutive mappings of one file make one module
+    // from its lowest to its highest address, so modules never overlap.
     static std::vector<VLMappedModule> ModulesFromMaps(const std::string& maps);
 
     // The GNU build id of a 64-bit ELF file; empty when it has none.

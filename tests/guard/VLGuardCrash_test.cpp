@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/common/KWStringUtils.h"
@@ -144,6 +145,12 @@ TEST_F(VLGuardCrashTest, DumpIsWrittenAndTheReporterStartedOnceWithDefaults) {
     EXPECT_TRUE(victimListed);
     EXPECT_TRUE(ipInModule);
     EXPECT_GE(dump->modules.size(), 2u);
+    // Symbol tools drop modules whose ranges overlap.
+    auto modules = dump->modules;
+    std::sort(modules.begin(), modules.end(), [](const auto& a, const auto& b) { return a.base < b.base; });
+    for (size_t i = 1; i < modules.size(); ++i)
+        EXPECT_LE(modules[i - 1].base + modules[i - 1].size, modules[i].base)
+            << modules[i - 1].name << " overlaps " << modules[i].name;
 }
 
 TEST_F(VLGuardCrashTest, AgentSettingsOfTheInnerEditionReachTheReporter) {

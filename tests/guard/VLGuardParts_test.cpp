@@ -150,6 +150,23 @@ TEST(VLMinidumpWriter, ModulesAndStreamsOfAReport) {
     EXPECT_EQ(modules[0].base, 0x55d000000000u);
     EXPECT_EQ(modules[0].size, 0x5000u);
     EXPECT_EQ(modules[1].path, "/usr/lib/libc.so.6");
+    // A file mapped again beyond another module is a second entry, so no
+    // module's range covers another one.
+    const std::string twice =
+        "7f1000000000-7f1000100000 r--s 00000000 08:01 300 /usr/share/fonts/wqy.ttc\n"
+        "7f2000000000-7f2000001000 r--p 00000000 08:01 200 /usr/lib/libc.so.6\n"
+        "7f2000001000-7f2000002000 ---p 00001000 08:01 200 /usr/lib/libc.so.6\n"
+        "7f2000002000-7f2000003000 rw-p 00000000 00:00 0 \n"
+        "7f2000003000-7f2000004000 rw-p 00002000 08:01 200 /usr/lib/libc.so.6\n"
+        "7f3000000000-7f3000100000 r--s 00000000 08:01 300 /usr/share/fonts/wqy.ttc\n";
+    auto separate = VLMinidumpWriter::ModulesFromMaps(twice);
+    ASSERT_EQ(separate.size(), 3u);
+    EXPECT_EQ(separate[0].size, 0x100000u);
+    EXPECT_EQ(separate[1].path, "/usr/lib/libc.so.6");
+    EXPECT_EQ(separate[1].size, 0x4000u);
+    EXPECT_EQ(separate[2].base, 0x7f3000000000u);
+    for (size_t i = 1; i < separate.size(); ++i)
+        EXPECT_LE(separate[i - 1].base + separate[i - 1].size, separate[i].base);
 
     KWCrashReportData report;
     report.header.arch = static_cast<uint32_t>(KWCrashArch::X86_64);
