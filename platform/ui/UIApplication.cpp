@@ -320,6 +320,10 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
             case SDL_KEYDOWN:
             case SDL_KEYUP: {
                 w = WindowById(m_windows, e.key.windowID);
+                // Modifiers pressed while another window had the focus count too.
+                SDL_Keymod mod = SDL_GetModState();
+                m_modifiers = ((mod & KMOD_SHIFT) ? kModShift : 0) | ((mod & KMOD_CTRL) ? kModCtrl : 0) |
+                              ((mod & KMOD_ALT) ? kModAlt : 0);
                 uint32_t vk = VirtualKey(e.key.keysym.sym);
                 if (vk)
                     Deliver(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, e.key.repeat ? 1 : 0);
@@ -433,6 +437,22 @@ void UIApplication::PostQuitMessage(int exitCode) {
     m_quit = true;
     m_exitCode = exitCode;
     Wake();
+}
+
+void UIApplication::SetModifierKey(uint32_t vk, bool down) {
+    uint32_t bit = vk == VK_SHIFT ? kModShift : vk == VK_CONTROL ? kModCtrl : vk == VK_MENU ? kModAlt : 0;
+    m_modifiers = down ? (m_modifiers | bit) : (m_modifiers & ~bit);
+}
+
+bool UIIsKeyDown(uint32_t vk) {
+    uint32_t m = UIApplication::Instance().GetModifiers();
+    if (vk == VK_SHIFT)
+        return (m & kModShift) != 0;
+    if (vk == VK_CONTROL)
+        return (m & kModCtrl) != 0;
+    if (vk == VK_MENU)
+        return (m & kModAlt) != 0;
+    return false;
 }
 
 void UIApplication::QueueIdleAction(std::function<void()> action) {

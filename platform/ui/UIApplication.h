@@ -67,6 +67,13 @@ public:
     // Forgets a previous quit (a test that ran one loop to its end starts another).
     void ResetQuit() { m_quit = false; }
 
+    // ---- keyboard state ----
+    // Modifier keys held now (kModShift | kModCtrl | kModAlt), as the windows
+    // saw them; what GetKeyState told a window elsewhere.
+    uint32_t GetModifiers() const { return m_modifiers; }
+    void SetModifierKey(uint32_t vk, bool down);
+    void SetModifiers(uint32_t modifiers) { m_modifiers = modifiers; }
+
     // ---- headless modal loops ----
     // A headless modal loop has nobody to click for it: when it runs out of
     // work it runs the next queued action (the test driver queues them). With
@@ -106,10 +113,14 @@ private:
     bool m_woken = false;
     std::atomic<uint32_t> m_wakeEventType{0};
 
+    uint32_t m_modifiers = 0;
     bool m_quit = false;
     int m_exitCode = 0;
     std::vector<std::function<void()>> m_idleActions;
     int m_modalDepth = 0;
 };
+
+// True while the key is held; answers for VK_SHIFT, VK_CONTROL and VK_MENU.
+bool UIIsKeyDown(uint32_t vk);
 
 }  // namespace KwLib

@@ -257,8 +257,11 @@ int ToInt(const std::string& v) {
 void UIControl::SetAttribute(const std::string& name, const std::string& value) {
     UIColor color = 0;
     if (name == "pos") {
-        UIRect r = ParseRect(value);
-        SetFloatPos(r);
+        // As layouts always had it: "pos" gives the place and the size; only a
+        // control with float="true" is placed there, others just take the size.
+        m_floatPos = ParseRect(value);
+        m_cxyFixed = {m_floatPos.Width(), m_floatPos.Height()};
+        NeedParentUpdate();
     } else if (name == "float")
         SetFloat(ParseBool(value));
     else if (name == "padding")

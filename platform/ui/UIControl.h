@@ -128,7 +128,10 @@ public:
     // The size this control wants, given the space available. 0 in a
     // dimension means "share what is left".
     virtual UISize EstimateSize(UISize available);
-    // Float placement: "pos" is relative to the parent's top-left corner.
+    // Float placement: a control with float="true" sits at its "pos"
+    // ("left,top,right,bottom" relative to the parent's top-left corner)
+    // instead of taking part in its parent's layout. SetFloatPos also makes
+    // the control float.
     bool IsFloat() const { return m_float; }
     void SetFloat(bool on);
     const UIRect& GetFloatPos() const { return m_floatPos; }

@@ -153,7 +153,7 @@ void UIPaintManager::SetHot(UIControl* control, UIPoint pt) {
     UIEvent e;
     e.ptMouse = pt;
     e.timestamp = UIClock::NowMs();
-    e.modifiers = m_modifiers;
+    e.modifiers = GetModifiers();
     if (m_hot) {
         UIControl* old = m_hot;
         m_hot = nullptr;
@@ -227,9 +227,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
     e.wParam = wParam;
     e.lParam = lParam;
     auto mouseModifiers = [&] {
-        m_modifiers = (m_modifiers & kModAlt) | ((wParam & MK_SHIFT) ? kModShift : 0) |
+        e.modifiers = (GetModifiers() & kModAlt) | ((wParam & MK_SHIFT) ? kModShift : 0) |
                       ((wParam & MK_CONTROL) ? kModCtrl : 0);
-        e.modifiers = m_modifiers;
     };
     switch (message) {
         case WM_SIZE: {
@@ -239,6 +238,7 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
         }
         case WM_MOUSEMOVE: {
             m_mouse = PointFromLParam(lParam);
+            m_mouseInside = true;
             mouseModifiers();
             e.ptMouse = m_mouse;
             if (m_toolTipControl && !m_toolTipText.empty())
@@ -257,6 +257,7 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             return true;
         }
         case WM_MOUSELEAVE:
+            m_mouseInside = false;
             if (!m_capture)
                 SetHot(nullptr, m_mouse);
             return true;
@@ -328,17 +329,11 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
         }
         case WM_KEYDOWN:
         case WM_KEYUP: {
-            uint32_t bit = wParam == VK_SHIFT     ? kModShift
-                           : wParam == VK_CONTROL ? kModCtrl
-                           : wParam == VK_MENU    ? kModAlt
-                                                  : 0;
-            if (bit)
-                m_modifiers = message == WM_KEYDOWN ? (m_modifiers | bit) : (m_modifiers & ~bit);
             if (!m_focus || !m_focus->IsEnabled() || !m_focus->IsKeyboardEnabled())
                 return false;
             e.type = message == WM_KEYDOWN ? kEventKeyDown : kEventKeyUp;
             e.key = static_cast<uint32_t>(wParam);
-            e.modifiers = m_modifiers;
+            e.modifiers = GetModifiers();
             e.ptMouse = m_mouse;
             UIControl* focus = m_focus;
             ++m_dispatchDepth;
@@ -354,7 +349,7 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
                 return false;
             e.type = message == WM_CHAR ? kEventChar : kEventImeComposition;
             e.key = static_cast<uint32_t>(wParam);
-            e.modifiers = m_modifiers;
+            e.modifiers = GetModifiers();
             UIControl* focus = m_focus;
             ++m_dispatchDepth;
             e.sender = focus;
@@ -364,7 +359,6 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             return true;
         }
         case WM_KILLFOCUS:
-            m_modifiers = 0;
             if (m_capture) {
                 // The button was released somewhere we cannot see.
                 UIControl* c = m_capture;
@@ -717,6 +711,10 @@ void UIPaintManager::AddDelayedCleanup(std::unique_ptr<UIControl> control) {
 
 void UIPaintManager::Cleanup() {
     m_delayedCleanup.clear();
+}
+
+uint32_t UIPaintManager::GetModifiers() const {
+    return UIApplication::Instance().GetModifiers();
 }
 
 void UIPaintManager::MessageLoop() {

@@ -139,7 +139,10 @@ public:
     UIControl* GetHot() const { return m_hot; }
     UIControl* GetCapture() const { return m_capture; }
     UIPoint GetMousePos() const { return m_mouse; }
-    uint32_t GetModifiers() const { return m_modifiers; }
+    // Modifier keys held now (kModShift | kModCtrl | kModAlt).
+    uint32_t GetModifiers() const;
+    // False after the mouse left the window.
+    bool IsMouseInside() const { return m_mouseInside; }
     // Text of the tooltip on screen, empty when none is shown.
     const std::string& GetToolTipText() const { return m_toolTipText; }
     // "hand", "ibeam" or "arrow": the cursor the window shows now.
@@ -213,7 +216,7 @@ private:
     UIControl* m_toolTipControl = nullptr;
     UIPoint m_mouse;
     UIPoint m_lastDownPoint;
-    uint32_t m_modifiers = 0;
+    bool m_mouseInside = false;
     std::string m_toolTipText;
     UIPoint m_toolTipPoint;
     std::string m_cursor = "arrow";

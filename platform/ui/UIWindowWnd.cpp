@@ -225,6 +225,11 @@ intptr_t UIWindowWnd::SendMessageW(uint32_t message, uintptr_t wParam, intptr_t 
 }
 
 intptr_t UIWindowWnd::DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    auto& app = UIApplication::Instance();
+    if (message == WM_KEYDOWN || message == WM_KEYUP)
+        app.SetModifierKey(static_cast<uint32_t>(wParam), message == WM_KEYDOWN);
+    else if (message == WM_KILLFOCUS)
+        app.SetModifiers(0);
     if (UIPaintManager* pm = GetPaintManager()) {
         intptr_t result = 0;
         if (pm->PreMessageHandler(message, wParam, lParam, result))
@@ -303,6 +308,21 @@ void UIWindowWnd::SetFullScreen(bool on) {
         const UIRect& r = m_rcBeforeFullScreen;
         MoveWindow(r.left, r.top, r.Width(), r.Height());
     }
+}
+
+void UIWindowWnd::BringToFront() {
+    if (!m_created)
+        return;
+    if (m_minimized)
+        Restore();
+    if (!m_visible)
+        ShowWindow(true);
+    if (m_sdlWindow)
+        SDL_RaiseWindow(m_sdlWindow);
+}
+
+UIPoint UIWindowWnd::ClientToScreen(UIPoint pt) const {
+    return {pt.x + m_rcWindow.left, pt.y + m_rcWindow.top};
 }
 
 void UIWindowWnd::Minimize() {

@@ -81,6 +81,10 @@ public:
     bool IsMinimized() const { return m_minimized; }
     void Minimize();
     void Restore();
+    // Shows, restores and raises the window (a second start of the program
+    // brings the first one to the front this way).
+    void BringToFront();
+    UIPoint ClientToScreen(UIPoint pt) const;
     UIWindowWnd* GetParent() const { return m_parent; }
 
     // Input is refused while a modal window owned by this one is up.

@@ -227,6 +227,45 @@ TEST_F(UIWindowTest, MessageFiltersSeeInputFirst) {
     w->DestroyWindow();
 }
 
+class HotKeyWindow : public TestWindow {
+public:
+    HotKeyWindow() : TestWindow("ControlTest") {}
+    intptr_t OnKeyDown(uint32_t, uintptr_t wParam, intptr_t, bool& handled) override {
+        // The log-sending combination, checked the way a window always did.
+        if (wParam == 'P' && UIIsKeyDown(VK_CONTROL) && UIIsKeyDown(VK_MENU) && UIIsKeyDown(VK_SHIFT))
+            ++hotKeys;
+        handled = false;
+        return 0;
+    }
+    int hotKeys = 0;
+};
+
+TEST_F(UIWindowTest, ModifierStateAndMousePresence) {
+    HotKeyWindow w;
+    ASSERT_TRUE(w.Create(nullptr, "keys"));
+    driver.Attach(&w);
+    driver.PressKey('P', kModCtrl | kModShift);
+    EXPECT_EQ(w.hotKeys, 0);
+    driver.PressKey('P', kModCtrl | kModShift | kModAlt);
+    EXPECT_EQ(w.hotKeys, 1);
+    EXPECT_FALSE(UIIsKeyDown(VK_CONTROL));  // released again
+    // Losing the focus forgets keys held at that moment.
+    driver.KeyDown(VK_CONTROL);
+    EXPECT_TRUE(UIIsKeyDown(VK_CONTROL));
+    w.DispatchMessage(WM_KILLFOCUS, 0, 0);
+    EXPECT_FALSE(UIIsKeyDown(VK_CONTROL));
+    driver.KeyUp(VK_CONTROL);
+
+    EXPECT_FALSE(w.PaintManager().IsMouseInside());
+    driver.MouseMove({10, 10});
+    EXPECT_TRUE(w.PaintManager().IsMouseInside());
+    w.DispatchMessage(WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(w.PaintManager().IsMouseInside());
+    w.MoveWindow(100, 50, 420, 320);
+    EXPECT_EQ(w.ClientToScreen({10, 20}), (UIPoint{110, 70}));
+    w.DestroyWindow();
+}
+
 TEST_F(UIWindowTest, FullScreenCentreCaptionAndStrings) {
     auto w = Open("LayoutTest");
     UIApplication::Instance().SetHeadlessScreenSize({1280, 720});
