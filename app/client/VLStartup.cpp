@@ -14,6 +14,7 @@
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
 #include "platform/common/KWSystem.h"
+#include "platform/common/KWThread.h"
 #include "platform/common/KWTypes.h"
 
 namespace KwLib {
@@ -52,6 +53,7 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     // Crash dumps go to the guard's socket; the handler lives as long as the process.
     KWCrashHandler::Install(KWCrashHandler::GetDefaultSocketPath());
     KWCrashHandler::EnableTestCrash(options.crashTest);
+    KWThread::SetThreadStartHook([] { KWCrashHandler::PrepareCurrentThread(); });
 
     bool inner = IsInnerPlatform(paths.GetPlatformFilePath());
     paths = VLPathSet::ForCurrentProcess(inner);

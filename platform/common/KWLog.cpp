@@ -5,6 +5,9 @@
 #include <log4cplus/layout.h>
 #include <log4cplus/logger.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -14,6 +17,21 @@ namespace KwLib {
 namespace {
 std::atomic<bool> g_logReady{false};
 std::mutex g_initMutex;
+
+// The appender opens its file without close-on-exec; programs this process
+// starts must not inherit the log.
+void MarkCloseOnExec(const std::filesystem::path& file) {
+    std::error_code ec;
+    auto target = std::filesystem::canonical(file, ec);
+    if (ec) return;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code linkEc;
+        if (std::filesystem::read_symlink(entry.path(), linkEc) != target) continue;
+        int fd = std::atoi(entry.path().filename().c_str());
+        int flags = fcntl(fd, F_GETFD);
+        if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
+}
 }  // namespace
 
 LogImpl& LogImpl::Instance() {
@@ -39,6 +57,7 @@ bool LogImpl::Init(const std::string& logFilePath) {
     appender->setLayout(std::make_unique<log4cplus::PatternLayout>(
         LOG4CPLUS_TEXT("%D{%Y-%m-%d %H:%M:%S.%q} [%t] %-5p %M (%F:%L) - %m%n")));
     root.addAppender(appender);
+    MarkCloseOnExec(p);
     root.setLogLevel(log4cplus::DEBUG_LOG_LEVEL);
     m_initialized = true;
     g_logReady = true;

@@ -1,8 +1,15 @@
 #include "platform/common/KWThread.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace KwLib {
+
+namespace {
+std::atomic<void (*)()> g_threadStartHook{nullptr};
+}  // namespace
+
+void KWThread::SetThreadStartHook(void (*hook)()) { g_threadStartHook = hook; }
 
 KWThread::KWThread(Function function, void* argument) : m_body([function, argument] { function(argument); }) {}
 
@@ -15,6 +22,7 @@ bool KWThread::Start() {
     if (m_started || !m_body) return false;
     try {
         m_thread = std::thread([this] {
+            if (auto hook = g_threadStartHook.load()) hook();
             m_body();
             std::lock_guard<std::mutex> done(m_mutex);
             m_done = true;

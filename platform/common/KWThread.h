@@ -19,6 +19,9 @@ public:
 
     bool Start();
     void Join();
+    // Runs first on every thread a KWThread starts (the crash handler gives
+    // each worker its own signal stack this way). Set once at start-up.
+    static void SetThreadStartHook(void (*hook)());
     // Waits at most `milliseconds`; true when the thread ended and was joined.
     bool TimeJoin(int milliseconds);
     bool IsRunning() const;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,6 +21,15 @@ TEST(LogImpl, LinesCarryLevelFunctionFileAndLineAndAppend) {
 
     ASSERT_TRUE(LogImpl::Instance().Init(path));
     LogSomething(42);
+    // Programs started later must not inherit the open log file.
+    int logFds = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(entry.path(), ec) != std::filesystem::canonical(path)) continue;
+        ++logFds;
+        EXPECT_TRUE(fcntl(std::atoi(entry.path().filename().c_str()), F_GETFD) & FD_CLOEXEC);
+    }
+    EXPECT_EQ(logFds, 1);
     LogImpl::Instance().Shutdown();
     VL_LOG_ERROR("after shutdown");  // dropped, not crashing
 

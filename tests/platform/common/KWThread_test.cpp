@@ -53,3 +53,23 @@ TEST(KWMessageQueue, MessagesFromThreadsArriveInOrder) {
     producer.join();
     EXPECT_FALSE(q.Take(std::chrono::milliseconds(1)));
 }
+
+namespace {
+std::atomic<int> g_hookRuns{0};
+thread_local bool t_hookRan = false;
+}  // namespace
+
+TEST(KWThread, StartHookRunsOnTheNewThreadBeforeItsWork) {
+    KWThread::SetThreadStartHook([] {
+        ++g_hookRuns;
+        t_hookRan = true;
+    });
+    bool sawHook = false;
+    KWThread t([&] { sawHook = t_hookRan; });
+    ASSERT_TRUE(t.Start());
+    t.Join();
+    KWThread::SetThreadStartHook(nullptr);
+    EXPECT_TRUE(sawHook);
+    EXPECT_EQ(g_hookRuns.load(), 1);
+    EXPECT_FALSE(t_hookRan);
+}
