@@ -1,5 +1,6 @@
 #include "platform/common/KWShellUtils.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -54,7 +55,15 @@ std::string KWShellUtils::GetDesktopDirectory() {
 std::string KWShellUtils::GetRuntimeDirectory() {
     std::string run = KWEnvironmentVariable::GetEnvironmentVar("XDG_RUNTIME_DIR");
     if (!run.empty() && KWFilePathUtils::IsDirectory(run)) return WithSlash(run);
-    return KWFileSystemUtils::MyGetTempPath();
+    // The shared temporary folder lets any account take our lock and socket
+    // names first; a private folder of this user's avoids that.
+    std::string tmp = KWFileSystemUtils::MyGetTempPath();
+    std::string own = tmp + "virelo-" + std::to_string(getuid());
+    mkdir(own.c_str(), 0700);
+    struct stat st;
+    if (lstat(own.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0)
+        return own + "/";
+    return tmp;
 }
 
 std::string KWSharedLibrary::GetModuleFullName() {

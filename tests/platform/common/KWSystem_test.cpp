@@ -5,6 +5,7 @@
 #include "platform/common/KWFile.h"
 #include "platform/common/KWJson.h"
 #include "platform/common/KWMD5Utils.h"
+#include "platform/common/KWShellUtils.h"
 #include "platform/common/KWSystem.h"
 
 using namespace KwLib;
@@ -86,4 +87,24 @@ TEST(KWJsonReader, MalformedAndDeeplyNestedInputFailsCleanly) {
     EXPECT_FALSE(KWJsonReader::Parse(std::string(5000, '[') + std::string(5000, ']'), v));
     EXPECT_TRUE(v.isNull());
     EXPECT_FALSE(KWJsonReader::Parse("<html>502 Bad Gateway</html>", v));
+}
+
+TEST(KWShellUtils, RuntimeFolderFallsBackToAPrivateFolder) {
+    std::string oldRun = KWEnvironmentVariable::GetEnvironmentVar("XDG_RUNTIME_DIR");
+    std::string oldTmp = KWEnvironmentVariable::GetEnvironmentVar("TMPDIR");
+    auto tmp = std::filesystem::temp_directory_path() / ("kwrun" + std::to_string(getpid()));
+    std::filesystem::create_directories(tmp);
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", tmp.c_str(), 1);
+    std::string run = KWShellUtils::GetRuntimeDirectory();
+    EXPECT_EQ(run, tmp.string() + "/virelo-" + std::to_string(getuid()) + "/");
+    EXPECT_EQ(std::filesystem::status(run).permissions() & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+    // A folder of that name that others can write is not used.
+    std::filesystem::permissions(run, std::filesystem::perms::all);
+    EXPECT_EQ(KWShellUtils::GetRuntimeDirectory(), tmp.string() + "/");
+    setenv("XDG_RUNTIME_DIR", tmp.c_str(), 1);
+    EXPECT_EQ(KWShellUtils::GetRuntimeDirectory(), tmp.string() + "/");
+    if (oldRun.empty()) unsetenv("XDG_RUNTIME_DIR"); else setenv("XDG_RUNTIME_DIR", oldRun.c_str(), 1);
+    if (oldTmp.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", oldTmp.c_str(), 1);
+    std::filesystem::remove_all(tmp);
 }
