@@ -22,8 +22,9 @@ VLDenoiseWorker& VLDenoiseWorker::Instance() {
 
 VLDenoiseWorker::VLDenoiseWorker() = default;
 
+// Static destruction may already have taken the logger down: stop without logging.
 VLDenoiseWorker::~VLDenoiseWorker() {
-    Stop();
+    Shutdown(false);
 }
 
 bool VLDenoiseWorker::Init(IKWMessageReceiver* receiver) {
@@ -63,6 +64,10 @@ void VLDenoiseWorker::AddFile(const std::string& path) {
 }
 
 void VLDenoiseWorker::Stop() {
+    Shutdown(true);
+}
+
+void VLDenoiseWorker::Shutdown(bool log) {
     if (m_thread) {
         {
             // Under the lock so the worker cannot miss the wake-up between its check and its wait.
@@ -72,7 +77,8 @@ void VLDenoiseWorker::Stop() {
         m_wake.notify_all();
         m_thread->Join();
         m_thread.reset();
-        VL_LOG_DEBUG("VLDenoiseWorker::Release()");
+        if (log)
+            VL_LOG_DEBUG("VLDenoiseWorker::Release()");
     }
     if (m_state) {
         speex_preprocess_state_destroy(m_state);

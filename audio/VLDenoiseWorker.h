@@ -59,6 +59,7 @@ public:
 
 private:
     void Run();
+    void Shutdown(bool log);
     void Post(const std::string& path);
     bool WriteCleaned(const std::string& source, const std::string& target);
 
