@@ -3,6 +3,7 @@
 #include <map>
 #include <pugixml.hpp>
 
+#include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UICombo.h"
@@ -163,6 +164,7 @@ UIControl* UIDialogBuilder::Parse(const pugi::xml_node& node, UIControl* parent)
     }
     if (!control) {
         m_error = "unknown tag " + tag;
+        VL_LOG_WARN("layout: unknown tag %s skipped", tag.c_str());
         return nullptr;
     }
     // Attributes first, so children see the parent's settings (an option

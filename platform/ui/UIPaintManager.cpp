@@ -637,6 +637,14 @@ void UIPaintManager::KillTimer(UIControl* control, int timerId) {
     UIApplication::Instance().KillTimer(this, control, timerId);
 }
 
+void UIPaintManager::StopTimers() {
+    auto& app = UIApplication::Instance();
+    app.KillTimers(this);
+    app.KillTimers(m_animations.get());
+    if (m_root)
+        m_root->ForEach([this](UIControl* c) { m_animations->RemoveAnimations(c); });
+}
+
 void UIPaintManager::KillTimer(UIControl* control) {
     UIApplication::Instance().KillTimers(control);
 }

@@ -153,6 +153,9 @@ public:
     void KillTimer(UIControl* control, int timerId);
     void KillTimer(UIControl* control);
     UIAnimationManager& GetAnimationManager() { return *m_animations; }
+    // Stops every timer, animation and tooltip of this window's controls (the
+    // window is being destroyed).
+    void StopTimers();
 
     // A control that paints over everything and sees the mouse first while set
     // (an open drop-down list).

@@ -106,6 +106,9 @@ void UIWindowWnd::ShowWindow(bool show, bool takeFocus) {
     }
     if (show) {
         m_minimized = false;
+        UIPaintManager* pm = GetPaintManager();
+        if (m_sdlWindow && pm && pm->GetMinInfo().cx > 0 && pm->GetMinInfo().cy > 0)
+            SDL_SetWindowMinimumSize(m_sdlWindow, pm->GetMinInfo().cx, pm->GetMinInfo().cy);
         if (UIPaintManager* pm = GetPaintManager())
             pm->Invalidate();
     }
@@ -169,6 +172,8 @@ void UIWindowWnd::DestroyWindow() {
     if (!*alive)
         return;
     UIApplication::Instance().KillTimers(this);
+    if (UIPaintManager* pm = GetPaintManager())
+        pm->StopTimers();
     UIApplication::Instance().Unregister(this);
     DestroyNative();
     m_created = false;

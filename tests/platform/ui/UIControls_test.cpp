@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "UITestWindow.h"
+#include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UICombo.h"
 #include "platform/ui/UIProgress.h"
@@ -222,7 +223,10 @@ TEST_F(UIControlsTest, RichEditTypingLimitsAndEnter) {
     driver.PressKey(VK_END);
     driver.PressKey('V', kModCtrl);
     EXPECT_EQ(edit->GetText(), "张李ab");
+    EXPECT_TRUE(UIApplication::Instance().NextTimerDue().has_value());  // the caret blinks
     w->DestroyWindow();
+    // A closed window leaves no timer behind to fire into it.
+    EXPECT_FALSE(UIApplication::Instance().NextTimerDue().has_value());
 }
 
 TEST_F(UIControlsTest, TooltipAppearsAfterItsDelay) {
