@@ -7,6 +7,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include "UITestWindow.h"
+#include "platform/ui/UICombo.h"
 #include "platform/ui/UIRenderUtils.h"
 
 namespace KwLib {
@@ -169,6 +170,115 @@ TEST_F(UIRenderTest, ImageCacheAndLoader) {
     target->Invalidate();
     EXPECT_EQ(driver.PixelAt(100, 270), kBlue);
     UIResourceSingleton::Instance().RemoveImage(key);
+    w->DestroyWindow();
+}
+
+TEST_F(UIRenderTest, ScaledPicturesFollowPixelChangesAndFade) {
+    auto w = Open("ImageTest");
+    const std::string key = "/nonexistent/scaled.png";
+    UIImageInfo info;
+    info.width = info.height = 4;
+    info.pixels.assign(16, kRed);
+    auto image = UIResourceSingleton::Instance().AddImage(key, std::move(info));
+    UIControl* target = driver.Find(3);  // 200 x 100: the picture is stretched
+    target->SetBkImage("file='" + key + "'");
+    EXPECT_EQ(driver.PixelAt(100, 190), kRed);
+    // The stretched rendering is kept between frames, but not past a change of pixels.
+    for (int i = 0; i < 16; ++i)
+        image->Pixels()[i] = kGreen;
+    image->MarkDirty();
+    target->Invalidate();
+    EXPECT_EQ(driver.PixelAt(100, 190), kGreen);
+    // fade blends the picture over what is behind it (white here).
+    target->SetBkImage("file='" + key + "' fade='128'");
+    uint32_t faded = driver.PixelAt(100, 190);
+    EXPECT_GT((faded >> 16) & 0xFF, 0x70u);
+    EXPECT_LT((faded >> 16) & 0xFF, 0x90u);
+    EXPECT_EQ((faded >> 8) & 0xFF, 0xFFu);
+    // hole leaves the middle of a nine-grid picture out.
+    target->SetBkImage("file='" + key + "' corner='1,1,1,1' hole='true'");
+    EXPECT_EQ(driver.PixelAt(100, 190), kWhite);
+    EXPECT_EQ(driver.PixelAt(0, 140), kGreen);
+    EXPECT_EQ(driver.PixelAt(100, 140), kGreen);
+    // A picture that cannot be read draws nothing and does not stop the rest.
+    target->SetBkImage("file='/nonexistent/missing.png'");
+    EXPECT_EQ(driver.PixelAt(100, 190), kWhite);
+    EXPECT_EQ(driver.PixelAt(20, 20), kGreen);
+    UIResourceSingleton::Instance().RemoveImage(key);
+    w->DestroyWindow();
+}
+
+// The horizontal extent of dark pixels in a row band.
+std::pair<int, int> InkSpan(UITestDriver& d, int top, int bottom, int width) {
+    int first = -1, last = -1;
+    for (int x = 0; x < width; ++x)
+        for (int y = top; y < bottom; ++y)
+            if ((d.PixelAt(x, y) & 0xFF) < 128) {
+                if (first < 0)
+                    first = x;
+                last = x;
+                break;
+            }
+    return {first, last};
+}
+
+TEST_F(UIRenderTest, TextAlignmentPlacesTheInk) {
+    auto w = Open("TextTest");
+    UIControl* label = driver.Find(1);
+    driver.Find(2)->SetVisible(false);
+    label->SetText("音乐");
+    label->SetTextStyle(DT_SINGLELINE);
+    auto left = InkSpan(driver, 0, 60, 300);
+    label->SetTextStyle(DT_SINGLELINE | DT_CENTER);
+    auto centre = InkSpan(driver, 0, 60, 300);
+    label->SetTextStyle(DT_SINGLELINE | DT_RIGHT);
+    auto right = InkSpan(driver, 0, 60, 300);
+    EXPECT_LT(left.first, 5);
+    EXPECT_NEAR((centre.first + centre.second) / 2, 150, 4);
+    EXPECT_GT(right.second, 294);
+    // Vertical centring moves the ink down into the middle of the label.
+    label->SetTextStyle(DT_SINGLELINE | DT_VCENTER);
+    int firstRow = -1;
+    for (int y = 0; y < 60 && firstRow < 0; ++y)
+        for (int x = 0; x < 60; ++x)
+            if ((driver.PixelAt(x, y) & 0xFF) < 128) {
+                firstRow = y;
+                break;
+            }
+    EXPECT_GT(firstRow, 10);
+    // Word wrap puts the rest of a long text on the next line.
+    label->SetFixedWidth(60);
+    label->SetTextStyle(DT_WORDBREAK);
+    label->SetText("音乐考试音乐考试");
+    driver.Pump();
+    EXPECT_GT(Ink(driver, {0, 30, 60, 60}), 255 * 20);
+    w->DestroyWindow();
+}
+
+TEST_F(UIRenderTest, OpenDropDownPaintsOverItsNeighbours) {
+    auto w = Open("ControlTest");
+    auto* combo = dynamic_cast<UICombo*>(driver.Find(301));
+    UIRect drop = combo->GetDropRect();
+    auto snapshot = [&] {
+        std::vector<uint32_t> px;
+        for (int y = drop.top; y < drop.bottom; y += 2)
+            for (int x = drop.left; x < drop.right; x += 2)
+                px.push_back(driver.PixelAt(x, y));
+        return px;
+    };
+    auto before = snapshot();
+    driver.Click(301);
+    driver.Screenshot(TestOutputDir() + "combo_open.png");
+    auto open = snapshot();
+    size_t changed = 0;
+    for (size_t i = 0; i < before.size(); ++i)
+        changed += before[i] != open[i];
+    EXPECT_GT(changed, before.size() / 10);
+    // What lies under the open list is out of reach of the mouse.
+    UIPoint inside{drop.left + 10, drop.bottom - 10};
+    EXPECT_EQ(w->PaintManager().FindControl(inside), combo);
+    driver.PressKey(VK_ESCAPE);
+    EXPECT_EQ(snapshot(), before);
     w->DestroyWindow();
 }
 
