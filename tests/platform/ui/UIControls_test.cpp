@@ -229,6 +229,67 @@ TEST_F(UIControlsTest, RichEditTypingLimitsAndEnter) {
     EXPECT_FALSE(UIApplication::Instance().NextTimerDue().has_value());
 }
 
+TEST_F(UIControlsTest, RichEditMouseSelectionAndModes) {
+    auto w = Open("ControlTest");
+    auto* edit = driver.FindAs<UIRichEdit>(501);
+    edit->SetText("abcdefgh");  // cut to the five-character limit
+    EXPECT_EQ(edit->GetText(), "abcde");
+    driver.Pump();
+    const UIRect& r = edit->GetPos();
+    int y = (r.top + r.bottom) / 2;
+    // Dragging from the left edge to the right edge selects everything.
+    driver.Drag(UIPoint{r.left + 2, y}, UIPoint{r.right - 2, y});
+    int s = -1, e = -1;
+    edit->GetSel(s, e);
+    EXPECT_EQ(s, 0);
+    EXPECT_EQ(e, 5);
+    EXPECT_EQ(edit->GetSelText(), "abcde");
+    // A click puts the caret at the click and clears the selection.
+    driver.ClickAt({r.left + 2, y});
+    edit->GetSel(s, e);
+    EXPECT_EQ(s, 0);
+    EXPECT_EQ(e, 0);
+    // A double-click selects all; cut empties the field and fills the clipboard.
+    driver.DoubleClick(501);
+    driver.PressKey('X', kModCtrl);
+    EXPECT_EQ(edit->GetText(), "");
+    driver.PressKey('V', kModCtrl);
+    EXPECT_EQ(edit->GetText(), "abcde");
+    // Left with a selection goes to its start; Shift+End selects to the end.
+    edit->SetSel(1, 3);
+    driver.PressKey(VK_LEFT);
+    edit->GetSel(s, e);
+    EXPECT_EQ(s, 1);
+    EXPECT_EQ(e, 1);
+    driver.PressKey(VK_END, kModShift);
+    EXPECT_EQ(edit->GetSelText(), "bcde");
+    // Read-only and number-only fields.
+    edit->SetReadOnly(true);
+    driver.TypeText("z");
+    driver.PressKey(VK_BACK);
+    EXPECT_EQ(edit->GetText(), "abcde");
+    edit->SetReadOnly(false);
+    edit->SetText("");
+    edit->SetNumberOnly(true);
+    driver.TypeText("1a2，3");
+    EXPECT_EQ(edit->GetText(), "123");
+    // Text changes are reported, one per change.
+    w->notes.clear();
+    driver.TypeText("4");
+    driver.PressKey(VK_BACK);
+    driver.PressKey(VK_LEFT);
+    int changes = 0;
+    for (auto& n : w->notes)
+        changes += n.type == kNotifyTextChanged;
+    EXPECT_EQ(changes, 2);
+    // A disabled field takes no focus and no text.
+    edit->SetEnabled(false);
+    driver.Click(502);
+    driver.Click(501);
+    EXPECT_FALSE(edit->IsFocused());
+    w->DestroyWindow();
+}
+
 TEST_F(UIControlsTest, TooltipAppearsAfterItsDelay) {
     auto w = Open("ControlTest");
     UIPoint tip;

@@ -73,6 +73,122 @@ TEST_F(UIWindowTest, ModalBoxInsideTheRunningLoop) {
     owner->DestroyWindow();
 }
 
+// A window made with new that deletes itself at the end, as the client's windows do.
+class SelfDeletingWindow : public TestWindow {
+public:
+    SelfDeletingWindow(bool* deleted, bool veto) : TestWindow("ModalBox"), m_deleted(deleted), m_veto(veto) {}
+    ~SelfDeletingWindow() override { *m_deleted = true; }
+    intptr_t OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) override {
+        ++closeAsks;
+        handled = m_veto;  // a window may refuse to close (an exam still running)
+        return 0;
+    }
+    void OnFinalMessage() override { delete this; }
+    int closeAsks = 0;
+    bool m_veto;
+
+private:
+    bool* m_deleted;
+};
+
+TEST_F(UIWindowTest, CloseCanBeRefusedAndWindowsMayDeleteThemselves) {
+    bool deleted = false;
+    auto* w = new SelfDeletingWindow(&deleted, true);
+    ASSERT_TRUE(w->Create(nullptr, "self"));
+    driver.Attach(w);
+    w->Close();
+    driver.Pump();
+    EXPECT_EQ(w->closeAsks, 1);
+    EXPECT_TRUE(w->IsWindow());
+    w->m_veto = false;
+    w->Close();
+    driver.Pump();  // WM_CLOSE, WM_DESTROY, OnFinalMessage: the object is gone
+    EXPECT_TRUE(deleted);
+    EXPECT_FALSE(UIApplication::Instance().IsAlive(w));
+
+    // A window whose creation fails is cleaned up the same way.
+    bool brokenDeleted = false;
+    class Broken : public SelfDeletingWindow {
+    public:
+        using SelfDeletingWindow::SelfDeletingWindow;
+        std::string GetSkinWindowName() const override { return "NoSuchWindow"; }
+    };
+    auto* broken = new Broken(&brokenDeleted, false);
+    EXPECT_FALSE(broken->Create(nullptr, "broken"));
+    EXPECT_TRUE(brokenDeleted);
+}
+
+class OrderNotifier : public INotifyUI {
+public:
+    OrderNotifier(std::vector<std::string>& log, std::string name) : m_log(log), m_name(std::move(name)) {}
+    void Notify(UINotification& msg) override {
+        m_log.push_back(m_name + ":" + std::to_string(msg.type));
+        if (onNotify)
+            onNotify();
+    }
+    std::function<void()> onNotify;
+
+private:
+    std::vector<std::string>& m_log;
+    std::string m_name;
+};
+
+TEST_F(UIWindowTest, NotifiersInOrderAndAsyncNotificationsLater) {
+    auto w = Open("ModalOwner");
+    auto& pm = w->PaintManager();
+    std::vector<std::string> log;
+    OrderNotifier first(log, "first"), second(log, "second");
+    ASSERT_TRUE(pm.AddNotifier(&first));
+    ASSERT_TRUE(pm.AddNotifier(&second));
+    EXPECT_FALSE(pm.AddNotifier(&first));
+    UIControl* button = driver.Find(1);
+    pm.SendNotify(button, kNotifyClick);
+    EXPECT_EQ(log, (std::vector<std::string>{"first:2", "second:2"}));
+    // A notifier that removes another during a notification: the removed one is not called.
+    log.clear();
+    first.onNotify = [&] { pm.RemoveNotifier(&second); };
+    pm.SendNotify(button, kNotifyClick);
+    EXPECT_EQ(log, (std::vector<std::string>{"first:2"}));
+    first.onNotify = nullptr;
+    // Async notifications wait for the loop.
+    log.clear();
+    pm.SendNotify(button, kNotifyTimer, 0, 0, true);
+    EXPECT_TRUE(log.empty());
+    driver.Pump();
+    EXPECT_EQ(log, (std::vector<std::string>{"first:10"}));
+    // ...and are dropped when their sender goes first.
+    log.clear();
+    pm.SendNotify(button, kNotifyTimer, 0, 0, true);
+    dynamic_cast<UIContainer*>(pm.GetRoot())->Remove(button);
+    driver.Pump();
+    EXPECT_TRUE(log.empty());
+    pm.RemoveNotifier(&first);
+    w->DestroyWindow();
+}
+
+TEST_F(UIWindowTest, NestedModalBoxes) {
+    auto owner = Open("ModalOwner");
+    std::unique_ptr<TestWindow> outer, inner;
+    std::vector<std::string> order;
+    driver.QueueIdle([&] {
+        inner = std::make_unique<TestWindow>("ModalBox");
+        inner->Create(outer.get(), "inner");
+        driver.QueueIdle([&] {
+            EXPECT_FALSE(outer->IsInputEnabled());
+            inner->Close(IDCANCEL);
+        });
+        order.push_back("inner " + std::to_string(inner->ShowModal()));
+        EXPECT_TRUE(outer->IsInputEnabled());
+        outer->Close(IDOK);
+    });
+    outer = std::make_unique<TestWindow>("ModalBox");
+    outer->Create(owner.get(), "outer");
+    order.push_back("outer " + std::to_string(outer->ShowModal()));
+    EXPECT_EQ(order, (std::vector<std::string>{"inner 2", "outer 1"}));
+    EXPECT_TRUE(owner->IsInputEnabled());
+    owner->DestroyWindow();
+}
+
 TEST_F(UIWindowTest, WindowTimersFireInTimeOrderOnTheManualClock) {
     auto w = Open("ModalOwner");
     uint64_t start = driver.Now();
