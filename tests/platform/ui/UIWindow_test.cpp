@@ -76,7 +76,7 @@ TEST_F(UIWindowTest, ModalBoxInsideTheRunningLoop) {
 // A window made with new that deletes itself at the end, as the client's windows do.
 class SelfDeletingWindow : public TestWindow {
 public:
-    SelfDeletingWindow(bool* deleted, bool veto) : TestWindow("ModalBox"), m_deleted(deleted), m_veto(veto) {}
+    SelfDeletingWindow(bool* deleted, bool veto) : TestWindow("ModalBox"), m_veto(veto), m_deleted(deleted) {}
     ~SelfDeletingWindow() override { *m_deleted = true; }
     intptr_t OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) override {
         ++closeAsks;
