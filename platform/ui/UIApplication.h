@@ -80,6 +80,7 @@ public:
     // none queued the modal window is ended with -1 rather than hanging.
     void QueueIdleAction(std::function<void()> action);
     bool RunIdleAction();
+    void ClearIdleActions() { m_idleActions.clear(); }
     size_t PendingIdleActions() const { return m_idleActions.size(); }
     int ModalDepth() const { return m_modalDepth; }
     void EnterModal() { ++m_modalDepth; }

@@ -30,7 +30,7 @@ class UITestDriver {
 public:
     // Switches the toolkit to headless windows and a manual clock at `startMs`.
     explicit UITestDriver(uint64_t startMs = 1000);
-    // Returns the clock to real time and drops queued idle actions.
+    // Returns the clock to real time and drops idle actions that never ran.
     ~UITestDriver();
     UITestDriver(const UITestDriver&) = delete;
     UITestDriver& operator=(const UITestDriver&) = delete;
