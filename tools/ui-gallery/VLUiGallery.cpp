@@ -2,7 +2,7 @@
 // gallery.xml. Interactive by default; with --screenshot it renders headless
 // and writes a PNG.
 //
-//   VLUiGallery [--screenshot out.png] [--res <resource folder>] [--hover <id>]
+//   VLUiGallery [--screenshot out.png] [--res <resource folder>] [--click <id>] [--hover <id>]
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -49,6 +49,11 @@ public:
                 progress->SetValue(static_cast<int>(msg.wParam));
             if (UIControl* label = m_pm.FindControl(632))
                 label->SetText(std::to_string(msg.wParam) + "%");
+        } else if (msg.type == kNotifySelectChanged && id >= 801 && id <= 804 && msg.wParam) {
+            // The side bar shows all sections or one of them.
+            for (int section = 910; section <= 912; ++section)
+                if (UIControl* c = m_pm.FindControl(section))
+                    c->SetVisible(id == 801 || id - 802 == section - 910);
         } else if (msg.type == kNotifyReturn && id == 621) {
             if (UIControl* label = m_pm.FindControl(624))
                 label->SetText("已提交：" + msg.sender->GetText());
@@ -68,7 +73,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string screenshot, res, hover;
+    std::string screenshot, res, hover, click;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--screenshot") && i + 1 < argc)
             screenshot = argv[++i];
@@ -76,8 +81,12 @@ int main(int argc, char** argv) {
             res = argv[++i];
         else if (!std::strcmp(argv[i], "--hover") && i + 1 < argc)
             hover = argv[++i];
+        else if (!std::strcmp(argv[i], "--click") && i + 1 < argc)
+            click = argv[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--screenshot out.png] [--res folder] [--hover id]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--screenshot out.png] [--res folder] [--click id] [--hover id]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -97,6 +106,8 @@ int main(int argc, char** argv) {
         wnd.ShowWindow();
         driver.Attach(&wnd);
         driver.Advance(400);
+        if (!click.empty())
+            driver.Click(KWStringUtils::ConvertStringToInt32(click));
         if (!hover.empty()) {
             UIPoint pt;
             if (driver.CenterOf(KWStringUtils::ConvertStringToInt32(hover), pt)) {
