@@ -11,19 +11,39 @@ VLAgentSettings* VLAgentSettings::GetInstance() {
 }
 
 void VLAgentSettings::SetConfigReaders(StringReader readString, IntReader readInt) {
-    m_readString = std::move(readString);
-    m_readInt = std::move(readInt);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_readString = std::move(readString);
+        m_readInt = std::move(readInt);
+    }
     LoadAgentSettings();
 }
 
 void VLAgentSettings::LoadAgentSettings() {
-    if (m_readString)
-        m_host = m_readString("AGENT", "IP");
-    if (m_readInt) {
-        m_requestPort = m_readInt("AGENT", "Port1", 9500);
-        m_downloadPort = m_readInt("AGENT", "Port2", 9501);
-        m_uploadPort = m_readInt("AGENT", "Port3", 9502);
-        m_remotePort = m_readInt("REMOTESERVER", "Port1", 9600);
+    StringReader readString;
+    IntReader readInt;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        readString = m_readString;
+        readInt = m_readInt;
+    }
+    // Read outside the lock (the readers go to the configuration file), then
+    // swap the values in at once: the request worker may be rewriting a URL.
+    if (readString) {
+        std::string host = readString("AGENT", "IP");
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_host = std::move(host);
+    }
+    if (readInt) {
+        const int32_t requestPort = readInt("AGENT", "Port1", 9500);
+        const int32_t downloadPort = readInt("AGENT", "Port2", 9501);
+        const int32_t uploadPort = readInt("AGENT", "Port3", 9502);
+        const int32_t remotePort = readInt("REMOTESERVER", "Port1", 9600);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_requestPort = requestPort;
+        m_downloadPort = downloadPort;
+        m_uploadPort = uploadPort;
+        m_remotePort = remotePort;
     }
 }
 
@@ -111,7 +131,12 @@ std::string VLAgentSettings::CachePath(const std::string& downloadDir, const std
 }
 
 std::string VLAgentSettings::GetCachePath(const std::string& url) const {
-    return CachePath(m_downloadDir, url);
+    std::string dir;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        dir = m_downloadDir;
+    }
+    return CachePath(dir, url);
 }
 
 }  // namespace KwLib

@@ -89,16 +89,18 @@ void VLDownloadManager::Post(const VLDownloadTask& task, uint32_t message) {
 
 void VLDownloadManager::DownloadFunc() {
     while (!m_stop) {
+        bool have = false;
         {
             KWMutexGuard lock(m_mutex);
-            if (m_queue.empty()) {
-                m_current = VLDownloadTask();
-            } else {
+            if (!m_queue.empty()) {
                 m_current = m_queue.front();
                 m_queue.pop_front();
+                have = true;
             }
         }
-        if (m_current.m_url.empty() && m_current.m_savePath.empty()) {
+        // A task without URL or path still runs: it fails with 2 and is reported,
+        // so that its creator does not wait for it for ever.
+        if (!have) {
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
             continue;
         }

@@ -101,7 +101,9 @@ void VLServerApi::ParseStudentLoginRsp(const std::string& text, VLStudentLoginRe
     ReadInt(data, "time_type", result.m_timeType);
     if (data["time_limit"].isInt64()) {
         int64_t t = now ? now() : static_cast<int64_t>(std::time(nullptr));
-        result.m_deadline = t + data["time_limit"].asInt64();
+        // An absurd limit saturates instead of wrapping round into the past.
+        if (__builtin_add_overflow(t, data["time_limit"].asInt64(), &result.m_deadline))
+            result.m_deadline = data["time_limit"].asInt64() > 0 ? INT64_MAX : INT64_MIN;
     }
     ReadText(data, "school_address", result.m_schoolAddress);
     ReadText(data, "school_name", result.m_schoolName);

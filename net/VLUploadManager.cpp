@@ -110,9 +110,10 @@ void VLUploadManager::UploadFileByCurl() {
         return;  // the manager is stopping; nobody waits for this answer
     if (code == CURLE_OK) {
         // An answer that is not a JSON object (a proxy's error page, a cut-off
-        // body) carries no stored address: the recording is not on the server as
-        // far as anyone can tell, and the window waiting for it must hear so.
-        VL_LOG_DEBUG("%s upload answered without a JSON object, url:%s, response:%s",
+        // body), or a refusal without the stored file's address, leaves the
+        // recording off the server as far as anyone can tell, and the window
+        // waiting for it must hear so.
+        VL_LOG_DEBUG("%s upload answered without a stored address, url:%s, response:%s",
                      m_current.m_filePath.c_str(), m_current.m_url.c_str(), response.c_str());
     }
     ++m_current.m_attempts;
@@ -145,9 +146,14 @@ bool VLUploadManager::ParseUploadResponse(const std::string& response, VLUploadT
             if (data.isObject() && data["url"].isString())
                 task.m_result = data["url"].asString();
         }
-    } else if (root["img_path"].isString()) {
-        task.m_result = root["img_path"].asString();
+        return true;
     }
+    // The stored file's address is the only proof that the upload landed: an
+    // answer without it (the server refused or lost the file) is not a success,
+    // or the recording's answer would be left without its address.
+    if (!root["img_path"].isString() || root["img_path"].asString().empty())
+        return false;
+    task.m_result = root["img_path"].asString();
     return true;
 }
 

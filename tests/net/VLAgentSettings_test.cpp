@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "net/VLPortCheckManager.h"
 
@@ -87,6 +89,33 @@ TEST(VLAgentSettingsTest, LoadsTheFiveValuesWithTheirDefaults) {
     ints["AGENT/Port2"] = 7001;
     agent.LoadAgentSettings();
     EXPECT_EQ(agent.GetDownloadPort(), 7001);
+}
+
+TEST(VLAgentSettingsTest, SavingTheSettingsWhileTheWorkerRewritesNeverTearsAnAddress) {
+    // Hosts longer than any in-place string buffer, so that a torn copy shows.
+    const std::string hostA = "agent-a.classroom.example.internal";
+    const std::string hostB = "agent-b.second-classroom.example.internal";
+    std::atomic<int> loads{0};
+    VLAgentSettings agent;
+    agent.SetRunMode(3);
+    agent.SetConfigReaders(
+        [&](const std::string&, const std::string&) { return (loads.fetch_add(1) % 2) ? hostB : hostA; },
+        [](const std::string&, const std::string&, int fallback) { return fallback; });
+    std::atomic<bool> stop{false};
+    // The settings window's OK, over and over, on its own thread.
+    std::thread ui([&] {
+        for (int i = 0; i < 20000 && !stop; ++i)
+            agent.LoadAgentSettings();
+    });
+    int bad = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string url = agent.RewriteDownloadUrl("http://f.virelo.com/a.png");
+        if (url != hostA + ":9501/a.png" && url != hostB + ":9501/a.png")
+            ++bad;
+    }
+    stop = true;
+    ui.join();
+    EXPECT_EQ(bad, 0);
 }
 
 TEST(VLAgentSettingsTest, CachePathIsFolderDigestAndExtension) {

@@ -170,6 +170,22 @@ TEST_F(VLDownloadManagerTest, WorkerRetriesAtTheBackAndReportsOnceAfterThreeFail
     }
 }
 
+TEST_F(VLDownloadManagerTest, TaskWithoutUrlOrPathIsReportedNotLost) {
+    KWMessageQueue queue;
+    VLDownloadTask empty;
+    empty.m_value = 43;
+    empty.m_receiver = &queue;
+    m_manager.AddTasks({empty});
+    m_manager.Start();
+    auto failed = WaitFor(queue, WM_DOWNLOAD_FAILED, std::chrono::seconds(10));
+    ASSERT_TRUE(failed);
+    std::unique_ptr<VLDownloadTask> task(reinterpret_cast<VLDownloadTask*>(failed->wParam));
+    EXPECT_EQ(task->m_value, 43);
+    EXPECT_EQ(task->m_attempts, 3);
+    m_manager.Release();
+    EXPECT_EQ(s_sim->GetRecords().size(), 0u);
+}
+
 TEST_F(VLDownloadManagerTest, ProgressIsReportedInRisingPercentagesOnlyWhenAsked) {
     KWMessageQueue queue;
     VLDownloadTask task;

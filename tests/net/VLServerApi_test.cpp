@@ -33,6 +33,12 @@ TEST(VLServerApiTest, SignInReadsDataOnlyUnderASuccessfulEnvelope) {
                                       now);
     EXPECT_EQ(wide.m_recordId, 4294967297LL);
 
+    // A limit past every clock saturates instead of wrapping round into the past.
+    VLStudentLoginResult endless;
+    VLServerApi::ParseStudentLoginRsp(R"({"code":0,"data":{"code":200,"time_limit":9223372036854775807}})",
+                                      endless, now);
+    EXPECT_EQ(endless.m_deadline, INT64_MAX);
+
     VLStudentLoginResult number;
     VLServerApi::ParseStudentLoginRsp(
         R"({"code":0,"data":{"code":200,"record_id":4294967297,"time_type":"2"}})", number, now);

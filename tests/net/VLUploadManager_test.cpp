@@ -77,7 +77,18 @@ TEST_F(VLUploadManagerTest, AnswerFormats) {
     VLUploadTask bad;
     EXPECT_FALSE(VLUploadManager::ParseUploadResponse("<html>502</html>", bad));
     EXPECT_FALSE(VLUploadManager::ParseUploadResponse("[1,2]", bad));
+    // A recording the server refused or did not place: no address, so no success
+    // that would leave the answer without its recording.
+    EXPECT_FALSE(VLUploadManager::ParseUploadResponse(R"({"code":1,"msg":"磁盘已满"})", bad));
+    EXPECT_FALSE(VLUploadManager::ParseUploadResponse(R"({"code":0,"img_path":""})", bad));
+    EXPECT_FALSE(VLUploadManager::ParseUploadResponse(R"({"code":0,"img_path":12})", bad));
     EXPECT_EQ(bad.m_result, "");
+    // The log archive's refusal is an answer of its own, with its code and message.
+    VLUploadTask refused;
+    refused.m_kind = VLUploadTask::kLogArchive;
+    EXPECT_TRUE(VLUploadManager::ParseUploadResponse(R"({"code":0})", refused));
+    EXPECT_EQ(refused.m_resultCode, 0);
+    EXPECT_EQ(refused.m_result, "");
 }
 
 TEST_F(VLUploadManagerTest, NonJsonAnswerIsNeverTakenForSuccess) {

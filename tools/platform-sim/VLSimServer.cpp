@@ -122,6 +122,17 @@ std::string CheckSignature(const std::string& target) {
     return given == expected ? "ok" : "bad";
 }
 
+// Digits only (empty allowed, as a missing bound), within 64 bits.
+bool ParseDecimal(const std::string& text, int64_t& value) {
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > (INT64_MAX - (c - '0')) / 10)
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
 KWJsonValue Envelope(int code, const std::string& msg) {
     KWJsonValue v(Json::objectValue);
     v["code"] = code;
@@ -604,14 +615,21 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
     if (range && !fault.m_ignoreRange && std::strncmp(range, "bytes=", 6) == 0) {
         std::string spec = range + 6;
         size_t dash = spec.find('-');
-        if (dash != std::string::npos && spec.find(',') == std::string::npos) {
-            std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+        std::string a, b;
+        if (dash != std::string::npos) {
+            a = spec.substr(0, dash);
+            b = spec.substr(dash + 1);
+        }
+        int64_t va = 0, vb = 0;
+        // A Range that is not one plain "first-last" is ignored, as a server does.
+        if (dash != std::string::npos && ParseDecimal(a, va) && ParseDecimal(b, vb) &&
+            (!a.empty() || !b.empty())) {
             if (!a.empty()) {
-                first = std::stoll(a);
+                first = va;
                 if (!b.empty())
-                    last = std::min<int64_t>(std::stoll(b), size - 1);
-            } else if (!b.empty()) {
-                first = std::max<int64_t>(0, size - std::stoll(b));
+                    last = std::min<int64_t>(vb, size - 1);
+            } else {
+                first = std::max<int64_t>(0, size - vb);
             }
             if (first >= size || first > last) {
                 ::close(fd);

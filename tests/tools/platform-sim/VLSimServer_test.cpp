@@ -171,6 +171,12 @@ TEST_F(VLSimServerTest, FilesHonourRangeAndStayInsideTheirFolder) {
     Reply tail = Fetch(FileUrl("staff_1.png"), "-10");
     EXPECT_EQ(tail.body, source.substr(source.size() - 10));
     EXPECT_EQ(Fetch(FileUrl("staff_1.png"), size + "-").status, 416);
+    // A Range it cannot read is ignored, as by any server, and the simulator goes on.
+    for (const std::string odd : {"abc-10", "99999999999999999999999-", "5-x", "-"}) {
+        Reply whole = Fetch(FileUrl("staff_1.png"), odd);
+        EXPECT_EQ(whole.status, 200) << odd;
+        EXPECT_EQ(whole.body, source) << odd;
+    }
     EXPECT_EQ(Fetch(FileUrl("nothing.png")).status, 404);
     EXPECT_EQ(Fetch(s_sim->FileBase() + "/files/..%2Fuploads").status, 404);
     EXPECT_EQ(Fetch(s_sim->FileBase() + "/files/../sim/files/staff_1.png").status, 404);
