@@ -50,6 +50,7 @@ public:
     void PaintText(cairo_t* cr) override;
     void PaintStatusImage(cairo_t* cr) override;
     void DoPostPaint(cairo_t* cr, const UIRect& rcPaint) override;
+    void OnOverlayDismissed() override { ShowDropDown(false); }
     void SetAttribute(const std::string& name, const std::string& value) override;
 
 private:

@@ -220,6 +220,8 @@ public:
     virtual void PaintBorder(cairo_t* cr);
     // Painted after every control of the window, for overlays (drop-downs).
     virtual void DoPostPaint(cairo_t* cr, const UIRect& rcPaint);
+    // The paint manager closed this control's overlay (a click elsewhere).
+    virtual void OnOverlayDismissed() {}
     // Draws an image string into this control's rectangle.
     bool DrawImage(cairo_t* cr, const std::string& imageString);
 

@@ -267,8 +267,12 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             mouseModifiers();
             HideToolTip();
             UIControl* target = FindControl(m_mouse);
-            if (m_overlay && target != m_overlay)
+            if (m_overlay && target != m_overlay) {
+                // A click anywhere else closes an open drop-down.
+                UIControl* overlay = m_overlay;
                 SetOverlay(nullptr);
+                overlay->OnOverlayDismissed();
+            }
             if (!target) {
                 SetFocus(nullptr);
                 return true;

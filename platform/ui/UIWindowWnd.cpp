@@ -157,8 +157,18 @@ void UIWindowWnd::Close(int result) {
 }
 
 void UIWindowWnd::DestroyWindow() {
-    if (!m_created)
+    if (!m_created || m_destroying)
         return;
+    m_destroying = true;
+    // Owned windows go first, as on any desktop: none may outlive its owner.
+    auto& app = UIApplication::Instance();
+    std::vector<UIWindowWnd*> owned;
+    for (UIWindowWnd* w : app.Windows())
+        if (w->m_parent == this)
+            owned.push_back(w);
+    for (UIWindowWnd* w : owned)
+        if (app.IsAlive(w))
+            w->DestroyWindow();
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_acceptPosts = false;
@@ -171,6 +181,7 @@ void UIWindowWnd::DestroyWindow() {
     HandleMessage(WM_DESTROY, 0, 0);
     if (!*alive)
         return;
+    m_destroying = true;
     UIApplication::Instance().KillTimers(this);
     if (UIPaintManager* pm = GetPaintManager())
         pm->StopTimers();
@@ -178,6 +189,7 @@ void UIWindowWnd::DestroyWindow() {
     DestroyNative();
     m_created = false;
     m_visible = false;
+    m_destroying = false;
     HandleMessage(WM_NCDESTROY, 0, 0);
     if (!*alive)
         return;

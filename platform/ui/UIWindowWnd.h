@@ -52,6 +52,8 @@ public:
     bool IsModal() const { return m_modal; }
     // Asks the window to close (WM_CLOSE with `result` as wParam).
     void Close(int result = IDOK);
+    // Destroys the windows this one owns, then this one. Prefer Close from
+    // inside the window's own handlers.
     void DestroyWindow();
     void CenterWindow();
     void SetIcon(int resId);
@@ -126,6 +128,7 @@ private:
     int m_inputDisabled = 0;
     bool m_modal = false;
     bool m_centerPending = false;
+    bool m_destroying = false;
     std::shared_ptr<bool> m_alive;
     int* m_modalResult = nullptr;
 

@@ -124,6 +124,12 @@ TEST_F(UIControlsTest, ComboSlideAndProgress) {
     EXPECT_TRUE(combo->IsDropped());
     driver.ClickAt({5, 300});
     EXPECT_FALSE(combo->IsDropped());
+    // Also when the click lands on a disabled control, which takes no focus.
+    driver.Click(301);
+    ASSERT_TRUE(combo->IsDropped());
+    driver.Click(202);
+    EXPECT_FALSE(combo->IsDropped());
+    EXPECT_EQ(w->PaintManager().GetOverlay(), nullptr);
     EXPECT_EQ(combo->GetCurSel(), 1);
     EXPECT_TRUE(combo->SelectItem(2, false));
     EXPECT_FALSE(combo->SelectItem(3));

@@ -66,6 +66,19 @@ TEST_F(UIWindowTest, ModalBoxInsideTheRunningLoop) {
     });
     EXPECT_EQ(box->ShowModal(), IDCLOSE);
 
+    // Closing the owner while its box is up takes the box with it.
+    box = std::make_unique<TestWindow>("ModalBox");
+    box->Create(owner.get(), "box");
+    auto second = std::make_unique<TestWindow>("ModalOwner");
+    second->Create(nullptr, "second");
+    driver.QueueIdle([&] { owner->DestroyWindow(); });
+    EXPECT_EQ(box->ShowModal(), -1);
+    EXPECT_TRUE(box->destroyed);
+    EXPECT_FALSE(owner->IsWindow());
+    EXPECT_TRUE(second->IsWindow());
+    second->DestroyWindow();
+    owner = Open("ModalOwner");
+
     // A headless modal box nobody answers ends instead of hanging the test run.
     box = std::make_unique<TestWindow>("ModalBox");
     box->Create(owner.get(), "box");
