@@ -36,6 +36,19 @@ void ReadInt(const KWJsonValue& obj, const char* name, int32_t& out) {
         out = obj[name].asInt();
 }
 
+// A text that holds a decimal integer and nothing else ("80", " -5 "): an empty
+// or garbled text must not pass as 0.
+bool HoldsDecimal(const std::string& text) {
+    const std::string t = KWStringUtils::Trim(text);
+    size_t i = (!t.empty() && (t[0] == '-' || t[0] == '+')) ? 1 : 0;
+    if (i == t.size())
+        return false;
+    for (; i < t.size(); ++i)
+        if (t[i] < '0' || t[i] > '9')
+            return false;
+    return true;
+}
+
 void ReadInt64(const KWJsonValue& obj, const char* name, int64_t& out) {
     if (obj.isObject() && obj[name].isInt64())
         out = obj[name].asInt64();
@@ -49,7 +62,10 @@ void VLServerApi::ParseServerCfgRsp(const std::string& text, VLServerCfgResult& 
     if (!ReadEnvelope(text, root, result.m_code))
         return;
     const KWJsonValue& data = DataOf(root);
-    if (data.isObject() && data["rhythm_deviation"].isString())
+    // The rhythm element's tolerance: a text without a number keeps the default
+    // rather than judging every tap with no tolerance at all.
+    if (data.isObject() && data["rhythm_deviation"].isString() &&
+        HoldsDecimal(data["rhythm_deviation"].asString()))
         result.m_rhythmDeviation = KWStringUtils::ConvertStringToInt32(data["rhythm_deviation"].asString());
 }
 

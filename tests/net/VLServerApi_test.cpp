@@ -71,6 +71,14 @@ TEST(VLServerApiTest, ServerConfigurationAndExamState) {
     VLServerCfgResult text;
     VLServerApi::ParseServerCfgRsp(R"({"code":0,"data":{"rhythm_deviation":"80"}})", text);
     EXPECT_EQ(text.m_rhythmDeviation, 80);
+    // A text without a number is not a tolerance of 0 ms.
+    for (const char* garbled : {R"("")", R"(" ")", R"("abc")", R"("80ms")", R"("-")"}) {
+        VLServerCfgResult r;
+        VLServerApi::ParseServerCfgRsp(std::string(R"({"code":0,"data":{"rhythm_deviation":)") + garbled + "}}",
+                                       r);
+        EXPECT_EQ(r.m_code, 0) << garbled;
+        EXPECT_EQ(r.m_rhythmDeviation, 100) << garbled;
+    }
 
     VLExamStateResult ended;
     VLServerApi::ParseExamStateRsp(R"({"code":0,"data":{"exam_state":2}})", ended);

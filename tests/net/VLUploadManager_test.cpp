@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "net/VLNetMessages.h"
 #include "platform/common/KWMD5Utils.h"
 #include "tests/net/VLNetTestSupport.h"
@@ -127,6 +129,27 @@ TEST_F(VLUploadManagerTest, NonJsonAnswerIsNeverTakenForSuccess) {
     EXPECT_TRUE(failedTask->m_result.empty());
     m_manager.Release();
     EXPECT_EQ(RecordsOfKind("upload").size(), 3u);
+    while (auto m = m_queue.Take(std::chrono::milliseconds(0))) {
+        EXPECT_EQ(m->message, WM_UPLOAD_PROGRESS);
+        DropPayload(*m);
+    }
+}
+
+TEST_F(VLUploadManagerTest, ReleaseAbortsARunningUploadWithoutRetryOrReport) {
+    const std::string file = m_work + "slow.wav";
+    ASSERT_TRUE(KWFile::WriteAtomic(file, "RIFF...."));
+    VLSimFault slow;
+    slow.m_delayMs = 60000;
+    s_sim->SetFault("/api2", slow);
+    m_manager.AddTask(MakeTask(file));
+    m_manager.Start();
+    // Wait until the worker has taken the task and the server holds its answer.
+    for (int i = 0; i < 5000 && m_manager.QueuedCount() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Without the abort this would wait a minute for the server's answer.
+    m_manager.Release();
+    EXPECT_FALSE(m_manager.IsStarted());
+    EXPECT_EQ(m_manager.QueuedCount(), 0u);  // not put back for another attempt
     while (auto m = m_queue.Take(std::chrono::milliseconds(0))) {
         EXPECT_EQ(m->message, WM_UPLOAD_PROGRESS);
         DropPayload(*m);
