@@ -74,8 +74,8 @@ TEST(VLServerApiTest, ServerConfigurationAndExamState) {
     // A text without a number is not a tolerance of 0 ms.
     for (const char* garbled : {R"("")", R"(" ")", R"("abc")", R"("80ms")", R"("-")"}) {
         VLServerCfgResult r;
-        VLServerApi::ParseServerCfgRsp(std::string(R"({"code":0,"data":{"rhythm_deviation":)") + garbled + "}}",
-                                       r);
+        VLServerApi::ParseServerCfgRsp(
+            std::string(R"({"code":0,"data":{"rhythm_deviation":)") + garbled + "}}", r);
         EXPECT_EQ(r.m_code, 0) << garbled;
         EXPECT_EQ(r.m_rhythmDeviation, 100) << garbled;
     }
