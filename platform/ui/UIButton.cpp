@@ -55,16 +55,6 @@ bool UIButton::Activate() {
     return true;
 }
 
-void UIButton::Event(UIEvent& event) {
-    // Space and Enter press a focused button, as users expect of a keyboard.
-    if (event.type == kEventKeyDown && event.sender == this &&
-        (event.key == VK_SPACE || event.key == VK_RETURN) && IsEnabled()) {
-        Activate();
-        return;
-    }
-    UILabel::Event(event);
-}
-
 void UIButton::PaintBkColor(cairo_t* cr) {
     UIColor color = m_bkColor;
     if (!IsEnabled() && m_disabledBkColor)

@@ -20,7 +20,9 @@ private:
     bool m_autoCalcWidth = false;
 };
 
-// A button: reports a click (kNotifyClick) when released over itself. Its
+// A button: reports a click (kNotifyClick) when released over itself, and
+// only then: keys never press a button, because students tap the space bar in
+// rhythm questions and must not hand in their paper by it. Its
 // state images or state colours ("hotbkcolor", "pushedbkcolor",
 // "disabledbkcolor") show normal, hot, pushed and disabled.
 class UIButton : public UILabel {
@@ -32,7 +34,6 @@ public:
     void SetAttribute(const std::string& name, const std::string& value) override;
     void SetHotBkColor(UIColor color) { m_hotBkColor = color; }
     void SetPushedBkColor(UIColor color) { m_pushedBkColor = color; }
-    void Event(UIEvent& event) override;
 
 protected:
     UIColor m_hotBkColor = 0;

@@ -88,6 +88,11 @@ TEST_F(UIControlsTest, ButtonsClickOnlyWhenReleasedOverThemAndEnabled) {
     // A double-click is two clicks for a button.
     driver.DoubleClick(201);
     EXPECT_EQ(Of(*w, kNotifyClick).size(), 3u);
+    // Keys do not press the focused button (the space bar is an answer key in rhythm questions).
+    EXPECT_TRUE(driver.Find(201)->IsFocused());
+    driver.PressKey(VK_SPACE);
+    driver.PressKey(VK_RETURN);
+    EXPECT_EQ(Of(*w, kNotifyClick).size(), 3u);
     // Hot and pushed states follow the mouse; buttons show the hand.
     auto* button = driver.Find(201);
     driver.MouseMove(ok);
