@@ -224,6 +224,21 @@ TEST_F(VLSimServerTest, FaultSwitchesSetOverHttpApplyPerPathAndCount) {
     EXPECT_EQ(order.back(), "/files/opt_c.png");
 }
 
+TEST_F(VLSimServerTest, ClientGivingUpOnADelayedAnswerLeavesTheSimulatorServing) {
+    VLSimFault slow;
+    slow.m_delayMs = 1300;
+    s_sim->SetFault("/files/opt_b.png", slow);
+    std::string body;
+    // The client's whole time-out (1 s) ends before the answer is due.
+    EXPECT_EQ(VLHttpClient::HttpGet(FileUrl("opt_b.png"), body, 1, 1), CURLE_OPERATION_TIMEDOUT);
+    // Past the moment the answer was due, with nobody left to take it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    s_sim->ClearFaults();
+    Reply after = Fetch(FileUrl("opt_b.png"));
+    EXPECT_EQ(after.status, 200);
+    EXPECT_EQ(after.body, ReadFile(s_sim->FilesDir() + "opt_b.png"));
+}
+
 TEST_F(VLSimServerTest, UploadsAreStoredAndAnsweredInBothFormats) {
     std::string response;
     CURL* curl = curl_easy_init();
