@@ -94,6 +94,27 @@ void BM_FullPaint(benchmark::State& state) {
 }
 BENCHMARK(BM_FullPaint)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
+// Every text changes before each paint, so all of them are shaped again: the
+// cost of a page whose texts are all new.
+void BM_FullPaintNewTexts(benchmark::State& state) {
+    Fixture f;
+    UIPaintManager& pm = f.wnd.PaintManager();
+    std::vector<UIControl*> labels;
+    pm.GetRoot()->ForEach([&](UIControl* c) {
+        if (!c->GetText().empty())
+            labels.push_back(c);
+    });
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        for (size_t i = 0; i < labels.size(); ++i)
+            labels[i]->SetText(KWStringUtils::Format("第%d题 节拍 %d", static_cast<int>(i), round));
+        benchmark::DoNotOptimize(pm.Paint());
+    }
+    state.counters["texts"] = static_cast<double>(labels.size());
+}
+BENCHMARK(BM_FullPaintNewTexts)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
 void BM_RepaintOneButton(benchmark::State& state) {
     Fixture f;
     UIPaintManager& pm = f.wnd.PaintManager();
