@@ -142,6 +142,30 @@ TEST(VLServerApiTest, ResultsScoreAndLogReport) {
     VLLogUploadResult log;
     VLServerApi::ParseLogUploadRsp(R"({"code":0})", log);
     EXPECT_EQ(log.m_code, 0);
+
+    // Numbers where text is expected and text where numbers are: nothing is read.
+    VLExamScoreResult swapped;
+    VLServerApi::ParsesExamScoreRsp(R"({"code":0,"msg":3,"data":{"state":"2","score":88}})", swapped);
+    EXPECT_EQ(swapped.m_code, 0);
+    EXPECT_EQ(swapped.m_msg, "");
+    EXPECT_EQ(swapped.m_state, 0);
+    EXPECT_EQ(swapped.m_score, "");
+    VLExamResultResult textScore;
+    VLServerApi::ParseExamResultSignalRsp(R"({"code":0,"data":{"score":"70"}})", textScore);
+    EXPECT_EQ(textScore.m_score, 0);
+    VLUpdateCheckResult numberVersion;
+    VLServerApi::ParseUpdateCheckRsp(R"({"code":0,"data":{"number":9,"url":"http://u"}})", "1.0",
+                                     numberVersion);
+    EXPECT_FALSE(numberVersion.m_updateAvailable);
+    EXPECT_TRUE(numberVersion.m_downloadUrl.empty());
+    VLExamStateResult textState;
+    VLServerApi::ParseExamStateRsp(R"({"code":0,"data":{"exam_state":"2"}})", textState);
+    EXPECT_EQ(textState.m_examState, 0);
+    // A data member that is not an object is not read at all.
+    VLExamResultResult arrayData;
+    VLServerApi::ParseExamResultSignalRsp(R"({"code":0,"data":[{"score":70}]})", arrayData);
+    EXPECT_EQ(arrayData.m_code, 0);
+    EXPECT_EQ(arrayData.m_score, 0);
 }
 
 TEST(VLServerApiTest, InformationCheckQueuesTheHeadImageOnlyWhenItIsMissing) {
@@ -170,6 +194,14 @@ TEST(VLServerApiTest, InformationCheckQueuesTheHeadImageOnlyWhenItIsMissing) {
     downloads.clear();
     VLServerApi::ParseInformationCheckRsp(text, second, dir, rewrite, &window, downloads);
     EXPECT_EQ(second.m_headImagePath, first.m_headImagePath);
+    EXPECT_TRUE(downloads.empty());
+
+    VLStudentInfoResult swapped;
+    VLServerApi::ParseInformationCheckRsp(R"({"code":0,"data":{"number":"3","student_name":5,"head_img":7}})",
+                                          swapped, dir, rewrite, &window, downloads);
+    EXPECT_EQ(swapped.m_number, 1);
+    EXPECT_TRUE(swapped.m_studentName.empty());
+    EXPECT_TRUE(swapped.m_headImagePath.empty());
     EXPECT_TRUE(downloads.empty());
 
     VLStudentInfoResult none;
