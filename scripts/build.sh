@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build folder. Usage: scripts/build.sh [release|asan] [extra cmake args...]
+# VL_TARGETS="a b" builds only those targets.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 kind="${1:-release}"; shift || true
@@ -9,5 +10,10 @@ case "$kind" in
     *) echo "unknown build kind: $kind (release or asan)" >&2; exit 2 ;;
 esac
 cmake -S "$here" -B "$dir" -G Ninja "${args[@]}" "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+if [ -n "${VL_TARGETS:-}" ]; then
+    # shellcheck disable=SC2086
+    cmake --build "$dir" -j"$(nproc)" --target $VL_TARGETS
+else
+    cmake --build "$dir" -j"$(nproc)"
+fi
 echo "$dir"
