@@ -132,11 +132,13 @@ public:
             m_scratch.resize(static_cast<size_t>(frames) * m_channels);
         spx_uint32_t inLen = static_cast<spx_uint32_t>((m_queue.size() - m_read) / m_channels);
         spx_uint32_t outLen = static_cast<spx_uint32_t>(frames);
-        if (inLen == 0)
-            return;  // an underrun plays silence until data arrives
-        speex_resampler_process_interleaved_int(m_resampler, m_queue.data() + m_read, &inLen,
-                                                m_scratch.data(), &outLen);
-        m_read += static_cast<size_t>(inLen) * m_channels;
+        if (inLen == 0) {
+            outLen = 0;
+        } else {
+            speex_resampler_process_interleaved_int(m_resampler, m_queue.data() + m_read, &inLen,
+                                                    m_scratch.data(), &outLen);
+            m_read += static_cast<size_t>(inLen) * m_channels;
+        }
         for (spx_uint32_t i = 0; i < outLen; ++i) {
             float l = m_scratch[i * m_channels] * kSampleScale;
             float r = m_channels == 2 ? m_scratch[i * m_channels + 1] * kSampleScale : l;
@@ -146,6 +148,12 @@ public:
             m_recentPos = (m_recentPos + 1) % VLAudioEngine::kRecentFrames;
         }
         m_played += outLen;
+        // An underrun plays silence until data arrives; the spectrum must show
+        // that silence, not the last samples before it.
+        for (int i = static_cast<int>(outLen); i < frames; ++i) {
+            m_recent[m_recentPos] = 0.0f;
+            m_recentPos = (m_recentPos + 1) % VLAudioEngine::kRecentFrames;
+        }
     }
 
     void Recent(float* out) const override {
@@ -309,7 +317,8 @@ double VLAudioEngine::ChannelGetPosition(VLChannel channel) const {
 bool VLAudioEngine::ChannelGetRecent(VLChannel channel, float* out) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
-    if (it == m_channels.end())
+    // A file that has played out (or a stream not started yet) sounds nothing.
+    if (it == m_channels.end() || !it->second->playing)
         return false;
     it->second->Recent(out);
     return true;

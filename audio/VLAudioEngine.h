@@ -68,7 +68,8 @@ public:
     double ChannelGetLength(VLChannel channel) const;
     double ChannelGetPosition(VLChannel channel) const;
     // The last kRecentFrames mono samples the channel sent out, oldest first
-    // (silence before its start). False for an unknown channel.
+    // (silence before its start). False for an unknown channel and for one that
+    // is not playing (played out, or not started).
     bool ChannelGetRecent(VLChannel channel, float* out) const;
     // Changes the rate a push stream is played at, for latency control.
     bool ChannelSetFrequency(VLChannel channel, int sampleRate);

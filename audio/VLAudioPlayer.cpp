@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "audio/VLAudioDecoder.h"
 #include "platform/common/KWLog.h"
@@ -235,7 +236,11 @@ bool VLAudioPlayer::IsRecording() const {
 
 void VLAudioPlayer::SpectrumTick() {
     const VLChannel channel = m_mode.load() == ModeMonitor ? m_monitor.load() : m_playChannel.load();
-    const bool sounding = channel != 0 && m_engine.ChannelGetRecent(channel, m_samples);
+    // Digital silence (a monitor that ran dry, a silent lead-in) is drawn as
+    // black without redrawing the picture on every tick.
+    const bool sounding =
+        channel != 0 && m_engine.ChannelGetRecent(channel, m_samples) &&
+        std::any_of(std::begin(m_samples), std::end(m_samples), [](float v) { return v != 0.0f; });
     if (sounding)
         m_fft.Magnitudes(m_samples, m_magnitudes);
     std::function<void()> invalidate;

@@ -239,6 +239,38 @@ TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
     EXPECT_NEAR(peak, 0.5f, 0.05f);
 }
 
+TEST_F(VLAudioPlayerDisk, SpectrumIsBlackOnceTheSoundHasEnded) {
+    auto lit = [](const VLSpectrumBitmap& b) {
+        return std::count_if(b.Pixels().begin(), b.Pixels().end(), [](uint8_t p) { return p != 0; });
+    };
+    // A file that has played out: its channel is still the playback channel,
+    // but nothing sounds any more.
+    const std::string wav = m_dir.File("short.wav");
+    ASSERT_TRUE(WriteWav(wav, Tone(1000, 0.3, 44100, 1, 0.9), 44100, 1));
+    ASSERT_TRUE(m_player.InitAudio());
+    ASSERT_GT(m_player.StartPlayback(wav), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return !m_player.IsPlaying(); }));
+    ASSERT_NE(m_player.PlaybackChannel(), 0u);
+    m_player.SpectrumTick();
+    EXPECT_EQ(lit(m_player.SpectrumSnapshot()), 0);
+
+    // The microphone test has stopped: the monitor runs dry and falls silent.
+    // The tone lasts long enough to be seen however late this thread looks.
+    const auto input = Tone(1000, 20, 16000, 1, 0.9);
+    WriteBytes(m_in, input.data(), input.size() * 2);
+    ASSERT_TRUE(m_player.StartRecord(""));
+    m_player.SetMode(VLAudioPlayer::ModeMonitor);
+    ASSERT_TRUE(WaitUntil([&] {
+        m_player.SpectrumTick();
+        return lit(m_player.SpectrumSnapshot()) > 0;
+    }));
+    EXPECT_EQ(m_player.StopRecord(), 1);
+    EXPECT_TRUE(WaitUntil([&] {
+        m_player.SpectrumTick();
+        return lit(m_player.SpectrumSnapshot()) == 0;
+    }));
+}
+
 TEST_F(VLAudioPlayerDisk, RecordVolumeScalesTheCapturedSamples) {
     std::vector<int16_t> input(16000, 10000);
     WriteBytes(m_in, input.data(), input.size() * 2);
