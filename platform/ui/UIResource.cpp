@@ -10,6 +10,7 @@
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
 #include "platform/common/KWStringUtils.h"
+#include "platform/ui/UIClock.h"
 
 namespace KwLib {
 
@@ -228,30 +229,97 @@ std::string UIResourceSingleton::ResolvePath(const std::string& file) const {
     return m_resPath + file;
 }
 
+namespace {
+size_t BytesOf(const std::shared_ptr<UIImageData>& image) {
+    return image ? static_cast<size_t>(image->Width()) * image->Height() * 4 : 0;
+}
+}  // namespace
+
 std::shared_ptr<UIImageData> UIResourceSingleton::GetImage(const std::string& path) {
+    uint64_t now = UIClock::NowMs();
     auto it = m_images.find(path);
-    if (it != m_images.end())
-        return it->second;
+    bool failedBefore = false;
+    if (it != m_images.end()) {
+        if (it->second.image) {
+            it->second.lastUse = now;
+            return it->second.image;
+        }
+        // A missing picture is not looked for on every frame.
+        if (now - it->second.failedAt < kRetryMs)
+            return nullptr;
+        failedBefore = true;
+    }
     UIImageInfo info;
     if (!UILoadResource::ImageInfoFromFile(path, info)) {
-        VL_LOG_WARN("image cannot be read: %s", path.c_str());
-        // Remember the failure so a missing picture is not retried every frame.
-        m_images[path] = nullptr;
+        if (!failedBefore)
+            VL_LOG_WARN("image cannot be read: %s", path.c_str());
+        CachedImage& entry = m_images[path];
+        entry.failedAt = now;
         return nullptr;
     }
-    return m_images[path] = std::make_shared<UIImageData>(std::move(info));
+    auto image = std::make_shared<UIImageData>(std::move(info));
+    Put(path, image, false);
+    return image;
 }
 
 std::shared_ptr<UIImageData> UIResourceSingleton::AddImage(const std::string& key, UIImageInfo info) {
-    return m_images[key] = std::make_shared<UIImageData>(std::move(info));
+    auto image = std::make_shared<UIImageData>(std::move(info));
+    Put(key, image, true);
+    return image;
+}
+
+void UIResourceSingleton::Put(const std::string& key, std::shared_ptr<UIImageData> image, bool pinned) {
+    CachedImage& entry = m_images[key];
+    m_imageBytes -= BytesOf(entry.image);
+    entry.image = std::move(image);
+    entry.lastUse = UIClock::NowMs();
+    entry.failedAt = 0;
+    entry.pinned = pinned;
+    m_imageBytes += BytesOf(entry.image);
+    Trim();
+}
+
+void UIResourceSingleton::Trim() {
+    while (m_imageBytes > m_imageByteLimit) {
+        auto victim = m_images.end();
+        for (auto it = m_images.begin(); it != m_images.end(); ++it) {
+            const CachedImage& e = it->second;
+            // Pictures a control still holds, or that were made in memory, stay.
+            if (!e.image || e.pinned || e.image.use_count() > 1)
+                continue;
+            if (victim == m_images.end() || e.lastUse < victim->second.lastUse)
+                victim = it;
+        }
+        if (victim == m_images.end())
+            return;
+        m_imageBytes -= BytesOf(victim->second.image);
+        m_images.erase(victim);
+    }
+}
+
+void UIResourceSingleton::SetImageCacheLimit(size_t bytes) {
+    m_imageByteLimit = bytes;
+    Trim();
 }
 
 void UIResourceSingleton::RemoveImage(const std::string& key) {
-    m_images.erase(key);
+    auto it = m_images.find(key);
+    if (it == m_images.end())
+        return;
+    m_imageBytes -= BytesOf(it->second.image);
+    m_images.erase(it);
 }
 
 void UIResourceSingleton::ClearImages() {
     m_images.clear();
+    m_imageBytes = 0;
+}
+
+size_t UIResourceSingleton::ImageCount() const {
+    size_t n = 0;
+    for (auto& [key, entry] : m_images)
+        n += entry.image != nullptr;
+    return n;
 }
 
 void UIResourceSingleton::LoadStrings() {

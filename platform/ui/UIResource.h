@@ -96,13 +96,21 @@ public:
     std::string GetResourceFile(int resId, const std::string& restype = "PNG") const;
     std::string ResolvePath(const std::string& file) const;
 
-    // The image cache. GetImage loads on first use; nullptr when unreadable.
+    // The image cache. GetImage loads on first use; nullptr when unreadable
+    // (a file that could not be read is tried again after kRetryMs, since
+    // pictures arrive by download while the program runs).
     std::shared_ptr<UIImageData> GetImage(const std::string& path);
-    // Puts (or replaces) an image under a key, for pictures made in memory.
+    // Puts (or replaces) an image under a key, for pictures made or changed in
+    // memory; such an image stays until RemoveImage.
     std::shared_ptr<UIImageData> AddImage(const std::string& key, UIImageInfo info);
     void RemoveImage(const std::string& key);
     void ClearImages();
-    size_t ImageCount() const { return m_images.size(); }
+    size_t ImageCount() const;
+    // Decoded pictures are large: beyond this many bytes the least recently
+    // used ones that nothing else holds are dropped (and decoded again if needed).
+    void SetImageCacheLimit(size_t bytes);
+    size_t GetImageCacheBytes() const { return m_imageBytes; }
+    static constexpr uint64_t kRetryMs = 1000;
 
     // String table text by id; empty when absent.
     std::string LoadStr(int id);
@@ -116,7 +124,17 @@ private:
     void LoadStrings();
 
     std::string m_resPath;
-    std::map<std::string, std::shared_ptr<UIImageData>> m_images;
+    struct CachedImage {
+        std::shared_ptr<UIImageData> image;
+        uint64_t lastUse = 0;
+        uint64_t failedAt = 0;
+        bool pinned = false;
+    };
+    void Put(const std::string& key, std::shared_ptr<UIImageData> image, bool pinned);
+    void Trim();
+    std::map<std::string, CachedImage> m_images;
+    size_t m_imageBytes = 0;
+    size_t m_imageByteLimit = 256u << 20;
     std::map<int, std::string> m_strings;
     bool m_stringsLoaded = false;
     bool m_fontsLoaded = false;

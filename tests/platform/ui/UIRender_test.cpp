@@ -7,6 +7,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include "UITestWindow.h"
+#include "platform/common/KWFile.h"
 #include "platform/ui/UICombo.h"
 #include "platform/ui/UIRenderUtils.h"
 
@@ -280,6 +281,50 @@ TEST_F(UIRenderTest, OpenDropDownPaintsOverItsNeighbours) {
     driver.PressKey(VK_ESCAPE);
     EXPECT_EQ(snapshot(), before);
     w->DestroyWindow();
+}
+
+TEST_F(UIRenderTest, ImageCacheStaysWithinItsLimitAndRetriesMissingFiles) {
+    auto& res = UIResourceSingleton::Instance();
+    res.ClearImages();
+    const size_t picture = 240 * 140 * 4;  // 9007.png decoded
+    res.SetImageCacheLimit(picture + 80 * 40 * 4 + 1000);
+    auto held = res.GetImage(TestResourceDir() + "9007.png");
+    ASSERT_NE(held, nullptr);
+    driver.Advance(10);
+    ASSERT_NE(res.GetImage(TestResourceDir() + "9005.png"), nullptr);
+    driver.Advance(10);
+    // Over the limit: the least recently used picture nobody holds goes first.
+    ASSERT_NE(res.GetImage(TestResourceDir() + "9004.png"), nullptr);
+    EXPECT_LE(res.GetImageCacheBytes(), picture + 80 * 40 * 4 + 1000);
+    EXPECT_EQ(res.ImageCount(), 2u);  // 9007 (held) and 9004 (newest)
+    // A held picture stays even when it is the oldest; it is the same object later.
+    EXPECT_EQ(res.GetImage(TestResourceDir() + "9007.png"), held);
+    held.reset();
+    res.SetImageCacheLimit(1);
+    EXPECT_EQ(res.ImageCount(), 0u);
+    EXPECT_EQ(res.GetImageCacheBytes(), 0u);
+    // Pictures made in memory are never dropped by the limit.
+    UIImageInfo info;
+    info.width = info.height = 8;
+    info.pixels.assign(64, kRed);
+    res.AddImage("/nonexistent/painted.png", std::move(info));
+    EXPECT_EQ(res.ImageCount(), 1u);
+    res.RemoveImage("/nonexistent/painted.png");
+    res.SetImageCacheLimit(256u << 20);
+
+    // A picture that arrives after a first failed attempt shows up once the retry time passed.
+    std::string late = TestOutputDir() + "late_picture.png";
+    std::remove(late.c_str());
+    EXPECT_EQ(res.GetImage(late), nullptr);
+    auto source = KWFile::ReadAll(TestResourceDir() + "9005.png");
+    ASSERT_TRUE(source.has_value());
+    ASSERT_TRUE(KWFile::WriteAtomic(late, *source));
+    EXPECT_EQ(res.GetImage(late), nullptr);  // not looked for again at once
+    driver.Advance(UIResourceSingleton::kRetryMs);
+    auto arrived = res.GetImage(late);
+    ASSERT_NE(arrived, nullptr);
+    EXPECT_EQ(arrived->Width(), 80);
+    std::remove(late.c_str());
 }
 
 }  // namespace
