@@ -66,9 +66,10 @@ TEST_F(UIMusicPlayerTest, PaintsTheSpectrumOfWhatPlays) {
     EXPECT_EQ(m_driver.PixelAt(rc.left + 5, rc.bottom - 1) & 0xffffff, 0u);
 
     const std::string wav = m_dir.File("loud.wav");
-    ASSERT_TRUE(WriteWav(wav, Tone(1000, 3.0, 44100, 1, 0.9), 44100, 1));
+    // Long enough to be still sounding however late this thread looks.
+    ASSERT_TRUE(WriteWav(wav, Tone(1000, 20, 44100, 1, 0.9), 44100, 1));
     const uint32_t ms = m_player->StartPlayback(wav);
-    EXPECT_EQ(ms, 3000u);
+    EXPECT_EQ(ms, 20000u);
     EXPECT_EQ(m_player->GetMode(), 0);
     ASSERT_TRUE(WaitUntil([&] { return m_player->GetPlayPosition() > 0.1; }));
     m_player->GetPlayer().SpectrumTick();

@@ -292,7 +292,8 @@ TEST(VLAudioPlayerDummy, SpectrumShowsWhatPlaysAndIsBlackOtherwise) {
     UseDummyDriver();
     TempDir dir;
     const std::string wav = dir.File("loud.wav");
-    ASSERT_TRUE(WriteWav(wav, Tone(1000, 3.0, 44100, 1, 0.9), 44100, 1));
+    // Long enough to be still sounding however late this thread looks.
+    ASSERT_TRUE(WriteWav(wav, Tone(1000, 20, 44100, 1, 0.9), 44100, 1));
     VLAudioPlayer player(232, 137);
     player.SetAutomaticTick(false);
     int invalidated = 0;
