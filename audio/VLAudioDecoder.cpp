@@ -1,6 +1,7 @@
 #include "audio/VLAudioDecoder.h"
 
 #include <libopenmpt/libopenmpt.h>
+#include <mpg123.h>
 #include <sndfile.h>
 #include <speex/speex_resampler.h>
 
@@ -30,6 +31,52 @@ struct ModuleDestroyer {
     void operator()(openmpt_module* m) const { openmpt_module_destroy(m); }
 };
 using ModulePtr = std::unique_ptr<openmpt_module, ModuleDestroyer>;
+
+struct Mpg123Closer {
+    void operator()(mpg123_handle* h) const {
+        mpg123_close(h);
+        mpg123_delete(h);
+    }
+};
+using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Closer>;
+
+// An MP3 file opened for 16-bit output at its own rate, with its length counted
+// over every frame. libsndfile stops reading an MP3 at its own length estimate,
+// which for a variable-rate file without a length tag can be a fraction of the
+// file, so MP3 files are read with libmpg123 itself.
+struct Mp3File {
+    Mpg123Ptr handle;
+    long rate = 0;
+    int channels = 0;
+    uint64_t frames = 0;
+};
+
+std::optional<Mp3File> OpenMp3(const std::string& path) {
+    mpg123_init();  // a no-op since libmpg123 1.27, needed before that
+    int err = MPG123_OK;
+    Mp3File mp3;
+    mp3.handle.reset(mpg123_new(nullptr, &err));
+    mpg123_handle* h = mp3.handle.get();
+    if (!h)
+        return std::nullopt;
+    // Gapless: the encoder's delay and padding are cut when its tag states them.
+    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0);
+    int encoding = 0;
+    if (mpg123_open(h, path.c_str()) != MPG123_OK ||
+        mpg123_getformat(h, &mp3.rate, &mp3.channels, &encoding) != MPG123_OK || mp3.rate <= 0 ||
+        mp3.channels < 1 || mp3.channels > 2)
+        return std::nullopt;
+    // One output format for the whole file, whatever later frames say.
+    mpg123_format_none(h);
+    if (mpg123_format(h, mp3.rate, mp3.channels, MPG123_ENC_SIGNED_16) != MPG123_OK ||
+        mpg123_scan(h) != MPG123_OK)
+        return std::nullopt;
+    const auto length = mpg123_length(h);
+    if (length < 0)
+        return std::nullopt;
+    mp3.frames = static_cast<uint64_t>(length);
+    return mp3;
+}
 
 SndFilePtr OpenSndFile(const std::string& path, SF_INFO& info) {
     info = SF_INFO{};
@@ -172,6 +219,31 @@ private:
     std::vector<int16_t> m_scratch;
 };
 
+class Mp3Source : public VLDecodeStream::Source {
+public:
+    explicit Mp3Source(Mp3File mp3) : m_handle(std::move(mp3.handle)) {
+        channels = mp3.channels;
+        sampleRate = static_cast<int>(mp3.rate);
+        estimate = mp3.frames;  // counted, so exact
+    }
+    uint64_t Read(int16_t* out, uint64_t frames) override {
+        frames = std::min(frames, kChunkFrames);
+        const size_t frameBytes = static_cast<size_t>(channels) * sizeof(int16_t);
+        size_t done = 0;
+        // A format change or a frame cut by gapless decoding can give nothing
+        // once; the end or an error gives nothing for good.
+        for (int attempt = 0; attempt < 4 && done == 0; ++attempt) {
+            const int result = mpg123_read(m_handle.get(), out, frames * frameBytes, &done);
+            if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+                break;
+        }
+        return done / frameBytes;
+    }
+
+private:
+    Mpg123Ptr m_handle;
+};
+
 class ModuleSource : public VLDecodeStream::Source {
 public:
     ModuleSource(ModulePtr module, int outRate) : m_module(std::move(module)) {
@@ -198,7 +270,12 @@ std::unique_ptr<VLDecodeStream> VLDecodeStream::Open(const std::string& path, in
     std::unique_ptr<Source> source;
     SF_INFO info;
     if (SndFilePtr file = OpenSndFile(path, info)) {
-        source = std::make_unique<SndSource>(std::move(file), info);
+        if (IsMpeg(info)) {
+            if (auto mp3 = OpenMp3(path))
+                source = std::make_unique<Mp3Source>(std::move(*mp3));
+        }
+        if (!source)
+            source = std::make_unique<SndSource>(std::move(file), info);
     } else if (ModulePtr module = OpenModule(path)) {
         source = std::make_unique<ModuleSource>(std::move(module), sampleRate);
     } else {
@@ -334,6 +411,10 @@ std::optional<VLDecodedAudio> VLAudioDecoder::Decode(const std::string& path, in
 double VLAudioDecoder::DurationSeconds(const std::string& path) {
     SF_INFO info;
     if (SndFilePtr file = OpenSndFile(path, info)) {
+        if (IsMpeg(info)) {
+            if (auto mp3 = OpenMp3(path))
+                return static_cast<double>(mp3->frames) / mp3->rate;
+        }
         if (!IsMpeg(info) || Mp3HasLengthTag(path))
             return static_cast<double>(info.frames) / info.samplerate;
         if (auto known = DurationCache::Instance().Find(path))
