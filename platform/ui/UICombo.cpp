@@ -208,10 +208,10 @@ void UICombo::DoPostPaint(cairo_t* cr, const UIRect& rcPaint) {
 
 void UICombo::SetAttribute(const std::string& name, const std::string& value) {
     if (name == "itemheight")
-        m_itemHeight = std::max(10, KWStringUtils::ConvertStringToInt32(value));
+        m_itemHeight = std::clamp(KWStringUtils::ConvertStringToInt32(value), 10, 1000);
     else if (name == "dropboxsize" || name == "dropboxheight") {
         UIRect r = ParseRect(value);
-        m_dropHeight = std::max(20, value.find(',') == std::string::npos ? r.left : r.top);
+        m_dropHeight = std::clamp(value.find(',') == std::string::npos ? r.left : r.top, 20, 10000);
     } else
         UIButton::SetAttribute(name, value);
 }

@@ -98,12 +98,12 @@ bool UIContainer::SetItemIndex(UIControl* control, int index) {
 }
 
 void UIContainer::SetInset(const UIRect& inset) {
-    m_rcInset = inset;
+    m_rcInset = ClampRect(inset);
     NeedUpdate();
 }
 
 void UIContainer::SetChildPadding(int padding) {
-    m_childPadding = padding;
+    m_childPadding = std::clamp(padding, -1000, 10000);
     NeedUpdate();
 }
 

@@ -63,38 +63,38 @@ void UIControl::SetPos(UIRect rc, bool needInvalidate) {
 }
 
 void UIControl::SetPadding(const UIRect& padding) {
-    m_rcPadding = padding;
+    m_rcPadding = ClampRect(padding);
     NeedParentUpdate();
 }
 
 void UIControl::SetFixedWidth(int cx) {
     if (cx < 0)
         return;
-    m_cxyFixed.cx = cx;
+    m_cxyFixed.cx = ClampSize(cx);
     NeedParentUpdate();
 }
 
 void UIControl::SetFixedHeight(int cy) {
     if (cy < 0)
         return;
-    m_cxyFixed.cy = cy;
+    m_cxyFixed.cy = ClampSize(cy);
     NeedParentUpdate();
 }
 
 void UIControl::SetMinWidth(int cx) {
-    m_cxyMin.cx = std::max(0, cx);
+    m_cxyMin.cx = ClampSize(cx);
     NeedParentUpdate();
 }
 void UIControl::SetMaxWidth(int cx) {
-    m_cxyMax.cx = std::max(0, cx);
+    m_cxyMax.cx = ClampSize(cx);
     NeedParentUpdate();
 }
 void UIControl::SetMinHeight(int cy) {
-    m_cxyMin.cy = std::max(0, cy);
+    m_cxyMin.cy = ClampSize(cy);
     NeedParentUpdate();
 }
 void UIControl::SetMaxHeight(int cy) {
-    m_cxyMax.cy = std::max(0, cy);
+    m_cxyMax.cy = ClampSize(cy);
     NeedParentUpdate();
 }
 
@@ -110,8 +110,8 @@ void UIControl::SetFloat(bool on) {
 
 void UIControl::SetFloatPos(const UIRect& pos) {
     m_float = true;
-    m_floatPos = pos;
-    m_cxyFixed = {pos.Width(), pos.Height()};
+    m_floatPos = ClampRect(pos);
+    m_cxyFixed = {ClampSize(m_floatPos.Width()), ClampSize(m_floatPos.Height())};
     NeedParentUpdate();
 }
 
@@ -157,11 +157,11 @@ void UIControl::SetBorderColor(UIColor color) {
     Invalidate();
 }
 void UIControl::SetBorderSize(int size) {
-    m_borderSize = std::max(0, size);
+    m_borderSize = std::clamp(size, 0, 1000);
     Invalidate();
 }
 void UIControl::SetBorderRound(int radius) {
-    m_borderRound = std::max(0, radius);
+    m_borderRound = std::clamp(radius, 0, 10000);
     Invalidate();
 }
 void UIControl::SetBkImage(const std::string& image) {
@@ -215,7 +215,7 @@ void UIControl::SetTextStyle(uint32_t format) {
     Invalidate();
 }
 void UIControl::SetTextPadding(const UIRect& padding) {
-    m_rcTextPadding = padding;
+    m_rcTextPadding = ClampRect(padding);
     Invalidate();
 }
 
@@ -260,7 +260,7 @@ void UIControl::SetAttribute(const std::string& name, const std::string& value) 
         // As layouts always had it: "pos" gives the place and the size; only a
         // control with float="true" is placed there, others just take the size.
         m_floatPos = ParseRect(value);
-        m_cxyFixed = {m_floatPos.Width(), m_floatPos.Height()};
+        m_cxyFixed = {ClampSize(m_floatPos.Width()), ClampSize(m_floatPos.Height())};
         NeedParentUpdate();
     } else if (name == "float")
         SetFloat(ParseBool(value));

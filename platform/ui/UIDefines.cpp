@@ -63,7 +63,7 @@ UIRect ParseRect(const std::string& text) {
         while (*p == ',' || *p == ' ')
             ++p;
     }
-    return {v[0], v[1], v[2], v[3]};
+    return ClampRect({v[0], v[1], v[2], v[3]});
 }
 
 UISize ParseSize(const std::string& text) {

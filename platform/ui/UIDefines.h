@@ -195,9 +195,22 @@ enum UITextFormat : uint32_t {
 // long spellings ("vcenter", "right", "bottom", "wrap").
 uint32_t ParseTextAlign(const std::string& text);
 
+// Sizes and offsets are kept within this range, so that no sum of them can
+// overflow, whatever a layout or a caller asks for.
+constexpr int kMaxCoord = 100000;
+inline int ClampCoord(int v) {
+    return std::clamp(v, -kMaxCoord, kMaxCoord);
+}
+inline int ClampSize(int v) {
+    return std::clamp(v, 0, kMaxCoord);
+}
+inline UIRect ClampRect(const UIRect& r) {
+    return {ClampCoord(r.left), ClampCoord(r.top), ClampCoord(r.right), ClampCoord(r.bottom)};
+}
+
 // Parses "#AARRGGBB", "0xAARRGGBB", "#RRGGBB" (opaque). False on bad text.
 bool ParseColor(const std::string& text, UIColor& out);
-// Parses "l,t,r,b"; missing parts are 0.
+// Parses "l,t,r,b"; missing parts are 0; values are clamped to +-kMaxCoord.
 UIRect ParseRect(const std::string& text);
 UISize ParseSize(const std::string& text);
 

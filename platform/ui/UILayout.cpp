@@ -151,17 +151,17 @@ int UIHorizontalLayout::EstimateContentHeight(int width) {
 // ---- grid ----
 
 void UIGridList::SetItemSize(UISize size) {
-    m_itemSize = size;
+    m_itemSize = {std::clamp(size.cx, 0, 10000), std::clamp(size.cy, 0, 10000)};
     NeedUpdate();
 }
 
 void UIGridList::SetItemMargin(UISize margin) {
-    m_itemMargin = margin;
+    m_itemMargin = {std::clamp(margin.cx, -1000, 10000), std::clamp(margin.cy, -1000, 10000)};
     NeedUpdate();
 }
 
 void UIGridList::SetColumns(int columns) {
-    m_columns = std::max(0, columns);
+    m_columns = std::clamp(columns, 0, 1000);
     NeedUpdate();
 }
 

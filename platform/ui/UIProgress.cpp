@@ -13,6 +13,10 @@ UIProgress::UIProgress() {
 void UIProgress::SetRange(int minValue, int maxValue) {
     if (maxValue < minValue)
         std::swap(minValue, maxValue);
+    // Bounded so that the span and the positions derived from it stay in range.
+    constexpr int kLimit = 1000000000;
+    minValue = std::clamp(minValue, -kLimit, kLimit);
+    maxValue = std::clamp(maxValue, -kLimit, kLimit);
     m_min = minValue;
     m_max = maxValue;
     m_value = std::clamp(m_value, m_min, m_max);
@@ -101,15 +105,16 @@ UIRect UISlide::GetThumbRect() const {
 }
 
 int UISlide::ValueAt(UIPoint pt) const {
-    int span = m_max - m_min;
+    int64_t span = static_cast<int64_t>(m_max) - m_min;
+    int64_t travel, offset;
     if (m_horizontal) {
-        int travel = std::max(1, m_rcItem.Width() - m_thumbSize.cx);
-        int offset = std::clamp(pt.x - m_rcItem.left - m_thumbSize.cx / 2, 0, travel);
-        return m_min + (offset * span + travel / 2) / travel;
+        travel = std::max(1, m_rcItem.Width() - m_thumbSize.cx);
+        offset = std::clamp<int64_t>(pt.x - m_rcItem.left - m_thumbSize.cx / 2, 0, travel);
+    } else {
+        travel = std::max(1, m_rcItem.Height() - m_thumbSize.cy);
+        offset = std::clamp<int64_t>(m_rcItem.bottom - pt.y - m_thumbSize.cy / 2, 0, travel);
     }
-    int travel = std::max(1, m_rcItem.Height() - m_thumbSize.cy);
-    int offset = std::clamp(m_rcItem.bottom - pt.y - m_thumbSize.cy / 2, 0, travel);
-    return m_min + (offset * span + travel / 2) / travel;
+    return static_cast<int>(m_min + (offset * span + travel / 2) / travel);
 }
 
 void UISlide::ChangeTo(int value, int notifyType) {
@@ -209,9 +214,10 @@ void UISlide::PaintStatusImage(cairo_t* cr) {
 void UISlide::SetAttribute(const std::string& name, const std::string& value) {
     if (name == "step")
         SetChangeStep(KWStringUtils::ConvertStringToInt32(value));
-    else if (name == "thumbsize")
-        m_thumbSize = ParseSize(value);
-    else if (name == "thumbimage")
+    else if (name == "thumbsize") {
+        UISize size = ParseSize(value);
+        m_thumbSize = {ClampSize(size.cx), ClampSize(size.cy)};
+    } else if (name == "thumbimage")
         m_thumbImage = value;
     else if (name == "thumbhotimage")
         m_thumbHotImage = value;

@@ -43,7 +43,7 @@ public:
     // The span of values (max - min).
     int GetSlideRange() const { return m_max - m_min; }
     int GetChangeStep() const { return m_step; }
-    void SetChangeStep(int step) { m_step = std::max(1, step); }
+    void SetChangeStep(int step) { m_step = std::clamp(step, 1, 1000000000); }
     void Event(UIEvent& event) override;
     void PaintStatusImage(cairo_t* cr) override;
     void SetAttribute(const std::string& name, const std::string& value) override;

@@ -188,5 +188,75 @@ TEST_F(UIBuilderTest, ContainersOwnAndOrderTheirChildren) {
     EXPECT_TRUE(a->IsVisible());
 }
 
+class HostileWindow : public TestWindow {
+public:
+    explicit HostileWindow(std::string xml) : TestWindow("Hostile"), m_xml(std::move(xml)) {}
+    intptr_t OnCreate(uint32_t, uintptr_t, intptr_t, bool& handled) override {
+        handled = true;
+        m_pm.Init(this);
+        UIDialogBuilder builder;
+        UIControl* root = builder.CreateFromString(m_xml, "Hostile", this, &m_pm, this);
+        if (!root)
+            return -1;
+        m_pm.AttachDialog(root);
+        m_pm.AddNotifier(this);
+        return 0;
+    }
+
+private:
+    std::string m_xml;
+};
+
+TEST_F(UIBuilderTest, HostileValuesInALayoutDoNotBreakLayoutOrPainting) {
+    // Layout text is data: nonsense values must give a usable window, not a crash.
+    const char* xml = R"(<Layouts><Font name="F" size="-4" face=""/><Window name="Hostile" size="300,200">
+        <VerticalLayout inset="-10,-10,-10,-10" childpadding="-3" vscrollbar="true">
+          <Control width="-5" height="999999" minheight="50" maxheight="10"/>
+          <HorizontalLayout height="abc" childpadding="99999">
+            <Control width="2147483647"/><Control padding="-100,-100,-100,-100"/>
+          </HorizontalLayout>
+          <GridList height="40" itemsize="0,0" itemmargin="-5" columns="-2"><Control/><Control/></GridList>
+          <GridList height="40" itemsize="-10,-10"><Control/></GridList>
+          <Control height="30" float="true" pos="b,a,-1"/>
+          <Control height="30" bkimage="res='x' source='500,500,-3,9' corner='99,99,99,99' dest='-50,-50,9999,9999'"/>
+          <Control height="30" bkimage="file='' fade='-7'" bordersize="-3" borderround="-9"/>
+          <Control height="30" bkimage="res='9005' restype='PNG' corner='30,30,30,30' source='0,0,40,40'"/>
+          <Control height="30" bkimage="res='9005' restype='PNG' dest='10,10,5,5'"/>
+          <Label height="30" text="长文字长文字长文字长文字长文字" align="center vcen wordbreak endellipsis" font="F" textpadding="200,200,200,200"/>
+          <Progress height="10" min="10" max="-10" value="99999"/>
+          <Slide height="10" min="5" max="5" thumbsize="-1,-1" step="-4"/>
+          <Slide height="10" min="-2147483648" max="2147483647" value="2147483647" step="2147483647"/>
+          <HorizontalLayout height="2147483647" childpadding="2147483647" inset="2147483647,0,0,-2147483648">
+            <Control width="2147483647" padding="2147483647,0,2147483647,0"/><Control/><Control/>
+          </HorizontalLayout>
+          <GridList height="40" itemsize="2147483647,2147483647" itemmargin="2147483647" columns="2147483647">
+            <Control/><Control/><Control/>
+          </GridList>
+          <Combo height="30" itemheight="2147483647" dropboxsize="2147483647"><ComboElement text="y"/></Combo>
+          <RichEdit height="30" maxchar="-1" text="abc"/>
+          <Combo height="30" itemheight="-1" dropboxsize="-5"><ComboElement text="x"/></Combo>
+          <Option height="30" group="" selected="true"/>
+        </VerticalLayout></Window></Layouts>)";
+    HostileWindow w(xml);
+    ASSERT_TRUE(w.Create(nullptr, "hostile"));
+    w.ShowWindow();
+    driver.Attach(&w);
+    driver.Pump();
+    EXPECT_TRUE(driver.Screenshot(TestOutputDir() + "hostile.png"));
+    // Input over every part of the window is handled.
+    for (int y = 0; y < 200; y += 7)
+        driver.ClickAt({150, y});
+    driver.Wheel({150, 100}, -50);
+    driver.PressKey(VK_RIGHT);
+    driver.PressKey(VK_END);
+    driver.TypeText("输入");
+    driver.Advance(2000);
+    w.ResizeClient(1, 1);
+    driver.Pump();
+    w.ResizeClient(640, 480);
+    driver.Pump();
+    w.DestroyWindow();
+}
+
 }  // namespace
 }  // namespace KwLib
