@@ -275,6 +275,35 @@ TEST_F(VLAudioPlayerDisk, SpectrumIsBlackOnceTheSoundHasEnded) {
     }));
 }
 
+// Device repair while everything runs at once: the mixer, the capture thread
+// feeding the monitor, the spectrum tick thread and a decoding file. Nothing
+// may be used after it is freed (the sanitizers watch), the recording is still
+// written, and the player works again afterwards.
+TEST_F(VLAudioPlayerDisk, RepairWhileMonitoringAndPlayingIsSafe) {
+    const auto input = Tone(700, 20, 16000, 1, 0.5);
+    WriteBytes(m_in, input.data(), input.size() * 2);
+    const std::string wav = m_dir.File("long.wav");
+    ASSERT_TRUE(WriteWav(wav, Tone(300, 30, 22050, 2), 22050, 2));
+    VLAudioPlayer player(232, 137);  // with its own tick thread
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(player.InitAudio());
+        ASSERT_GT(player.StartPlayback(wav), 0u);
+        const std::string take = m_dir.File("take" + std::to_string(round) + ".wav");
+        ASSERT_TRUE(player.StartRecord(take));
+        player.SetMode(VLAudioPlayer::ModeMonitor);
+        ASSERT_TRUE(WaitUntil([&] { return player.GetRecordPositionBytes() >= 64000; }));
+        ASSERT_TRUE(WaitUntil([&] { return player.SpectrumFrameCount() > 0; }));
+        player.ReleaseAudio();
+        EXPECT_FALSE(player.IsInitialized());
+        EXPECT_EQ(player.MonitorStream(), 0u);
+        EXPECT_EQ(player.PlaybackChannel(), 0u);
+        const auto bytes = ReadBytes(take);
+        ASSERT_GE(bytes.size(), 44u + 64000u) << round;
+        EXPECT_EQ(Le32(bytes, 40), bytes.size() - 44);
+        EXPECT_EQ(std::memcmp(bytes.data() + 44, input.data(), 64000), 0);
+    }
+}
+
 TEST_F(VLAudioPlayerDisk, RecordVolumeScalesTheCapturedSamples) {
     std::vector<int16_t> input(16000, 10000);
     WriteBytes(m_in, input.data(), input.size() * 2);
