@@ -355,10 +355,13 @@ bool UIApplication::DispatchPosted() {
     for (UIWindowWnd* w : windows) {
         if (!IsAlive(w))
             continue;
-        std::deque<KWMessage> batch = w->TakePosted();
-        for (const KWMessage& m : batch) {
-            if (!IsAlive(w) || !w->IsWindow())
-                break;
+        // One message at a time, and only those queued when the pass began
+        // (a handler that posts to itself cannot starve the loop). A message
+        // stays queued until it is handled, so when a handler destroys the
+        // window, the rest reach OnUnreadMessage instead of vanishing.
+        size_t budget = w->PostedCount();
+        KWMessage m;
+        while (budget-- > 0 && IsAlive(w) && w->IsWindow() && w->TakeOnePosted(m)) {
             any = true;
             if (IsInputMessage(m.message) && !w->IsInputEnabled())
                 continue;

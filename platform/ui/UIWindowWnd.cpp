@@ -13,6 +13,14 @@ UIWindowWnd::UIWindowWnd() : m_alive(std::make_shared<bool>(true)) {}
 
 UIWindowWnd::~UIWindowWnd() {
     *m_alive = false;
+    {
+        // The derived window is gone already, so OnUnreadMessage cannot run.
+        std::lock_guard<std::mutex> lock(m_postMutex);
+        m_acceptPosts = false;
+        if (!m_posted.empty())
+            VL_LOG_ERROR("window object %s deleted with %zu posted messages unread; their payloads leak",
+                         GetWindowClassName().c_str(), m_posted.size());
+    }
     if (m_created) {
         // Destroyed without DestroyWindow (an owner deleting a window object):
         // do the native part so nothing keeps a dangling pointer.
@@ -169,15 +177,21 @@ void UIWindowWnd::DestroyWindow() {
     for (UIWindowWnd* w : owned)
         if (app.IsAlive(w))
             w->DestroyWindow();
+    std::deque<KWMessage> unread;
     {
         std::lock_guard<std::mutex> lock(m_postMutex);
         m_acceptPosts = false;
-        if (!m_posted.empty())
-            VL_LOG_WARN("window %s destroyed with %zu posted messages unread", GetWindowClassName().c_str(),
-                        m_posted.size());
-        m_posted.clear();
+        unread.swap(m_posted);
     }
     std::shared_ptr<bool> alive = m_alive;
+    if (!unread.empty()) {
+        VL_LOG_WARN("window %s destroyed with %zu posted messages unread", GetWindowClassName().c_str(),
+                    unread.size());
+        for (const KWMessage& m : unread)
+            OnUnreadMessage(m);
+        if (!*alive)
+            return;
+    }
     HandleMessage(WM_DESTROY, 0, 0);
     if (!*alive)
         return;
@@ -380,6 +394,20 @@ std::deque<KWMessage> UIWindowWnd::TakePosted() {
     std::deque<KWMessage> out;
     out.swap(m_posted);
     return out;
+}
+
+bool UIWindowWnd::TakeOnePosted(KWMessage& out) {
+    std::lock_guard<std::mutex> lock(m_postMutex);
+    if (m_posted.empty())
+        return false;
+    out = m_posted.front();
+    m_posted.pop_front();
+    return true;
+}
+
+size_t UIWindowWnd::PostedCount() const {
+    std::lock_guard<std::mutex> lock(m_postMutex);
+    return m_posted.size();
 }
 
 bool UIWindowWnd::HasPosted() const {

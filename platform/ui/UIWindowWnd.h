@@ -69,6 +69,10 @@ public:
     // The very last call, after the window is gone. A window made with new
     // may `delete this` here.
     virtual void OnFinalMessage() {}
+    // A message posted to this window that it will never handle: the window
+    // is being destroyed with it still queued. Workers hand over heap payloads
+    // in wParam or lParam; a window that takes such messages frees them here.
+    virtual void OnUnreadMessage(const KWMessage& message) { (void)message; }
 
     // ---- geometry and style ----
     UIRect GetWindowRect() const { return m_rcWindow; }
@@ -97,9 +101,14 @@ public:
     bool SetTimer(int timerId, uint32_t elapseMs);
     void KillTimer(int timerId);
 
-    // Takes the messages posted so far; the message loop calls this.
+    // Takes the messages posted so far.
     std::deque<KWMessage> TakePosted();
+    // Takes the oldest posted message; the message loop calls this, one message
+    // at a time, so whatever a destroyed window left unread is still queued
+    // for OnUnreadMessage.
+    bool TakeOnePosted(KWMessage& out);
     bool HasPosted() const;
+    size_t PostedCount() const;
     SDL_Window* GetNativeWindow() const { return m_sdlWindow; }
     uint32_t GetNativeId() const { return m_sdlId; }
 

@@ -3,6 +3,7 @@
 // message filters, full screen and the string table.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "UITestWindow.h"
@@ -322,6 +323,103 @@ TEST_F(UIWindowTest, MessagesPostedFromAWorkerArriveInOrderOnTheUiThread) {
     // After the window is gone a post is refused, so the sender keeps its payload.
     w->DestroyWindow();
     EXPECT_FALSE(w->PostMessageW(WM_USER + 1, 0, 0));
+}
+
+// Owns the std::string payloads its worker posts, as the client's windows do.
+class PayloadWindow : public TestWindow {
+public:
+    using TestWindow::TestWindow;
+    intptr_t HandleCustomMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam, bool& handled) override {
+        if (msg == WM_USER + 20) {
+            std::unique_ptr<std::string> payload(reinterpret_cast<std::string*>(lParam));
+            handled_.push_back(*payload);
+            handled = true;
+            return 0;
+        }
+        return TestWindow::HandleCustomMessage(msg, wParam, lParam, handled);
+    }
+    void OnUnreadMessage(const KWMessage& m) override {
+        if (m.message == WM_USER + 20) {
+            std::unique_ptr<std::string> payload(reinterpret_cast<std::string*>(m.lParam));
+            unreadOut->push_back(*payload);
+        }
+    }
+    void OnFinalMessage() override {
+        if (deleteSelf)
+            delete this;
+    }
+    std::vector<std::string> handled_;
+    std::vector<std::string>* unreadOut = &unread;
+    std::vector<std::string> unread;
+    bool deleteSelf = false;
+};
+
+TEST_F(UIWindowTest, MessagesPostedWhileTheLoopRunsAreNeitherLostNorRepeated) {
+    auto w = std::make_unique<PayloadWindow>("ModalOwner");
+    ASSERT_TRUE(w->Create(nullptr, "posts"));
+    driver.Attach(w.get());
+    constexpr int kPerWorker = 3000;
+    std::atomic<int> running{2};
+    auto work = [&](int base) {
+        for (int i = 0; i < kPerWorker; ++i) {
+            auto* payload = new std::string(std::to_string(base + i));
+            if (!w->PostMessageW(WM_USER + 20, 0, reinterpret_cast<intptr_t>(payload)))
+                delete payload;
+        }
+        --running;
+    };
+    std::thread a(work, 0), b(work, 100000);
+    // The UI thread pumps while both workers post.
+    while (running > 0 || w->HasPosted())
+        UIApplication::Instance().PumpOnce(0);
+    a.join();
+    b.join();
+    driver.Pump();
+    ASSERT_EQ(w->handled_.size(), static_cast<size_t>(2 * kPerWorker));
+    // Each worker's results come in the order it posted them, each exactly once.
+    int nextA = 0, nextB = 100000;
+    for (const std::string& s : w->handled_) {
+        int v = std::stoi(s);
+        if (v < 100000)
+            EXPECT_EQ(v, nextA++);
+        else
+            EXPECT_EQ(v, nextB++);
+    }
+    EXPECT_EQ(nextA, kPerWorker);
+    EXPECT_EQ(nextB, 100000 + kPerWorker);
+    w->DestroyWindow();
+}
+
+TEST_F(UIWindowTest, MessagesLeftUnreadByADestroyedWindowReachItsHook) {
+    // A window closed with results still queued behind WM_CLOSE: those are
+    // handed to OnUnreadMessage (which frees the payloads; the leak checker
+    // sees any that are lost), none is handled after WM_DESTROY.
+    for (bool deleteSelf : {false, true}) {
+        auto* w = new PayloadWindow("ModalOwner");
+        w->deleteSelf = deleteSelf;
+        ASSERT_TRUE(w->Create(nullptr, "closing"));
+        driver.Attach(w);
+        std::vector<std::string> unread;
+        w->unreadOut = &unread;
+        auto post = [w](const char* text) {
+            ASSERT_TRUE(w->PostMessageW(WM_USER + 20, 0, reinterpret_cast<intptr_t>(new std::string(text))));
+        };
+        post("first");
+        w->Close(IDOK);
+        post("late 1");
+        post("late 2");
+        if (!deleteSelf) {
+            driver.Pump();
+            EXPECT_FALSE(w->IsWindow());
+            EXPECT_EQ(w->handled_, (std::vector<std::string>{"first"}));
+            EXPECT_FALSE(w->PostMessageW(WM_USER + 20, 0, 0));
+            delete w;
+        } else {
+            driver.Pump();  // the window deletes itself in OnFinalMessage
+            EXPECT_FALSE(UIApplication::Instance().IsAlive(w));
+        }
+        EXPECT_EQ(unread, (std::vector<std::string>{"late 1", "late 2"}));
+    }
 }
 
 class SpaceFilter : public IMessageFilterUI {
