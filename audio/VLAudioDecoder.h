@@ -44,8 +44,9 @@ public:
     // Frames decoded so far, readable with Frame().
     uint64_t ReadyFrames() const { return m_ready.load(std::memory_order_acquire); }
     bool Done() const { return m_done.load(std::memory_order_acquire); }
-    // The frames actually decoded once Done(); before that the file's own
-    // estimate (exact for everything but MP3 files without a length tag).
+    // The frames actually decoded once Done(); before that the length the file
+    // states (MP3 files have their frames counted when opened; a module's own
+    // estimate can be a little off).
     uint64_t LengthFrames() const;
     // The samples of frame `f` (Channels() values); f < ReadyFrames().
     const int16_t* Frame(uint64_t f) const {
@@ -85,9 +86,9 @@ public:
     // when the file is neither a sound file nor a module.
     static std::optional<VLDecodedAudio> Decode(const std::string& path, int sampleRate);
     // Length in seconds without playing; 0.0 when the file cannot be opened as
-    // sound. Read from the header where it is exact; MP3 files without a length
-    // tag and modules are counted by decoding once and remembered (by path, size
-    // and modification time), as is every file a stream finished decoding.
+    // sound. Read from the header where it is exact; MP3 files have their frames
+    // counted; modules are counted by decoding once and remembered (by path, size
+    // and modification time), as is every module a stream finished decoding.
     static double DurationSeconds(const std::string& path);
 };
 
