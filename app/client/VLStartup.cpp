@@ -74,9 +74,14 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     VLAppState::Get().runMode = DecideRunMode(options.hasRole, options.role, inner);
     VL_LOG_INFO("run mode %d", VLAppState::Get().runMode);
 
+    // Before the main window: its creation starts the request workers, and
+    // libcurl must be set up before any thread uses it.
+    curl_global_init(CURL_GLOBAL_ALL);
     std::unique_ptr<IVLMainWindowHost> mainWindow = createMainWindow();
     if (!mainWindow || !mainWindow->Create(options.id)) {
         VL_LOG_ERROR("the main window could not be created");
+        mainWindow.reset();
+        curl_global_cleanup();
         return 1;
     }
     KWInstanceChannel raiseChannel;
@@ -85,7 +90,6 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
         if (request == kRaiseRequest) window->RequestRaise();
     });
 
-    curl_global_init(CURL_GLOBAL_ALL);
     mainWindow->RunMessageLoop();
     raiseChannel.Stop();
     mainWindow.reset();

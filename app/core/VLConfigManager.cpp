@@ -21,7 +21,8 @@ std::string ReadText(const std::string& text, const char* section, const char* k
 
 int ReadInt(const std::string& text, const char* section, const char* key, int def) {
     std::string value;
-    if (!KWIniFile::Lookup(text, section, key, value)) return def;
+    // An empty value counts as absent ("Port1=" keeps 9500, not port 0).
+    if (!KWIniFile::Lookup(text, section, key, value) || value.empty()) return def;
     return KWStringUtils::ConvertStringToInt32(value);
 }
 }  // namespace
@@ -48,7 +49,13 @@ bool VLConfigManager::Load() {
 }
 
 bool VLConfigManager::Save() {
-    std::string text = KWFile::ReadAll(m_path).value_or(std::string());
+    auto existing = KWFile::ReadAll(m_path);
+    if (!existing && KWFilePathUtils::IsExists(m_path)) {
+        // Rewriting a file we cannot read would drop every other section in it.
+        VL_LOG_ERROR("cannot read %s, settings kept in memory only", m_path.c_str());
+        return true;
+    }
+    std::string text = existing.value_or(std::string());
     auto set = [&text](const char* section, const char* key, const std::string& value) {
         text = KWIniFile::SetInText(text, section, key, value);
     };

@@ -55,7 +55,13 @@ std::optional<std::string> KWFile::ReadAll(const std::string& path) {
     std::string out;
     std::vector<char> buf(64 * 1024);
     size_t n = 0;
-    while (f.Read(buf.data(), buf.size(), n) && n > 0) out.append(buf.data(), n);
+    while (true) {
+        // A read error (or a folder in place of the file) is not an empty file:
+        // callers that rewrite the file would otherwise lose its content.
+        if (!f.Read(buf.data(), buf.size(), n)) return std::nullopt;
+        if (n == 0) break;
+        out.append(buf.data(), n);
+    }
     return out;
 }
 

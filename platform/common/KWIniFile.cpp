@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWStringToken.h"
 #include "platform/common/KWStringUtils.h"
 
@@ -43,6 +44,11 @@ std::vector<Line> ParseLines(const std::string& text) {
     }
     return lines;
 }
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
 }  // namespace
 
 bool KWIniFile::Lookup(const std::string& text, const std::string& section, const std::string& key, std::string& value) {
@@ -71,7 +77,8 @@ std::string KWIniFile::GetString(const std::string& path, const std::string& sec
 int KWIniFile::GetInt(const std::string& path, const std::string& section, const std::string& key, int defaultValue) {
     auto text = KWFile::ReadAll(path);
     std::string value;
-    if (!text || !Lookup(*text, section, key, value)) return defaultValue;
+    // An empty value counts as absent, as with the classic profile calls.
+    if (!text || !Lookup(*text, section, key, value) || value.empty()) return defaultValue;
     return KWStringUtils::ConvertStringToInt32(value);
 }
 
@@ -97,13 +104,15 @@ std::string KWIniFile::SetInText(const std::string& text, const std::string& sec
     }
     std::vector<std::string> out;
     for (const auto& l : lines) out.push_back(l.text);
-    std::string entry = key + "=" + value;
+    // A line break inside a value would start a new line of the file: the rest
+    // of the value would turn into a stray key or section.
+    std::string entry = OneLine(key) + "=" + OneLine(value);
     if (keyLine >= 0) {
         out[static_cast<size_t>(keyLine)] = entry;
     } else if (sectionStart >= 0) {
         out.insert(out.begin() + lastInSection + 1, entry);
     } else {
-        out.push_back("[" + section + "]");
+        out.push_back("[" + OneLine(section) + "]");
         out.push_back(entry);
     }
     std::string result;
@@ -113,8 +122,11 @@ std::string KWIniFile::SetInText(const std::string& text, const std::string& sec
 
 bool KWIniFile::WriteString(const std::string& path, const std::string& section, const std::string& key,
                             const std::string& value) {
-    std::string text = KWFile::ReadAll(path).value_or(std::string());
-    return KWFile::WriteAtomic(path, SetInText(text, section, key, value));
+    auto text = KWFile::ReadAll(path);
+    // A file that exists but cannot be read is left alone rather than replaced
+    // by one that holds only this key.
+    if (!text && KWFilePathUtils::IsExists(path)) return false;
+    return KWFile::WriteAtomic(path, SetInText(text.value_or(std::string()), section, key, value));
 }
 
 }  // namespace KwLib

@@ -10,7 +10,7 @@ class KWIniFile {
 public:
     static std::string GetString(const std::string& path, const std::string& section, const std::string& key,
                                  const std::string& defaultValue);
-    // Leading decimal integer of the value (0 when it has none); the default when absent.
+    // Leading decimal integer of the value (0 when it has none); the default when absent or empty.
     static int GetInt(const std::string& path, const std::string& section, const std::string& key, int defaultValue);
     static bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                             const std::string& value);

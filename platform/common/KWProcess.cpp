@@ -1,11 +1,13 @@
 #include "platform/common/KWProcess.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "platform/common/KWFile.h"
@@ -32,27 +34,36 @@ pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& 
         std::error_code ec;
         program = std::filesystem::absolute(path, ec).string();
     }
+    // The child gets no open files of ours beyond the standard three (sockets,
+    // databases, the log), and a clean signal mask whatever thread starts it.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    int rc;
-    if (workDir.empty()) {
-        rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
-    } else {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
-        rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-    }
+    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         VL_LOG_ERROR("start %s failed: %d", path.c_str(), rc);
         return -1;
     }
     // Nobody waits for these programs; reap them so they leave no zombie behind.
-    std::thread([pid] {
-        int status;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    try {
+        std::thread([pid] {
+            int status;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        VL_LOG_WARN("no thread to reap %d; it stays a zombie after it ends", static_cast<int>(pid));
+    }
     return pid;
 }
 

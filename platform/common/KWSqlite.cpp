@@ -82,6 +82,23 @@ int KWSqlite::ExecSQL(const std::string& sql) {
 }
 
 namespace {
+// True when the text from `tail` to `end` (after the first statement) holds
+// another statement, not only blanks, semicolons or comments.
+bool HasFurtherStatement(sqlite3* db, const char* tail, const char* end) {
+    while (tail < end) {
+        sqlite3_stmt* next = nullptr;
+        const char* rest = nullptr;
+        if (sqlite3_prepare_v2(db, tail, static_cast<int>(end - tail), &next, &rest) != SQLITE_OK) return true;
+        if (next) {
+            sqlite3_finalize(next);
+            return true;
+        }
+        if (!rest || rest <= tail) return false;
+        tail = rest;
+    }
+    return false;
+}
+
 bool BindAll(sqlite3_stmt* stmt, const std::vector<KWSqlValue>& params) {
     for (size_t i = 0; i < params.size(); ++i) {
         int idx = static_cast<int>(i + 1);
@@ -107,10 +124,27 @@ int KWSqlite::Query(KWSqliteData& result, const std::string& sql, const std::vec
     result.Clear();
     if (!m_db) return -1;
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, &tail);
     if (rc != SQLITE_OK || !stmt) {
-        m_lastError = sqlite3_errmsg(m_db);
+        m_lastError = rc != SQLITE_OK ? sqlite3_errmsg(m_db) : "no statement";
         VL_LOG_ERROR("sql prepare failed: %s (%s)", m_lastError.c_str(), sql.c_str());
+        sqlite3_finalize(stmt);
+        return -1;
+    }
+    // Only one statement runs here; a second one would be dropped without a
+    // word, so text that holds more is refused before anything runs.
+    if (tail && HasFurtherStatement(m_db, tail, sql.c_str() + sql.size())) {
+        m_lastError = "more than one statement";
+        VL_LOG_ERROR("sql refused: %s (%s)", m_lastError.c_str(), sql.c_str());
+        sqlite3_finalize(stmt);
+        return -1;
+    }
+    // A placeholder left without a value would silently store NULL.
+    if (sqlite3_bind_parameter_count(stmt) != static_cast<int>(params.size())) {
+        m_lastError = "wrong number of parameters";
+        VL_LOG_ERROR("sql refused: %d values for %d placeholders (%s)", static_cast<int>(params.size()),
+                     sqlite3_bind_parameter_count(stmt), sql.c_str());
         sqlite3_finalize(stmt);
         return -1;
     }

@@ -18,17 +18,9 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Byte offset of the code point with index `cp`, or s.size() when past the end.
-size_t OffsetOfCodePoint(const std::string& s, size_t cp) {
-    size_t i = 0;
-    size_t n = 0;
-    while (i < s.size() && n < cp) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
-        i = std::min(s.size(), i + len);
-        ++n;
-    }
-    return i;
-}
+// Counts exactly as KWStringConvert does, so that a stray byte in malformed text
+// is one character everywhere and never swallows the character after it.
+size_t OffsetOfCodePoint(const std::string& s, size_t cp) { return KWStringConvert::CutToCodePoints(s, cp).size(); }
 
 int64_t ParseLeadingInteger(const std::string& s, int64_t minValue, int64_t maxValue) {
     size_t i = 0;

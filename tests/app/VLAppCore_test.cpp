@@ -123,6 +123,14 @@ TEST(VLConfigManager, DefaultsWhenFileOrKeysAreMissing) {
     EXPECT_EQ(cfg.GetInt("FONT", "QuesFont"), 20);
     EXPECT_EQ(cfg.GetString("LOGINFO", "Level"), "");  // never read from the file
     EXPECT_EQ(cfg.GetInt("SETTING", "ExitType"), 0);
+
+    // A key left empty by hand keeps its default rather than becoming port 0.
+    ASSERT_TRUE(KWFile::WriteAtomic((dir / "config.cfg").string(), "[AGENT]\nPort1=\nIP=\nEnable=\n[FONT]\nQuesFont=\n"));
+    ASSERT_TRUE(cfg.Load());
+    EXPECT_EQ(cfg.GetInt("AGENT", "Port1"), 9500);
+    EXPECT_EQ(cfg.GetAgentEnable(), 1);
+    EXPECT_EQ(cfg.GetInt("FONT", "QuesFont"), 16);
+    EXPECT_EQ(cfg.GetString("AGENT", "IP"), "");
     std::filesystem::remove_all(dir);
 }
 
@@ -185,6 +193,15 @@ TEST(VLConfigManager, SaveThenLoadKeepsUnrelatedSections) {
     // The saved keys keep their order.
     EXPECT_LT(text->find("CurVersion"), text->find("QuesFont"));
     EXPECT_LT(text->find("Port1=19500"), text->find("Port3=9502"));
+
+    // An address typed with a line break stays one line and cannot set other keys.
+    cfg.SetString("AGENT", "IP", "10.0.0.2\n[FONT]\nQuesFont=40");
+    ASSERT_TRUE(cfg.Save());
+    VLConfigManager third(path);
+    third.Load();
+    EXPECT_EQ(third.GetInt("FONT", "QuesFont"), 16);
+    EXPECT_EQ(third.GetString("AGENT", "IP"), "10.0.0.2 [FONT] QuesFont=40");
+    EXPECT_EQ(KWIniFile::GetString(path, "CUSTOM", "Keep", ""), "me");
 
     // A save into a folder that does not exist yet creates it.
     VLConfigManager fresh((dir / "new" / "config.cfg").string());

@@ -27,6 +27,20 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
+// Processes of that name started from this test's install tree: other runs on
+// the same machine (another build's tests, a demo) are neither counted nor killed.
+std::vector<pid_t> OurProcesses(const VLGuardSandbox& sb, const std::string& name) {
+    std::vector<pid_t> ours;
+    std::error_code rootEc;
+    std::string root = fs::canonical(sb.install, rootEc).string() + "/";
+    for (pid_t pid : KWProcess::FindByName(name)) {
+        std::error_code ec;
+        auto exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
+        if (!ec && exe.rfind(root, 0) == 0) ours.push_back(pid);
+    }
+    return ours;
+}
+
 std::string ArgValue(const std::vector<std::string>& args, const std::string& key) {
     for (const auto& a : args)
         if (a.rfind(key + "=", 0) == 0) {
@@ -57,11 +71,11 @@ TEST(VLSystem, PageStartsClientThroughGuardAndACrashReachesTheReporter) {
 
     // The client's watchdog sees the running guard and starts no second one.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_EQ(KWProcess::FindByName("VLGuard").size(), 1u);
-    auto clients = KWProcess::FindByName("VLStudent");
+    EXPECT_EQ(OurProcesses(sb, "VLGuard").size(), 1u);
+    auto clients = OurProcesses(sb, "VLStudent");
     ASSERT_EQ(clients.size(), 1u);
     kill(clients[0], SIGTERM);
-    ASSERT_TRUE(WaitUntil([&] { return !KWProcess::IsRunning("VLStudent"); }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return OurProcesses(sb, "VLStudent").empty(); }, 20000));
 
     // A client started with -crashtest crashes on request; the guard writes the dump.
     VLTestProcess crashing;

@@ -31,5 +31,22 @@ TEST(KWIniFile, ProfileSemantics) {
     EXPECT_NE(text->find("; comment"), std::string::npos);
     // The new key lands inside its section, not at the end of the file.
     EXPECT_LT(text->find("Port9=1"), text->find("[NEW]"));
+
+    // An empty value is absent for numbers and empty for text.
+    ASSERT_TRUE(KWFile::WriteAtomic(path, "[AGENT]\nPort1=\nIP=\n"));
+    EXPECT_EQ(KWIniFile::GetInt(path, "AGENT", "Port1", 9500), 9500);
+    EXPECT_EQ(KWIniFile::GetString(path, "AGENT", "IP", "def"), "");
+
+    // A line break in a value cannot add lines to the file.
+    ASSERT_TRUE(KWIniFile::WriteString(path, "AGENT", "IP", "1.2.3.4\n[VERSION]\r\nCurVersion=9"));
+    EXPECT_EQ(KWIniFile::GetString(path, "VERSION", "CurVersion", "none"), "none");
+    EXPECT_EQ(KWIniFile::GetString(path, "AGENT", "IP", ""), "1.2.3.4 [VERSION]  CurVersion=9");
     std::filesystem::remove(path);
+
+    // Something that cannot be read as a file is neither empty nor replaced.
+    std::filesystem::create_directories(path);
+    EXPECT_FALSE(KWFile::ReadAll(path).has_value());
+    EXPECT_FALSE(KWIniFile::WriteString(path, "A", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    std::filesystem::remove_all(path);
 }

@@ -70,6 +70,15 @@ TEST_F(KWSqliteTest, MultiStatementStopsAtFirstFailureAndParamsAreLiteral) {
     EXPECT_EQ(rows(1, "missing"), nullptr);
     EXPECT_EQ(rows(0, "a"), nullptr);
 
+    // Text with a second statement is refused whole instead of running only its first part.
+    EXPECT_EQ(db.ExecSQL("INSERT INTO t VALUES(?, 6); DELETE FROM t;", {"first"}), -1);
+    EXPECT_EQ(db.Query(rows, "SELECT a FROM t; SELECT 1;"), -1);
+    // A placeholder without its value would store NULL; too many values would be lost.
+    EXPECT_EQ(db.ExecSQL("INSERT INTO t VALUES(?, ?)", {"only"}), -1);
+    EXPECT_EQ(db.ExecSQL("INSERT INTO t VALUES(?, 7)", {"a", "b"}), -1);
+    ASSERT_EQ(db.Query(rows, "SELECT count(*) AS c FROM t;  -- a closing remark\n"), 0);
+    EXPECT_STREQ(rows(1, "c"), "2");
+
     ASSERT_EQ(db.ExecSQL("INSERT INTO t VALUES(NULL, 3)"), 0);
     ASSERT_EQ(db.Query(rows, "SELECT a FROM t WHERE n = 3"), 0);
     EXPECT_EQ(rows(1, "a"), nullptr);

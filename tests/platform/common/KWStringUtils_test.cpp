@@ -36,6 +36,14 @@ TEST(KWStringUtils, CodePointCuttingNeverSplitsCharacters) {
     EXPECT_EQ(KWStringUtils::Mid(s, 4), "测试");
     EXPECT_EQ(KWStringConvert::CodePointCount(s), 6u);
     EXPECT_EQ(KWStringConvert::CutToCodePoints(s, 1), "音");
+    // A stray lead byte is one character of its own; the letter after it stays.
+    std::string broken = "\xe4" "A\xc3" "B";
+    EXPECT_EQ(KWStringUtils::Left(broken, 1), "\xe4");
+    EXPECT_EQ(KWStringUtils::Mid(broken, 1, 1), "A");
+    EXPECT_EQ(KWStringUtils::Mid(broken, 3), "B");
+    EXPECT_EQ(KWStringUtils::Left(broken, 4), broken);
+    EXPECT_EQ(KWStringConvert::CodePointCount(broken), 4u);
+    EXPECT_EQ(KWStringUtils::Left("\xe6\x9f", 1), "\xe6");
     EXPECT_EQ(KWStringUtils::GetSubStr("<a>mid</a>", "<a>", "</a>"), "mid");
     EXPECT_EQ(KWStringUtils::GetSubStr("<a>mid", "<a>", "</a>"), "");
 }
