@@ -412,8 +412,14 @@ double VLAudioDecoder::DurationSeconds(const std::string& path) {
     SF_INFO info;
     if (SndFilePtr file = OpenSndFile(path, info)) {
         if (IsMpeg(info)) {
-            if (auto mp3 = OpenMp3(path))
-                return static_cast<double>(mp3->frames) / mp3->rate;
+            // Counting reads every frame header of the file: once per version of it.
+            if (auto known = DurationCache::Instance().Find(path))
+                return *known;
+            if (auto mp3 = OpenMp3(path)) {
+                const double seconds = static_cast<double>(mp3->frames) / mp3->rate;
+                DurationCache::Instance().Store(path, seconds);
+                return seconds;
+            }
         }
         if (!IsMpeg(info) || Mp3HasLengthTag(path))
             return static_cast<double>(info.frames) / info.samplerate;
