@@ -87,8 +87,8 @@ public:
     static std::optional<VLDecodedAudio> Decode(const std::string& path, int sampleRate);
     // Length in seconds without playing; 0.0 when the file cannot be opened as
     // sound. Read from the header where it is exact; MP3 files have their frames
-    // counted; modules are counted by decoding once and remembered (by path, size
-    // and modification time), as is every module a stream finished decoding.
+    // counted and modules are decoded once, and both are remembered (by path,
+    // size and modification time), as is every module a stream finished decoding.
     static double DurationSeconds(const std::string& path);
 };
 
