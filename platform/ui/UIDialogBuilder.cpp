@@ -70,6 +70,7 @@ UIControl* UIDialogBuilder::Create(const std::string& xmlFile, const std::string
     m_callback = callback;
     m_pm = pm;
     m_window = window;
+    m_tooDeep = false;
     return Build(doc.document_element(), windowName);
 }
 
@@ -85,6 +86,7 @@ UIControl* UIDialogBuilder::CreateFromString(const std::string& xml, const std::
     m_callback = callback;
     m_pm = pm;
     m_window = window;
+    m_tooDeep = false;
     return Build(doc.document_element(), windowName);
 }
 
@@ -142,7 +144,11 @@ UIControl* UIDialogBuilder::Build(const pugi::xml_node& layouts, const std::stri
         std::string tag = child.name();
         if (tag == "Font" || child.type() != pugi::node_element)
             continue;
-        UIControl* root = Parse(child, nullptr);
+        UIControl* root = Parse(child, nullptr, 1);
+        if (m_tooDeep) {
+            delete root;
+            return nullptr;
+        }
         if (root)
             return root;
     }
@@ -150,8 +156,13 @@ UIControl* UIDialogBuilder::Build(const pugi::xml_node& layouts, const std::stri
     return nullptr;
 }
 
-UIControl* UIDialogBuilder::Parse(const pugi::xml_node& node, UIControl* parent) {
+UIControl* UIDialogBuilder::Parse(const pugi::xml_node& node, UIControl* parent, int depth) {
     std::string tag = node.name();
+    if (depth > kMaxDepth) {
+        m_tooDeep = true;
+        m_error = "layout nested deeper than " + std::to_string(kMaxDepth) + " levels";
+        return nullptr;
+    }
     UIControl* control = nullptr;
     if (m_callback)
         control = m_callback->CreateControl(tag);
@@ -176,7 +187,11 @@ UIControl* UIDialogBuilder::Parse(const pugi::xml_node& node, UIControl* parent)
     for (auto child : node.children()) {
         if (child.type() != pugi::node_element)
             continue;
-        UIControl* item = Parse(child, control);
+        UIControl* item = Parse(child, control, depth + 1);
+        if (m_tooDeep) {
+            delete item;
+            break;
+        }
         if (!item)
             continue;
         if (combo)

@@ -55,16 +55,20 @@ public:
     static UIControl* CreateBuiltinControl(const std::string& tag);
     // Registers a tag for every layout (an alternative to the callback).
     static void RegisterControl(const std::string& tag, std::function<UIControl*()> factory);
+    // Controls nest at most this deep; building, laying out and painting
+    // recurse once per level, so a deeper layout is refused, not a crash.
+    static constexpr int kMaxDepth = 100;
 
 private:
     UIControl* Build(const pugi::xml_node& layouts, const std::string& windowName);
-    UIControl* Parse(const pugi::xml_node& node, UIControl* parent);
+    UIControl* Parse(const pugi::xml_node& node, UIControl* parent, int depth);
     void ApplyFont(const pugi::xml_node& node);
 
     IDialogBuilderCallback* m_callback = nullptr;
     UIPaintManager* m_pm = nullptr;
     UIWindowWnd* m_window = nullptr;
     std::string m_error;
+    bool m_tooDeep = false;
 };
 
 }  // namespace KwLib

@@ -255,7 +255,11 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     double alpha = fade / 255.0;
     bool tiled = xtiled || ytiled;
     bool unscaled = dest.Width() == source.Width() && dest.Height() == source.Height();
-    if (unscaled || dest.Width() * dest.Height() > 1024 * 1024) {
+    // Larger than a cached rendering should be (and than cairo's 32767-pixel
+    // surfaces): drawn directly each time.
+    bool huge =
+        int64_t{dest.Width()} * dest.Height() > 1024 * 1024 || dest.Width() > 8192 || dest.Height() > 8192;
+    if (unscaled || huge) {
         DrawNineGrid(cr, image.Surface(), dest, source, corner, alpha, hole, tiled);
         return;
     }
@@ -292,7 +296,10 @@ void UIRenderUtils::PrepareFont(UIFont& font) {
         pango_font_description_free(font.desc);
     font.desc = pango_font_description_new();
     pango_font_description_set_family(font.desc, font.face.c_str());
-    pango_font_description_set_absolute_size(font.desc, std::max(1, font.size) * PANGO_SCALE);
+    // Sizes come from layout text; pango's fixed point (and any sum with a
+    // size) would overflow far beyond what a screen can show.
+    font.size = std::clamp(font.size, 1, kMaxFontSize);
+    pango_font_description_set_absolute_size(font.desc, font.size * PANGO_SCALE);
     pango_font_description_set_weight(font.desc, font.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
     pango_font_description_set_style(font.desc, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
 }

@@ -16,6 +16,9 @@ class UIPaintManager;
 struct UIImageAttr;
 
 // A font as declared by a layout's Font entry or AddFont.
+// Font sizes are kept within this many pixels.
+constexpr int kMaxFontSize = 1000;
+
 struct UIFont {
     std::string face = "微软雅黑";
     int size = 12;  // pixels

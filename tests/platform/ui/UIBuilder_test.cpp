@@ -260,3 +260,56 @@ TEST_F(UIBuilderTest, HostileValuesInALayoutDoNotBreakLayoutOrPainting) {
 
 }  // namespace
 }  // namespace KwLib
+
+namespace KwLib {
+namespace {
+
+TEST_F(UIBuilderTest, HugeControlsFontsAndDeepNestingAreSafe) {
+    // A picture on a control far larger than the window and font sizes beyond
+    // what text layout can scale are drawn without overflow.
+    std::string xml = R"(<Layouts><Font name="Big" size="2147483647"/><Window name="Hostile" size="300,200">
+        <VerticalLayout>
+          <Control float="true" pos="-100000,-100000,100000,100000" bkimage="res='9005' restype='PNG' corner='3,3,3,3'"/>
+          <Control float="true" pos="0,0,30000,40" bkimage="res='9005' restype='PNG'"/>
+          <Label height="40" font="Big" text="W"/>
+          <RichEdit height="40" font="Big" text="W"/>
+        </VerticalLayout></Window></Layouts>)";
+    {
+        HostileWindow w(xml);
+        ASSERT_TRUE(w.Create(nullptr, "huge"));
+        w.ShowWindow();
+        driver.Attach(&w);
+        driver.Pump();
+        EXPECT_TRUE(driver.Screenshot(TestOutputDir() + "huge.png"));
+        driver.ClickAt({150, 100});
+        EXPECT_EQ(w.PaintManager().GetFont("Big").size, kMaxFontSize);
+        w.DestroyWindow();
+    }
+
+    // Building, layout and painting recurse per level: nesting up to the limit
+    // works, deeper is refused with an error instead of exhausting the stack.
+    auto nested = [](int levels) {
+        std::string x = R"(<Layouts><Window name="Deep">)";
+        for (int i = 0; i < levels - 1; ++i)
+            x += "<Container>";
+        x += "<Label text='deep'/>";
+        for (int i = 0; i < levels - 1; ++i)
+            x += "</Container>";
+        return x + "</Window></Layouts>";
+    };
+    UIDialogBuilder builder;
+    std::unique_ptr<UIControl> ok(builder.CreateFromString(nested(UIDialogBuilder::kMaxDepth), "Deep"));
+    ASSERT_NE(ok, nullptr) << builder.GetError();
+    UIPaintManager pm;
+    pm.SetClientSize({100, 100});
+    pm.AttachDialog(ok.release());
+    EXPECT_FALSE(pm.Paint().IsEmpty());
+    for (int levels : {UIDialogBuilder::kMaxDepth + 1, 20000}) {
+        UIDialogBuilder deep;
+        EXPECT_EQ(deep.CreateFromString(nested(levels), "Deep"), nullptr);
+        EXPECT_NE(deep.GetError().find("deeper"), std::string::npos) << deep.GetError();
+    }
+}
+
+}  // namespace
+}  // namespace KwLib
