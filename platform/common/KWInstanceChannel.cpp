@@ -74,7 +74,8 @@ void KWInstanceChannel::Run() {
             request.append(buf, static_cast<size_t>(n));
             if (request.find('\n') != std::string::npos) break;
         }
-        (void)!write(client, "ok\n", 3);
+        // A peer that has already gone must not end this process with SIGPIPE.
+        (void)!send(client, "ok\n", 3, MSG_NOSIGNAL);
         close(client);
         if (!request.empty() && request.back() == '\n') request.pop_back();
         if (m_handler) m_handler(request);
@@ -102,7 +103,7 @@ bool KWInstanceChannel::Send(const std::string& name, const std::string& request
     bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     if (ok) {
         std::string line = request + "\n";
-        ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+        ok = send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
         char ack[8];
         pollfd p = {fd, POLLIN, 0};
         ok = ok && poll(&p, 1, 2000) > 0 && read(fd, ack, sizeof ack) > 0;

@@ -90,7 +90,12 @@ protected:
 }  // namespace
 
 TEST_F(ClientTree, WatchdogStartsTheGuardAndRestartsItAfterAKill) {
-    VLGuardWatchdog watchdog((m_root / "install" / "VLGuard").string());
+    // The watchdog looks for its program by file name among all processes of the
+    // machine; a name of this test's own keeps a guard that some other run has
+    // started from hiding the one under test.
+    fs::path guard = m_root / "install" / ("VLGuard-" + std::to_string(getpid()));
+    fs::copy_file(VL_STANDIN_PATH, guard);
+    VLGuardWatchdog watchdog(guard.string());
     setenv("VL_STANDIN_LOG", m_standinLog.string().c_str(), 1);
     ASSERT_TRUE(watchdog.Start());
     ASSERT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 1; }, 5));
