@@ -75,7 +75,7 @@ public:
     void SetModifiers(uint32_t modifiers) { m_modifiers = modifiers; }
 
     // ---- headless modal loops ----
-    // A headless modal loop has nobody to click for it: when it runs out of
+    // A headless modal loop under a manual clock has nobody to click for it: when it runs out of
     // work it runs the next queued action (the test driver queues them). With
     // none queued the modal window is ended with -1 rather than hanging.
     void QueueIdleAction(std::function<void()> action);

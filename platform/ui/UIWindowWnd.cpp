@@ -4,6 +4,7 @@
 
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIClock.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
 
@@ -138,10 +139,13 @@ int UIWindowWnd::ShowModal() {
     ShowWindow(true, true);
     app.EnterModal();
     while (*alive && m_created && !app.IsQuitRequested()) {
-        bool busy = app.PumpOnce(app.IsHeadless() ? 0 : 10);
+        // Only a manual clock makes waiting pointless: a headless window on the
+        // real clock waits for its timers and workers like any other.
+        bool manual = app.IsHeadless() && UIClock::IsManual();
+        bool busy = app.PumpOnce(manual ? 0 : 10);
         if (!*alive || !m_created)
             break;
-        if (!busy && app.IsHeadless() && !app.RunIdleAction()) {
+        if (!busy && manual && !app.RunIdleAction()) {
             VL_LOG_WARN("headless modal window %s has nothing left to do; ending it",
                         GetWindowClassName().c_str());
             Close(-1);

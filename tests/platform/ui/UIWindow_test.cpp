@@ -434,6 +434,27 @@ public:
     std::vector<uint32_t> seen;
 };
 
+TEST_F(UIWindowTest, HeadlessModalBoxOnTheRealClockWaitsForItsWorker) {
+    // A program run with VL_UI_HEADLESS=1 keeps the real clock: a box waiting
+    // for a worker's result must wait for it, not end as soon as it is idle.
+    auto owner = Open("ModalOwner");
+    UIClock::SetManual(false);
+    auto box = std::make_unique<TestWindow>("ModalBox");
+    ASSERT_TRUE(box->Create(owner.get(), "box"));
+    TestWindow* raw = box.get();
+    std::thread worker([raw] {
+        // Stands for work that takes a while (an upload, say).
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        raw->PostMessageW(WM_CLOSE, IDOK, 0);
+    });
+    int result = box->ShowModal();
+    worker.join();
+    UIClock::SetManual(true);
+    EXPECT_EQ(result, IDOK);
+    EXPECT_FALSE(box->IsWindow());
+    EXPECT_TRUE(owner->IsInputEnabled());
+}
+
 TEST_F(UIWindowTest, MessageFiltersSeeInputFirst) {
     auto w = Open("ControlTest");
     auto* edit = driver.FindAs<UIRichEdit>(501);
