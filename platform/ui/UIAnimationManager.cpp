@@ -33,9 +33,10 @@ bool UIAnimationManager::AddAnimation(UIControl* control, int id, int periodMs, 
     }
     UIApplication::Instance().SetTimer(this, control, id, static_cast<uint32_t>(periodMs),
                                        [this, control, id] { Step(control, id); });
-    control->OnAnimationStart(id);
-    control->OnAnimationStep(id, 0, frameCount);
     control->Invalidate();
+    control->OnAnimationStart(id);
+    if (IsAnimating(control, id))  // the start hook may have ended it
+        control->OnAnimationStep(id, 0, frameCount);
     return true;
 }
 
@@ -60,8 +61,10 @@ void UIAnimationManager::Step(UIControl* control, int id) {
         a->current = 0;
     }
     int frame = a->current, count = a->frameCount;
-    control->OnAnimationStep(id, frame, count);
+    // Invalidating only marks the area, so it may come first: the control may
+    // remove (and so delete) itself in its step hook, which must be the last use.
     control->Invalidate();
+    control->OnAnimationStep(id, frame, count);
 }
 
 void UIAnimationManager::RemoveAnimation(UIControl* control, int id) {

@@ -288,6 +288,21 @@ TEST_F(UIWindowTest, AnimationsStepWithTheClock) {
     anim.AddAnimation(spinner, 4, 10, 0);
     root->Remove(spinner);
     driver.Advance(100);  // a stale animation would touch freed memory here
+
+    // A control may remove itself on a frame (a toast that is done).
+    class SelfRemoving : public UIControl {
+    public:
+        void OnAnimationStep(int id, int frame, int count) override {
+            UIControl::OnAnimationStep(id, frame, count);
+            if (frame == 2)
+                static_cast<UIContainer*>(GetParent())->Remove(this);
+        }
+    };
+    auto* toast = new SelfRemoving;
+    root->Add(toast);
+    anim.AddAnimation(toast, 5, 10, 0);
+    driver.Advance(100);
+    EXPECT_EQ(root->GetItemIndex(toast), -1);
     w->DestroyWindow();
 }
 
