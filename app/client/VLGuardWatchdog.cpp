@@ -32,10 +32,16 @@ void VLGuardWatchdog::Stop() {
 }
 
 void VLGuardWatchdog::Run() {
+    bool reportedMissing = false;
     while (!m_stop) {
         if (!KWProcess::IsRunning(m_guardName)) {
-            // A failed start is retried on the next cycle; the log says why once per try.
-            if (KWProcess::Spawn(m_guardPath, {}) > 0) {
+            // A missing guard is tried again every cycle, but said once: the log
+            // is shared and sent to the platform, a line a second would swamp it.
+            if (!KWFilePathUtils::IsExistsFile(m_guardPath)) {
+                if (!reportedMissing) VL_LOG_WARN("%s is missing; waiting for it", m_guardPath.c_str());
+                reportedMissing = true;
+            } else if (KWProcess::Spawn(m_guardPath, {}) > 0) {
+                reportedMissing = false;
                 ++m_starts;
                 VL_LOG_INFO("started %s", m_guardPath.c_str());
             }

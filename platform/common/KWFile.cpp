@@ -80,6 +80,14 @@ bool KWFile::WriteAtomic(const std::string& path, const std::string& content) {
         KWFilePathUtils::RemoveFile(tmp);
         return false;
     }
+    // The rename lives in the folder: without syncing it a power cut can still
+    // bring back the old file (or none) after we reported the new one saved.
+    std::string dir = KWFileSystemUtils::GetOnlyDirPrefix(path);
+    int dirFd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
     return true;
 }
 

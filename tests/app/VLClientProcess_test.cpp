@@ -11,6 +11,7 @@
 #include "app/client/VLGuardWatchdog.h"
 #include "app/client/VLUpdaterLauncher.h"
 #include "platform/common/KWFile.h"
+#include "platform/common/KWLog.h"
 #include "platform/common/KWStringToken.h"
 
 using namespace KwLib;
@@ -110,6 +111,31 @@ TEST_F(ClientTree, WatchdogStartsTheGuardAndRestartsItAfterAKill) {
     EXPECT_EQ(watchdog.StartCount(), 2);
     watchdog.Stop();
     unsetenv("VL_STANDIN_LOG");
+}
+
+TEST_F(ClientTree, WatchdogWaitsQuietlyForAMissingGuard) {
+    std::string log = (m_root / "tmp" / "vl.log").string();
+    ASSERT_TRUE(LogImpl::Instance().Init(log));
+    fs::path guard = m_root / "install" / ("VLGuard-late-" + std::to_string(getpid()));
+    setenv("VL_STANDIN_LOG", m_standinLog.string().c_str(), 1);
+    {
+        VLGuardWatchdog watchdog(guard.string(), 10);
+        ASSERT_TRUE(watchdog.Start());
+        // Many cycles without the program on disk.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(watchdog.StartCount(), 0);
+        // Installed later, it is started.
+        fs::copy_file(VL_STANDIN_PATH, guard);
+        EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 1; }, 5));
+        EXPECT_EQ(watchdog.StartCount(), 1);
+    }
+    unsetenv("VL_STANDIN_LOG");
+    LogImpl::Instance().Shutdown();
+    std::string text = KWFile::ReadAll(log).value_or("");
+    size_t lines = 0;
+    for (size_t pos = 0; (pos = text.find(guard.string(), pos)) != std::string::npos; ++pos) ++lines;
+    // One line for the missing program, one for its start.
+    EXPECT_EQ(lines, 2u) << text;
 }
 
 TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
