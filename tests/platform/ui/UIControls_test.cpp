@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "UITestWindow.h"
+#include "platform/common/KWStringConvert.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UICombo.h"
@@ -238,6 +239,64 @@ TEST_F(UIControlsTest, RichEditTypingLimitsAndEnter) {
     w->DestroyWindow();
     // A closed window leaves no timer behind to fire into it.
     EXPECT_FALSE(UIApplication::Instance().NextTimerDue().has_value());
+}
+
+TEST_F(UIControlsTest, RichEditNeverSplitsACharacterWhateverTheEditing) {
+    // Random editing over one-, two-, three- and four-byte characters, in both
+    // a plain and a password field: the text stays valid UTF-8 within the
+    // limit in characters, and so does every selection.
+    auto w = Open("ControlTest");
+    const char* pieces[] = {"a", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x8E\xB5", "e\xCC\x81"};
+    const uint32_t keys[] = {VK_LEFT, VK_RIGHT, VK_HOME, VK_END, VK_BACK, VK_DELETE};
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int id : {501, 502}) {
+        auto* edit = driver.FindAs<UIRichEdit>(id);
+        ASSERT_NE(edit, nullptr);
+        driver.Click(id);
+        const UIRect rc = edit->GetPos();
+        for (int step = 0; step < 400; ++step) {
+            switch (next(5)) {
+                case 0:
+                    driver.TypeText(pieces[next(5)]);
+                    break;
+                case 1:
+                    driver.PressKey(keys[next(6)], next(2) ? kModShift : 0);
+                    break;
+                case 2:
+                    driver.ClickAt({rc.left + static_cast<int>(next(static_cast<uint32_t>(rc.Width()))),
+                                    (rc.top + rc.bottom) / 2});
+                    break;
+                case 3:
+                    edit->SetSel(static_cast<int>(next(8)) - 1, static_cast<int>(next(8)) - 1);
+                    break;
+                default:
+                    driver.Drag(
+                        {rc.left + static_cast<int>(next(static_cast<uint32_t>(rc.Width()))), rc.top + 5},
+                        {rc.left + static_cast<int>(next(static_cast<uint32_t>(rc.Width()))), rc.top + 5});
+                    break;
+            }
+            const std::string text = edit->GetText();
+            ASSERT_EQ(KWStringConvert::SanitizeUtf8(text), text) << "step " << step;
+            if (id == 501)
+                ASSERT_LE(KWStringConvert::CodePointCount(text), 5u);
+            const std::string sel = edit->GetSelText();
+            ASSERT_EQ(KWStringConvert::SanitizeUtf8(sel), sel) << "step " << step;
+            int a = 0, b = 0;
+            edit->GetSel(a, b);
+            ASSERT_LE(a, b);
+            ASSERT_LE(static_cast<size_t>(b), KWStringConvert::CodePointCount(text));
+            // Typing over the selection keeps the text around it whole.
+            if (step % 50 == 49) {
+                driver.TypeText("\xE4\xB8\xAD");
+                ASSERT_EQ(KWStringConvert::SanitizeUtf8(edit->GetText()), edit->GetText());
+            }
+        }
+    }
+    w->DestroyWindow();
 }
 
 TEST_F(UIControlsTest, RichEditMouseSelectionAndModes) {
