@@ -168,6 +168,36 @@ TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
     EXPECT_FALSE(fs::exists(socket));
 }
 
+TEST_F(ClientTree, TwoStartsAtTheSameMomentLeaveExactlyOneClient) {
+    fs::path client = m_root / "install" / "bin" / "VLStudent";
+    fs::copy_file(VL_CLIENT_PATH, client);
+    // A crashed earlier client left its socket file behind.
+    fs::path socket = m_root / "run" / "VLStudent.sock";
+    ASSERT_TRUE(KWFile::WriteAtomic(socket.string(), ""));
+    pid_t a = Start(client, {});
+    pid_t b = Start(client, {});
+    int statusA = 0, statusB = 0;
+    bool aEnded = false, bEnded = false;
+    // One of them gives way with 0; the other comes up and takes the socket over.
+    ASSERT_TRUE(WaitFor([&] {
+        if (!aEnded) aEnded = waitpid(a, &statusA, WNOHANG) == a;
+        if (!bEnded) bEnded = waitpid(b, &statusB, WNOHANG) == b;
+        return aEnded || bEnded;
+    }));
+    pid_t survivor = aEnded ? b : a;
+    int status = aEnded ? statusA : statusB;
+    m_children.erase(std::remove(m_children.begin(), m_children.end(), aEnded ? a : b), m_children.end());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WaitFor([&] { return fs::is_socket(socket); }));
+    fs::path log = m_root / "tmp" / "VireloLog" / "vl.log";
+    ASSERT_TRUE(WaitFor([&] {
+        return KWFile::ReadAll(log.string()).value_or("").find("client running without a window") != std::string::npos;
+    }));
+    EXPECT_EQ(waitpid(survivor, nullptr, WNOHANG), 0) << "the remaining client must keep running";
+    kill(survivor, SIGTERM);
+    EXPECT_EQ(WaitExit(survivor), 1);
+}
+
 TEST_F(ClientTree, UpdaterStartsInItsFolderWithOneArgumentPerPair) {
     fs::path updater = m_root / "install" / "bin" / "VLUpdate";
     fs::copy_file(VL_STANDIN_PATH, updater);
