@@ -54,9 +54,10 @@ public:
 
     // Runs one or more statements; stops at the first failure and returns -1, else 0.
     int ExecSQL(const std::string& sql);
-    // One statement with bound parameters; -1 on failure.
+    // One statement with bound parameters; -1 on failure, and also when the text
+    // holds a second statement or the values do not match the placeholders.
     int ExecSQL(const std::string& sql, const std::vector<KWSqlValue>& params);
-    // 0 on success with the rows in `result`, -1 on failure.
+    // 0 on success with the rows in `result`, -1 on failure (same rules).
     int Query(KWSqliteData& result, const std::string& sql);
     int Query(KWSqliteData& result, const std::string& sql, const std::vector<KWSqlValue>& params);
 
