@@ -141,10 +141,12 @@ void UIApplication::Wake() {
         m_woken = true;
     }
     m_wakeCv.notify_all();
-    if (m_videoActive && m_wakeEventType != 0 && m_wakeEventType != static_cast<uint32_t>(-1)) {
+    if (m_videoActive && m_wakeEventType != 0 && m_wakeEventType != static_cast<uint32_t>(-1) &&
+        !m_wakeQueued.exchange(true)) {
         SDL_Event e{};
         e.type = m_wakeEventType;
-        SDL_PushEvent(&e);
+        if (SDL_PushEvent(&e) != 1)
+            m_wakeQueued = false;
     }
 }
 
@@ -250,6 +252,10 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
     while (got) {
         any = true;
         UIWindowWnd* w = nullptr;
+        // Taken before the posted messages are read (later in this pass), so
+        // a post after this point queues a new wake-up.
+        if (e.type == m_wakeEventType)
+            m_wakeQueued = false;
         switch (e.type) {
             case SDL_WINDOWEVENT:
                 w = WindowById(m_windows, e.window.windowID);

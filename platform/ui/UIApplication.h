@@ -113,6 +113,9 @@ private:
     std::condition_variable m_wakeCv;
     bool m_woken = false;
     std::atomic<uint32_t> m_wakeEventType{0};
+    // One wake-up event in SDL's queue is enough: a worker posting thousands
+    // of results must not fill the queue and push out the user's input.
+    std::atomic<bool> m_wakeQueued{false};
 
     uint32_t m_modifiers = 0;
     bool m_quit = false;

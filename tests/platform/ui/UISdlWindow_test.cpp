@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "UITestWindow.h"
 #include "platform/ui/UIApplication.h"
@@ -93,6 +94,30 @@ TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
         for (auto& n : w.notes)
             entered |= n.type == kNotifyReturn && n.id == 501;
         EXPECT_TRUE(entered);
+
+        // A worker's flood of results wakes the loop once, not once per
+        // message: SDL's queue keeps room for the user's input.
+        constexpr int kPosts = 70000;  // more than SDL's queue holds
+        std::thread worker([&w] {
+            for (int i = 0; i < kPosts; ++i)
+                w.PostMessageW(WM_USER + 30, static_cast<uintptr_t>(i), 0);
+        });
+        worker.join();
+        EXPECT_LE(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_USEREVENT, SDL_LASTEVENT), 1);
+        PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONDOWN, ok);
+        PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONUP, ok);
+        w.messages.clear();
+        clicks = 0;
+        driver.Pump();
+        ASSERT_EQ(w.messages.size(), static_cast<size_t>(kPosts));
+        EXPECT_EQ(w.messages.back().wParam, static_cast<uintptr_t>(kPosts - 1));
+        for (auto& n : w.notes)
+            clicks += n.type == kNotifyClick && n.id == 201;
+        EXPECT_EQ(clicks, 2);  // the click after the flood was not lost
+        // And the loop is woken again after it drained the queue.
+        w.PostMessageW(WM_USER + 30, 1, 0);
+        EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_USEREVENT, SDL_LASTEVENT), 1);
+        driver.Pump();
 
         // Closing the SDL window asks the window to close.
         SDL_Event close{};
