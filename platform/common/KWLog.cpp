@@ -6,6 +6,7 @@
 #include <log4cplus/logger.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -44,6 +45,10 @@ bool LogImpl::Init(const std::string& logFilePath) {
     std::error_code ec;
     std::filesystem::path p(logFilePath);
     if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
+    // The log lies in the temporary folder, which other accounts can write to:
+    // a link planted there would make us append to a file of the link's choosing.
+    struct stat st;
+    if (lstat(logFilePath.c_str(), &st) == 0 && (S_ISLNK(st.st_mode) || st.st_uid != geteuid())) return false;
 
     log4cplus::initialize();
     log4cplus::Logger root = log4cplus::Logger::getRoot();

@@ -41,5 +41,15 @@ TEST(LogImpl, LinesCarryLevelFunctionFileAndLineAndAppend) {
     EXPECT_NE(text->find("KWLog_test.cpp:"), std::string::npos);
     EXPECT_NE(text->find("value 42 and 音乐"), std::string::npos);
     EXPECT_EQ(text->find("after shutdown"), std::string::npos);
+
+    // A link planted at the log's name is not followed.
+    std::string victim = (dir / "victim.txt").string();
+    ASSERT_TRUE(KWFile::WriteAtomic(victim, "keep\n"));
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink(victim, path);
+    EXPECT_FALSE(LogImpl::Instance().Init(path));
+    VL_LOG_ERROR("must not reach the victim");
+    LogImpl::Instance().Shutdown();
+    EXPECT_EQ(KWFile::ReadAll(victim).value_or(""), "keep\n");
     std::filesystem::remove_all(dir);
 }
