@@ -169,9 +169,8 @@ bool UIRenderUtils::DrawImageString(cairo_t* cr, const UIRect& rcItem, const std
     if (a.hasDest) {
         dest = a.dest;
         dest.Offset(rcItem.left, rcItem.top);
-        // A destination outside the control is clipped to it.
-        dest.right = std::min(dest.right, rcItem.right);
-        dest.bottom = std::min(dest.bottom, rcItem.bottom);
+        // A destination outside the control is clipped to it, on every side.
+        dest = dest.Intersect(rcItem);
     }
     DrawImage(cr, *image, dest, source, a.corner, a.fade, a.hole, a.xtiled, a.ytiled);
     return true;
@@ -220,13 +219,15 @@ namespace {
 // Draws the image part by part (nine-grid) into `cr`, `dest` in cr's space.
 void DrawNineGrid(cairo_t* cr, cairo_surface_t* s, const UIRect& dest, const UIRect& source, const UIRect& c,
                   double alpha, bool hole, bool tiled) {
-    if (c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0) {
+    // Corners are widths: a negative one would widen the middle past `dest`.
+    int sl = std::max(0, c.left), st = std::max(0, c.top), sr = std::max(0, c.right),
+        sb = std::max(0, c.bottom);
+    if (sl == 0 && st == 0 && sr == 0 && sb == 0) {
         DrawPart(cr, s, source.left, source.top, source.Width(), source.Height(), dest.left, dest.top,
                  dest.Width(), dest.Height(), alpha, tiled);
         return;
     }
     // Corners keep their size, edges stretch one way, the middle both.
-    int sl = c.left, st = c.top, sr = c.right, sb = c.bottom;
     int dl = std::min(sl, dest.Width()), dr = std::min(sr, std::max(0, dest.Width() - dl));
     int dt = std::min(st, dest.Height()), db = std::min(sb, std::max(0, dest.Height() - dt));
     double sxs[4] = {double(source.left), double(source.left + sl), double(source.right - sr),

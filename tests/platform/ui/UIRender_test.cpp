@@ -46,6 +46,33 @@ TEST_F(UIRenderTest, ImageStringsWithSourceDestAndCorner) {
     EXPECT_EQ(UIImageString::GetImageFile("file='/x/y.png' corner='5,5,5,5'"), "/x/y.png");
     EXPECT_EQ(UIImageString::Parse("file='/x/y.png' corner='5,5,5,5'").corner, (UIRect{5, 5, 5, 5}));
     w->DestroyWindow();
+
+    // Malformed corners and a destination beyond the control's top left
+    // draw inside the control only, scaled or not.
+    for (const char* image : {"res='9005' restype='PNG' corner='-15,-15,-15,-15'",
+                              "res='9005' restype='PNG' corner='-15,-15,-15,-15' source='0,0,40,40'",
+                              "res='9005' restype='PNG' corner='-30,0,-30,0' dest='0,0,40,40'",
+                              "res='9005' restype='PNG' dest='-20,-20,30,30'"}) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 100);
+        cairo_t* cr = cairo_create(s);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        EXPECT_TRUE(UIRenderUtils::DrawImageString(cr, {30, 30, 70, 70}, image));
+        cairo_destroy(cr);
+        cairo_surface_flush(s);
+        auto pixel = [s](int x, int y) {
+            return *reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s) +
+                                                      y * cairo_image_surface_get_stride(s) + x * 4);
+        };
+        for (int i = 0; i < 100; i += 3) {
+            for (int j : {29, 70}) {
+                EXPECT_EQ(pixel(i, j), kWhite) << image << " at " << i << "," << j;
+                EXPECT_EQ(pixel(j, i), kWhite) << image << " at " << j << "," << i;
+            }
+        }
+        EXPECT_NE(pixel(50, 50), kWhite) << image;
+        cairo_surface_destroy(s);
+    }
 }
 
 // Sum of darkness over a rectangle.
