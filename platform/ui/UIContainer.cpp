@@ -292,10 +292,13 @@ UIRect UIContainer::GetScrollBarRect() const {
 
 UIRect UIContainer::GetThumbRect() const {
     UIRect bar = GetScrollBarRect();
-    int total = std::max(1, m_contentHeight);
-    int thumb = std::max(24, bar.Height() * bar.Height() / total);
-    int travel = bar.Height() - thumb;
-    int top = bar.top + (m_scrollRange > 0 ? travel * m_scrollPos / m_scrollRange : 0);
+    // In 64 bits: a tall container squares past the int range.
+    int64_t total = std::max(1, m_contentHeight);
+    int64_t height = bar.Height();
+    int thumb =
+        static_cast<int>(std::clamp<int64_t>(height * height / total, 24, std::max<int64_t>(24, height)));
+    int64_t travel = height - thumb;
+    int top = bar.top + static_cast<int>(m_scrollRange > 0 ? travel * m_scrollPos / m_scrollRange : 0);
     return {bar.left + 1, top, bar.right - 1, top + thumb};
 }
 
@@ -369,9 +372,9 @@ void UIContainer::Event(UIEvent& event) {
     if (m_thumbDragging && event.type == kEventMouseMove) {
         UIRect bar = GetScrollBarRect();
         UIRect thumb = GetThumbRect();
-        int travel = std::max(1, bar.Height() - thumb.Height());
-        int top = event.ptMouse.y - m_thumbDragOffset - bar.top;
-        SetScrollPos(top * m_scrollRange / travel);
+        int64_t travel = std::max(1, bar.Height() - thumb.Height());
+        int64_t top = std::clamp<int64_t>(int64_t{event.ptMouse.y} - m_thumbDragOffset - bar.top, 0, travel);
+        SetScrollPos(static_cast<int>(top * m_scrollRange / travel));
         return;
     }
     if (m_thumbDragging && event.type == kEventButtonUp) {

@@ -273,6 +273,7 @@ TEST_F(UIBuilderTest, HugeControlsFontsAndDeepNestingAreSafe) {
           <Control float="true" pos="0,0,30000,40" bkimage="res='9005' restype='PNG'"/>
           <Label height="40" font="Big" text="W"/>
           <RichEdit height="40" font="Big" text="W"/>
+          <VerticalLayout name="tall" vscrollbar="true" height="99999" maxheight="100000"><Control height="100000" maxheight="100000"/><Control height="100000" maxheight="100000"/></VerticalLayout>
         </VerticalLayout></Window></Layouts>)";
     {
         HostileWindow w(xml);
@@ -282,6 +283,12 @@ TEST_F(UIBuilderTest, HugeControlsFontsAndDeepNestingAreSafe) {
         driver.Pump();
         EXPECT_TRUE(driver.Screenshot(TestOutputDir() + "huge.png"));
         driver.ClickAt({150, 100});
+        auto* tall = dynamic_cast<UIContainer*>(driver.Find("tall"));
+        ASSERT_NE(tall, nullptr);
+        EXPECT_EQ(tall->GetPos().Height(), 99999);
+        EXPECT_GT(tall->GetScrollRange(), 0);
+        driver.Drag({295, 190}, {295, 100});  // the scroll bar's thumb of the tall list
+        driver.Wheel({150, 190}, -3);
         EXPECT_EQ(w.PaintManager().GetFont("Big").size, kMaxFontSize);
         w.DestroyWindow();
     }
