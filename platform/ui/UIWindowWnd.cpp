@@ -24,7 +24,17 @@ UIWindowWnd::~UIWindowWnd() {
     }
     if (m_created) {
         // Destroyed without DestroyWindow (an owner deleting a window object):
-        // do the native part so nothing keeps a dangling pointer.
+        // do the native part so nothing keeps a dangling pointer. The windows
+        // this one owns go too, as they would with DestroyWindow: they point
+        // at their owner.
+        auto& app = UIApplication::Instance();
+        std::vector<UIWindowWnd*> owned;
+        for (UIWindowWnd* w : app.Windows())
+            if (w->m_parent == this)
+                owned.push_back(w);
+        for (UIWindowWnd* w : owned)
+            if (app.IsAlive(w))
+                w->DestroyWindow();
         UIApplication::Instance().KillTimers(this);
         UIApplication::Instance().Unregister(this);
         DestroyNative();

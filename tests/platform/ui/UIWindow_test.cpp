@@ -470,6 +470,21 @@ TEST_F(UIWindowTest, HeadlessModalBoxOnTheRealClockWaitsForItsWorker) {
     EXPECT_TRUE(owner->IsInputEnabled());
 }
 
+TEST_F(UIWindowTest, DeletingAnOwnerObjectTakesItsOwnedWindowsAlong) {
+    // An owner deleted without DestroyWindow (a unique_ptr going out of
+    // scope): its owned windows must not keep pointing at it.
+    auto owner = Open("ModalOwner");
+    auto box = std::make_unique<TestWindow>("ModalBox");
+    ASSERT_TRUE(box->Create(owner.get(), "box"));
+    owner.reset();
+    EXPECT_TRUE(box->destroyed);
+    EXPECT_FALSE(box->IsWindow());
+    EXPECT_FALSE(UIApplication::Instance().IsAlive(box.get()));
+    ASSERT_TRUE(box->Create(nullptr, "again"));  // a fresh window, centred on the screen
+    box->CenterWindow();
+    box->DestroyWindow();
+}
+
 TEST_F(UIWindowTest, MessageFiltersSeeInputFirst) {
     auto w = Open("ControlTest");
     auto* edit = driver.FindAs<UIRichEdit>(501);
