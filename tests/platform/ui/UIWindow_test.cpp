@@ -349,6 +349,8 @@ public:
             std::unique_ptr<std::string> payload(reinterpret_cast<std::string*>(lParam));
             handled_.push_back(*payload);
             handled = true;
+            if (onMessage)
+                onMessage(*payload);
             return 0;
         }
         return TestWindow::HandleCustomMessage(msg, wParam, lParam, handled);
@@ -364,6 +366,7 @@ public:
             delete this;
     }
     std::vector<std::string> handled_;
+    std::function<void(const std::string&)> onMessage;
     std::vector<std::string>* unreadOut = &unread;
     std::vector<std::string> unread;
     bool deleteSelf = false;
@@ -483,6 +486,38 @@ TEST_F(UIWindowTest, DeletingAnOwnerObjectTakesItsOwnedWindowsAlong) {
     ASSERT_TRUE(box->Create(nullptr, "again"));  // a fresh window, centred on the screen
     box->CenterWindow();
     box->DestroyWindow();
+}
+
+TEST_F(UIWindowTest, AModalBoxOpenedByAPostedMessageKeepsTheRestInOrder) {
+    // The handler of one result opens a box (an error, say); the results
+    // queued behind it and those posted while the box is up arrive in the
+    // order they were posted.
+    auto w = std::make_unique<PayloadWindow>("ModalOwner");
+    ASSERT_TRUE(w->Create(nullptr, "results"));
+    driver.Attach(w.get());
+    std::unique_ptr<TestWindow> box;
+    auto post = [&w](const char* text) {
+        ASSERT_TRUE(w->PostMessageW(WM_USER + 20, 0, reinterpret_cast<intptr_t>(new std::string(text))));
+    };
+    bool opened = false;
+    driver.QueueIdle([&] {
+        post("4");
+        box->Close(IDOK);
+    });
+    w->onMessage = [&](const std::string& text) {
+        if (text != "1" || opened)
+            return;
+        opened = true;
+        box = std::make_unique<TestWindow>("ModalBox");
+        ASSERT_TRUE(box->Create(w.get(), "box"));
+        EXPECT_EQ(box->ShowModal(), IDOK);
+    };
+    post("1");
+    post("2");
+    post("3");
+    driver.Pump();
+    EXPECT_EQ(w->handled_, (std::vector<std::string>{"1", "2", "3", "4"}));
+    w->DestroyWindow();
 }
 
 TEST_F(UIWindowTest, MessageFiltersSeeInputFirst) {
