@@ -51,7 +51,14 @@ protected:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        for (const auto& line : LogLines(m_standinLog)) kill(std::stoi(line), SIGKILL);
+        // Only stand-ins still running from this tree: a pid of one that has ended
+        // may belong to someone else by now.
+        for (const auto& line : LogLines(m_standinLog)) {
+            pid_t pid = std::stoi(line);
+            std::error_code ec;
+            auto exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
+            if (!ec && exe.rfind(m_root.string(), 0) == 0) kill(pid, SIGKILL);
+        }
         fs::remove_all(m_root);
     }
     pid_t Start(const fs::path& program, const std::vector<std::string>& args) {

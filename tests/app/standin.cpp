@@ -1,6 +1,7 @@
 // A stand-in for the programs the client and the guard start (the guard, the
 // updater, the crash reporter): it appends its name and arguments to the file
-// named by VL_STANDIN_LOG and then waits until it is killed or its parent ends.
+// named by VL_STANDIN_LOG and then waits until it is killed, its parent ends
+// or the folder of that file is removed.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -21,6 +22,11 @@ int main(int argc, char** argv) {
         }
     }
     if (std::getenv("VL_STANDIN_EXIT")) return 0;
-    pause();
+    // The parent-death signal is missed when the starting thread ended before
+    // prctl ran, and a test may have read the log before the line above was
+    // written: so also end once the test's folder is gone.
+    const char* log = std::getenv("VL_STANDIN_LOG");
+    std::string folder = log ? std::string(log).substr(0, std::string(log).rfind('/') + 1) : std::string();
+    while (folder.empty() || access(folder.c_str(), F_OK) == 0) usleep(100 * 1000);
     return 0;
 }
