@@ -97,20 +97,26 @@ int KWVersionUtils::VersionCompare(const std::string& a, const std::string& b) {
     return 0;
 }
 
-std::string KWNetworkAdapter::SelectMacAddress() {
+std::string KWNetworkAdapter::SelectMacAddress() { return SelectMacAddress("/sys/class/net"); }
+
+std::string KWNetworkAdapter::SelectMacAddress(const std::string& classNetDir) {
     namespace fs = std::filesystem;
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/sys/class/net", ec)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(classNetDir, ec)) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
-    for (const auto& name : names) {
-        if (name == "lo") continue;
-        auto addr = KWFile::ReadAll("/sys/class/net/" + name + "/address");
-        if (!addr) continue;
-        std::string mac = KWStringUtils::MakeUpper(KWStringUtils::Trim(*addr));
-        if (mac.size() != 17 || mac == "00:00:00:00:00:00") continue;
-        KWStringUtils::Replace(mac, ":", "-");
-        return mac;
+    for (bool physicalOnly : {true, false}) {
+        for (const auto& name : names) {
+            if (name == "lo") continue;
+            std::string base = classNetDir + "/" + name;
+            if (physicalOnly && !fs::exists(base + "/device", ec)) continue;
+            auto addr = KWFile::ReadAll(base + "/address");
+            if (!addr) continue;
+            std::string mac = KWStringUtils::MakeUpper(KWStringUtils::Trim(*addr));
+            if (mac.size() != 17 || mac == "00:00:00:00:00:00") continue;
+            KWStringUtils::Replace(mac, ":", "-");
+            return mac;
+        }
     }
     return std::string();
 }

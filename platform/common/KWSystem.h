@@ -27,8 +27,12 @@ public:
 class KWNetworkAdapter {
 public:
     // The hardware address of the first non-loopback adapter by name, as
-    // "AA-BB-CC-DD-EE-FF"; empty when there is none.
+    // "AA-BB-CC-DD-EE-FF"; empty when there is none. Adapters backed by a
+    // device come before virtual ones (bridges, containers, tunnels), whose
+    // addresses change when they are recreated.
     static std::string SelectMacAddress();
+    // The same over another copy of /sys/class/net.
+    static std::string SelectMacAddress(const std::string& classNetDir);
 };
 
 class KWSystemInfo {

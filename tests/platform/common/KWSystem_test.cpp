@@ -62,6 +62,26 @@ TEST(KWSystemInfo, ReportsKernelAndMacFormat) {
     }
 }
 
+TEST(KWNetworkAdapter, PrefersAnAdapterBackedByADevice) {
+    auto net = std::filesystem::temp_directory_path() / ("kwnet" + std::to_string(getpid()));
+    std::filesystem::remove_all(net);
+    auto adapter = [&](const std::string& name, const std::string& mac, bool device) {
+        std::filesystem::create_directories(net / name);
+        ASSERT_TRUE(KWFile::WriteAtomic((net / name / "address").string(), mac + "\n"));
+        if (device) std::filesystem::create_directories(net / name / "device");
+    };
+    adapter("lo", "00:00:00:00:00:00", false);
+    adapter("br-1a2b", "02:42:aa:bb:cc:01", false);
+    adapter("docker0", "02:42:aa:bb:cc:02", false);
+    adapter("enp3s0", "3c:97:0e:12:34:56", true);
+    EXPECT_EQ(KWNetworkAdapter::SelectMacAddress(net.string()), "3C-97-0E-12-34-56");
+    // Without any device, the first virtual one by name still identifies the machine.
+    std::filesystem::remove_all(net / "enp3s0");
+    EXPECT_EQ(KWNetworkAdapter::SelectMacAddress(net.string()), "02-42-AA-BB-CC-01");
+    std::filesystem::remove_all(net);
+    EXPECT_EQ(KWNetworkAdapter::SelectMacAddress(net.string()), "");
+}
+
 TEST(KWQuickLaunch, WritesAnExecutableDesktopEntry) {
     auto dir = std::filesystem::temp_directory_path() / ("kwql" + std::to_string(getpid()));
     std::string path = (dir / "学生端.desktop").string();
