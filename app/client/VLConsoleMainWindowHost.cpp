@@ -22,7 +22,8 @@ void OnStopSignal(int signal) {
 class VLConsoleMainWindowHost : public IVLMainWindowHost {
 public:
     bool Create(const std::string& paperId) override {
-        if (g_stopPipe[0] < 0 && pipe2(g_stopPipe, O_CLOEXEC) != 0) return false;
+        if (g_stopPipe[0] < 0 && pipe2(g_stopPipe, O_CLOEXEC) != 0)
+            return false;
         struct sigaction sa = {};
         sa.sa_handler = OnStopSignal;
         sigemptyset(&sa.sa_mask);
@@ -40,9 +41,11 @@ public:
     void RunMessageLoop() override {
         while (true) {
             pollfd p = {g_stopPipe[0], POLLIN, 0};
-            if (poll(&p, 1, -1) < 0) continue;
+            if (poll(&p, 1, -1) < 0)
+                continue;
             char c = 0;
-            if (read(g_stopPipe[0], &c, 1) != 1) continue;
+            if (read(g_stopPipe[0], &c, 1) != 1)
+                continue;
             if (c == 'c') {
                 // Does nothing unless "-crashtest" was given.
                 KWCrashHandler::TriggerTestCrash();
@@ -58,6 +61,8 @@ private:
 };
 }  // namespace
 
-std::unique_ptr<IVLMainWindowHost> CreateConsoleMainWindowHost() { return std::make_unique<VLConsoleMainWindowHost>(); }
+std::unique_ptr<IVLMainWindowHost> CreateConsoleMainWindowHost() {
+    return std::make_unique<VLConsoleMainWindowHost>();
+}
 
 }  // namespace KwLib

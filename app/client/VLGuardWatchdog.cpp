@@ -11,12 +11,17 @@
 namespace KwLib {
 
 VLGuardWatchdog::VLGuardWatchdog(std::string guardPath, int periodMs)
-    : m_guardPath(std::move(guardPath)), m_guardName(KWFilePathUtils::FileName(m_guardPath)), m_periodMs(periodMs) {}
+    : m_guardPath(std::move(guardPath)),
+      m_guardName(KWFilePathUtils::FileName(m_guardPath)),
+      m_periodMs(periodMs) {}
 
-VLGuardWatchdog::~VLGuardWatchdog() { Stop(); }
+VLGuardWatchdog::~VLGuardWatchdog() {
+    Stop();
+}
 
 bool VLGuardWatchdog::Start() {
-    if (m_thread.joinable()) return true;
+    if (m_thread.joinable())
+        return true;
     m_stop = false;
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -28,7 +33,8 @@ void VLGuardWatchdog::Stop() {
         m_stop = true;
     }
     m_sleepCv.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void VLGuardWatchdog::Run() {
@@ -38,7 +44,8 @@ void VLGuardWatchdog::Run() {
             // A missing guard is tried again every cycle, but said once: the log
             // is shared and sent to the platform, a line a second would swamp it.
             if (!KWFilePathUtils::IsExistsFile(m_guardPath)) {
-                if (!reportedMissing) VL_LOG_WARN("%s is missing; waiting for it", m_guardPath.c_str());
+                if (!reportedMissing)
+                    VL_LOG_WARN("%s is missing; waiting for it", m_guardPath.c_str());
                 reportedMissing = true;
             } else if (KWProcess::Spawn(m_guardPath, {}) > 0) {
                 reportedMissing = false;

@@ -8,7 +8,6 @@
 #include "app/core/VLAppState.h"
 #include "app/core/VLConfigManager.h"
 #include "app/core/VLPaths.h"
-#include "platform/crash/KWCrashHandler.h"
 #include "platform/common/KWBaseEvent.h"
 #include "platform/common/KWInstanceChannel.h"
 #include "platform/common/KWLog.h"
@@ -16,6 +15,7 @@
 #include "platform/common/KWSystem.h"
 #include "platform/common/KWThread.h"
 #include "platform/common/KWTypes.h"
+#include "platform/crash/KWCrashHandler.h"
 
 namespace KwLib {
 
@@ -38,7 +38,8 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     // Libraries beside the program are found before the system's.
     VLPathSet paths = VLPathSet::ForCurrentProcess(false);
     KWEnvironmentVariable::SetEnvironmentVar(
-        "LD_LIBRARY_PATH", paths.ExtendedLibraryPath(KWEnvironmentVariable::GetEnvironmentVar("LD_LIBRARY_PATH")));
+        "LD_LIBRARY_PATH",
+        paths.ExtendedLibraryPath(KWEnvironmentVariable::GetEnvironmentVar("LD_LIBRARY_PATH")));
 
     // One client per user session: a second start asks the first to come to the front.
     static KWBaseEvent instanceEvent;
@@ -87,7 +88,8 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     KWInstanceChannel raiseChannel;
     IVLMainWindowHost* window = mainWindow.get();
     raiseChannel.Listen(kInstanceName, [window](const std::string& request) {
-        if (request == kRaiseRequest) window->RequestRaise();
+        if (request == kRaiseRequest)
+            window->RequestRaise();
     });
 
     mainWindow->RunMessageLoop();

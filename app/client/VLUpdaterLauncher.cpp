@@ -25,7 +25,8 @@ bool LaunchUpdater(const std::string& updaterPath, const std::string& version, c
                    const VLUpdaterAgent& agent) {
     auto args = BuildUpdaterArguments(version, url, KWProcess::CurrentId(), agent);
     pid_t pid = KWProcess::Spawn(updaterPath, args, KWFileSystemUtils::GetOnlyDirPrefix(updaterPath));
-    VL_LOG_INFO("updater %s version %s: %s", updaterPath.c_str(), version.c_str(), pid > 0 ? "started" : "failed");
+    VL_LOG_INFO("updater %s version %s: %s", updaterPath.c_str(), version.c_str(),
+                pid > 0 ? "started" : "failed");
     return pid > 0;
 }
 

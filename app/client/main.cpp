@@ -1,3 +1,5 @@
 #include "app/client/VLStartup.h"
 
-int main(int argc, char** argv) { return KwLib::RunClient(argc, argv, KwLib::CreateConsoleMainWindowHost); }
+int main(int argc, char** argv) {
+    return KwLib::RunClient(argc, argv, KwLib::CreateConsoleMainWindowHost);
+}

@@ -14,8 +14,10 @@ int main(int argc, char** argv) {
     using KwLib::VLDatabaseManager;
     KwLib::KWFilePathUtils::RemoveFile(argv[1]);
     bool ok = VLDatabaseManager::CreateSysDb(
-        argv[1], {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, VLDatabaseManager::ProductionHosts()),
-                  VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, VLDatabaseManager::TestHosts())});
+        argv[1], {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName,
+                                                   VLDatabaseManager::ProductionHosts()),
+                  VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName,
+                                                   VLDatabaseManager::TestHosts())});
     if (!ok) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;

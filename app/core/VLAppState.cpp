@@ -14,15 +14,21 @@ VLAppState& VLAppState::Get() {
     return state;
 }
 
-std::string GetClientVersion() { return KWStringUtils::Format("%d.%d.%d.%d", 1, 7, 1, 1393); }
+std::string GetClientVersion() {
+    return KWStringUtils::Format("%d.%d.%d.%d", 1, 7, 1, 1393);
+}
 
 int32_t DecideRunMode(bool hasRole, const std::string& roleValue, bool inner) {
-    if (!hasRole || roleValue.empty()) return inner ? 4 : 3;
-    if (KWStringUtils::ConvertStringToInt32(roleValue) == 3) return inner ? 6 : 5;
+    if (!hasRole || roleValue.empty())
+        return inner ? 4 : 3;
+    if (KWStringUtils::ConvertStringToInt32(roleValue) == 3)
+        return inner ? 6 : 5;
     return 0;
 }
 
-bool IsInnerRunMode(int32_t runMode) { return runMode == 2 || runMode == 4 || runMode == 6; }
+bool IsInnerRunMode(int32_t runMode) {
+    return runMode == 2 || runMode == 4 || runMode == 6;
+}
 
 bool IsInnerPlatformText(const std::string& text) {
     std::vector<std::string> lines;
@@ -31,7 +37,8 @@ bool IsInnerPlatformText(const std::string& text) {
     for (const auto& raw : lines) {
         // A file saved with CRLF line ends must read the same as one with LF.
         std::string line = KWStringUtils::TrimRight(raw, "\r");
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         last = line;
     }
     return KWStringUtils::CompareNoCase(last, "inner") == 0;
@@ -43,7 +50,8 @@ bool IsInnerPlatform(const std::string& path) {
 }
 
 VLQuestionFontSizes QuestionFontSizes(int quesFont) {
-    if (quesFont == 0 || quesFont == 16) return {16, 14, 18};
+    if (quesFont == 0 || quesFont == 16)
+        return {16, 14, 18};
     return {quesFont, quesFont, quesFont};
 }
 

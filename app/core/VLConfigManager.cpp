@@ -15,14 +15,16 @@ constexpr size_t kMaxTextChars = 259;
 
 std::string ReadText(const std::string& text, const char* section, const char* key, const char* def) {
     std::string value;
-    if (!KWIniFile::Lookup(text, section, key, value)) value = def;
+    if (!KWIniFile::Lookup(text, section, key, value))
+        value = def;
     return KWStringConvert::CutToCodePoints(value, kMaxTextChars);
 }
 
 int ReadInt(const std::string& text, const char* section, const char* key, int def) {
     std::string value;
     // An empty value counts as absent ("Port1=" keeps 9500, not port 0).
-    if (!KWIniFile::Lookup(text, section, key, value) || value.empty()) return def;
+    if (!KWIniFile::Lookup(text, section, key, value) || value.empty())
+        return def;
     return KWStringUtils::ConvertStringToInt32(value);
 }
 }  // namespace
@@ -71,41 +73,58 @@ bool VLConfigManager::Save() {
     set("REMOTESERVER", "Port2", num(m_remotePort2));
     set("FONT", "QuesFont", num(m_quesFont));
     std::string dir = KWFileSystemUtils::GetOnlyDirPrefix(m_path);
-    if (!dir.empty() && !KWFilePathUtils::IsExists(dir)) KWFilePathUtils::CreateDirectories(dir);
+    if (!dir.empty() && !KWFilePathUtils::IsExists(dir))
+        KWFilePathUtils::CreateDirectories(dir);
     // The settings stay in memory when the disk refuses them; the caller goes on.
-    if (!KWFile::WriteAtomic(m_path, text)) VL_LOG_ERROR("cannot write %s", m_path.c_str());
+    if (!KWFile::WriteAtomic(m_path, text))
+        VL_LOG_ERROR("cannot write %s", m_path.c_str());
     return true;
 }
 
 std::string VLConfigManager::GetString(const std::string& section, const std::string& key) const {
-    if (section == "LOGINFO" && key == "Level") return m_logLevel;
-    if (section == "AGENT" && key == "IP") return m_agentIp;
-    if (section == "VERSION" && key == "CurVersion") return m_curVersion;
-    if (section == "AGENT" && key == "Version") return m_agentVersion;
+    if (section == "LOGINFO" && key == "Level")
+        return m_logLevel;
+    if (section == "AGENT" && key == "IP")
+        return m_agentIp;
+    if (section == "VERSION" && key == "CurVersion")
+        return m_curVersion;
+    if (section == "AGENT" && key == "Version")
+        return m_agentVersion;
     return std::string();
 }
 
 int VLConfigManager::GetInt(const std::string& section, const std::string& key) const {
-    if (section == "SETTING" && key == "ExitType") return m_exitType;
+    if (section == "SETTING" && key == "ExitType")
+        return m_exitType;
     if (section == "AGENT") {
-        if (key == "Port1") return m_agentPort1;
-        if (key == "Port2") return m_agentPort2;
-        if (key == "Port3") return m_agentPort3;
-        if (key == "NeedUpdate") return m_needUpdate;
+        if (key == "Port1")
+            return m_agentPort1;
+        if (key == "Port2")
+            return m_agentPort2;
+        if (key == "Port3")
+            return m_agentPort3;
+        if (key == "NeedUpdate")
+            return m_needUpdate;
     }
     if (section == "LOCALSERVER") {
-        if (key == "Port1") return m_localPort1;
-        if (key == "Port2") return m_localPort2;
+        if (key == "Port1")
+            return m_localPort1;
+        if (key == "Port2")
+            return m_localPort2;
     }
     if (section == "REMOTESERVER") {
-        if (key == "Port1") return m_remotePort1;
-        if (key == "Port2") return m_remotePort2;
+        if (key == "Port1")
+            return m_remotePort1;
+        if (key == "Port2")
+            return m_remotePort2;
     }
-    if (section == "FONT" && key == "QuesFont") return m_quesFont;
+    if (section == "FONT" && key == "QuesFont")
+        return m_quesFont;
     return 0;
 }
 
-bool VLConfigManager::SetString(const std::string& section, const std::string& key, const std::string& value) {
+bool VLConfigManager::SetString(const std::string& section, const std::string& key,
+                                const std::string& value) {
     std::string v = KWStringConvert::CutToCodePoints(value, kMaxTextChars);
     if (section == "VERSION" && key == "CurVersion") {
         m_curVersion = v;

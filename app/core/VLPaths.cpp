@@ -9,7 +9,8 @@ namespace KwLib {
 
 namespace {
 std::string WithSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '/') dir += '/';
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
     return dir;
 }
 VLPathSet g_paths;
@@ -31,11 +32,14 @@ VLPathSet VLPathSet::ForCurrentProcess(bool inner) {
     return Compute(exeDir, KWShellUtils::GetCUAppDataDirectory(), inner);
 }
 
-std::string VLPathSet::GetLogPath() { return KWFileSystemUtils::MyGetTempPath() + "VireloLog/vl.log"; }
+std::string VLPathSet::GetLogPath() {
+    return KWFileSystemUtils::MyGetTempPath() + "VireloLog/vl.log";
+}
 
 std::string VLPathSet::ExtendedLibraryPath(const std::string& oldValue) const {
     std::string value = m_installDir + "oss:" + m_installDir + ":" + m_exeDir;
-    if (!oldValue.empty()) value += ":" + oldValue;
+    if (!oldValue.empty())
+        value += ":" + oldValue;
     return value;
 }
 

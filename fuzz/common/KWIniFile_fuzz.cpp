@@ -28,10 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Found remote = Get(text, "REMOTESERVER", "Port1");
     std::string updated = KwLib::KWIniFile::SetInText(text, "AGENT", "Port1", "9500");
     Found port = Get(updated, "AGENT", "Port1");
-    if (!port.present || port.value != "9500") __builtin_trap();
-    if (!(Get(updated, "AGENT", "IP") == ip) || !(Get(updated, "REMOTESERVER", "Port1") == remote)) __builtin_trap();
+    if (!port.present || port.value != "9500")
+        __builtin_trap();
+    if (!(Get(updated, "AGENT", "IP") == ip) || !(Get(updated, "REMOTESERVER", "Port1") == remote))
+        __builtin_trap();
     // A value with line breaks must not create keys of its own.
     std::string injected = KwLib::KWIniFile::SetInText(updated, "AGENT", "IP", text);
-    if (!(Get(injected, "REMOTESERVER", "Port1") == remote)) __builtin_trap();
+    if (!(Get(injected, "REMOTESERVER", "Port1") == remote))
+        __builtin_trap();
     return 0;
 }

@@ -13,7 +13,8 @@
 namespace KwLib {
 
 KWBaseEvent::~KWBaseEvent() {
-    if (m_lockFd >= 0) close(m_lockFd);
+    if (m_lockFd >= 0)
+        close(m_lockFd);
 }
 
 std::string KWBaseEvent::LockPathForName(const std::string& name) {
@@ -24,7 +25,8 @@ bool KWBaseEvent::Create(bool manualReset, bool initiallySet, const std::string&
     m_manualReset = manualReset;
     m_set = initiallySet;
     m_lastError = 0;
-    if (name.empty()) return true;
+    if (name.empty())
+        return true;
     int fd = open(LockPathForName(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         m_lastError = errno;
@@ -60,7 +62,8 @@ bool KWBaseEvent::Wait(int milliseconds) {
         m_cv.wait(lock, ready);
     else if (!m_cv.wait_for(lock, std::chrono::milliseconds(milliseconds), ready))
         return false;
-    if (!m_manualReset) m_set = false;
+    if (!m_manualReset)
+        m_set = false;
     return true;
 }
 

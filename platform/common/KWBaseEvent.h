@@ -16,7 +16,8 @@ public:
     KWBaseEvent(const KWBaseEvent&) = delete;
     KWBaseEvent& operator=(const KWBaseEvent&) = delete;
 
-    bool Create(bool manualReset, bool initiallySet, const std::string& name = std::string(), void* attributes = nullptr);
+    bool Create(bool manualReset, bool initiallySet, const std::string& name = std::string(),
+                void* attributes = nullptr);
     int GetLastError() const { return m_lastError; }
     void Set();
     void Reset();

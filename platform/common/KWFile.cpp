@@ -11,18 +11,24 @@
 
 namespace KwLib {
 
-KWFile::~KWFile() { Close(); }
+KWFile::~KWFile() {
+    Close();
+}
 
 bool KWFile::Create(const std::string& path, Mode mode) {
     Close();
-    const char* m = mode == ReadOnly ? "rbe" : mode == WriteTruncate ? "wbe" : mode == Append ? "abe" : "r+be";
+    const char* m = mode == ReadOnly        ? "rbe"
+                    : mode == WriteTruncate ? "wbe"
+                    : mode == Append        ? "abe"
+                                            : "r+be";
     m_file = std::fopen(path.c_str(), m);
     return m_file != nullptr;
 }
 
 bool KWFile::Read(void* buffer, size_t size, size_t& bytesRead) {
     bytesRead = 0;
-    if (!m_file) return false;
+    if (!m_file)
+        return false;
     bytesRead = std::fread(buffer, 1, size, m_file);
     return !std::ferror(m_file);
 }
@@ -31,12 +37,17 @@ bool KWFile::Write(const void* buffer, size_t size) {
     return m_file && std::fwrite(buffer, 1, size, m_file) == size;
 }
 
-bool KWFile::Seek(int64_t offset) { return m_file && fseeko(m_file, offset, SEEK_SET) == 0; }
+bool KWFile::Seek(int64_t offset) {
+    return m_file && fseeko(m_file, offset, SEEK_SET) == 0;
+}
 
-bool KWFile::Sync() { return m_file && std::fflush(m_file) == 0 && fsync(fileno(m_file)) == 0; }
+bool KWFile::Sync() {
+    return m_file && std::fflush(m_file) == 0 && fsync(fileno(m_file)) == 0;
+}
 
 int64_t KWFile::Size() const {
-    if (!m_file) return -1;
+    if (!m_file)
+        return -1;
     struct stat st;
     std::fflush(m_file);
     return fstat(fileno(m_file), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
@@ -51,15 +62,18 @@ void KWFile::Close() {
 
 std::optional<std::string> KWFile::ReadAll(const std::string& path) {
     KWFile f;
-    if (!f.Create(path, ReadOnly)) return std::nullopt;
+    if (!f.Create(path, ReadOnly))
+        return std::nullopt;
     std::string out;
     std::vector<char> buf(64 * 1024);
     size_t n = 0;
     while (true) {
         // A read error (or a folder in place of the file) is not an empty file:
         // callers that rewrite the file would otherwise lose its content.
-        if (!f.Read(buf.data(), buf.size(), n)) return std::nullopt;
-        if (n == 0) break;
+        if (!f.Read(buf.data(), buf.size(), n))
+            return std::nullopt;
+        if (n == 0)
+            break;
         out.append(buf.data(), n);
     }
     return out;
@@ -69,7 +83,8 @@ bool KWFile::WriteAtomic(const std::string& path, const std::string& content) {
     std::string tmp = path + ".tmp";
     {
         KWFile f;
-        if (!f.Create(tmp, WriteTruncate)) return false;
+        if (!f.Create(tmp, WriteTruncate))
+            return false;
         if (!f.Write(content.data(), content.size()) || !f.Sync()) {
             f.Close();
             KWFilePathUtils::RemoveFile(tmp);
@@ -92,16 +107,19 @@ bool KWFile::WriteAtomic(const std::string& path, const std::string& content) {
 }
 
 KWTempFile::~KWTempFile() {
-    if (m_delete && !m_path.empty()) unlink(m_path.c_str());
+    if (m_delete && !m_path.empty())
+        unlink(m_path.c_str());
 }
 
-bool KWTempFile::CreateTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix) {
+bool KWTempFile::CreateTempFile(const std::string& dir, const std::string& prefix,
+                                const std::string& suffix) {
     std::string folder = dir.empty() ? KWFileSystemUtils::MyGetTempPath() : dir;
     std::string pattern = KWFilePathUtils::Join(folder, prefix + "XXXXXX" + suffix);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkstemps(name.data(), static_cast<int>(suffix.size()));
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     close(fd);
     m_path = name.data();
     return true;

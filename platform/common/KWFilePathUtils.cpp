@@ -23,7 +23,8 @@ bool KWFilePathUtils::IsDirectory(const std::string& path) {
 }
 
 bool KWFilePathUtils::CreateDirectories(const std::string& path) {
-    if (path.empty()) return false;
+    if (path.empty())
+        return false;
     std::error_code ec;
     fs::create_directories(fs::u8path(path), ec);
     return IsDirectory(path);
@@ -52,7 +53,9 @@ int64_t KWFilePathUtils::FileSize(const std::string& path) {
     return ec ? -1 : static_cast<int64_t>(size);
 }
 
-std::string KWFilePathUtils::FileName(const std::string& path) { return KWFileSystemUtils::GetOnlyName(path); }
+std::string KWFilePathUtils::FileName(const std::string& path) {
+    return KWFileSystemUtils::GetOnlyName(path);
+}
 
 std::string KWFilePathUtils::BaseName(const std::string& path) {
     std::string name = FileName(path);
@@ -72,18 +75,24 @@ std::string KWFilePathUtils::ChangeExtension(const std::string& path, const std:
 }
 
 std::string KWFilePathUtils::Join(const std::string& dir, const std::string& name) {
-    if (dir.empty()) return name;
-    if (dir.back() == '/') return dir + (name.size() && name.front() == '/' ? name.substr(1) : name);
+    if (dir.empty())
+        return name;
+    if (dir.back() == '/')
+        return dir + (name.size() && name.front() == '/' ? name.substr(1) : name);
     return dir + "/" + (name.size() && name.front() == '/' ? name.substr(1) : name);
 }
 
-std::string KWFileName::GetDirectory(const std::string& path) { return KWFileSystemUtils::GetOnlyDirPrefix(path); }
+std::string KWFileName::GetDirectory(const std::string& path) {
+    return KWFileSystemUtils::GetOnlyDirPrefix(path);
+}
 
 std::string KWFileName::GetParentDirectory(const std::string& dir) {
     std::string d = dir;
-    while (d.size() > 1 && d.back() == '/') d.pop_back();
+    while (d.size() > 1 && d.back() == '/')
+        d.pop_back();
     size_t slash = d.rfind('/');
-    if (slash == std::string::npos) return std::string();
+    if (slash == std::string::npos)
+        return std::string();
     return d.substr(0, slash + 1);
 }
 
@@ -100,7 +109,8 @@ std::string KWFileSystemUtils::GetOnlyName(const std::string& path) {
 std::string KWFileSystemUtils::MyGetTempPath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = (tmp && *tmp) ? tmp : "/tmp";
-    if (dir.back() != '/') dir += '/';
+    if (dir.back() != '/')
+        dir += '/';
     return dir;
 }
 

@@ -22,7 +22,8 @@ struct Line {
 std::vector<Line> ParseLines(const std::string& text) {
     std::vector<std::string> raw;
     KWStringToken::StringToArray(text, "\n", raw, true);
-    if (!raw.empty() && raw.back().empty()) raw.pop_back();
+    if (!raw.empty() && raw.back().empty())
+        raw.pop_back();
     std::vector<Line> lines;
     for (auto& r : raw) {
         Line l;
@@ -46,12 +47,14 @@ std::vector<Line> ParseLines(const std::string& text) {
 }
 std::string OneLine(std::string text) {
     for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
+        if (c == '\n' || c == '\r')
+            c = ' ';
     return text;
 }
 }  // namespace
 
-bool KWIniFile::Lookup(const std::string& text, const std::string& section, const std::string& key, std::string& value) {
+bool KWIniFile::Lookup(const std::string& text, const std::string& section, const std::string& key,
+                       std::string& value) {
     std::string current;
     bool inSection = false;
     for (const auto& l : ParseLines(text)) {
@@ -70,15 +73,18 @@ std::string KWIniFile::GetString(const std::string& path, const std::string& sec
                                  const std::string& defaultValue) {
     auto text = KWFile::ReadAll(path);
     std::string value;
-    if (!text || !Lookup(*text, section, key, value)) return defaultValue;
+    if (!text || !Lookup(*text, section, key, value))
+        return defaultValue;
     return value;
 }
 
-int KWIniFile::GetInt(const std::string& path, const std::string& section, const std::string& key, int defaultValue) {
+int KWIniFile::GetInt(const std::string& path, const std::string& section, const std::string& key,
+                      int defaultValue) {
     auto text = KWFile::ReadAll(path);
     std::string value;
     // An empty value counts as absent, as with the classic profile calls.
-    if (!text || !Lookup(*text, section, key, value) || value.empty()) return defaultValue;
+    if (!text || !Lookup(*text, section, key, value) || value.empty())
+        return defaultValue;
     return KWStringUtils::ConvertStringToInt32(value);
 }
 
@@ -98,12 +104,15 @@ std::string KWIniFile::SetInText(const std::string& text, const std::string& sec
             continue;
         }
         if (inSection && sectionStart >= 0) {
-            if (!KWStringUtils::Trim(l.text).empty()) lastInSection = static_cast<int>(i);
-            if (l.isKey && keyLine < 0 && KWStringUtils::CompareNoCase(l.key, key) == 0) keyLine = static_cast<int>(i);
+            if (!KWStringUtils::Trim(l.text).empty())
+                lastInSection = static_cast<int>(i);
+            if (l.isKey && keyLine < 0 && KWStringUtils::CompareNoCase(l.key, key) == 0)
+                keyLine = static_cast<int>(i);
         }
     }
     std::vector<std::string> out;
-    for (const auto& l : lines) out.push_back(l.text);
+    for (const auto& l : lines)
+        out.push_back(l.text);
     // A line break inside a value would start a new line of the file: the rest
     // of the value would turn into a stray key or section.
     std::string entry = OneLine(key) + "=" + OneLine(value);
@@ -116,7 +125,8 @@ std::string KWIniFile::SetInText(const std::string& text, const std::string& sec
         out.push_back(entry);
     }
     std::string result;
-    for (const auto& o : out) result += o + "\n";
+    for (const auto& o : out)
+        result += o + "\n";
     return result;
 }
 
@@ -125,7 +135,8 @@ bool KWIniFile::WriteString(const std::string& path, const std::string& section,
     auto text = KWFile::ReadAll(path);
     // A file that exists but cannot be read is left alone rather than replaced
     // by one that holds only this key.
-    if (!text && KWFilePathUtils::IsExists(path)) return false;
+    if (!text && KWFilePathUtils::IsExists(path))
+        return false;
     return KWFile::WriteAtomic(path, SetInText(text.value_or(std::string()), section, key, value));
 }
 

@@ -11,11 +11,13 @@ public:
     static std::string GetString(const std::string& path, const std::string& section, const std::string& key,
                                  const std::string& defaultValue);
     // Leading decimal integer of the value (0 when it has none); the default when absent or empty.
-    static int GetInt(const std::string& path, const std::string& section, const std::string& key, int defaultValue);
+    static int GetInt(const std::string& path, const std::string& section, const std::string& key,
+                      int defaultValue);
     static bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                             const std::string& value);
     // Finds a value in INI text; false when the key is absent.
-    static bool Lookup(const std::string& text, const std::string& section, const std::string& key, std::string& value);
+    static bool Lookup(const std::string& text, const std::string& section, const std::string& key,
+                       std::string& value);
     // Returns `text` with the key set, adding the section or key when missing.
     static std::string SetInText(const std::string& text, const std::string& section, const std::string& key,
                                  const std::string& value);

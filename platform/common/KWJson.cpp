@@ -12,7 +12,8 @@ bool KWJsonReader::Parse(const std::string& utf8Text, KWJsonValue& value, int) {
     std::string errors;
     value = KWJsonValue();
     try {
-        if (reader->parse(utf8Text.data(), utf8Text.data() + utf8Text.size(), &value, &errors)) return true;
+        if (reader->parse(utf8Text.data(), utf8Text.data() + utf8Text.size(), &value, &errors))
+            return true;
     } catch (const std::exception&) {
         // jsoncpp throws on nesting deeper than its stack limit; that is malformed input too.
     }
@@ -27,17 +28,23 @@ std::string KWJsonWriter::Write(const KWJsonValue& value) {
     return Json::writeString(builder, value);
 }
 
-bool KWJsonUtils::IsInt(const KWJsonValue& v) { return v.isInt() || v.isUInt() || v.isInt64(); }
+bool KWJsonUtils::IsInt(const KWJsonValue& v) {
+    return v.isInt() || v.isUInt() || v.isInt64();
+}
 
 int32_t KWJsonUtils::AsInt(const KWJsonValue& v, int32_t fallback) {
-    if (v.isInt()) return v.asInt();
-    if (v.isNumeric() && v.isConvertibleTo(Json::intValue)) return v.asInt();
+    if (v.isInt())
+        return v.asInt();
+    if (v.isNumeric() && v.isConvertibleTo(Json::intValue))
+        return v.asInt();
     return fallback;
 }
 
 int64_t KWJsonUtils::AsInt64(const KWJsonValue& v, int64_t fallback) {
-    if (v.isInt64()) return v.asInt64();
-    if (v.isNumeric() && v.isConvertibleTo(Json::intValue)) return v.asInt();
+    if (v.isInt64())
+        return v.asInt64();
+    if (v.isNumeric() && v.isConvertibleTo(Json::intValue))
+        return v.asInt();
     return fallback;
 }
 
@@ -47,7 +54,8 @@ std::string KWJsonUtils::AsString(const KWJsonValue& v, const std::string& fallb
 
 const KWJsonValue& KWJsonUtils::Member(const KWJsonValue& obj, const char* name) {
     static const KWJsonValue kNull;
-    if (!obj.isObject()) return kNull;
+    if (!obj.isObject())
+        return kNull;
     const KWJsonValue* found = obj.find(name, name + std::char_traits<char>::length(name));
     return found ? *found : kNull;
 }

@@ -17,7 +17,8 @@ public:
     bool IsInitialized() const { return m_initialized; }
     void Shutdown();
 
-    static void Write(Level level, const char* file, int line, const char* function, const std::string& message);
+    static void Write(Level level, const char* file, int line, const char* function,
+                      const std::string& message);
 
 private:
     LogImpl() = default;
@@ -26,8 +27,8 @@ private:
 
 }  // namespace KwLib
 
-#define VL_LOG_AT(level, ...)                                                                         \
-    ::KwLib::LogImpl::Write(level, __FILE__, __LINE__, __PRETTY_FUNCTION__,                          \
+#define VL_LOG_AT(level, ...)                                               \
+    ::KwLib::LogImpl::Write(level, __FILE__, __LINE__, __PRETTY_FUNCTION__, \
                             ::KwLib::KWStringUtils::Format(__VA_ARGS__))
 #define VL_LOG_DEBUG(...) VL_LOG_AT(::KwLib::LogImpl::Debug, __VA_ARGS__)
 #define VL_LOG_INFO(...) VL_LOG_AT(::KwLib::LogImpl::Info, __VA_ARGS__)

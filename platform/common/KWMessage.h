@@ -40,7 +40,8 @@ public:
     // Waits up to `timeout` for the next message.
     std::optional<KWMessage> Take(std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_cv.wait_for(lock, timeout, [this] { return !m_queue.empty(); })) return std::nullopt;
+        if (!m_cv.wait_for(lock, timeout, [this] { return !m_queue.empty(); }))
+            return std::nullopt;
         KWMessage m = m_queue.front();
         m_queue.pop_front();
         return m;

@@ -19,12 +19,14 @@ extern char** environ;
 
 namespace KwLib {
 
-pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& args, const std::string& workDir) {
+pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& args,
+                       const std::string& workDir) {
     std::vector<std::string> argvStore;
     argvStore.push_back(path);
     argvStore.insert(argvStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : argvStore) argv.push_back(a.data());
+    for (auto& a : argvStore)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     std::string program = path;
@@ -39,7 +41,8 @@ pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    if (!workDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none;
@@ -72,23 +75,28 @@ std::vector<pid_t> KWProcess::FindByName(const std::string& exeName) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
         std::string pidText = entry.path().filename();
-        if (pidText.empty() || !std::isdigit(static_cast<unsigned char>(pidText[0]))) continue;
+        if (pidText.empty() || !std::isdigit(static_cast<unsigned char>(pidText[0])))
+            continue;
         std::string base = entry.path().string();
         auto stat = KWFile::ReadAll(base + "/stat");
-        if (!stat) continue;
+        if (!stat)
+            continue;
         // The state follows the parenthesised command name; skip zombies.
         size_t close = stat->rfind(')');
-        if (close == std::string::npos || close + 2 >= stat->size() || (*stat)[close + 2] == 'Z') continue;
+        if (close == std::string::npos || close + 2 >= stat->size() || (*stat)[close + 2] == 'Z')
+            continue;
         std::string name;
         std::error_code ec2;
         auto exe = std::filesystem::read_symlink(base + "/exe", ec2);
         if (!ec2) {
             name = exe.filename();
             // A replaced executable reads "name (deleted)".
-            if (KWStringUtils::EndWithNoCase(name, " (deleted)")) name.resize(name.size() - 10);
+            if (KWStringUtils::EndWithNoCase(name, " (deleted)"))
+                name.resize(name.size() - 10);
         } else {
             auto cmdline = KWFile::ReadAll(base + "/cmdline");
-            if (cmdline && !cmdline->empty()) name = KWFilePathUtils::FileName(cmdline->c_str());
+            if (cmdline && !cmdline->empty())
+                name = KWFilePathUtils::FileName(cmdline->c_str());
         }
         if (!name.empty() && KWStringUtils::CompareNoCase(name, exeName) == 0)
             found.push_back(static_cast<pid_t>(std::stoi(pidText)));
@@ -96,8 +104,12 @@ std::vector<pid_t> KWProcess::FindByName(const std::string& exeName) {
     return found;
 }
 
-bool KWProcess::IsRunning(const std::string& exeName) { return !FindByName(exeName).empty(); }
+bool KWProcess::IsRunning(const std::string& exeName) {
+    return !FindByName(exeName).empty();
+}
 
-pid_t KWProcess::CurrentId() { return getpid(); }
+pid_t KWProcess::CurrentId() {
+    return getpid();
+}
 
 }  // namespace KwLib

@@ -7,7 +7,8 @@
 namespace KwLib {
 
 const char* KWSqliteData::operator()(int row, const std::string& column) const {
-    if (row < 1 || row > RowCount()) return nullptr;
+    if (row < 1 || row > RowCount())
+        return nullptr;
     for (size_t c = 0; c < m_columns.size(); ++c) {
         if (m_columns[c] == column) {
             const auto& v = m_rows[static_cast<size_t>(row - 1)][c];
@@ -27,13 +28,15 @@ void KWSqliteData::Clear() {
     m_rows.clear();
 }
 
-KWSqlite::~KWSqlite() { Close(); }
+KWSqlite::~KWSqlite() {
+    Close();
+}
 
 int KWSqlite::Open(const std::string& utf8Path, const char* key, int keyLength) {
     Close();
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(utf8Path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                             nullptr);
+    int rc = sqlite3_open_v2(utf8Path.c_str(), &db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         m_lastError = db ? sqlite3_errmsg(db) : "out of memory";
         VL_LOG_ERROR("open %s failed: %s", utf8Path.c_str(), m_lastError.c_str());
@@ -69,7 +72,8 @@ void KWSqlite::Close() {
 }
 
 int KWSqlite::ExecSQL(const std::string& sql) {
-    if (!m_db) return -1;
+    if (!m_db)
+        return -1;
     char* err = nullptr;
     int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
@@ -88,12 +92,14 @@ bool HasFurtherStatement(sqlite3* db, const char* tail, const char* end) {
     while (tail < end) {
         sqlite3_stmt* next = nullptr;
         const char* rest = nullptr;
-        if (sqlite3_prepare_v2(db, tail, static_cast<int>(end - tail), &next, &rest) != SQLITE_OK) return true;
+        if (sqlite3_prepare_v2(db, tail, static_cast<int>(end - tail), &next, &rest) != SQLITE_OK)
+            return true;
         if (next) {
             sqlite3_finalize(next);
             return true;
         }
-        if (!rest || rest <= tail) return false;
+        if (!rest || rest <= tail)
+            return false;
         tail = rest;
     }
     return false;
@@ -103,11 +109,13 @@ bool BindAll(sqlite3_stmt* stmt, const std::vector<KWSqlValue>& params) {
     for (size_t i = 0; i < params.size(); ++i) {
         int idx = static_cast<int>(i + 1);
         const KWSqlValue& p = params[i];
-        int rc = p.kind == KWSqlValue::Kind::Int    ? sqlite3_bind_int64(stmt, idx, p.i)
-                 : p.kind == KWSqlValue::Kind::Text ? sqlite3_bind_text(stmt, idx, p.s.data(), static_cast<int>(p.s.size()),
-                                                                        SQLITE_TRANSIENT)
-                                                    : sqlite3_bind_null(stmt, idx);
-        if (rc != SQLITE_OK) return false;
+        int rc =
+            p.kind == KWSqlValue::Kind::Int ? sqlite3_bind_int64(stmt, idx, p.i)
+            : p.kind == KWSqlValue::Kind::Text
+                ? sqlite3_bind_text(stmt, idx, p.s.data(), static_cast<int>(p.s.size()), SQLITE_TRANSIENT)
+                : sqlite3_bind_null(stmt, idx);
+        if (rc != SQLITE_OK)
+            return false;
     }
     return true;
 }
@@ -118,11 +126,14 @@ int KWSqlite::ExecSQL(const std::string& sql, const std::vector<KWSqlValue>& par
     return Query(ignored, sql, params);
 }
 
-int KWSqlite::Query(KWSqliteData& result, const std::string& sql) { return Query(result, sql, {}); }
+int KWSqlite::Query(KWSqliteData& result, const std::string& sql) {
+    return Query(result, sql, {});
+}
 
 int KWSqlite::Query(KWSqliteData& result, const std::string& sql, const std::vector<KWSqlValue>& params) {
     result.Clear();
-    if (!m_db) return -1;
+    if (!m_db)
+        return -1;
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     int rc = sqlite3_prepare_v2(m_db, sql.c_str(), static_cast<int>(sql.size()), &stmt, &tail);
@@ -154,14 +165,17 @@ int KWSqlite::Query(KWSqliteData& result, const std::string& sql, const std::vec
         return -1;
     }
     int columns = sqlite3_column_count(stmt);
-    for (int c = 0; c < columns; ++c) result.m_columns.emplace_back(sqlite3_column_name(stmt, c));
+    for (int c = 0; c < columns; ++c)
+        result.m_columns.emplace_back(sqlite3_column_name(stmt, c));
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         std::vector<std::optional<std::string>> row(static_cast<size_t>(columns));
         for (int c = 0; c < columns; ++c) {
-            if (sqlite3_column_type(stmt, c) == SQLITE_NULL) continue;
+            if (sqlite3_column_type(stmt, c) == SQLITE_NULL)
+                continue;
             const unsigned char* text = sqlite3_column_text(stmt, c);
             int bytes = sqlite3_column_bytes(stmt, c);
-            row[static_cast<size_t>(c)] = std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(bytes));
+            row[static_cast<size_t>(c)] =
+                std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(bytes));
         }
         result.m_rows.push_back(std::move(row));
     }
@@ -175,6 +189,8 @@ int KWSqlite::Query(KWSqliteData& result, const std::string& sql, const std::vec
     return 0;
 }
 
-int64_t KWSqlite::LastInsertRowId() const { return m_db ? sqlite3_last_insert_rowid(m_db) : 0; }
+int64_t KWSqlite::LastInsertRowId() const {
+    return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
+}
 
 }  // namespace KwLib

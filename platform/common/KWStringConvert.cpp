@@ -78,28 +78,32 @@ std::u32string KWStringConvert::Utf8ToUtf32(const std::string& s) {
     std::u32string out;
     out.reserve(s.size());
     bool valid;
-    for (size_t i = 0; i < s.size();) out += DecodeOne(s, i, valid);
+    for (size_t i = 0; i < s.size();)
+        out += DecodeOne(s, i, valid);
     return out;
 }
 
 std::string KWStringConvert::Utf32ToUtf8(const std::u32string& s) {
     std::string out;
     out.reserve(s.size());
-    for (char32_t cp : s) out += CodePointToUtf8(cp);
+    for (char32_t cp : s)
+        out += CodePointToUtf8(cp);
     return out;
 }
 
 size_t KWStringConvert::CodePointCount(const std::string& s) {
     size_t n = 0;
     bool valid;
-    for (size_t i = 0; i < s.size(); ++n) DecodeOne(s, i, valid);
+    for (size_t i = 0; i < s.size(); ++n)
+        DecodeOne(s, i, valid);
     return n;
 }
 
 std::string KWStringConvert::CutToCodePoints(const std::string& s, size_t count) {
     size_t i = 0;
     bool valid;
-    for (size_t n = 0; i < s.size() && n < count; ++n) DecodeOne(s, i, valid);
+    for (size_t n = 0; i < s.size() && n < count; ++n)
+        DecodeOne(s, i, valid);
     return s.substr(0, i);
 }
 
@@ -107,13 +111,15 @@ bool KWStringConvert::IsValidUtf8(const std::string& s) {
     bool valid;
     for (size_t i = 0; i < s.size();) {
         DecodeOne(s, i, valid);
-        if (!valid) return false;
+        if (!valid)
+            return false;
     }
     return true;
 }
 
 std::string KWStringConvert::SanitizeUtf8(const std::string& s) {
-    if (IsValidUtf8(s)) return s;
+    if (IsValidUtf8(s))
+        return s;
     return Utf32ToUtf8(Utf8ToUtf32(s));
 }
 
@@ -122,8 +128,10 @@ std::string KWStringConvert::FullWidthToAscii(const std::string& s) {
     std::u32string out;
     out.reserve(in.size());
     for (char32_t cp : in) {
-        if (cp == 0x3000) continue;
-        if (cp >= 0xFF01 && cp <= 0xFF5E) cp = cp - 0xFF01 + 0x21;
+        if (cp == 0x3000)
+            continue;
+        if (cp >= 0xFF01 && cp <= 0xFF5E)
+            cp = cp - 0xFF01 + 0x21;
         out += cp;
     }
     return Utf32ToUtf8(out);

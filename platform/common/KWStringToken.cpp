@@ -8,8 +8,10 @@ void KWStringToken::StringToken(const std::string& text, const std::string& deli
     size_t pos = 0;
     while (pos <= text.size()) {
         size_t next = text.find_first_of(delimiters, pos);
-        if (next == std::string::npos) next = text.size();
-        if (next > pos) parts.push_back(text.substr(pos, next - pos));
+        if (next == std::string::npos)
+            next = text.size();
+        if (next > pos)
+            parts.push_back(text.substr(pos, next - pos));
         pos = next + 1;
     }
 }
@@ -18,15 +20,18 @@ void KWStringToken::StringToArray(const std::string& text, const std::string& de
                                   std::vector<std::string>& parts, bool keepEmpty) {
     parts.clear();
     if (delimiter.empty()) {
-        if (keepEmpty || !text.empty()) parts.push_back(text);
+        if (keepEmpty || !text.empty())
+            parts.push_back(text);
         return;
     }
     size_t pos = 0;
     while (true) {
         size_t next = text.find(delimiter, pos);
         std::string part = text.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
-        if (keepEmpty || !part.empty()) parts.push_back(part);
-        if (next == std::string::npos) break;
+        if (keepEmpty || !part.empty())
+            parts.push_back(part);
+        if (next == std::string::npos)
+            break;
         pos = next + delimiter.size();
     }
 }

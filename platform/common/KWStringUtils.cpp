@@ -14,17 +14,24 @@
 namespace KwLib {
 
 namespace {
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Byte offset of the code point with index `cp`, or s.size() when past the end.
 // Counts exactly as KWStringConvert does, so that a stray byte in malformed text
 // is one character everywhere and never swallows the character after it.
-size_t OffsetOfCodePoint(const std::string& s, size_t cp) { return KWStringConvert::CutToCodePoints(s, cp).size(); }
+size_t OffsetOfCodePoint(const std::string& s, size_t cp) {
+    return KWStringConvert::CutToCodePoints(s, cp).size();
+}
 
 int64_t ParseLeadingInteger(const std::string& s, int64_t minValue, int64_t maxValue) {
     size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+        ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
         negative = s[i] == '-';
@@ -42,7 +49,8 @@ int64_t ParseLeadingInteger(const std::string& s, int64_t minValue, int64_t maxV
         }
         value = value * 10 - digit;
     }
-    if (!negative) value = value == INT64_MIN ? INT64_MAX : -value;
+    if (!negative)
+        value = value == INT64_MIN ? INT64_MAX : -value;
     return std::clamp(value, minValue, maxValue);
 }
 }  // namespace
@@ -53,8 +61,10 @@ std::string KWStringUtils::FormatV(const char* fmt, va_list args) {
     char small[512];
     int n = std::vsnprintf(small, sizeof small, fmt, copy);
     va_end(copy);
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    if (n < 0)
+        return std::string();
+    if (static_cast<size_t>(n) < sizeof small)
+        return std::string(small, static_cast<size_t>(n));
     std::string out(static_cast<size_t>(n) + 1, '\0');
     std::vsnprintf(out.data(), out.size(), fmt, args);
     out.resize(static_cast<size_t>(n));
@@ -79,10 +89,13 @@ std::string KWStringUtils::TrimRight(const std::string& s, const char* chars) {
     return e == std::string::npos ? std::string() : s.substr(0, e + 1);
 }
 
-std::string KWStringUtils::Trim(const std::string& s, const char* chars) { return TrimRight(TrimLeft(s, chars), chars); }
+std::string KWStringUtils::Trim(const std::string& s, const char* chars) {
+    return TrimRight(TrimLeft(s, chars), chars);
+}
 
 int KWStringUtils::Replace(std::string& s, const std::string& from, const std::string& to) {
-    if (from.empty()) return 0;
+    if (from.empty())
+        return 0;
     int count = 0;
     size_t pos = 0;
     while ((pos = s.find(from, pos)) != std::string::npos) {
@@ -110,7 +123,9 @@ int KWStringUtils::Compare(const std::string& a, const std::string& b) {
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-int KWStringUtils::CompareNoCase(const std::string& a, const std::string& b) { return Compare(MakeLower(a), MakeLower(b)); }
+int KWStringUtils::CompareNoCase(const std::string& a, const std::string& b) {
+    return Compare(MakeLower(a), MakeLower(b));
+}
 
 bool KWStringUtils::BeginWithNoCase(const std::string& s, const std::string& prefix) {
     return s.size() >= prefix.size() && CompareNoCase(s.substr(0, prefix.size()), prefix) == 0;
@@ -124,21 +139,26 @@ size_t KWStringUtils::FindNoCase(const std::string& s, const std::string& what, 
     return MakeLower(s).find(MakeLower(what), from);
 }
 
-std::string KWStringUtils::Left(const std::string& s, size_t count) { return s.substr(0, OffsetOfCodePoint(s, count)); }
+std::string KWStringUtils::Left(const std::string& s, size_t count) {
+    return s.substr(0, OffsetOfCodePoint(s, count));
+}
 
 std::string KWStringUtils::Mid(const std::string& s, size_t first, size_t count) {
     size_t b = OffsetOfCodePoint(s, first);
-    if (count == std::string::npos) return s.substr(b);
+    if (count == std::string::npos)
+        return s.substr(b);
     std::string rest = s.substr(b);
     return rest.substr(0, OffsetOfCodePoint(rest, count));
 }
 
 std::string KWStringUtils::GetSubStr(const std::string& s, const std::string& begin, const std::string& end) {
     size_t b = s.find(begin);
-    if (b == std::string::npos) return std::string();
+    if (b == std::string::npos)
+        return std::string();
     b += begin.size();
     size_t e = s.find(end, b);
-    if (e == std::string::npos) return std::string();
+    if (e == std::string::npos)
+        return std::string();
     return s.substr(b, e - b);
 }
 
@@ -146,7 +166,9 @@ int32_t KWStringUtils::ConvertStringToInt32(const std::string& s) {
     return static_cast<int32_t>(ParseLeadingInteger(s, INT32_MIN, INT32_MAX));
 }
 
-int64_t KWStringUtils::ConvertStringToInt64(const std::string& s) { return ParseLeadingInteger(s, INT64_MIN, INT64_MAX); }
+int64_t KWStringUtils::ConvertStringToInt64(const std::string& s) {
+    return ParseLeadingInteger(s, INT64_MIN, INT64_MAX);
+}
 
 double KWStringUtils::ConvertStringToDouble(const std::string& s) {
     // strtod follows the locale; the program never changes LC_NUMERIC, so "." is the separator.
@@ -156,7 +178,11 @@ double KWStringUtils::ConvertStringToDouble(const std::string& s) {
     return end == p ? 0.0 : v;
 }
 
-std::string KWStringUtils::ConvertInt32ToString(int32_t v) { return std::to_string(v); }
-std::string KWStringUtils::ConvertInt64ToString(int64_t v) { return std::to_string(v); }
+std::string KWStringUtils::ConvertInt32ToString(int32_t v) {
+    return std::to_string(v);
+}
+std::string KWStringUtils::ConvertInt64ToString(int64_t v) {
+    return std::to_string(v);
+}
 
 }  // namespace KwLib

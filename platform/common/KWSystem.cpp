@@ -17,7 +17,8 @@ namespace KwLib {
 namespace {
 std::string NormalizeKey(const std::string& key) {
     std::string k = key;
-    while (!k.empty() && (k.front() == '-' || k.front() == '/')) k.erase(k.begin());
+    while (!k.empty() && (k.front() == '-' || k.front() == '/'))
+        k.erase(k.begin());
     return KWStringUtils::MakeLower(k);
 }
 
@@ -31,7 +32,8 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
             quoted = !quoted;
             any = true;
         } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (any) out.push_back(cur);
+            if (any)
+                out.push_back(cur);
             cur.clear();
             any = false;
         } else {
@@ -39,7 +41,8 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
             any = true;
         }
     }
-    if (any) out.push_back(cur);
+    if (any)
+        out.push_back(cur);
     return out;
 }
 
@@ -47,7 +50,8 @@ std::string DesktopEscape(const std::string& arg) {
     // Desktop entries quote arguments with double quotes and escape \ " ` $.
     std::string out = "\"";
     for (char c : arg) {
-        if (c == '\\' || c == '"' || c == '`' || c == '$') out += '\\';
+        if (c == '\\' || c == '"' || c == '`' || c == '$')
+            out += '\\';
         out += c;
     }
     return out + "\"";
@@ -55,20 +59,25 @@ std::string DesktopEscape(const std::string& arg) {
 }  // namespace
 
 KWCmdLineParser::KWCmdLineParser(const std::string& commandLine, int) {
-    for (const auto& arg : SplitCommandLine(commandLine)) AddArgument(arg);
+    for (const auto& arg : SplitCommandLine(commandLine))
+        AddArgument(arg);
 }
 
 KWCmdLineParser::KWCmdLineParser(int argc, const char* const* argv) {
-    for (int i = 1; i < argc; ++i) AddArgument(argv[i]);
+    for (int i = 1; i < argc; ++i)
+        AddArgument(argv[i]);
 }
 
 void KWCmdLineParser::AddArgument(const std::string& arg) {
-    if (arg.empty() || arg[0] != '-') return;
+    if (arg.empty() || arg[0] != '-')
+        return;
     size_t eq = arg.find('=');
     std::string key = NormalizeKey(eq == std::string::npos ? arg : arg.substr(0, eq));
     std::string value = eq == std::string::npos ? std::string() : arg.substr(eq + 1);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-    if (key.empty()) return;
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    if (key.empty())
+        return;
     m_values.emplace_back(key, value);
 }
 
@@ -80,7 +89,8 @@ bool KWCmdLineParser::HasKey(const std::string& key) const {
 std::string KWCmdLineParser::GetValue(const std::string& key) const {
     std::string k = NormalizeKey(key);
     for (const auto& kv : m_values)
-        if (kv.first == k) return kv.second;
+        if (kv.first == k)
+            return kv.second;
     return std::string();
 }
 
@@ -92,28 +102,36 @@ int KWVersionUtils::VersionCompare(const std::string& a, const std::string& b) {
     for (size_t i = 0; i < n; ++i) {
         int64_t va = i < pa.size() ? KWStringUtils::ConvertStringToInt64(pa[i]) : 0;
         int64_t vb = i < pb.size() ? KWStringUtils::ConvertStringToInt64(pb[i]) : 0;
-        if (va != vb) return va < vb ? -1 : 1;
+        if (va != vb)
+            return va < vb ? -1 : 1;
     }
     return 0;
 }
 
-std::string KWNetworkAdapter::SelectMacAddress() { return SelectMacAddress("/sys/class/net"); }
+std::string KWNetworkAdapter::SelectMacAddress() {
+    return SelectMacAddress("/sys/class/net");
+}
 
 std::string KWNetworkAdapter::SelectMacAddress(const std::string& classNetDir) {
     namespace fs = std::filesystem;
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(classNetDir, ec)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(classNetDir, ec))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     for (bool physicalOnly : {true, false}) {
         for (const auto& name : names) {
-            if (name == "lo") continue;
+            if (name == "lo")
+                continue;
             std::string base = classNetDir + "/" + name;
-            if (physicalOnly && !fs::exists(base + "/device", ec)) continue;
+            if (physicalOnly && !fs::exists(base + "/device", ec))
+                continue;
             auto addr = KWFile::ReadAll(base + "/address");
-            if (!addr) continue;
+            if (!addr)
+                continue;
             std::string mac = KWStringUtils::MakeUpper(KWStringUtils::Trim(*addr));
-            if (mac.size() != 17 || mac == "00:00:00:00:00:00") continue;
+            if (mac.size() != 17 || mac == "00:00:00:00:00:00")
+                continue;
             KWStringUtils::Replace(mac, ":", "-");
             return mac;
         }
@@ -140,19 +158,26 @@ bool KWQuickLaunch::CreateQuickLaunch(const std::string& target, const std::stri
                                       const std::string& workDir, const std::string& shortcutPath,
                                       const std::string& description, int, const std::string& iconFile,
                                       bool overwrite) {
-    if (!overwrite && KWFilePathUtils::IsExists(shortcutPath)) return false;
+    if (!overwrite && KWFilePathUtils::IsExists(shortcutPath))
+        return false;
     std::string dir = KWFileSystemUtils::GetOnlyDirPrefix(shortcutPath);
-    if (!dir.empty()) KWFilePathUtils::CreateDirectories(dir);
+    if (!dir.empty())
+        KWFilePathUtils::CreateDirectories(dir);
     std::string exec = DesktopEscape(target);
-    if (!arguments.empty()) exec += " " + arguments;
+    if (!arguments.empty())
+        exec += " " + arguments;
     std::string text = "[Desktop Entry]\nType=Application\nVersion=1.0\n";
     text += "Name=" + KWFilePathUtils::BaseName(shortcutPath) + "\n";
-    if (!description.empty()) text += "Comment=" + description + "\n";
+    if (!description.empty())
+        text += "Comment=" + description + "\n";
     text += "Exec=" + exec + "\n";
-    if (!workDir.empty()) text += "Path=" + workDir + "\n";
-    if (!iconFile.empty()) text += "Icon=" + iconFile + "\n";
+    if (!workDir.empty())
+        text += "Path=" + workDir + "\n";
+    if (!iconFile.empty())
+        text += "Icon=" + iconFile + "\n";
     text += "Terminal=false\n";
-    if (!KWFile::WriteAtomic(shortcutPath, text)) return false;
+    if (!KWFile::WriteAtomic(shortcutPath, text))
+        return false;
     chmod(shortcutPath.c_str(), 0755);
     return true;
 }

@@ -46,9 +46,10 @@ class KWQuickLaunch {
 public:
     // Writes a desktop entry at `shortcutPath` that starts `target` with
     // `arguments`; it is made executable so desktops trust it.
-    static bool CreateQuickLaunch(const std::string& target, const std::string& arguments, const std::string& workDir,
-                                  const std::string& shortcutPath, const std::string& description, int iconIndex,
-                                  const std::string& iconFile, bool overwrite);
+    static bool CreateQuickLaunch(const std::string& target, const std::string& arguments,
+                                  const std::string& workDir, const std::string& shortcutPath,
+                                  const std::string& description, int iconIndex, const std::string& iconFile,
+                                  bool overwrite);
 };
 
 }  // namespace KwLib

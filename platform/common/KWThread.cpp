@@ -9,20 +9,27 @@ namespace {
 std::atomic<void (*)()> g_threadStartHook{nullptr};
 }  // namespace
 
-void KWThread::SetThreadStartHook(void (*hook)()) { g_threadStartHook = hook; }
+void KWThread::SetThreadStartHook(void (*hook)()) {
+    g_threadStartHook = hook;
+}
 
-KWThread::KWThread(Function function, void* argument) : m_body([function, argument] { function(argument); }) {}
+KWThread::KWThread(Function function, void* argument)
+    : m_body([function, argument] { function(argument); }) {}
 
 KWThread::KWThread(std::function<void()> body) : m_body(std::move(body)) {}
 
-KWThread::~KWThread() { Join(); }
+KWThread::~KWThread() {
+    Join();
+}
 
 bool KWThread::Start() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_started || !m_body) return false;
+    if (m_started || !m_body)
+        return false;
     try {
         m_thread = std::thread([this] {
-            if (auto hook = g_threadStartHook.load()) hook();
+            if (auto hook = g_threadStartHook.load())
+                hook();
             m_body();
             std::lock_guard<std::mutex> done(m_mutex);
             m_done = true;
@@ -36,14 +43,17 @@ bool KWThread::Start() {
 }
 
 void KWThread::Join() {
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
 }
 
 bool KWThread::TimeJoin(int milliseconds) {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_started) return true;
-        if (!m_doneCv.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_done; })) return false;
+        if (!m_started)
+            return true;
+        if (!m_doneCv.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_done; }))
+            return false;
     }
     Join();
     return true;

@@ -15,7 +15,8 @@ using namespace KwLib;
 namespace {
 std::filesystem::path TestDir() {
     auto dir = std::filesystem::temp_directory_path() /
-               ("vlapp_" + std::to_string(getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("vlapp_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
@@ -27,7 +28,8 @@ public:
     ScopedEnv(const char* name, const char* value) : m_name(name) {
         const char* old = std::getenv(name);
         m_had = old != nullptr;
-        if (old) m_old = old;
+        if (old)
+            m_old = old;
         if (value)
             setenv(name, value, 1);
         else
@@ -114,9 +116,10 @@ TEST(VLConfigManager, DefaultsWhenFileOrKeysAreMissing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "config.cfg"));  // not created until Save
 
     // Only REMOTESERVER Port2 missing from the file: its default stays.
-    ASSERT_TRUE(KWFile::WriteAtomic((dir / "config.cfg").string(),
-                                    "[REMOTESERVER]\nPort1=7000\n[FONT]\nQuesFont=20\n[LOGINFO]\nLevel=debug\n"
-                                    "[SETTING]\nExitType=5\n"));
+    ASSERT_TRUE(
+        KWFile::WriteAtomic((dir / "config.cfg").string(),
+                            "[REMOTESERVER]\nPort1=7000\n[FONT]\nQuesFont=20\n[LOGINFO]\nLevel=debug\n"
+                            "[SETTING]\nExitType=5\n"));
     ASSERT_TRUE(cfg.Load());
     EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port1"), 7000);
     EXPECT_EQ(cfg.GetInt("REMOTESERVER", "Port2"), 9601);
@@ -125,7 +128,8 @@ TEST(VLConfigManager, DefaultsWhenFileOrKeysAreMissing) {
     EXPECT_EQ(cfg.GetInt("SETTING", "ExitType"), 0);
 
     // A key left empty by hand keeps its default rather than becoming port 0.
-    ASSERT_TRUE(KWFile::WriteAtomic((dir / "config.cfg").string(), "[AGENT]\nPort1=\nIP=\nEnable=\n[FONT]\nQuesFont=\n"));
+    ASSERT_TRUE(KWFile::WriteAtomic((dir / "config.cfg").string(),
+                                    "[AGENT]\nPort1=\nIP=\nEnable=\n[FONT]\nQuesFont=\n"));
     ASSERT_TRUE(cfg.Load());
     EXPECT_EQ(cfg.GetInt("AGENT", "Port1"), 9500);
     EXPECT_EQ(cfg.GetAgentEnable(), 1);

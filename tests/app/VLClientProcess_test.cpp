@@ -23,7 +23,8 @@ namespace {
 bool WaitFor(const std::function<bool()>& done, int seconds = 15) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
+        if (done())
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return done();
@@ -39,10 +40,12 @@ std::vector<std::string> LogLines(const fs::path& log) {
 class ClientTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("vlclient_" + std::to_string(getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_root =
+            fs::temp_directory_path() / ("vlclient_" + std::to_string(getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_root);
-        for (auto d : {"install/bin", "run", "tmp", "data", "home"}) fs::create_directories(m_root / d);
+        for (auto d : {"install/bin", "run", "tmp", "data", "home"})
+            fs::create_directories(m_root / d);
         fs::copy_file(VL_STANDIN_PATH, m_root / "install" / "VLGuard");
         m_standinLog = m_root / "standin.log";
     }
@@ -57,7 +60,8 @@ protected:
             pid_t pid = std::stoi(line);
             std::error_code ec;
             auto exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
-            if (!ec && exe.rfind(m_root.string(), 0) == 0) kill(pid, SIGKILL);
+            if (!ec && exe.rfind(m_root.string(), 0) == 0)
+                kill(pid, SIGKILL);
         }
         fs::remove_all(m_root);
     }
@@ -67,14 +71,17 @@ protected:
             "XDG_DATA_HOME=" + (m_root / "data").string(), "HOME=" + (m_root / "home").string(),
             "VL_STANDIN_LOG=" + m_standinLog.string()};
         for (const char* keep : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
-            if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+            if (const char* v = getenv(keep))
+                env.push_back(std::string(keep) + "=" + v);
         pid_t pid = fork();
         if (pid == 0) {
             std::vector<std::string> argvStore = {program.string()};
             argvStore.insert(argvStore.end(), args.begin(), args.end());
             std::vector<char*> argv, envp;
-            for (auto& a : argvStore) argv.push_back(a.data());
-            for (auto& e : env) envp.push_back(e.data());
+            for (auto& a : argvStore)
+                argv.push_back(a.data());
+            for (auto& e : env)
+                envp.push_back(e.data());
             argv.push_back(nullptr);
             envp.push_back(nullptr);
             execve(argv[0], argv.data(), envp.data());
@@ -86,7 +93,8 @@ protected:
     // The exit code, or -1 when it did not end in time.
     int WaitExit(pid_t pid) {
         int status = 0;
-        if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) return -1;
+        if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }))
+            return -1;
         m_children.erase(std::remove(m_children.begin(), m_children.end(), pid), m_children.end());
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -140,7 +148,8 @@ TEST_F(ClientTree, WatchdogWaitsQuietlyForAMissingGuard) {
     LogImpl::Instance().Shutdown();
     std::string text = KWFile::ReadAll(log).value_or("");
     size_t lines = 0;
-    for (size_t pos = 0; (pos = text.find(guard.string(), pos)) != std::string::npos; ++pos) ++lines;
+    for (size_t pos = 0; (pos = text.find(guard.string(), pos)) != std::string::npos; ++pos)
+        ++lines;
     // One line for the missing program, one for its start.
     EXPECT_EQ(lines, 2u) << text;
 }
@@ -157,14 +166,16 @@ TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
 
     fs::path log = m_root / "tmp" / "VireloLog" / "vl.log";
     EXPECT_TRUE(WaitFor([&] {
-        return KWFile::ReadAll(log.string()).value_or("").find("raise request received (1)") != std::string::npos;
+        return KWFile::ReadAll(log.string()).value_or("").find("raise request received (1)") !=
+               std::string::npos;
     }));
     std::string text = KWFile::ReadAll(log.string()).value_or("");
     EXPECT_NE(text.find("run mode 5"), std::string::npos);
     EXPECT_NE(text.find("paper id \"17\""), std::string::npos);
     // Only one client ever started the program's work.
     size_t starts = 0;
-    for (size_t pos = 0; (pos = text.find("VLStudent 1.7.1.1393 starting", pos)) != std::string::npos; ++pos) ++starts;
+    for (size_t pos = 0; (pos = text.find("VLStudent 1.7.1.1393 starting", pos)) != std::string::npos; ++pos)
+        ++starts;
     EXPECT_EQ(starts, 1u);
 
     // The client's watchdog started the guard from the install tree.
@@ -187,8 +198,10 @@ TEST_F(ClientTree, TwoStartsAtTheSameMomentLeaveExactlyOneClient) {
     bool aEnded = false, bEnded = false;
     // One of them gives way with 0; the other comes up and takes the socket over.
     ASSERT_TRUE(WaitFor([&] {
-        if (!aEnded) aEnded = waitpid(a, &statusA, WNOHANG) == a;
-        if (!bEnded) bEnded = waitpid(b, &statusB, WNOHANG) == b;
+        if (!aEnded)
+            aEnded = waitpid(a, &statusA, WNOHANG) == a;
+        if (!bEnded)
+            bEnded = waitpid(b, &statusB, WNOHANG) == b;
         return aEnded || bEnded;
     }));
     pid_t survivor = aEnded ? b : a;
@@ -198,7 +211,8 @@ TEST_F(ClientTree, TwoStartsAtTheSameMomentLeaveExactlyOneClient) {
     EXPECT_TRUE(WaitFor([&] { return fs::is_socket(socket); }));
     fs::path log = m_root / "tmp" / "VireloLog" / "vl.log";
     ASSERT_TRUE(WaitFor([&] {
-        return KWFile::ReadAll(log.string()).value_or("").find("client running without a window") != std::string::npos;
+        return KWFile::ReadAll(log.string()).value_or("").find("client running without a window") !=
+               std::string::npos;
     }));
     EXPECT_EQ(waitpid(survivor, nullptr, WNOHANG), 0) << "the remaining client must keep running";
     kill(survivor, SIGTERM);

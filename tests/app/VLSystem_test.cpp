@@ -19,11 +19,14 @@ using namespace KwLib::TestSupport;
 namespace fs = std::filesystem;
 
 namespace {
-std::string ClientLog(const VLGuardSandbox& sb) { return KWFile::ReadAll(sb.tmp + "VireloLog/vl.log").value_or(""); }
+std::string ClientLog(const VLGuardSandbox& sb) {
+    return KWFile::ReadAll(sb.tmp + "VireloLog/vl.log").value_or("");
+}
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
-    for (size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += what.size()) ++n;
+    for (size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += what.size())
+        ++n;
     return n;
 }
 
@@ -36,7 +39,8 @@ std::vector<pid_t> OurProcesses(const VLGuardSandbox& sb, const std::string& nam
     for (pid_t pid : KWProcess::FindByName(name)) {
         std::error_code ec;
         auto exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
-        if (!ec && exe.rfind(root, 0) == 0) ours.push_back(pid);
+        if (!ec && exe.rfind(root, 0) == 0)
+            ours.push_back(pid);
     }
     return ours;
 }
@@ -45,7 +49,8 @@ std::string ArgValue(const std::vector<std::string>& args, const std::string& ke
     for (const auto& a : args)
         if (a.rfind(key + "=", 0) == 0) {
             std::string v = a.substr(key.size() + 1);
-            if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+                v = v.substr(1, v.size() - 2);
             return v;
         }
     return std::string();
@@ -82,7 +87,8 @@ TEST(VLSystem, PageStartsClientThroughGuardAndACrashReachesTheReporter) {
     ASSERT_TRUE(crashing.Start(sb.install + "bin/VLStudent", {"-crashtest"}, sb.Env(), sb.root + "client.out",
                                sb.root + "client.err"));
     ASSERT_TRUE(WaitUntil([&] { return Count(ClientLog(sb), "VLStudent 1.7.1.1393 starting") == 2; }, 20000));
-    ASSERT_TRUE(WaitUntil([&] { return Count(ClientLog(sb), "client running without a window") == 2; }, 20000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Count(ClientLog(sb), "client running without a window") == 2; }, 20000));
     kill(crashing.Pid(), SIGUSR1);
     auto status = crashing.Wait(30000);
     ASSERT_TRUE(status.has_value());
@@ -100,7 +106,8 @@ TEST(VLSystem, PageStartsClientThroughGuardAndACrashReachesTheReporter) {
     EXPECT_EQ(dump->exceptionAddress, 0x40u);
     EXPECT_FALSE(dump->threads.empty());
     bool clientModule = false;
-    for (const auto& m : dump->modules) clientModule |= m.name.find("VLStudent") != std::string::npos;
+    for (const auto& m : dump->modules)
+        clientModule |= m.name.find("VLStudent") != std::string::npos;
     EXPECT_TRUE(clientModule);
 
     // The page can stop the guard.

@@ -14,19 +14,22 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (const char* log = std::getenv("VL_STANDIN_LOG")) {
         std::string line = std::to_string(getpid());
-        for (int i = 0; i < argc; ++i) line += std::string("\t") + argv[i];
+        for (int i = 0; i < argc; ++i)
+            line += std::string("\t") + argv[i];
         line += "\n";
         if (FILE* f = std::fopen(log, "a")) {
             std::fputs(line.c_str(), f);
             std::fclose(f);
         }
     }
-    if (std::getenv("VL_STANDIN_EXIT")) return 0;
+    if (std::getenv("VL_STANDIN_EXIT"))
+        return 0;
     // The parent-death signal is missed when the starting thread ended before
     // prctl ran, and a test may have read the log before the line above was
     // written: so also end once the test's folder is gone.
     const char* log = std::getenv("VL_STANDIN_LOG");
     std::string folder = log ? std::string(log).substr(0, std::string(log).rfind('/') + 1) : std::string();
-    while (folder.empty() || access(folder.c_str(), F_OK) == 0) usleep(100 * 1000);
+    while (folder.empty() || access(folder.c_str(), F_OK) == 0)
+        usleep(100 * 1000);
     return 0;
 }

@@ -8,12 +8,15 @@
 using namespace KwLib;
 
 TEST(KWIniFile, ProfileSemantics) {
-    std::string path = (std::filesystem::temp_directory_path() / ("kwini" + std::to_string(getpid()) + ".cfg")).string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("kwini" + std::to_string(getpid()) + ".cfg")).string();
     std::filesystem::remove(path);
     EXPECT_EQ(KWIniFile::GetString(path, "A", "k", "def"), "def");
     EXPECT_EQ(KWIniFile::GetInt(path, "A", "n", 9), 9);
 
-    ASSERT_TRUE(KWFile::WriteAtomic(path, "; comment\r\n[Other]\r\nkeep = yes \r\n\r\n[agent]\r\nIP=\"10.0.0.1\"\r\nPort1=12x\r\nbad=abc\r\n"));
+    ASSERT_TRUE(KWFile::WriteAtomic(
+        path,
+        "; comment\r\n[Other]\r\nkeep = yes \r\n\r\n[agent]\r\nIP=\"10.0.0.1\"\r\nPort1=12x\r\nbad=abc\r\n"));
     EXPECT_EQ(KWIniFile::GetString(path, "AGENT", "ip", ""), "10.0.0.1");
     EXPECT_EQ(KWIniFile::GetInt(path, "AGENT", "Port1", 0), 12);
     EXPECT_EQ(KWIniFile::GetInt(path, "AGENT", "bad", 5), 0);

@@ -9,7 +9,9 @@
 using namespace KwLib;
 
 namespace {
-void LogSomething(int n) { VL_LOG_DEBUG("value %d and 音乐", n); }
+void LogSomething(int n) {
+    VL_LOG_DEBUG("value %d and 音乐", n);
+}
 }  // namespace
 
 TEST(LogImpl, LinesCarryLevelFunctionFileAndLineAndAppend) {
@@ -25,7 +27,8 @@ TEST(LogImpl, LinesCarryLevelFunctionFileAndLineAndAppend) {
     int logFds = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
-        if (std::filesystem::read_symlink(entry.path(), ec) != std::filesystem::canonical(path)) continue;
+        if (std::filesystem::read_symlink(entry.path(), ec) != std::filesystem::canonical(path))
+            continue;
         ++logFds;
         EXPECT_TRUE(fcntl(std::atoi(entry.path().filename().c_str()), F_GETFD) & FD_CLOEXEC);
     }

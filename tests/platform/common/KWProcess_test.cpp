@@ -19,13 +19,16 @@ namespace {
 bool WaitFor(const std::function<bool()>& done) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
+        if (done())
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return done();
 }
 
-bool Gone(pid_t pid) { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }
+bool Gone(pid_t pid) {
+    return !std::filesystem::exists("/proc/" + std::to_string(pid));
+}
 }  // namespace
 
 TEST(KWProcess, StartedProgramsInheritNoFilesNoBlockedSignalsAndAreReaped) {
@@ -42,14 +45,15 @@ TEST(KWProcess, StartedProgramsInheritNoFilesNoBlockedSignalsAndAreReaped) {
     sigemptyset(&block);
     sigaddset(&block, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &block, &old);
-    pid_t pid = KWProcess::Spawn("/bin/sh",
-                                 {"-c",
-                                  // Builtins first: the shell's mask as it started, before it forks anything.
-                                  "while read -r l; do case \"$l\" in SigBlk*) echo \"$l\" > sig.tmp;; esac; "
-                                  "done < /proc/self/status; ls /proc/$$/fd > fds.tmp; cat sig.tmp >> fds.tmp; "
-                                  "mv fds.tmp report.txt",
-                                  "sh"},
-                                 dir.string());
+    pid_t pid =
+        KWProcess::Spawn("/bin/sh",
+                         {"-c",
+                          // Builtins first: the shell's mask as it started, before it forks anything.
+                          "while read -r l; do case \"$l\" in SigBlk*) echo \"$l\" > sig.tmp;; esac; "
+                          "done < /proc/self/status; ls /proc/$$/fd > fds.tmp; cat sig.tmp >> fds.tmp; "
+                          "mv fds.tmp report.txt",
+                          "sh"},
+                         dir.string());
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     close(leaky);
     ASSERT_GT(pid, 0);

@@ -11,8 +11,9 @@ namespace {
 class KWSqliteTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() / ("kwsql" + std::to_string(getpid()) + "_" +
-                                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir = std::filesystem::temp_directory_path() /
+                ("kwsql" + std::to_string(getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(m_dir);
         m_path = (m_dir / "user.db").string();
     }

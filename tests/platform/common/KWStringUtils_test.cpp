@@ -37,7 +37,10 @@ TEST(KWStringUtils, CodePointCuttingNeverSplitsCharacters) {
     EXPECT_EQ(KWStringConvert::CodePointCount(s), 6u);
     EXPECT_EQ(KWStringConvert::CutToCodePoints(s, 1), "音");
     // A stray lead byte is one character of its own; the letter after it stays.
-    std::string broken = "\xe4" "A\xc3" "B";
+    std::string broken =
+        "\xe4"
+        "A\xc3"
+        "B";
     EXPECT_EQ(KWStringUtils::Left(broken, 1), "\xe4");
     EXPECT_EQ(KWStringUtils::Mid(broken, 1, 1), "A");
     EXPECT_EQ(KWStringUtils::Mid(broken, 3), "B");
@@ -65,7 +68,10 @@ TEST(KWStringConvert, Utf8RepairAndFullWidth) {
     EXPECT_FALSE(KWStringConvert::IsValidUtf8("a\xff"));
     EXPECT_FALSE(KWStringConvert::IsValidUtf8("\xc0\xaf"));  // overlong "/"
     EXPECT_FALSE(KWStringConvert::IsValidUtf8("\xe6\x9f"));  // cut short
-    EXPECT_EQ(KWStringConvert::SanitizeUtf8("a\xff" "b"), "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(KWStringConvert::SanitizeUtf8("a\xff"
+                                            "b"),
+              "a\xef\xbf\xbd"
+              "b");
     EXPECT_EQ(KWStringConvert::Utf32ToUtf8(KWStringConvert::Utf8ToUtf32("😀x")), "😀x");
     EXPECT_EQ(KWStringConvert::FullWidthToAscii("２０２６\u3000ＡＢ"), "2026AB");
 }

@@ -15,7 +15,8 @@ TEST(KWMD5Utils, KnownVectors) {
     EXPECT_EQ(KWMD5Utils::CalcuteMD5String("abc"), "900150983CD24FB0D6963F7D28E17F72");
     EXPECT_EQ(KWMD5Utils::CalcuteMD5String("The quick brown fox jumps over the lazy dog"),
               "9E107D9D372BB6826BD81D3542A419D6");
-    EXPECT_EQ(KWMD5Utils::CalcuteMD5String("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+    EXPECT_EQ(KWMD5Utils::CalcuteMD5String(
+                  "12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
               "57EDF4A22BE3C955AC49DA2E2107B67A");
     KWTempFile f;
     ASSERT_TRUE(f.CreateTempFile());
@@ -68,7 +69,8 @@ TEST(KWNetworkAdapter, PrefersAnAdapterBackedByADevice) {
     auto adapter = [&](const std::string& name, const std::string& mac, bool device) {
         std::filesystem::create_directories(net / name);
         ASSERT_TRUE(KWFile::WriteAtomic((net / name / "address").string(), mac + "\n"));
-        if (device) std::filesystem::create_directories(net / name / "device");
+        if (device)
+            std::filesystem::create_directories(net / name / "device");
     };
     adapter("lo", "00:00:00:00:00:00", false);
     adapter("br-1a2b", "02:42:aa:bb:cc:01", false);
@@ -118,13 +120,20 @@ TEST(KWShellUtils, RuntimeFolderFallsBackToAPrivateFolder) {
     setenv("TMPDIR", tmp.c_str(), 1);
     std::string run = KWShellUtils::GetRuntimeDirectory();
     EXPECT_EQ(run, tmp.string() + "/virelo-" + std::to_string(getuid()) + "/");
-    EXPECT_EQ(std::filesystem::status(run).permissions() & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(run).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
     // A folder of that name that others can write is not used.
     std::filesystem::permissions(run, std::filesystem::perms::all);
     EXPECT_EQ(KWShellUtils::GetRuntimeDirectory(), tmp.string() + "/");
     setenv("XDG_RUNTIME_DIR", tmp.c_str(), 1);
     EXPECT_EQ(KWShellUtils::GetRuntimeDirectory(), tmp.string() + "/");
-    if (oldRun.empty()) unsetenv("XDG_RUNTIME_DIR"); else setenv("XDG_RUNTIME_DIR", oldRun.c_str(), 1);
-    if (oldTmp.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", oldTmp.c_str(), 1);
+    if (oldRun.empty())
+        unsetenv("XDG_RUNTIME_DIR");
+    else
+        setenv("XDG_RUNTIME_DIR", oldRun.c_str(), 1);
+    if (oldTmp.empty())
+        unsetenv("TMPDIR");
+    else
+        setenv("TMPDIR", oldTmp.c_str(), 1);
     std::filesystem::remove_all(tmp);
 }

@@ -43,7 +43,8 @@ TEST(KWBaseEvent, AutoResetWakesOnceAndNamedEventIsExclusive) {
 TEST(KWMessageQueue, MessagesFromThreadsArriveInOrder) {
     KWMessageQueue q;
     std::thread producer([&] {
-        for (int i = 0; i < 100; ++i) q.PostMessageW(WM_USER + 1, static_cast<uintptr_t>(i), 0);
+        for (int i = 0; i < 100; ++i)
+            q.PostMessageW(WM_USER + 1, static_cast<uintptr_t>(i), 0);
     });
     for (int i = 0; i < 100; ++i) {
         auto m = q.Take(std::chrono::seconds(10));
