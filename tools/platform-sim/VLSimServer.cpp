@@ -227,6 +227,11 @@ bool VLSimServer::Start(std::string* error) {
         m_ports[i] = ntohs(addr.sin_port);
     }
     LoadPaper();
+    m_stopEvent = event_new(
+        m_base, -1, 0, [](evutil_socket_t, short, void* base) { event_base_loopbreak(static_cast<event_base*>(base)); },
+        m_base);
+    if (!m_stopEvent)
+        return fail("event_new failed");
     m_running = true;
     m_thread = std::thread([this] { event_base_dispatch(m_base); });
     return true;
@@ -235,9 +240,12 @@ bool VLSimServer::Start(std::string* error) {
 void VLSimServer::Stop() {
     if (!m_base)
         return;
-    event_base_loopbreak(m_base);
-    if (m_thread.joinable())
+    if (m_thread.joinable()) {
+        event_active(m_stopEvent, EV_READ, 0);
         m_thread.join();
+    }
+    event_free(m_stopEvent);
+    m_stopEvent = nullptr;
     for (Pending* p : m_pending) {
         evhttp_connection_set_closecb(p->conn, nullptr, nullptr);
         event_free(p->timer);

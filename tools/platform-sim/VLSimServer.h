@@ -115,6 +115,9 @@ private:
     VLSimConfig m_config;
     int m_ports[4] = {0, 0, 0, 0};
     event_base* m_base = nullptr;
+    // Activated by Stop(): unlike a loop break, an activation made before the
+    // loop thread has entered its loop is not lost.
+    event* m_stopEvent = nullptr;
     evhttp* m_http[4] = {nullptr, nullptr, nullptr, nullptr};
     struct PortBinding {
         VLSimServer* server;
