@@ -13,6 +13,13 @@ int ClampWidth(UIControl* c, int cx) {
     return std::clamp(cx, c->GetMinWidth(), std::max(c->GetMinWidth(), c->GetMaxWidth()));
 }
 
+// The part of the free space for the `nth` (from 1) of `count` children without
+// a fixed size; the last one takes the rounding rest.
+int ShareOfRest(int left, int count, int nth) {
+    int share = count ? left / count : 0;
+    return nth == count ? left - share * (count - 1) : share;
+}
+
 }  // namespace
 
 // ---- vertical ----
@@ -49,13 +56,8 @@ int UIVerticalLayout::LayoutChildren(const UIRect& rc) {
             continue;
         const UIRect& pad = c->GetPadding();
         int cy = sizes[i].cy;
-        if (cy == 0) {
-            ++adjusted;
-            int share = adjustables ? left / adjustables : 0;
-            if (adjusted == adjustables)
-                share = left - share * (adjustables - 1);
-            cy = ClampHeight(c, c->GetMinHeight() + share);
-        }
+        if (cy == 0)
+            cy = ClampHeight(c, c->GetMinHeight() + ShareOfRest(left, adjustables, ++adjusted));
         int cx = sizes[i].cx ? sizes[i].cx : available.cx - pad.left - pad.right;
         cx = ClampWidth(c, cx);
         c->SetPos({rc.left + pad.left, y + pad.top, rc.left + pad.left + cx, y + pad.top + cy});
@@ -115,13 +117,8 @@ int UIHorizontalLayout::LayoutChildren(const UIRect& rc) {
             continue;
         const UIRect& pad = c->GetPadding();
         int cx = sizes[i].cx;
-        if (cx == 0) {
-            ++adjusted;
-            int share = adjustables ? left / adjustables : 0;
-            if (adjusted == adjustables)
-                share = left - share * (adjustables - 1);
-            cx = ClampWidth(c, c->GetMinWidth() + share);
-        }
+        if (cx == 0)
+            cx = ClampWidth(c, c->GetMinWidth() + ShareOfRest(left, adjustables, ++adjusted));
         int cy = sizes[i].cy ? sizes[i].cy : available.cy - pad.top - pad.bottom;
         cy = ClampHeight(c, cy);
         int top = rc.top + pad.top - m_scrollPos;

@@ -54,19 +54,32 @@ bool UIPaintManager::AttachDialog(UIControl* root) {
 
 // ---- notifications and filters ----
 
-bool UIPaintManager::AddNotifier(INotifyUI* notifier) {
-    if (!notifier || std::find(m_notifiers.begin(), m_notifiers.end(), notifier) != m_notifiers.end())
+namespace {
+// Notifier and filter lists hold each listener once, in registration order.
+template <typename T>
+bool AddOnce(std::vector<T*>& list, T* item) {
+    if (!item || std::find(list.begin(), list.end(), item) != list.end())
         return false;
-    m_notifiers.push_back(notifier);
+    list.push_back(item);
     return true;
 }
 
-bool UIPaintManager::RemoveNotifier(INotifyUI* notifier) {
-    auto it = std::find(m_notifiers.begin(), m_notifiers.end(), notifier);
-    if (it == m_notifiers.end())
+template <typename T>
+bool RemoveOnce(std::vector<T*>& list, T* item) {
+    auto it = std::find(list.begin(), list.end(), item);
+    if (it == list.end())
         return false;
-    m_notifiers.erase(it);
+    list.erase(it);
     return true;
+}
+}  // namespace
+
+bool UIPaintManager::AddNotifier(INotifyUI* notifier) {
+    return AddOnce(m_notifiers, notifier);
+}
+
+bool UIPaintManager::RemoveNotifier(INotifyUI* notifier) {
+    return RemoveOnce(m_notifiers, notifier);
 }
 
 void UIPaintManager::SendNotify(UIControl* sender, int type, uintptr_t wParam, intptr_t lParam, bool async) {
@@ -97,18 +110,11 @@ void UIPaintManager::FlushAsyncNotify() {
 }
 
 bool UIPaintManager::AddMessageFilter(IMessageFilterUI* filter) {
-    if (!filter || std::find(m_filters.begin(), m_filters.end(), filter) != m_filters.end())
-        return false;
-    m_filters.push_back(filter);
-    return true;
+    return AddOnce(m_filters, filter);
 }
 
 bool UIPaintManager::RemoveMessageFilter(IMessageFilterUI* filter) {
-    auto it = std::find(m_filters.begin(), m_filters.end(), filter);
-    if (it == m_filters.end())
-        return false;
-    m_filters.erase(it);
-    return true;
+    return RemoveOnce(m_filters, filter);
 }
 
 bool UIPaintManager::PreMessageHandler(uint32_t message, uintptr_t wParam, intptr_t lParam,
