@@ -210,7 +210,12 @@ int VLAudioPlayer::StopRecord() {
         return 0;
     const bool stopped = m_engine.RecordStop();
     m_recording = false;
-    m_recorder.Finish(m_capturePath);
+    // A recording that did not reach its file is a lost answer: say so, so the
+    // caller does not hand a missing file on for upload.
+    if (!m_recorder.Finish(m_capturePath)) {
+        VL_LOG_ERROR("the recording could not be written to %s", m_capturePath.c_str());
+        return -1;
+    }
     return stopped ? 1 : 0;
 }
 

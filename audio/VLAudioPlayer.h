@@ -87,7 +87,8 @@ public:
     // `path` empty means nothing is written at the stop (monitoring). The caller
     // sets the mode afterwards.
     bool StartRecord(const std::string& path);
-    // Ends the recording and writes the WAV file; 0 when nothing was recording.
+    // Ends the recording and writes the WAV file: 1 when it was written, 0 when
+    // nothing was recording, -1 when the file could not be written.
     int StopRecord();
     // Microphone level in percent (0 records silence).
     void SetRecordVolume(int percent);

@@ -8,6 +8,7 @@
 // The window creates an element with CreateQuestionElement, binds it to its
 // paint manager, calls InitQuestion and SetAnswer, and adds it to the question
 // area (AddsToAreaFirst says in which order). UI thread only.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,16 @@ public:
     // Builds the answer area into m_stem, after the question body.
     virtual void AddContent() {}
     void SetEnabled(bool enabled = true) override;
+
+    // Elements that run something of their own in the answering phase (the
+    // rhythm element's track) start it here and return how long its count-in
+    // lasts in ms; the others return 0.
+    virtual uint32_t StartActivity(VLQuestionBase* question) {
+        (void)question;
+        return 0;
+    }
+    // Stops what StartActivity started; called whenever the question is left.
+    virtual void StopActivity() {}
 
     // Height in pixels of a text label kContentWidth wide holding `text` in `font`.
     int CalcTextHeight(const std::string& font, const std::string& text);

@@ -147,6 +147,18 @@ void VLExamManager::Clear() {
     m_questions.clear();
 }
 
+void VLExamManager::SortByAddIndex() {
+    KWMutexGuard guard(m_mutex);
+    // An exchange sort: each later record with a smaller add index is swapped
+    // into position i, so records with equal indexes keep the order it gives.
+    for (size_t i = 0; i < m_questions.size(); ++i) {
+        for (size_t j = i + 1; j < m_questions.size(); ++j) {
+            if (m_questions[j]->m_addIndex < m_questions[i]->m_addIndex)
+                std::swap(m_questions[i], m_questions[j]);
+        }
+    }
+}
+
 void VLExamManager::Release() {
     KWMutexGuard guard(m_mutex);
     m_questions.clear();

@@ -56,6 +56,9 @@ public:
     int GetCount() const { return static_cast<int>(m_questions.size()); }
     VLQuestionBase* GetQuestion(int index) const;
     void Clear();
+    // Puts the records in the order they were added to the paper (the order
+    // the result text lists them in).
+    void SortByAddIndex();
 
     VLExamTiming GetTiming();
     void SetTiming(const VLExamTiming& timing);

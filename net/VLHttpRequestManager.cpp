@@ -93,10 +93,20 @@ std::string VLHttpRequestManager::FormatTemplate(const char* tmpl, ...) {
 
 void VLHttpRequestManager::Queue(int32_t method, int32_t id, const std::string& url, bool useRemotePort,
                                  IKWMessageReceiver* receiver, const std::string& extra) {
+    // Fail closed: without its server table row, or without the agent settings
+    // that decide where it may go, a request goes nowhere rather than to a
+    // default production address.
+    if (url.empty() || !m_agent) {
+        VL_LOG_ERROR("request %d refused: %s", id,
+                     url.empty() ? "no server address for it in sys.db" : "the agent settings were never set");
+        if (receiver)
+            receiver->PostMessageW(WM_HTTP_FAILED, static_cast<uintptr_t>(id), kRefusedCode);
+        return;
+    }
     VLHttpRequest request;
     request.m_method = method;
     request.m_id = id;
-    request.m_url = m_agent ? m_agent->RewriteRequestUrl(url, useRemotePort) : url;
+    request.m_url = m_agent->RewriteRequestUrl(url, useRemotePort);
     request.m_receiver = receiver;
     request.m_extra = extra;
     AddRequest(request);
@@ -195,7 +205,8 @@ void VLHttpRequestManager::SendLogUploadReq(const std::string& logUrl, IKWMessag
     std::string systemName;
     int major = 0, minor = 0;
     KWSystemInfo::GetWindowsVersion(systemName, major, minor);
-    std::string url = KWStringUtils::Format(
+    // The template is the address; the fields only follow it.
+    std::string url = m_urls.BugReportUrl.empty() ? std::string() : KWStringUtils::Format(
         "%sversion=%s&description=%s&windows=%s&dump_url=%s&log_url=%s&mac=%s&type=%s",
         m_urls.BugReportUrl.c_str(), m_clientVersion.c_str(), "学生端日志", systemName.c_str(), "",
         logUrl.c_str(), KWNetworkAdapter::SelectMacAddress().c_str(), "student");

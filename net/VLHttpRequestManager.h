@@ -23,6 +23,9 @@ class VLExamManager;
 class VLHttpRequestManager {
 public:
     static constexpr const char* kSignatureSalt = "qlvzmtrewyhodsnapkbu";
+    // The code of WM_HTTP_FAILED for a request refused before it left (libcurl's
+    // "URL using bad/illegal format"): no address, or no agent settings.
+    static constexpr int kRefusedCode = 3;
 
     VLHttpRequestManager();
     ~VLHttpRequestManager();
@@ -31,7 +34,8 @@ public:
 
     static VLHttpRequestManager* GetInstance();
 
-    // Wiring done by the main window before it starts the worker.
+    // Wiring done by the main window before it starts the worker. Until the
+    // server table and the agent settings are set, every request is refused.
     void SetClientVersion(const std::string& version) { m_clientVersion = version; }
     void SetSysUrls(const VLSysUrlInfo& urls) { m_urls = urls; }
     void SetAgentSettings(VLAgentSettings* agent) { m_agent = agent; }

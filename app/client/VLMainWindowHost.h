@@ -6,8 +6,7 @@
 namespace KwLib {
 
 // The window that start-up creates last and whose message loop is the life of
-// the client. The toolkit's main window implements it; until then a console
-// host keeps the process alive.
+// the client.
 class IVLMainWindowHost {
 public:
     virtual ~IVLMainWindowHost() = default;
@@ -21,7 +20,7 @@ public:
 
 using VLMainWindowFactory = std::function<std::unique_ptr<IVLMainWindowHost>()>;
 
-// Runs until SIGINT or SIGTERM; logs raise requests.
-std::unique_ptr<IVLMainWindowHost> CreateConsoleMainWindowHost();
+// The exam window VLStudentWnd. SIGINT and SIGTERM close it keeping every answer.
+std::unique_ptr<IVLMainWindowHost> CreateStudentWindowHost();
 
 }  // namespace KwLib

@@ -1,5 +1,5 @@
 #include "app/client/VLStartup.h"
 
 int main(int argc, char** argv) {
-    return KwLib::RunClient(argc, argv, KwLib::CreateConsoleMainWindowHost);
+    return KwLib::RunClient(argc, argv, KwLib::CreateStudentWindowHost);
 }

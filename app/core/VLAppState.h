@@ -4,12 +4,33 @@
 
 namespace KwLib {
 
+// The platform's answer to the student's sign-in, kept for the whole exam.
+struct VLSignInRecord {
+    int32_t code = -1;
+    std::string msg;
+    int32_t examState = 0;
+    int64_t recordId = 0;
+    int64_t studentId = 0;
+    int32_t timeType = 0;
+    int64_t deadline = 0;  // seconds since 1970
+    std::string schoolName;
+    std::string schoolAddress;
+    std::string classroomName;
+    std::string paperName;
+    std::string teacherName;
+    std::string instrument;
+};
+
 // Process-wide facts fixed at start-up, read by every folder. Only the UI
 // thread writes them. The run mode never changes after start-up; the server
 // fields are filled from the platform's answers.
 struct VLAppState {
     int32_t runMode = 0;  // 0, 3, 4, 5 or 6
     bool isInner = false;
+    VLSignInRecord signIn;
+    // From the server configuration: its code and the rhythm questions' tolerance in ms.
+    int32_t serverCfgCode = -1;
+    int32_t rhythmDeviation = 100;
 
     static VLAppState& Get();
 };

@@ -212,6 +212,21 @@ TEST_F(VLAudioPlayerDisk, RecordsTheInputIntoAWavAcrossBufferSteps) {
         std::all_of(bytes.begin() + 44 + input.size() * 2, bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
+TEST_F(VLAudioPlayerDisk, ARecordingThatCannotBeWrittenIsReportedAsFailed) {
+    std::vector<int16_t> input(16000, 1000);
+    WriteBytes(m_in, input.data(), input.size() * 2);
+    UseDiskDriver("/dev/null", m_in, 0);
+    ASSERT_TRUE(m_player.InitAudio());
+    // The folder vanished while the student sang.
+    const std::string take = m_dir.File("gone/take.wav");
+    ASSERT_TRUE(m_player.StartRecord(take));
+    m_player.SetMode(VLAudioPlayer::ModeRecordToFile);
+    ASSERT_TRUE(WaitUntil([&] { return m_player.GetRecordPositionBytes() >= 3200; }));
+    EXPECT_EQ(m_player.StopRecord(), -1);
+    EXPECT_FALSE(m_player.IsRecording());
+    EXPECT_FALSE(std::filesystem::exists(take));
+}
+
 TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
     std::vector<int16_t> input = Tone(500, 3.0, 16000, 1, 0.5);
     WriteBytes(m_in, input.data(), input.size() * 2);

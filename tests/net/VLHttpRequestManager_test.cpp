@@ -364,3 +364,46 @@ TEST_F(VLHttpRequestManagerTest, SlowRequestDelaysTheNextAndReleaseWaitsForIt) {
 
 }  // namespace
 }  // namespace KwLib
+
+namespace KwLib {
+namespace {
+
+// A manager that was never told where to send, or which agent rules hold,
+// sends nothing at all: no default address may ever be used.
+TEST(VLHttpRequestManagerWiring, RequestsWithoutAddressOrAgentSettingsAreRefusedNotSent) {
+    KWMessageQueue queue;
+    VLAgentSettings agent;
+    agent.SetRunMode(5);
+    {
+        VLHttpRequestManager noUrls;  // no SysUrl row
+        noUrls.SetAgentSettings(&agent);
+        noUrls.Start();
+        noUrls.SendServerCfgReq("11", &queue);
+        noUrls.SendLogUploadReq("http://127.0.0.1:1/log.zip", &queue);
+        EXPECT_EQ(noUrls.QueuedCount(), 0u);
+        for (int expected : {kReqServerCfg, kReqLogUpload}) {
+            auto m = queue.Take(std::chrono::milliseconds(2000));
+            ASSERT_TRUE(m);
+            EXPECT_EQ(m->message, WM_HTTP_FAILED);
+            EXPECT_EQ(static_cast<int>(m->wParam), expected);
+            EXPECT_EQ(m->lParam, VLHttpRequestManager::kRefusedCode);
+        }
+        noUrls.Release();
+    }
+    {
+        VLHttpRequestManager noAgent;  // addresses, but nobody decided whether they go to an agent
+        VLSysUrlInfo urls;
+        urls.ServerCfgUrl = "http://127.0.0.1:1/api2/getCfg?school_id=%s";
+        noAgent.SetSysUrls(urls);
+        noAgent.SendServerCfgReq("11", &queue);
+        EXPECT_EQ(noAgent.QueuedCount(), 0u);
+        auto m = queue.Take(std::chrono::milliseconds(2000));
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->message, WM_HTTP_FAILED);
+        EXPECT_EQ(static_cast<int>(m->wParam), kReqServerCfg);
+    }
+    EXPECT_EQ(queue.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace KwLib

@@ -23,6 +23,7 @@
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWMD5Utils.h"
+#include "platform/common/KWStringToken.h"
 #include "platform/common/KWStringUtils.h"
 #include "tools/platform-sim/VLSimAssets.h"
 
@@ -546,11 +547,17 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
             std::lock_guard<std::mutex> lock(m_mutex);
             items = VLSimAssets::CollectItems(m_paper);
         }
-        const std::string id = Field(f, "id");
-        if (!items.isMember(id))
-            return Envelope(404, "题目不存在。");
+        // "id=101,104,106" asks for several items at once: a short direct paper.
+        std::vector<std::string> ids;
+        KWStringToken::StringToArray(Field(f, "id"), ",", ids);
         out["data"] = KWJsonValue(Json::arrayValue);
-        out["data"].append(items[id]);
+        for (const std::string& id : ids) {
+            if (!items.isMember(id))
+                return Envelope(404, "题目不存在。");
+            out["data"].append(items[id]);
+        }
+        if (ids.empty())
+            return Envelope(404, "题目不存在。");
         return out;
     } else if (path == "/api2/studentClientSchedule") {
         record["kind"] = "progress";

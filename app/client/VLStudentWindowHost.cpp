@@ -1,0 +1,122 @@
+// The main window behind start-up's window seam: creates VLStudentWnd on the
+// process-wide managers, runs the toolkit's message loop, and turns the
+// signals a desktop session sends (SIGTERM at logout, SIGINT) into an orderly
+// close that keeps every answer.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "app/client/VLMainWindowHost.h"
+#include "app/client/VLUpdaterLauncher.h"
+#include "app/core/VLConfigManager.h"
+#include "app/core/VLPaths.h"
+#include "net/VLAgentSettings.h"
+#include "platform/common/KWLog.h"
+#include "platform/crash/KWCrashHandler.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIPaintManager.h"
+#include "platform/ui/UIResource.h"
+#include "wnd/VLStudentWnd.h"
+
+namespace KwLib {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int signal) {
+    const char c = signal == SIGUSR1 ? 'c' : 's';
+    (void)!write(g_signalPipe[1], &c, 1);
+}
+
+class VLStudentWindowHost : public IVLMainWindowHost {
+public:
+    ~VLStudentWindowHost() override {
+        if (m_signalThread.joinable()) {
+            const char c = 'q';
+            (void)!write(g_signalPipe[1], &c, 1);
+            m_signalThread.join();
+        }
+    }
+
+    bool Create(const std::string& paperId) override {
+        VLStudentServices services = VLStudentServices::ProcessWide();
+        services.launchUpdater = [](const std::string& version, const std::string& url) {
+            VLAgentSettings* agent = VLAgentSettings::GetInstance();
+            VLUpdaterAgent info;
+            info.useAgent = agent->IsAgentMode();
+            info.agentIp = agent->GetAgentHost();
+            info.reqPort = agent->GetRequestPort();
+            info.downloadPort = agent->GetDownloadPort();
+            info.uploadPort = agent->GetUploadPort();
+            if (!LaunchUpdater(VLPaths::Get().GetUpdaterPath(), version, url, info))
+                VL_LOG_ERROR("the updater could not be started");
+        };
+        auto* window = new VLStudentWnd(paperId, std::move(services));
+        window->SetFinalCallback([this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_window = nullptr;
+        });
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_window = window;
+        }
+        // A window that fails to build deletes itself (its final callback clears m_window).
+        if (!window->Create(nullptr, LoadStr(1000))) {
+            VL_LOG_ERROR("the main window could not be created (display or layout)");
+            return false;
+        }
+        window->ShowWindow(true, true);
+        VL_LOG_INFO("main window shown, paper id \"%s\"", paperId.c_str());
+        StartSignalThread();
+        return true;
+    }
+
+    void RequestRaise() override { Post(VLStudentWnd::WM_RAISE); }
+
+    void RunMessageLoop() override {
+        UIPaintManager::MessageLoop();
+        VL_LOG_INFO("client stopping");
+    }
+
+private:
+    void Post(uint32_t message) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_window)
+            m_window->PostMessageW(message, 0, 0);
+    }
+
+    void StartSignalThread() {
+        if (g_signalPipe[0] < 0 && pipe2(g_signalPipe, O_CLOEXEC) != 0)
+            return;
+        struct sigaction sa = {};
+        sa.sa_handler = OnSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+        // A stand-in for the right click of the crash test, for scripts.
+        sigaction(SIGUSR1, &sa, nullptr);
+        m_signalThread = std::thread([this] {
+            KWCrashHandler::PrepareCurrentThread();
+            char c = 0;
+            while (read(g_signalPipe[0], &c, 1) == 1 && c != 'q')
+                Post(c == 'c' ? VLStudentWnd::WM_CRASH_TEST : VLStudentWnd::WM_END_SESSION);
+        });
+    }
+
+    std::mutex m_mutex;  // guards m_window, cleared when the window is gone
+    VLStudentWnd* m_window = nullptr;
+    std::thread m_signalThread;
+};
+
+}  // namespace
+
+std::unique_ptr<IVLMainWindowHost> CreateStudentWindowHost() {
+    return std::make_unique<VLStudentWindowHost>();
+}
+
+}  // namespace KwLib
