@@ -6,6 +6,7 @@
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIButton.h"
 #include "platform/ui/UIRenderUtils.h"
 #include "platform/ui/UIResource.h"
 
@@ -62,6 +63,76 @@ void UIZoomPicture::PaintBkImage(cairo_t* cr) {
     cairo_restore(cr);
 }
 
+// ---- the tool buttons ----
+
+namespace {
+
+// A button of the viewer that draws its symbol ("close", "fullscreen",
+// "restore", "zoomin", "zoomout") as lines in its text colour, so it looks
+// the same whatever fonts the computer has. Without a symbol it shows its text.
+class UIViewerButton : public UIButton {
+public:
+    std::string GetClass() const override { return "ViewerButton"; }
+    void SetAttribute(const std::string& name, const std::string& value) override {
+        if (name == "symbol")
+            m_symbol = value;
+        else
+            UIButton::SetAttribute(name, value);
+    }
+    void PaintText(cairo_t* cr) override {
+        if (m_symbol.empty()) {
+            UIButton::PaintText(cr);
+            return;
+        }
+        double cx = (m_rcItem.left + m_rcItem.right) / 2.0;
+        double cy = (m_rcItem.top + m_rcItem.bottom) / 2.0;
+        cairo_save(cr);
+        UIRenderUtils::SetSourceColor(cr, IsHot() && m_hotTextColor ? m_hotTextColor : m_textColor);
+        cairo_set_line_width(cr, 2.2);
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+        if (m_symbol == "close") {
+            Line(cr, cx - 6, cy - 6, cx + 6, cy + 6);
+            Line(cr, cx + 6, cy - 6, cx - 6, cy + 6);
+        } else if (m_symbol == "fullscreen" || m_symbol == "restore") {
+            // Four corners: bent at the outside for full screen, at the
+            // inside for back.
+            const double r = 8, arm = 5;
+            bool out = m_symbol == "fullscreen";
+            for (int sx : {-1, 1}) {
+                for (int sy : {-1, 1}) {
+                    double bend = out ? r : r - arm;
+                    double x = cx + sx * bend, y = cy + sy * bend;
+                    double step = out ? -arm : arm;
+                    cairo_move_to(cr, x, y + sy * step);
+                    cairo_line_to(cr, x, y);
+                    cairo_line_to(cr, x + sx * step, y);
+                    cairo_stroke(cr);
+                }
+            }
+        } else if (m_symbol == "zoomin" || m_symbol == "zoomout") {
+            // A magnifier with a plus or a minus.
+            cairo_arc(cr, cx - 2, cy - 2, 7, 0, 2 * M_PI);
+            cairo_stroke(cr);
+            Line(cr, cx + 3.2, cy + 3.2, cx + 8.5, cy + 8.5);
+            Line(cr, cx - 5.5, cy - 2, cx + 1.5, cy - 2);
+            if (m_symbol == "zoomin")
+                Line(cr, cx - 2, cy - 5.5, cx - 2, cy + 1.5);
+        }
+        cairo_restore(cr);
+    }
+
+private:
+    static void Line(cairo_t* cr, double x0, double y0, double x1, double y1) {
+        cairo_move_to(cr, x0, y0);
+        cairo_line_to(cr, x1, y1);
+        cairo_stroke(cr);
+    }
+    std::string m_symbol;
+};
+
+}  // namespace
+
 // ---- the window ----
 
 VLImageViewWnd::VLImageViewWnd(std::string picturePath, int pictureWidth, int pictureHeight)
@@ -78,8 +149,9 @@ UISize VLImageViewWnd::FitWindowSize(UISize picture, UISize screen, float& zoom)
     double roomY = std::max(1, screen.cy - 2 * kScreenMargin);
     double scale = std::min({1.0, roomX / picture.cx, roomY / picture.cy});
     zoom = std::max(kMinZoom, static_cast<float>(scale));
-    int cx = static_cast<int>(std::ceil(picture.cx * static_cast<double>(zoom)));
-    int cy = static_cast<int>(std::ceil(picture.cy * static_cast<double>(zoom)));
+    // Rounded as the picture's own size is, so the two always match.
+    int cx = static_cast<int>(std::lround(picture.cx * static_cast<double>(zoom)));
+    int cy = static_cast<int>(std::lround(picture.cy * static_cast<double>(zoom)));
     cx = std::min(std::max(cx, kMinWidth), std::max(kMinWidth, screen.cx));
     cy = std::min(std::max(cy, kMinHeight), std::max(kMinHeight, screen.cy));
     return {cx, cy};
@@ -116,7 +188,11 @@ int VLImageViewWnd::Show(UIWindowWnd* owner, const std::string& picturePath, int
 }
 
 UIControl* VLImageViewWnd::CreateControl(const std::string& tag) {
-    return tag == "ZoomPicture" ? new UIZoomPicture : nullptr;
+    if (tag == "ZoomPicture")
+        return new UIZoomPicture;
+    if (tag == "ViewerButton")
+        return new UIViewerButton;
+    return nullptr;
 }
 
 void VLImageViewWnd::InitWindow() {
