@@ -25,6 +25,7 @@ void UIZoomPicture::SetImage(const std::string& imageString, UISize pixels) {
     m_image = imageString;
     m_pixels = pixels;
     m_data.reset();
+    DropScaled();
     Invalidate();
 }
 
@@ -44,12 +45,24 @@ UIRect UIZoomPicture::GetPictureRect() const {
     return ClampRect({left, top, left + cx, top + cy});
 }
 
+UIZoomPicture::~UIZoomPicture() {
+    DropScaled();
+}
+
+void UIZoomPicture::DropScaled() {
+    if (m_scaled)
+        cairo_surface_destroy(m_scaled);
+    m_scaled = nullptr;
+}
+
 void UIZoomPicture::PaintBkImage(cairo_t* cr) {
     if (m_image.empty())
         return;
-    if (!m_data)
+    if (!m_data) {
+        DropScaled();
         m_data = UIResourceSingleton::Instance().GetImage(UIImageString::Parse(m_image).key);
-    if (!m_data)
+    }
+    if (!m_data || m_data->Width() <= 0 || m_data->Height() <= 0)
         return;  // not readable (yet): the background shows
     UIRect dest = GetPictureRect();
     if (!dest.Intersects(m_rcItem))
@@ -57,9 +70,39 @@ void UIZoomPicture::PaintBkImage(cairo_t* cr) {
     cairo_save(cr);
     cairo_rectangle(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height());
     cairo_clip(cr);
-    // The toolkit keeps a rendering per shown size, so dragging only copies
-    // pixels; past a size worth keeping it draws just the visible part.
-    UIRenderUtils::DrawImage(cr, *m_data, dest, {0, 0, m_data->Width(), m_data->Height()}, {});
+    double sx = static_cast<double>(dest.Width()) / m_data->Width();
+    double sy = static_cast<double>(dest.Height()) / m_data->Height();
+    if (sx < 1.0 || sy < 1.0) {
+        // Shrinking well is the slow part: done once per size, so that a
+        // drag only copies pixels. The copy is never larger than the picture.
+        if (!m_scaled || cairo_image_surface_get_width(m_scaled) != dest.Width() ||
+            cairo_image_surface_get_height(m_scaled) != dest.Height()) {
+            DropScaled();
+            m_scaled = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dest.Width(), dest.Height());
+            cairo_t* sc = cairo_create(m_scaled);
+            cairo_scale(sc, sx, sy);
+            cairo_set_source_surface(sc, m_data->Surface(), 0, 0);
+            cairo_pattern_set_filter(cairo_get_source(sc), CAIRO_FILTER_GOOD);
+            cairo_pattern_set_extend(cairo_get_source(sc), CAIRO_EXTEND_PAD);
+            cairo_paint(sc);
+            cairo_destroy(sc);
+        }
+        cairo_set_source_surface(cr, m_scaled, dest.left, dest.top);
+        cairo_rectangle(cr, dest.left, dest.top, dest.Width(), dest.Height());
+        cairo_fill(cr);
+    } else {
+        // Enlarging: only the part inside the window is ever computed.
+        DropScaled();
+        cairo_translate(cr, dest.left, dest.top);
+        cairo_scale(cr, sx, sy);
+        cairo_set_source_surface(cr, m_data->Surface(), 0, 0);
+        bool unscaled = dest.Width() == m_data->Width() && dest.Height() == m_data->Height();
+        cairo_pattern_set_filter(cairo_get_source(cr),
+                                 unscaled ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
+        cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+        cairo_rectangle(cr, 0, 0, m_data->Width(), m_data->Height());
+        cairo_fill(cr);
+    }
     cairo_restore(cr);
 }
 

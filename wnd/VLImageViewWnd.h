@@ -30,6 +30,8 @@ class UIImageData;
 // zoom factor and the offset give it, clipped to the control.
 class UIZoomPicture : public UIControl {
 public:
+    UIZoomPicture() = default;
+    ~UIZoomPicture() override;
     std::string GetClass() const override { return "ZoomPicture"; }
 
     // An image string ("file='/path/pic.png'") and the picture's pixel size.
@@ -43,11 +45,15 @@ public:
     void PaintBkImage(cairo_t* cr) override;
 
 private:
+    void DropScaled();
+
     std::string m_image;
     UISize m_pixels;
     float m_zoom = 1.0f;
     UIPoint m_offset;
     std::shared_ptr<UIImageData> m_data;
+    // The picture shrunk to the size shown, while it is shown smaller.
+    cairo_surface_t* m_scaled = nullptr;
 };
 
 class VLImageViewWnd : public UIWindowImplBase {

@@ -160,6 +160,7 @@ TEST_F(VLImageViewWndTest, ZoomStepsStopAtTheirLimits) {
     EXPECT_EQ(driver.PixelAt(320 - 60, 240 - 60), kRed);
     EXPECT_EQ(driver.PixelAt(320 + 60, 240 + 60), kYellow);
     EXPECT_NE(driver.PixelAt(40, 40), kRed);
+    driver.Screenshot(std::string(VL_BINARY_DIR) + "/tests/wnd/VLImageViewWnd_zoomedout.png");
     viewer->Close();
     driver.Pump();
 }
