@@ -313,7 +313,7 @@ std::string VLStudentWnd::FormatTime(int64_t seconds, bool withHours) {
 
 int VLStudentWnd::ShowMessage(const std::string& text, int buttonKind, int iconKind) {
     auto* box = new VLMessagebox(buttonKind, iconKind, text, "提示");
-    if (!box->Create(this, GetWindowText())) {
+    if (!box->CreateOver(this)) {
         VL_LOG_ERROR("message box could not be created: %s", text.c_str());
         return IDCLOSE;
     }

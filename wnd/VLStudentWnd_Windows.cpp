@@ -1,9 +1,12 @@
 // The windows the main window opens on top of itself.
+#include "app/core/VLAppState.h"
 #include "exam/VLDatabaseManager.h"
 #include "net/VLAgentSettings.h"
 #include "net/VLUploadManager.h"
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIContainer.h"
+#include "wnd/VLImageViewWnd.h"
+#include "wnd/VLInformationWnd.h"
 #include "wnd/VLMessagebox.h"
 #include "wnd/VLStudentWnd.h"
 #include "wnd/VLStudentWndIds.h"
@@ -11,12 +14,17 @@
 namespace KwLib {
 
 void VLStudentWnd::OpenPictureViewer(const std::string& path, int width, int height) {
-    // FIXME: the picture viewer window.
-    VL_LOG_INFO("picture %s (%dx%d)", path.c_str(), width, height);
+    VLImageViewWnd::Show(this, path, width, height);
 }
 
 void VLStudentWnd::OpenInformation() {
-    // FIXME: the information window.
+    UIControl* icon = m_pm.FindControl(kIdStatusIcon);
+    if (!icon)
+        return;
+    const UIPoint anchor = ClientToScreen({icon->GetPos().left, icon->GetPos().bottom});
+    const VLSignInRecord& signIn = VLAppState::Get().signIn;
+    VLInformationWnd::Show(this, anchor.x, anchor.y, m_binding.ClassName, signIn.paperName, signIn.teacherName,
+                           m_services.inner);
 }
 
 void VLStudentWnd::OpenAgentSettings() {

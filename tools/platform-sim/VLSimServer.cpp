@@ -160,6 +160,7 @@ VLSimServer::VLSimServer(VLSimConfig config) : m_config(std::move(config)) {
     if (!m_config.m_dataDir.empty() && m_config.m_dataDir.back() != '/')
         m_config.m_dataDir += '/';
     m_examState = m_config.m_examState;
+    m_offeredVersion = m_config.m_clientVersion;
     m_roster = {{"1001", "张三"}, {"1002", "李四"}, {"1003", "王小明"}};
 }
 
@@ -300,6 +301,18 @@ void VLSimServer::ClearFaults() {
 void VLSimServer::SetExamState(int state) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_examState = state;
+}
+
+void VLSimServer::SetOfferedVersion(const std::string& version) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_offeredVersion = version;
+}
+
+void VLSimServer::SetSignInExam(int timeType, int timeLimit, const std::string& instrument) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_signInTimeType = timeType;
+    m_signInTimeLimit = timeLimit;
+    m_signInInstrument = instrument;
 }
 
 KWJsonValue VLSimServer::GetRecords() const {
@@ -493,9 +506,14 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
     KWJsonValue out = Envelope(0, "");
     KWJsonValue data(Json::objectValue);
     int examState;
+    int timeType, timeLimit;
+    std::string instrument;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         examState = m_examState;
+        timeType = m_signInTimeType;
+        timeLimit = m_signInTimeLimit;
+        instrument = m_signInInstrument;
     }
     if (path == "/request") {
         record["kind"] = "relay";
@@ -526,14 +544,14 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
             // Larger than 32 bits on purpose: the id must survive as a 64-bit number.
             data["record_id"] = "8589934597";
             data["student_id"] = static_cast<Json::Int64>(7000000000LL + std::stoll(it->first));
-            data["time_type"] = 2;
-            data["time_limit"] = 3600;
+            data["time_type"] = timeType;
+            data["time_limit"] = timeLimit;
             data["school_name"] = "模拟实验小学";
             data["school_address"] = "示范路 1 号";
             data["classroom_name"] = "三年级二班";
             data["paper_name"] = "音乐与美术综合测评（样卷）";
             data["teacher_name"] = "陈老师";
-            data["instrument"] = "1,2,3,4,5,6";
+            data["instrument"] = instrument;
         }
     } else if (path == "/api2/get_exam_question" || path == "/api2/getExamQuestionByPaper") {
         record["kind"] = "paper";
@@ -576,8 +594,13 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
         data["score"] = "92";
     } else if (path == "/api2/getClientVersion") {
         record["kind"] = "update_check";
-        data["number"] = m_config.m_clientVersion;
-        data["url"] = base + "/files/VLSetup-" + m_config.m_clientVersion + ".tar.gz";
+        std::string offered;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            offered = m_offeredVersion;
+        }
+        data["number"] = offered;
+        data["url"] = base + "/files/VLSetup-" + offered + ".tar.gz";
     } else if (path == "/api2/clientUploadBreakdown") {
         record["kind"] = "log_upload";
     } else if (path == "/api2/pcClientVersionStatistics") {
@@ -788,6 +811,10 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
         ClearRecords();
     } else if (path == "/__sim/exam_state") {
         SetExamState(KWStringUtils::ConvertStringToInt32(q["state"]));
+    } else if (path == "/__sim/sign_in") {
+        SetSignInExam(q.count("time_type") ? KWStringUtils::ConvertStringToInt32(q["time_type"]) : 2,
+                      q.count("time_limit") ? KWStringUtils::ConvertStringToInt32(q["time_limit"]) : 3600,
+                      q.count("instrument") ? q["instrument"] : std::string("1,2,3,4,5,6"));
     } else if (path == "/__sim/paper") {
         // POST a paper document (or its data member) to serve from now on.
         KWJsonValue root;

@@ -83,6 +83,11 @@ public:
     void SetFault(const std::string& path, const VLSimFault& fault);
     void ClearFaults();
     void SetExamState(int state);
+    // What a successful sign-in tells about the exam: its time type (2 timed, 3
+    // moving on by itself), its time limit in seconds and the instrument codes.
+    void SetSignInExam(int timeType, int timeLimit, const std::string& instrument);
+    // The newest version the update check offers.
+    void SetOfferedVersion(const std::string& version);
 
     // Every request received so far (control requests excluded), oldest first.
     KWJsonValue GetRecords() const;
@@ -131,6 +136,10 @@ private:
     KWJsonValue m_records{Json::arrayValue};
     int64_t m_seq = 0;
     int m_examState = 1;
+    int m_signInTimeType = 2;
+    int m_signInTimeLimit = 3600;
+    std::string m_signInInstrument = "1,2,3,4,5,6";
+    std::string m_offeredVersion;
     KWJsonValue m_paper;
     std::map<std::string, std::string> m_roster;  // student number -> name
     std::vector<Pending*> m_pending;              // delayed requests (loop thread only)
