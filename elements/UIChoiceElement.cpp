@@ -115,7 +115,7 @@ void UIChoiceElement::AddContent() {
         allPictures = allPictures && record.kind == VLQuestionOption::kPicture;
         allHalfWide = allHalfWide && row->GetFixedWidth() <= kHalfWidth;
     }
-    m_twoPerLine = allPictures && (question->m_section != 1 || allHalfWide);
+    m_twoPerLine = !rows.empty() && allPictures && (question->m_section != 1 || allHalfWide);
     PlaceRows(rows, m_twoPerLine);
     if (m_manager) {
         for (UIOption* option : m_options)

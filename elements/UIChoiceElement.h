@@ -13,6 +13,11 @@
 // option's user data is its record's document index in decimal; the answer is
 // the selected options' indexes in display order, joined with ",".
 //
+// The check sprites (202 round, 1050 square) are strips of five 15 x 15 cells:
+// normal, hot, selected, disabled, and selected while disabled, so that the
+// student's answer stays visible outside the answering time. The check is
+// centred on the option's height.
+//
 // Single and multiple choice of section 3 show no options. Pictures are laid
 // out two per line when every option is a picture and each fits half the
 // width. Clicking an option's picture selects the option; double-clicking it

@@ -144,10 +144,10 @@ TEST_F(UIChoiceElementTest, InstrumentSectionShowsNoOptionsForChoiceQuestions) {
 }
 
 TEST_F(UIChoiceElementTest, TextOptionsFitTheirTextWithTheCheckCentred) {
-    const std::string longText(
-        "这是一段很长的选项文字，用来检查选项在一行放不下的时候会不会换行，并且选项的高度是否足够显示全部文字"
-        "，"
-        "不会把最后一行切掉；学生需要读到完整的选项内容才能作答。");
+    const std::string longText =
+        "这是一段很长的选项文字，用来检查选项在一行放不下的时候会不会换行，"
+        "并且选项的高度是否足够显示全部文字，不会把最后一行切掉；"
+        "学生需要读到完整的选项内容才能作答。";
     UIChoiceElement* e = ShowChoice(kQuestionMultiChoice, 1, {Text(0, "短"), Text(1, longText)});
     const auto& options = e->GetOptions();
     const UISize shortSize = Measure("A. 短", "CustomFont14");
@@ -169,6 +169,16 @@ TEST_F(UIChoiceElementTest, TextOptionsFitTheirTextWithTheCheckCentred) {
         EXPECT_EQ(o->GetDisabledImage(), Cell(1050, 3, h));
         EXPECT_EQ(o->GetPos().Height(), h);
     }
+
+    // Long words wrap whole: three words of more than half the text width take
+    // three lines, though together they measure less than two.
+    std::string word;
+    while (Measure(word, "CustomFont14").cx < 340)
+        word += "m";
+    const std::string words = word + " " + word + " " + word;
+    ASSERT_LE(Measure("A. " + words, "CustomFont14").cx, 2 * 659);
+    e = ShowChoice(kQuestionSingleChoice, 1, {Text(0, words)});
+    EXPECT_GE(e->GetOptions()[0]->GetFixedHeight(), 3 * Measure(words, "CustomFont14").cy);
 }
 
 TEST_F(UIChoiceElementTest, PicturesOfHalfTheWidthStandTwoPerLine) {
@@ -212,8 +222,9 @@ TEST_F(UIChoiceElementTest, PicturesOfHalfTheWidthStandTwoPerLine) {
     m_driver.DoubleClickAt(Center(boxes[1]));
     EXPECT_EQ(m_window->Count(kNotifyDblClick, UIQuestionElement::kPictureBoxId), 1);
     for (const Note& note : m_window->notes) {
-        if (note.type == kNotifyDblClick)
+        if (note.type == kNotifyDblClick) {
             EXPECT_EQ(note.userData, pic);
+        }
     }
     EXPECT_EQ(e->GetAnswer(), "0");
     // The zoom button is no click on the option.
