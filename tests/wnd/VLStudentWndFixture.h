@@ -60,6 +60,7 @@ protected:
                     "\nPort3=" + std::to_string(s_sim->UploadPort()) + "\n[REMOTESERVER]\nPort1=" +
                     std::to_string(s_sim->RemotePort()) + "\n");
         m_now = 1765000000;
+        m_driver = std::make_unique<UITestDriver>();
     }
 
     void TearDown() override {
@@ -104,7 +105,6 @@ protected:
     // Creates the window as start-up does and points the driver at it.
     VLStudentWnd* Open(int runMode, const std::string& paperId = std::string()) {
         VLAppState::Get().runMode = runMode;
-        m_driver = std::make_unique<UITestDriver>();
         m_window = new VLStudentWnd(paperId, Services(runMode));
         m_window->SetFinalCallback([this] { m_window = nullptr; });
         if (!m_window->Create(nullptr, "VLStudent"))
@@ -135,14 +135,16 @@ protected:
         return done();
     }
 
-    // Moves the manual clock in small steps, letting workers answer in between,
-    // until `done` or `maxMs` of program time.
+    // Moves the manual clock in small steps until `done` or `maxMs` of program
+    // time. Workers answer in real time, so each step also gives them a moment.
     bool AdvanceUntil(const std::function<bool()>& done, uint64_t maxMs, uint64_t stepMs = 50) {
         for (uint64_t t = 0; t <= maxMs; t += stepMs) {
             m_driver->Pump();
             if (done())
                 return true;
             m_driver->Advance(stepMs);
+            if (stepMs >= 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         m_driver->Pump();
         return done();

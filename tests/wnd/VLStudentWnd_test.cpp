@@ -11,6 +11,9 @@
 #include "elements/UIQuestionElement.h"
 #include "exam/VLQuestion.h"
 #include "platform/ui/UIButton.h"
+#include "audio/UIVirtualMusicPlayer.h"
+#include "platform/common/KWStringToken.h"
+#include "platform/ui/UIAnimationManager.h"
 #include "platform/ui/UIProgress.h"
 #include "tests/wnd/VLStudentWndFixture.h"
 #include "tools/platform-sim/VLSimAssets.h"
@@ -231,6 +234,254 @@ TEST_F(StudentWnd, DirectPaperWalksThePhasesMovesOnByItselfAndShowsTheScore) {
     // A direct start stores nothing on the computer.
     EXPECT_TRUE(StoredAnswers().empty());
     EXPECT_TRUE(RecordsOfKind("progress").empty());
+}
+
+
+TEST_F(StudentWnd, AChoiceWithSoundOptionsWaitsForTheStudentAndPlaysItsClips) {
+    OpenDirect("103");
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
+    // No time-out: the student listens to the clips and moves on when ready.
+    m_driver->Advance(120000);
+    EXPECT_EQ(Phase(), VLStudentWnd::kPhaseAnswering);
+    EXPECT_EQ(m_window->GetPage(), 5);
+
+    // A clip's toggle plays its file; a second toggle takes over from the first.
+    std::vector<UIControl*> clips;
+    m_window->GetCurElement()->ForEach([&](UIControl* c) {
+        if (c->GetId() == kIdClipOption)
+            clips.push_back(c);
+    });
+    ASSERT_EQ(clips.size(), 3u);
+    const UIRect r0 = clips[0]->GetPos();
+    m_driver->ClickAt({(r0.left + r0.right) / 2, (r0.top + r0.bottom) / 2});
+    EXPECT_TRUE(static_cast<UIOption*>(clips[0])->IsSelected());
+    EXPECT_TRUE(m_window->GetPlayer()->IsPlaying() || m_window->GetPlayer()->GetPlayLength() > 0);
+    const UIRect r1 = clips[1]->GetPos();
+    m_driver->ClickAt({(r1.left + r1.right) / 2, (r1.top + r1.bottom) / 2});
+    EXPECT_FALSE(static_cast<UIOption*>(clips[0])->IsSelected());
+    EXPECT_TRUE(static_cast<UIOption*>(clips[1])->IsSelected());
+    // The clip ends by itself one second after its length.
+    m_driver->Advance(LengthMs(static_cast<UIVirtualMusicPlayer*>(clips[1]->GetParent())->GetFilePath()) + 1001);
+    EXPECT_FALSE(static_cast<UIOption*>(clips[1])->IsSelected());
+
+    ClickOption("0");
+    ClickOption("2");
+    EXPECT_EQ(m_window->GetCurElement()->GetAnswer(), "0,2");
+    Screenshot("question_choice_audio");
+}
+
+TEST_F(StudentWnd, TheExamWaitsForEveryFileOfThePaperEvenTheLastOneInTransfer) {
+    // The music of 101 arrives last and slowly: the queue is empty long before it is on disk.
+    VLSimFault slow;
+    slow.m_delayMs = 3000;
+    s_sim->SetFault("/files/bg_2.wav", slow);
+    ASSERT_TRUE(Open(5, "101"));
+    ASSERT_TRUE(PumpUntil([&] { return m_window->GetPage() == 4; }));
+    ASSERT_TRUE(PumpUntil([&] { return m_downloads->HasNoQueuedTask() && Text(kIdLoadingSpinner) != "0%"; }));
+    m_driver->Advance(1500);
+    EXPECT_EQ(m_window->GetPage(), 4) << "started with a file still missing";
+    ASSERT_TRUE(PumpUntil([&] { return Text(kIdLoadingSpinner) == "100%"; }));
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 5; }, 3000, 100));
+    EXPECT_EQ(Text(kIdLoadingSpinner), "100%");
+    ASSERT_TRUE(Q());
+    EXPECT_TRUE(KWFilePathUtils::IsExistsFile(Q()->m_backgroundFile));
+}
+
+TEST_F(StudentWnd, PaperAndResultFailuresOfferARetryThatWorks) {
+    VLSimFault drop;
+    drop.m_drop = true;
+    drop.m_times = 1;
+    s_sim->SetFault("/api2/getQuestion", drop);
+    ASSERT_TRUE(Open(5, "106"));
+    ASSERT_TRUE(PumpUntil([&] { return Visible(kIdLoadingFailure); }));
+    EXPECT_FALSE(Visible(kIdLoadingBox));
+    Screenshot("page4_paper_failure");
+    m_driver->Click(kIdPaperRetry);
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 5 && Q(); }, 30000));
+
+    // The result is lost once: the failure box and its retry, which sends it again.
+    s_sim->SetFault("/api2/singleTestResult", drop);
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
+    ClickOption("0");
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 7; }, 20000, 10));
+    ASSERT_TRUE(AdvanceUntil([&] { return Visible(kIdSubmitFailure); }, 20000, 100));
+    EXPECT_FALSE(Visible(kIdSubmitting));
+    Screenshot("page7_submit_failure");
+    m_driver->Click(kIdSubmitRetry);
+    EXPECT_TRUE(Visible(kIdSubmitting));
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 8; }, 20000, 100));
+    EXPECT_FALSE(RecordsOfKind("single_result").empty());
+}
+
+TEST_F(StudentWnd, AnswersAreStoredAsTheyAreGivenAndTheResultListsThemInPaperOrder) {
+    ServeOnly({"101", "102", "106", "104"});
+    s_sim->SetSignInExam(1, 0, "");  // untimed, no performance method
+    SignInAndStart();
+    EXPECT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenExam);
+    EXPECT_FALSE(Visible(kIdCountdown));
+    const std::string uid = std::to_string(VLAppState::Get().signIn.studentId);
+
+    // The first question: an answer given is stored within two seconds, while the
+    // question is still on screen.
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
+    const std::string firstId = Q()->m_id;
+    ClickOption("1");
+    m_driver->Advance(kSnapshotMs + 10);
+    auto rows = StoredAnswers();
+    ASSERT_EQ(rows.size(), 1u);
+    KWJsonValue stored;
+    ASSERT_TRUE(KWJsonReader::Parse(rows[0].AnswerParam, stored));
+    EXPECT_EQ(stored["uid"].asString(), uid);
+    ASSERT_EQ(stored["answerlist"].size(), 4u);
+    EXPECT_EQ(stored["answerlist"][0]["id"].asString(), firstId);
+    EXPECT_EQ(stored["answerlist"][0]["answer"].asString(), "1");
+
+    // Next by the button, answer the second, then the sheet takes the answers too.
+    m_driver->Click(kIdNext);
+    ASSERT_TRUE(AdvanceUntil([&] { return Q() && Q()->m_id != firstId; }, 20000, 10));
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
+    ClickOption("0");
+    m_driver->Click(kIdAnswerSheet);
+    EXPECT_EQ(m_window->GetPage(), 6);
+    rows = StoredAnswers();
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_TRUE(KWJsonReader::Parse(rows[0].AnswerParam, stored));
+    // Every record in list order, singing records with their (empty) recording name.
+    std::map<std::string, KWJsonValue> byId;
+    for (const auto& item : stored["answerlist"])
+        byId[item["id"].asString()] = item;
+    EXPECT_EQ(byId["104"]["answer"].asString(), "");
+    EXPECT_TRUE(byId["104"].isMember("userdata"));
+    EXPECT_FALSE(byId["101"].isMember("userdata"));
+    EXPECT_EQ(byId[firstId]["answer"].asString(), "1");
+
+    // Handing in sends "id:answer|..." in the order the records were added.
+    AnswerNextBox(105);
+    m_driver->Click(kIdHandIn);
+    EXPECT_EQ(m_window->GetPage(), 7);
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 8; }, 20000, 100));
+    const KWJsonValue results = RecordsOfKind("result");
+    ASSERT_EQ(results.size(), 1u);
+    std::vector<std::string> parts;
+    KWStringToken::StringToArray(results[0]["fields"]["result"].asString(), "|", parts);
+    ASSERT_EQ(parts.size(), 4u) << results[0]["fields"]["result"].asString();
+    EXPECT_EQ(parts[0].substr(0, 4), "101:") << results[0]["fields"]["result"].asString();
+    // An accepted result clears the stored answers and reports the end of the exam.
+    EXPECT_TRUE(StoredAnswers().empty());
+    const KWJsonValue progress = RecordsOfKind("progress");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress[progress.size() - 1]["fields"]["status"].asString(), "3");
+}
+
+TEST_F(StudentWnd, AResumedExamTakesOnlyTheSignedInStudentsAnswers) {
+    ServeOnly({"101", "106"});
+    s_sim->SetSignInExam(1, 0, "");
+    // Answers of another student and of this one from an interrupted run on this PC.
+    {
+        VLDatabaseManager db(VLDatabaseConfig{m_paths.GetUserDataDir(), m_paths.GetUserDbPath(),
+                                              m_install + "bin/sys.db", GetClientVersion(), 3});
+        ASSERT_TRUE(db.Init());
+        const int64_t record = 8589934597LL;
+        ASSERT_TRUE(db.SaveExamAnswer({record, 7000001002LL,
+                                       R"({"uid":"7000001002","answerlist":[{"id":"101","answer":"3"}]})"}));
+        ASSERT_TRUE(db.SaveExamAnswer({record, 7000001001LL,
+                                       R"({"uid":"7000001001","answerlist":[{"id":"101","answer":"2"},)"
+                                       R"({"id":"106","answer":"1"}]})"}));
+        db.Release();
+    }
+    SignInAndStart("1001");
+    ASSERT_EQ(Q()->m_id, "101");
+    EXPECT_EQ(Q()->m_answer, "2");
+    EXPECT_TRUE(Q()->m_answered);
+    EXPECT_EQ(m_window->GetCurElement()->GetAnswer(), "2");  // shown selected
+}
+
+TEST_F(StudentWnd, ARefusedProgressReportReturnsToSignInAtTheNextMove) {
+    ServeOnly({"101", "106"});
+    s_sim->SetSignInExam(1, 0, "");
+    SignInAndStart();
+    // The teacher ends the exam: the report of this question is answered with state 0.
+    s_sim->SetExamState(0);
+    m_driver->Click(kIdNext);
+    ASSERT_TRUE(AdvanceUntil([&] { return Q() && Q()->m_id == "106"; }, 20000, 10));
+    ASSERT_TRUE(PumpUntil([&] { return m_window->GetExamState() == 0; }));
+    EXPECT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenExam);  // the question stays
+    AnswerNextBox(105);
+    m_driver->Click(kIdPrevious);
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenSignIn; }, 20000, 10));
+    ASSERT_EQ(m_boxTexts.size(), 1u);
+    EXPECT_EQ(m_boxTexts[0], "考试尚未开始/已结束。");
+    EXPECT_FALSE(m_window->IsExamInProgress());
+    EXPECT_FALSE(StoredAnswers().empty());  // kept for a later resume
+}
+
+TEST_F(StudentWnd, TheCountdownTurnsRedUnderFiveMinutesAndHandsInAtZero) {
+    ServeOnly({"106"});
+    s_sim->SetSignInExam(2, 310, "");
+    SignInAndStart();
+    ASSERT_TRUE(Visible(kIdCountdown));
+    const auto* countdown = Find(kIdCountdown);
+    const UIColor normal = countdown->GetTextColor();
+    // The deadline came from the platform's answer; the window's clock is ours.
+    const int64_t deadline = m_exam->GetTiming().deadline;
+    m_now = deadline - 301;
+    m_driver->Advance(1000);
+    EXPECT_EQ(Text(kIdCountdown), "00:05:01");
+    EXPECT_EQ(countdown->GetTextColor(), normal);
+    m_now = deadline - 299;
+    m_driver->Advance(1000);
+    EXPECT_EQ(Text(kIdCountdown), "00:04:59");
+    EXPECT_EQ(countdown->GetTextColor(), 0xFFFF0000u);
+    EXPECT_TRUE(m_window->PaintManager().GetAnimationManager().IsAnimating(Find(kIdCountdown), kAnimSpinner));
+    Screenshot("question_countdown_red");
+    m_now = deadline;
+    m_driver->Advance(1000);
+    EXPECT_EQ(m_window->GetPage(), 7);
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 8; }, 20000, 100));
+    EXPECT_EQ(RecordsOfKind("result").size(), 1u);
+}
+
+TEST_F(StudentWnd, AnOfferedUpdateClosesTheClientWhetherAcceptedOrNot) {
+    for (int button : {105, 106}) {
+        s_sim->SetOfferedVersion("9.0.0.1");
+        m_updaterLaunches.clear();
+        AnswerNextBox(button);
+        ASSERT_TRUE(Open(3));
+        ASSERT_TRUE(AdvanceUntil([&] { return m_window == nullptr; }, 20000, 50)) << "button " << button;
+        ASSERT_EQ(m_boxTexts.size(), button == 105 ? 1u : 2u);
+        EXPECT_EQ(m_boxTexts.back(), "发现新版本，是否立即升级？");
+        if (button == 105) {
+            ASSERT_EQ(m_updaterLaunches.size(), 1u);
+            EXPECT_EQ(m_updaterLaunches[0].rfind("9.0.0.1 http://127.0.0.1:", 0), 0u) << m_updaterLaunches[0];
+        } else {
+            EXPECT_TRUE(m_updaterLaunches.empty());
+        }
+        UIApplication::Instance().ResetQuit();
+    }
+}
+
+TEST_F(StudentWnd, AFailedUpdateCheckIsRetriedWithDoublingPauses) {
+    VLSimFault broken;
+    broken.m_status = 500;
+    s_sim->SetFault("/api2/getClientVersion", broken);
+    auto checks = [] {
+        size_t n = 0;
+        for (const auto& r : s_sim->GetRecords())
+            n += r["path"].asString() == "/api2/getClientVersion";
+        return n;
+    };
+    ASSERT_TRUE(Open(3));
+    ASSERT_TRUE(PumpUntil([&] { return checks() == 1; }));
+    // 1 s, then 2 s, then 4 s between the checks.
+    for (uint64_t pause : {1000u, 2000u, 4000u}) {
+        const size_t before = checks();
+        PumpUntil([] { return false; }, 300);  // the failure arrives in real time
+        m_driver->Advance(pause - 10);
+        PumpUntil([] { return false; }, 100);
+        EXPECT_EQ(checks(), before) << pause;
+        m_driver->Advance(20);
+        EXPECT_TRUE(PumpUntil([&] { return checks() == before + 1; })) << pause;
+    }
 }
 
 }  // namespace
