@@ -37,16 +37,22 @@ VLResRegistrar panel(1053, 40, 40, [](cairo_t* cr) {
     VLStroke(cr, kBorder, 1);
 });
 
+// Corner radius 4 keeps the rounding (with its anti-aliased edge) inside the
+// 5-pixel band the nine-grid preserves.
 void ButtonFace(cairo_t* cr, double y, uint32_t top, uint32_t bottom, uint32_t edge, bool pushed) {
-    VLRoundRect(cr, 0.5, y + 0.5, 57, 23, 5);
+    VLRoundRect(cr, 0.5, y + 0.5, 57, 23, 4);
     VLFillVertical(cr, y, y + 24, top, bottom);
     if (!pushed) {
         // A faint highlight along the top edge gives the face a little lift.
-        cairo_move_to(cr, 5, y + 1.5);
-        cairo_line_to(cr, 53, y + 1.5);
-        VLStroke(cr, 0x40FFFFFF, 1);
+        cairo_save(cr);
+        VLRoundRect(cr, 0.5, y + 0.5, 57, 23, 4);
+        cairo_clip(cr);
+        cairo_rectangle(cr, 0, y + 1, 58, 1);
+        VLSetColor(cr, 0x40FFFFFF);
+        cairo_fill(cr);
+        cairo_restore(cr);
     }
-    VLRoundRect(cr, 0.5, y + 0.5, 57, 23, 5);
+    VLRoundRect(cr, 0.5, y + 0.5, 57, 23, 4);
     VLStroke(cr, edge, 1);
 }
 

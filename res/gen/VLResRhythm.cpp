@@ -21,20 +21,26 @@ using namespace VLPalette;
 
 constexpr uint32_t kTrack = 0xFFA3C18D;  // the colour the track is cleared to
 constexpr uint32_t kTrackDeep = 0xFF86A872;
+constexpr uint32_t kTrackEdge = 0xFF7A9D66;
 constexpr uint32_t kLane = 0xFFB3CE9F;
 constexpr double kHitX = 155.5, kHitY = 81;  // in 1100
 
 VLResRegistrar trackBackground(1041, 40, 155, [](cairo_t* cr) {
     VLRoundRect(cr, 0, 0, 40, 155, 10);
-    VLFillVertical(cr, 0, 155, kTrackDeep, 0xFF7A9D66);
-    VLRoundRect(cr, 3, 3, 34, 149, 8);
+    VLFillVertical(cr, 0, 155, kTrackDeep, kTrackEdge);
+    VLRoundRect(cr, 3, 3, 34, 149, 7);
     VLSetColor(cr, kTrack);
     cairo_fill(cr);
 });
 
 VLResRegistrar trackFrame(1100, 260, 155, [](cairo_t* cr) {
+    // The border of 1041 runs on along the top and bottom so that the frame
+    // joins the background without a step.
+    cairo_rectangle(cr, 0, 0, 260, 155);
+    VLFillVertical(cr, 0, 155, kTrackDeep, kTrackEdge);
+    cairo_rectangle(cr, 0, 3, 260, 149);
     VLSetColor(cr, kTrack);
-    cairo_paint(cr);
+    cairo_fill(cr);
     // The lane the notes travel along, with thin guide lines.
     cairo_rectangle(cr, 0, 56, 260, 50);
     VLSetColor(cr, kLane);
@@ -62,12 +68,12 @@ VLResRegistrar trackFrame(1100, 260, 155, [](cairo_t* cr) {
     VLRoundRect(cr, 192, 70, 56, 20, 6);
     VLFillVertical(cr, 70, 90, 0xFFFFFFFF, 0xFFE9EEE6);
     VLRoundRect(cr, 192.5, 70.5, 55, 19, 5.5);
-    VLStroke(cr, 0xFF7A9D66, 1);
+    VLStroke(cr, kTrackEdge, 1);
     cairo_move_to(cr, 206, 82);
     cairo_line_to(cr, 206, 85);
     cairo_line_to(cr, 234, 85);
     cairo_line_to(cr, 234, 82);
-    VLStroke(cr, 0xFF7A9D66, 1.6);
+    VLStroke(cr, kTrackEdge, 1.6);
 });
 
 VLResRegistrar note(1124, 37, 38, [](cairo_t* cr) {
