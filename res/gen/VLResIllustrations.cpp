@@ -122,7 +122,7 @@ VLResRegistrar finished(1025, 200, 140, [](cairo_t* cr) {
     VLBrushStroke(cr, 30, 104, 70, 120, 130, 40, 178, 34, 34, VLFade(kWarm, 0.55));
     cairo_save(cr);
     cairo_scale(cr, 1, 0.22);
-    VLCircle(cr, 100, 118 / 0.22, 34, 0x14000000);
+    VLCircle(cr, 100, 118 / 0.22, 36, 0x0E000000);
     cairo_restore(cr);
     CheckBadge(cr, 100, 66, 38);
     VLStar(cr, 42, 36, 10, 4.4, kWarm);
