@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr uint32_t kAccent = 0xFF2E86DE;
-constexpr uint32_t kTrack = 0xFFDCE3EC;
-constexpr uint32_t kStrip = 0xFFF1F4F8;
+constexpr uint32_t kAccent = VLPalette::kBlue;
+constexpr uint32_t kTrack = 0xFFD9E9F3;
+constexpr uint32_t kStrip = VLPalette::kBlueTint;
 
 void Disc(cairo_t* cr, double x, double y, double r, uint32_t argb) {
     VLSetColor(cr, argb);

@@ -16,7 +16,8 @@ void Spinner(cairo_t* cr, int frame) {
         double angle = i * 2 * M_PI / 12 - M_PI / 2;
         double phase = std::fmod((i / 12.0) - frame / 16.0 + 1.0, 1.0);
         double alpha = 0.18 + 0.82 * phase;
-        cairo_set_source_rgba(cr, 0x2E / 255.0, 0x86 / 255.0, 0xDE / 255.0, alpha);
+        VLSetColor(cr, VLFade(VLPalette::kGreen, alpha));
+        cairo_new_sub_path(cr);
         cairo_arc(cr, cx + std::cos(angle) * 16, cy + std::sin(angle) * 16, 2.2 + 1.6 * phase, 0, 2 * M_PI);
         cairo_fill(cr);
     }
@@ -45,7 +46,7 @@ void Stroke(cairo_t* cr, uint32_t argb, double width) {
 
 // Message box icons, 36 x 36 each: question, warning, information, success.
 VLResRegistrar icons(2001, 144, 36, [](cairo_t* cr) {
-    Circle(cr, 18, 18, 16, 0xFF2E86DE);
+    Circle(cr, 18, 18, 16, VLPalette::kBlue);
     cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, 22);
     VLSetColor(cr, 0xFFFFFFFF);
@@ -56,21 +57,21 @@ VLResRegistrar icons(2001, 144, 36, [](cairo_t* cr) {
     cairo_line_to(cr, 36 + 34, 32);
     cairo_line_to(cr, 36 + 2, 32);
     cairo_close_path(cr);
-    VLSetColor(cr, 0xFFF0A020);
+    VLSetColor(cr, VLPalette::kWarmDeep);
     cairo_fill(cr);
     cairo_rectangle(cr, 36 + 16.5, 12, 3, 11);
     cairo_arc(cr, 36 + 18, 27.5, 1.9, 0, 2 * M_PI);
     VLSetColor(cr, 0xFFFFFFFF);
     cairo_fill(cr);
 
-    Circle(cr, 72 + 18, 18, 16, 0xFF3C9BE8);
+    Circle(cr, 72 + 18, 18, 16, VLPalette::kBlue);
     VLSetColor(cr, 0xFFFFFFFF);
     cairo_arc(cr, 72 + 18, 10.5, 2.2, 0, 2 * M_PI);
     cairo_fill(cr);
     cairo_rectangle(cr, 72 + 16.3, 15, 3.4, 13);
     cairo_fill(cr);
 
-    Circle(cr, 108 + 18, 18, 16, 0xFF27AE60);
+    Circle(cr, 108 + 18, 18, 16, VLPalette::kGreen);
     cairo_move_to(cr, 108 + 10, 18.5);
     cairo_line_to(cr, 108 + 16, 24.5);
     cairo_line_to(cr, 108 + 27, 12.5);
