@@ -15,7 +15,8 @@ namespace KwLib {
 // UI thread hold it, so it outlives a server that stopped meanwhile.
 struct UIAutomationServer::Core {
     // UI thread only; reset by Stop, which the tasks notice through `stopping`.
-    std::unique_ptr<UIAutomationCommands> commands;
+    // Shared so that a command whose host stops the server finishes safely.
+    std::shared_ptr<UIAutomationCommands> commands;
     std::atomic<uint32_t> timeoutMs{kDefaultCommandTimeoutMs};
 
     std::mutex mutex;
@@ -96,7 +97,8 @@ std::string UIAutomationServer::Core::HandleLine(const std::shared_ptr<Core>& se
             }
             self->answered.notify_all();
         };
-        self->commands->Run(cmd, request, reply);
+        std::shared_ptr<UIAutomationCommands> commands = self->commands;
+        commands->Run(cmd, request, reply);
     });
 
     std::unique_lock<std::mutex> lock(mutex);
@@ -135,7 +137,7 @@ bool UIAutomationServer::Start(const std::string& socketPath, IUIAutomationHost*
         return false;
     }
     auto core = std::make_shared<Core>();
-    core->commands = std::make_unique<UIAutomationCommands>(host);
+    core->commands = std::make_shared<UIAutomationCommands>(host);
     core->timeoutMs = m_timeoutMs;
     bool ok = m_socket.Start(
         socketPath, [core](const std::string& line) { return core->HandleLine(core, line); },
@@ -159,6 +161,7 @@ void UIAutomationServer::Stop() {
     // Connections waiting for an answer give up now, so joining them is quick.
     m_core->answered.notify_all();
     m_socket.Stop();
+    m_core->commands->Stop();
     m_core->commands.reset();
     m_core.reset();
     UIApplication::Instance().RemoveExternalDriver();

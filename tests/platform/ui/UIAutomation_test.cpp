@@ -49,6 +49,10 @@ public:
             answer["now"] = static_cast<Json::UInt64>(UIClock::NowMs());
             return true;
         }
+        if (cmd == "stop" && server) {
+            server->Stop();  // as a window might when a command closes it
+            return true;
+        }
         if (cmd == "hide" && main && main->GetPaintManager()) {
             main->GetPaintManager()->FindControl(request["id"].asInt())->SetVisible(false);
             return true;
@@ -57,6 +61,7 @@ public:
     }
     UIWindowWnd* main = nullptr;
     UITestDriver* driver = nullptr;
+    UIAutomationServer* server = nullptr;
 };
 
 KWJsonValue Parse(const std::string& line) {
@@ -368,7 +373,7 @@ TEST_F(UIAutomationTest, AModalBoxOpenedByAClickIsAnsweredByTheNextCommand) {
         result = box->ShowModal();
     };
     StartServer();
-    std::string shot = m_folder + "/modal.png";
+    std::string shot = TestOutputDir() + "automation_modal.png";  // kept as an artefact
     auto a = Drive({
         R"({"cmd":"click","id":1})",
         R"({"cmd":"state"})",
@@ -564,6 +569,16 @@ TEST_F(UIAutomationTest, OnlyStartListensInAPrivateFolderAndStopRemovesTheSocket
     EXPECT_FALSE(probe.Connect(m_path));
     EXPECT_FALSE(UIApplication::Instance().HasExternalDriver());
     driver.Pump();  // the dropped command does not run after Stop
+
+    // A command whose handling stops the server (its window closing) ends cleanly.
+    StartServer();
+    host.server = &server;
+    auto a = Drive({R"({"cmd":"stop"})"});
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_FALSE(a[0]["ok"].asBool());
+    EXPECT_NE(a[0]["error"].asString().find("shutting down"), std::string::npos) << a[0];
+    EXPECT_FALSE(server.IsRunning());
+    EXPECT_NE(lstat(m_path.c_str(), &st), 0);
 }
 
 // Real SDL windows: on the X display when there is one (Xvfb), otherwise on
