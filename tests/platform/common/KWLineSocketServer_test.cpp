@@ -12,8 +12,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/common/KWLineSocketClient.h"
 #include "platform/common/KWLineSocketServer.h"
@@ -107,6 +109,24 @@ TEST(KWLineSocketServer, AnswersEveryLineOfSeveralClientsAndCleansUp) {
         ASSERT_TRUE(c.Exchange("n" + std::to_string(i), answer, kAnswerWaitMs));
         EXPECT_EQ(answer, "echo:n" + std::to_string(i));
     }
+
+    // Past the connection limit a client hears why and is let go; the others stay.
+    while (server.ConnectionCount() > 1)  // the clients above have hung up; only b is left
+        std::this_thread::yield();
+    std::vector<std::unique_ptr<KWLineSocketClient>> crowd;
+    while (crowd.size() + 1 < KWLineSocketServer::kMaxConnections) {
+        crowd.push_back(std::make_unique<KWLineSocketClient>());
+        ASSERT_TRUE(crowd.back()->Connect(path));
+        ASSERT_TRUE(crowd.back()->Exchange("hello", answer, kAnswerWaitMs));  // served, so counted
+    }
+    KWLineSocketClient extra;
+    ASSERT_TRUE(extra.Connect(path));
+    ASSERT_TRUE(extra.ReadLine(answer, kAnswerWaitMs));
+    EXPECT_EQ(answer.rfind("refused:too many connections", 0), 0u) << answer;
+    EXPECT_FALSE(extra.ReadLine(answer, kAnswerWaitMs));  // and the connection is closed
+    ASSERT_TRUE(crowd.front()->Exchange("still", answer, kAnswerWaitMs));
+    EXPECT_EQ(answer, "echo:still");
+    crowd.clear();
 
     // A second server on the same path is refused while the first one lives.
     KWLineSocketServer second;
