@@ -62,8 +62,8 @@ public:
     // Any thread.
     void RunOnUiThread(std::function<void()> task);
     bool HasQueuedTasks() const;
-    // One pass: native events, posted messages, due timers, async
-    // notifications, painting. Waits up to `waitMs` when there is nothing to
+    // One pass: native events, tasks from other threads, posted messages,
+    // due timers, async notifications, painting. Waits up to `waitMs` when there is nothing to
     // do. Returns whether anything was done.
     bool PumpOnce(int waitMs);
     // Pumps until `done` returns true, the quit message arrives, or no window is left.
