@@ -1,10 +1,7 @@
 // vl-automate: sends commands to a program's automation socket and prints the
 // answers, one line each. Driver scripts in bash or Python build on it.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
