@@ -150,6 +150,43 @@ void UIApplication::Wake() {
     }
 }
 
+void UIApplication::RunOnUiThread(std::function<void()> task) {
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        m_tasks.push_back(std::move(task));
+    }
+    Wake();
+}
+
+bool UIApplication::HasQueuedTasks() const {
+    std::lock_guard<std::mutex> lock(m_taskMutex);
+    return !m_tasks.empty();
+}
+
+bool UIApplication::RunQueuedTasks() {
+    // Only the tasks queued when the pass began, one at a time: a task may
+    // queue more, or run a nested loop that takes the following ones itself.
+    size_t budget = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        budget = m_tasks.size();
+    }
+    bool any = false;
+    while (budget-- > 0) {
+        std::function<void()> task;
+        {
+            std::lock_guard<std::mutex> lock(m_taskMutex);
+            if (m_tasks.empty())
+                break;
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        any = true;
+        task();
+    }
+    return any;
+}
+
 // ---- native events ----
 
 namespace {
@@ -399,7 +436,7 @@ bool UIApplication::PaintAll() {
 }
 
 bool UIApplication::PumpOnce(int waitMs) {
-    bool posted = false;
+    bool posted = HasQueuedTasks();
     for (UIWindowWnd* w : m_windows)
         posted = posted || w->HasPosted();
     int wait = posted ? 0 : waitMs;
@@ -422,6 +459,8 @@ bool UIApplication::PumpOnce(int waitMs) {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
         m_woken = false;
     }
+    // After the wake-up flag is cleared, so a task queued from now on wakes the next pass.
+    any |= RunQueuedTasks();
     any |= DispatchPosted();
     any |= FireDueTimers(UIClock::NowMs()) > 0;
     any |= PaintAll();
@@ -430,7 +469,7 @@ bool UIApplication::PumpOnce(int waitMs) {
 
 void UIApplication::RunUntil(const std::function<bool()>& done) {
     while (!m_quit && !m_windows.empty() && !done()) {
-        bool manual = m_headless && UIClock::IsManual();
+        bool manual = m_headless && UIClock::IsManual() && !HasExternalDriver();
         if (PumpOnce(manual ? 0 : 10) || !manual)
             continue;
         // Under a manual clock nothing changes by waiting: run queued test

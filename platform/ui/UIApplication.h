@@ -2,10 +2,12 @@
 // The toolkit's process-wide side: the back end (SDL2 windows or headless
 // windows that render only into memory), the list of windows, timers, the
 // wake-up of the message loop and one pass of it.
-// UI thread only, except Wake which any thread may call.
+// UI thread only, except Wake and RunOnUiThread which any thread may call.
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -55,8 +57,13 @@ public:
     // ---- the loop ----
     // Wakes a waiting loop (from any thread).
     void Wake();
-    // One pass: native events, posted messages, due timers, async
-    // notifications, painting. Waits up to `waitMs` when there is nothing to
+    // Runs `task` on the UI thread from the message loop, in the order queued,
+    // and wakes a waiting loop. Nested loops (modal windows) run tasks too.
+    // Any thread.
+    void RunOnUiThread(std::function<void()> task);
+    bool HasQueuedTasks() const;
+    // One pass: native events, tasks from other threads, posted messages,
+    // due timers, async notifications, painting. Waits up to `waitMs` when there is nothing to
     // do. Returns whether anything was done.
     bool PumpOnce(int waitMs);
     // Pumps until `done` returns true, the quit message arrives, or no window is left.
@@ -85,10 +92,17 @@ public:
     int ModalDepth() const { return m_modalDepth; }
     void EnterModal() { ++m_modalDepth; }
     void LeaveModal() { --m_modalDepth; }
+    // While a driver outside the process may still send input (the automation
+    // channel), loops under a manual clock wait for it instead of ending when
+    // they run out of work.
+    void AddExternalDriver() { ++m_externalDrivers; }
+    void RemoveExternalDriver() { m_externalDrivers = std::max(0, m_externalDrivers - 1); }
+    bool HasExternalDriver() const { return m_externalDrivers > 0; }
 
 private:
     UIApplication();
     bool HandleNativeEvents(int waitMs);
+    bool RunQueuedTasks();
     bool DispatchPosted();
     bool PaintAll();
 
@@ -122,6 +136,10 @@ private:
     int m_exitCode = 0;
     std::vector<std::function<void()>> m_idleActions;
     int m_modalDepth = 0;
+    int m_externalDrivers = 0;
+
+    mutable std::mutex m_taskMutex;
+    std::deque<std::function<void()>> m_tasks;
 };
 
 // True while the key is held; answers for VK_SHIFT, VK_CONTROL and VK_MENU.

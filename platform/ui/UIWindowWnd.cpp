@@ -150,8 +150,9 @@ int UIWindowWnd::ShowModal() {
     app.EnterModal();
     while (*alive && m_created && !app.IsQuitRequested()) {
         // Only a manual clock makes waiting pointless: a headless window on the
-        // real clock waits for its timers and workers like any other.
-        bool manual = app.IsHeadless() && UIClock::IsManual();
+        // real clock waits for its timers and workers like any other, and so
+        // does one that an outside driver may still answer.
+        bool manual = app.IsHeadless() && UIClock::IsManual() && !app.HasExternalDriver();
         bool busy = app.PumpOnce(manual ? 0 : 10);
         if (!*alive || !m_created)
             break;

@@ -1,8 +1,10 @@
 // The toolkit gallery: a window with one of every control, built from
 // gallery.xml. Interactive by default; with --screenshot it renders headless
-// and writes a PNG.
+// and writes a PNG; with --automation it can be driven by scripts (vl-automate)
+// before they meet the real program.
 //
 //   VLUiGallery [--screenshot out.png] [--res <resource folder>] [--click <id>] [--hover <id>]
+//               [--automation <socket>]
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,6 +14,7 @@
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIAnimationManager.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIAutomationServer.h"
 #include "platform/ui/UIProgress.h"
 #include "platform/ui/UIResource.h"
 #include "platform/ui/UITestDriver.h"
@@ -70,10 +73,20 @@ private:
     std::string m_layout;
 };
 
+class GalleryHost : public IUIAutomationHost {
+public:
+    explicit GalleryHost(UIWindowWnd* wnd) : m_wnd(wnd) {}
+    UIWindowWnd* GetAutomationMainWindow() override { return m_wnd; }
+    void FillState(KWJsonValue& state) override { state["screen"] = "gallery"; }
+
+private:
+    UIWindowWnd* m_wnd;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string screenshot, res, hover, click;
+    std::string screenshot, res, hover, click, automationPath;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--screenshot") && i + 1 < argc)
             screenshot = argv[++i];
@@ -83,9 +96,14 @@ int main(int argc, char** argv) {
             hover = argv[++i];
         else if (!std::strcmp(argv[i], "--click") && i + 1 < argc)
             click = argv[++i];
+        else if (!std::strcmp(argv[i], "--automation") && i + 1 < argc)
+            automationPath = argv[++i];
+        else if (!std::strncmp(argv[i], "-automation=", 12))
+            automationPath = argv[i] + 12;
         else {
             std::fprintf(stderr,
-                         "usage: %s [--screenshot out.png] [--res folder] [--click id] [--hover id]\n",
+                         "usage: %s [--screenshot out.png] [--res folder] [--click id] [--hover id] "
+                         "[--automation socket]\n",
                          argv[0]);
             return 2;
         }
@@ -128,7 +146,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     wnd->ShowWindow();
+    GalleryHost host(wnd);
+    UIAutomationServer automation;
+    std::string error;
+    if (!automationPath.empty() && !automation.Start(automationPath, &host, &error)) {
+        std::fprintf(stderr, "automation: %s\n", error.c_str());
+        wnd->DestroyWindow();
+        delete wnd;
+        return 1;
+    }
     UIPaintManager::MessageLoop();
+    automation.Stop();
     delete wnd;
     return 0;
 }

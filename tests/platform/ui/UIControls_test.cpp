@@ -281,8 +281,9 @@ TEST_F(UIControlsTest, RichEditNeverSplitsACharacterWhateverTheEditing) {
             }
             const std::string text = edit->GetText();
             ASSERT_EQ(KWStringConvert::SanitizeUtf8(text), text) << "step " << step;
-            if (id == 501)
+            if (id == 501) {
                 ASSERT_LE(KWStringConvert::CodePointCount(text), 5u);
+            }
             const std::string sel = edit->GetSelText();
             ASSERT_EQ(KWStringConvert::SanitizeUtf8(sel), sel) << "step " << step;
             int a = 0, b = 0;

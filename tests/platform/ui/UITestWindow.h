@@ -31,7 +31,8 @@ public:
     void OnLButtonDown(UIPoint pt) override { downs.push_back(pt); }
     void OnLButtonUp(UIPoint pt) override { ups.push_back(pt); }
     void OnLButtonDblClk(UIPoint pt) override { dblclks.push_back(pt); }
-    std::vector<UIPoint> downs, ups, dblclks;
+    void OnMouseMove(UIPoint pt) override { moves.push_back(pt); }
+    std::vector<UIPoint> downs, ups, dblclks, moves;
 };
 
 struct RecordedNotify {

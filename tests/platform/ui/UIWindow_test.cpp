@@ -473,6 +473,57 @@ TEST_F(UIWindowTest, HeadlessModalBoxOnTheRealClockWaitsForItsWorker) {
     EXPECT_TRUE(owner->IsInputEnabled());
 }
 
+TEST_F(UIWindowTest, TasksFromOtherThreadsRunOnTheUiThreadInOrderAndInsideModalLoops) {
+    auto owner = Open("ModalOwner");
+    auto& app = UIApplication::Instance();
+    std::thread::id uiThread = std::this_thread::get_id();
+    std::vector<int> order;
+    bool allOnUi = true;
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i)
+            app.RunOnUiThread([&, i] {
+                order.push_back(i);
+                allOnUi = allOnUi && std::this_thread::get_id() == uiThread;
+            });
+    });
+    worker.join();
+    EXPECT_TRUE(app.HasQueuedTasks());
+    // A task that queues another does not run it in the same pass: the
+    // message posted in between is handled first.
+    size_t messagesBeforeInner = 99;
+    app.RunOnUiThread([&] {
+        owner->PostMessageW(WM_USER + 1);
+        app.RunOnUiThread([&] { messagesBeforeInner = owner->messages.size(); });
+    });
+    driver.Pump();
+    ASSERT_EQ(order.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(order[i], i);
+    EXPECT_TRUE(allOnUi);
+    EXPECT_EQ(messagesBeforeInner, 1u);
+    EXPECT_FALSE(app.HasQueuedTasks());
+
+    // While an outside driver is attached, a headless modal box on the manual
+    // clock waits for it instead of ending when it is idle; the driver's tasks
+    // run inside the box's loop and can answer it.
+    auto box = std::make_unique<TestWindow>("ModalBox");
+    ASSERT_TRUE(box->Create(owner.get(), "box"));
+    std::atomic<bool> boxRunning{false};
+    app.AddExternalDriver();
+    std::thread outside([&] {
+        app.RunOnUiThread([&] { boxRunning = box->IsModal() && app.ModalDepth() == 1; });
+        while (!boxRunning)
+            std::this_thread::yield();
+        // The box has been idle meanwhile, and is still up.
+        app.RunOnUiThread([&] { box->Close(IDOK); });
+    });
+    int result = box->ShowModal();
+    outside.join();
+    app.RemoveExternalDriver();
+    EXPECT_EQ(result, IDOK);
+    EXPECT_FALSE(app.HasExternalDriver());
+}
+
 TEST_F(UIWindowTest, DeletingAnOwnerObjectTakesItsOwnedWindowsAlong) {
     // An owner deleted without DestroyWindow (a unique_ptr going out of
     // scope): its owned windows must not keep pointing at it.
