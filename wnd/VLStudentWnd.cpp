@@ -127,6 +127,7 @@ void VLStudentWnd::StartControls() {
     if (auto* progress = m_pm.FindControlAs<UIProgress>(kIdProgress))
         progress->SetRange(0, 1000);
     auto* singTips = new UISingTips;
+    singTips->SetId(kIdSingTips);
     if (auto* exam = dynamic_cast<UIContainer*>(m_pm.FindControl(kIdScreenExam))) {
         exam->Add(singTips);
         singTips->UIControl::SetFloatPos(ParseRect(KWStringUtils::Format("%d,%d,%d,%d", 48, 535, 159, 604)));

@@ -48,6 +48,9 @@ constexpr int kIdScore = 1752;
 constexpr int kIdRecordIdle = 1800;
 constexpr int kIdRecording = 1801;
 constexpr int kIdProgress = 1802;
+constexpr int kIdSingTips = 1805;
+// A large "recording" sign in the question header while a singing answer is taken.
+constexpr int kIdRecordingBanner = 1806;
 constexpr int kIdTimeText = 1803;
 constexpr int kIdPanelName = 1850;
 constexpr int kIdPanelNumber = 1851;

@@ -230,6 +230,8 @@ void VLStudentWnd::StartRecording(const std::string& path, int mode) {
     ApplyMicLevel();
     m_pm.FindControl(kIdRecordIdle)->SetVisible(false);
     m_pm.FindControl(kIdRecording)->SetVisible(true);
+    // A child singing must see at a glance that the microphone listens.
+    m_pm.FindControl(kIdRecordingBanner)->SetVisible(mode == 1);
 }
 
 int VLStudentWnd::StopRecording() {
@@ -240,6 +242,7 @@ int VLStudentWnd::StopRecording() {
     }
     m_pm.FindControl(kIdRecordIdle)->SetVisible(true);
     m_pm.FindControl(kIdRecording)->SetVisible(false);
+    m_pm.FindControl(kIdRecordingBanner)->SetVisible(false);
     return result;
 }
 

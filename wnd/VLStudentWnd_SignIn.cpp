@@ -60,7 +60,8 @@ void VLStudentWnd::ShowScreen(int kind) {
         }
     } else if (kind == kScreenExam) {
         background->SetBkImage("res='1001' restype='PNG'");
-        m_pm.FindControl(kIdPanelName)->SetText(m_studentName);
+        // A direct start has no signed-in student.
+        m_pm.FindControl(kIdPanelName)->SetText(m_studentName.empty() && IsDirectMode() ? "快速作答" : m_studentName);
         m_pm.FindControl(kIdPanelNumber)->SetText(m_studentNumber.empty() ? std::string()
                                                                           : "学号：" + m_studentNumber);
         if (m_player && m_player->IsInitialized()) {

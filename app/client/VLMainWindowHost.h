@@ -21,6 +21,8 @@ public:
 using VLMainWindowFactory = std::function<std::unique_ptr<IVLMainWindowHost>()>;
 
 // The exam window VLStudentWnd. SIGINT and SIGTERM close it keeping every answer.
-std::unique_ptr<IVLMainWindowHost> CreateStudentWindowHost();
+// With an automation socket path, scripts drive the window through that socket;
+// a socket that cannot be opened safely makes Create fail.
+std::unique_ptr<IVLMainWindowHost> CreateStudentWindowHost(const std::string& automationSocket = std::string());
 
 }  // namespace KwLib

@@ -31,6 +31,7 @@ VLStartupOptions ParseStartupOptions(int argc, const char* const* argv) {
     o.role = parser.GetValue("-role");
     o.id = parser.GetValue("-id");
     o.crashTest = parser.HasKey("-crashtest");
+    o.automation = parser.GetValue("-automation");
     return o;
 }
 

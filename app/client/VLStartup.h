@@ -11,6 +11,8 @@ struct VLStartupOptions {
     std::string id;
     bool hasRole = false;
     bool crashTest = false;
+    // "-automation=<socket>": scripts drive the window through this socket.
+    std::string automation;
 };
 
 VLStartupOptions ParseStartupOptions(int argc, const char* const* argv);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -17,7 +18,10 @@
 #include "net/VLAgentSettings.h"
 #include "platform/common/KWLog.h"
 #include "platform/crash/KWCrashHandler.h"
+#include "exam/VLDatabaseManager.h"
+#include "app/core/VLAppState.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/ui/UIAutomationServer.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
 #include "wnd/VLStudentWnd.h"
@@ -33,9 +37,13 @@ void OnSignal(int signal) {
     (void)!write(g_signalPipe[1], &c, 1);
 }
 
-class VLStudentWindowHost : public IVLMainWindowHost {
+class VLStudentWindowHost : public IVLMainWindowHost, public IUIAutomationHost {
 public:
+    explicit VLStudentWindowHost(std::string automationSocket) : m_automationSocket(std::move(automationSocket)) {}
+
     ~VLStudentWindowHost() override {
+        if (m_automation)
+            m_automation->Stop();
         if (m_signalThread.joinable()) {
             const char c = 'q';
             (void)!write(g_signalPipe[1], &c, 1);
@@ -73,6 +81,45 @@ public:
         window->ShowWindow(true, true);
         VL_LOG_INFO("main window shown, paper id \"%s\"", paperId.c_str());
         StartSignalThread();
+        if (!m_automationSocket.empty()) {
+            m_automation = std::make_unique<UIAutomationServer>();
+            std::string error;
+            if (!m_automation->Start(m_automationSocket, this, &error)) {
+                // A script that asked for the channel must not wait for one that is not there.
+                VL_LOG_ERROR("automation channel refused: %s", error.c_str());
+                std::fprintf(stderr, "VLStudent: automation channel refused: %s\n", error.c_str());
+                m_automation.reset();
+                window->DestroyWindow();
+                return false;
+            }
+            VL_LOG_INFO("automation channel on %s", m_automationSocket.c_str());
+        }
+        return true;
+    }
+
+    // ---- the automation channel (UI thread) ----
+    UIWindowWnd* GetAutomationMainWindow() override { return m_window; }
+    void FillState(KWJsonValue& state) override {
+        if (m_window)
+            m_window->FillAutomationState(state);
+    }
+    bool HandleCommand(const std::string& cmd, const KWJsonValue&, KWJsonValue& answer) override {
+        if (cmd != "answers" || !m_window)
+            return false;
+        // What the window would store now, and what the database holds.
+        KWJsonValue list;
+        KWJsonReader::Parse(m_window->CurrentAnswerList(), list);
+        answer["list"] = list;
+        KWJsonValue stored(Json::arrayValue);
+        std::vector<VLExamAnswer> rows;
+        if (m_window->Services().db->LoadExamAnswer(VLAppState::Get().signIn.recordId, rows)) {
+            for (const VLExamAnswer& row : rows) {
+                KWJsonValue parsed;
+                if (KWJsonReader::Parse(row.AnswerParam, parsed))
+                    stored.append(parsed);
+            }
+        }
+        answer["stored"] = stored;
         return true;
     }
 
@@ -80,6 +127,8 @@ public:
 
     void RunMessageLoop() override {
         UIPaintManager::MessageLoop();
+        if (m_automation)
+            m_automation->Stop();
         VL_LOG_INFO("client stopping");
     }
 
@@ -108,6 +157,8 @@ private:
         });
     }
 
+    std::string m_automationSocket;
+    std::unique_ptr<UIAutomationServer> m_automation;
     std::mutex m_mutex;  // guards m_window, cleared when the window is gone
     VLStudentWnd* m_window = nullptr;
     std::thread m_signalThread;
@@ -115,8 +166,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IVLMainWindowHost> CreateStudentWindowHost() {
-    return std::make_unique<VLStudentWindowHost>();
+std::unique_ptr<IVLMainWindowHost> CreateStudentWindowHost(const std::string& automationSocket) {
+    return std::make_unique<VLStudentWindowHost>(automationSocket);
 }
 
 }  // namespace KwLib

@@ -1,5 +1,6 @@
 #include "app/client/VLStartup.h"
 
 int main(int argc, char** argv) {
-    return KwLib::RunClient(argc, argv, KwLib::CreateStudentWindowHost);
+    const std::string automation = KwLib::ParseStartupOptions(argc, argv).automation;
+    return KwLib::RunClient(argc, argv, [&] { return KwLib::CreateStudentWindowHost(automation); });
 }

@@ -9,10 +9,12 @@
 
 #include "audio/UIMusicPlayer.h"
 #include "elements/UIQuestionElement.h"
+#include "elements/UISingTips.h"
 #include "exam/VLQuestion.h"
 #include "platform/ui/UIButton.h"
 #include "audio/UIVirtualMusicPlayer.h"
 #include "platform/common/KWStringToken.h"
+#include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIAnimationManager.h"
 #include "platform/ui/UIProgress.h"
 #include "tests/wnd/VLStudentWndFixture.h"
@@ -28,7 +30,12 @@ protected:
         VLStudentWndTest::SetUp();
         if (IsSkipped())
             return;
-        s_sim->SetPaper(s_samplePaper.isNull() ? (s_samplePaper = s_sim->GetPaper()) : s_samplePaper);
+        // Each test suite has a simulator of its own, with its own ports in the file addresses.
+        if (s_samplePaperOf != s_sim) {
+            s_samplePaper = s_sim->GetPaper();
+            s_samplePaperOf = s_sim;
+        }
+        s_sim->SetPaper(s_samplePaper);
         s_sim->SetExamState(1);
         s_sim->SetSignInExam(2, 3600, "1,2,3,4,5,6");
         s_sim->SetOfferedVersion(GetClientVersion());
@@ -167,6 +174,7 @@ protected:
     }
 
     static inline KWJsonValue s_samplePaper;
+    static inline const VLSimServer* s_samplePaperOf = nullptr;
     std::vector<std::string> m_boxTexts;
 };
 
@@ -237,6 +245,151 @@ TEST_F(StudentWnd, DirectPaperWalksThePhasesMovesOnByItselfAndShowsTheScore) {
 }
 
 
+// The singing countdown and the recording window for the start marks 0, 2 s and 5 s.
+class StudentWndSinging : public StudentWnd, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StudentWndSinging, TipsAnswerPhaseAndRecordingFollowTheStartMark) {
+    const int start = GetParam();
+    // A 9 s accompaniment, so that even the 5 s mark falls inside it.
+    const std::string longTune = s_sim->FilesDir() + "accompaniment_9s.wav";
+    if (!KWFilePathUtils::IsExistsFile(longTune))
+        ASSERT_TRUE(VLSimAssets::WriteTune(longTune, 9.0, 7));
+    PatchItem("104", [&](KWJsonValue& item) {
+        item["answer"]["start"] = KWStringUtils::Format("%d.000", start / 1000);
+        item["answer"]["banzou_file"] = s_sim->FileBase() + "/files/accompaniment_9s.wav";
+    });
+    OpenDirect("104");
+    auto* sing = dynamic_cast<VLSingQuestion*>(Q());
+    ASSERT_TRUE(sing);
+    ASSERT_EQ(sing->m_startMs, start);
+    auto* tips = dynamic_cast<UISingTips*>(Find(kIdSingTips));
+    ASSERT_TRUE(tips);
+    auto lit = [&] {
+        if (!tips->IsVisible())
+            return 0;
+        int n = 0;
+        for (int i = 0; i < 3; ++i)
+            n += tips->GetLamp(i)->IsVisible();
+        return n;
+    };
+    // To the moment the start-answering prompt begins (phase 5 -> 6), in 1 ms steps.
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == 6; }, 120000, 1));
+    const uint64_t l = LengthMs(Prompt("开始答题.mp3")) + 1000;
+    const uint64_t tipsAt = start > 3000 ? start - 3000 + l : l;
+    const uint64_t answerAt = start == 0 ? l + 3500 : start <= 3000 ? l + (3000 - start) + 500 : l + 500;
+    // Checks in time order: the lamps just after each tick, the phase around its start.
+    struct Check {
+        uint64_t t;
+        std::function<void()> check;
+    };
+    std::vector<Check> checks = {
+        {l + 5, [&] { EXPECT_EQ(lit(), 3) << "as the prompt ends"; }},
+        {answerAt - 3, [&] { EXPECT_NE(Phase(), VLStudentWnd::kPhaseAnswering) << "too early"; }},
+        {answerAt + 5,
+         [&] {
+             EXPECT_EQ(Phase(), VLStudentWnd::kPhaseAnswering);
+             EXPECT_EQ(Visible(kIdRecordingBanner), start == 0);
+             EXPECT_EQ(m_window->GetRecordState(), start == 0 ? 2 : 1);
+         }},
+    };
+    for (int k = 1; k <= 3; ++k)
+        checks.push_back({tipsAt + 1000 * k + 5, [&, k] { EXPECT_EQ(lit(), k < 3 ? 3 - k : 0) << "tick " << k; }});
+    std::sort(checks.begin(), checks.end(), [](const Check& a, const Check& b) { return a.t < b.t; });
+    EXPECT_EQ(lit(), 0);
+    uint64_t now = 0;
+    for (const Check& c : checks) {
+        // Once the accompaniment plays, the program clock keeps pace with real time.
+        while (now < c.t) {
+            const uint64_t step = now < answerAt ? std::min(c.t, answerAt) - now : std::min<uint64_t>(10, c.t - now);
+            m_driver->Advance(step);
+            now += step;
+            if (now > answerAt)
+                std::this_thread::sleep_for(std::chrono::milliseconds(step));
+        }
+        c.check();
+    }
+
+    // From here the accompaniment plays in real time; the program clock keeps pace.
+    UIMusicPlayer* player = m_window->GetPlayer();
+    double startedAt = -1, stoppedAt = -1;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end && stoppedAt < 0) {
+        const double before = player->GetPlayPosition();
+        m_driver->Advance(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (startedAt < 0 && m_window->GetRecordState() == 2)
+            startedAt = before;
+        if (m_window->GetRecordState() == 3)
+            stoppedAt = before;
+    }
+    ASSERT_GE(startedAt, 0.0);
+    ASSERT_GE(stoppedAt, 0.0);
+    if (start > 0)
+        EXPECT_GE(startedAt * 1000 + 60, start) << "recorded before the start mark";
+    EXPECT_GE(stoppedAt * 1000 + 60, sing->m_endMs) << "stopped before the end mark";
+    EXPECT_EQ(sing->m_endMs, static_cast<int>(LengthMs(sing->m_midFile) + start + 100));
+    const std::string recording = sing->m_recordFile;
+    ASSERT_FALSE(recording.empty());
+    // The recording covers the accompaniment from the start mark to the end mark.
+    const double seconds = (KWFilePathUtils::FileSize(recording) - 44) / 32000.0;
+    EXPECT_NEAR(seconds, (sing->m_endMs - start) / 1000.0, 0.5) << recording;
+    if (start == 2000)
+        Screenshot("question_singing_recording");
+}
+
+INSTANTIATE_TEST_SUITE_P(StartMarks, StudentWndSinging, ::testing::Values(0, 2000, 5000));
+
+// Runs the answering phase of the singing question on screen in real time until `done`.
+#define SING_UNTIL(done)                                                                      \
+    do {                                                                                      \
+        const auto singEnd = std::chrono::steady_clock::now() + std::chrono::seconds(40);     \
+        while (!(done) && std::chrono::steady_clock::now() < singEnd) {                       \
+            m_driver->Advance(10);                                                            \
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));                       \
+        }                                                                                     \
+        ASSERT_TRUE(done);                                                                    \
+    } while (0)
+
+TEST_F(StudentWnd, ASingingRecordingIsCleanedUploadedAndSubmittedAsItsAddress) {
+    OpenDirect("104");
+    auto* sing = dynamic_cast<VLSingQuestion*>(Q());
+    ASSERT_TRUE(sing);
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 120000, 10));
+    SING_UNTIL(m_window->GetPage() == 7);  // the end of the time leads to the submission
+    EXPECT_TRUE(sing->m_answered);
+    const std::string recording = sing->m_recordFile;
+    // Cleaned in place: the file as captured stays beside it.
+    EXPECT_TRUE(KWFilePathUtils::IsExistsFile(recording + ".bak"));
+    // The result waits for the upload, then carries the address the server gave.
+    SING_UNTIL(m_window->GetPage() == 8);
+    EXPECT_EQ(m_window->PendingUploadCount(), 0u);
+    const KWJsonValue uploads = RecordsOfKind("upload");
+    ASSERT_EQ(uploads.size(), 1u);
+    const KWJsonValue results = RecordsOfKind("single_result");
+    ASSERT_EQ(results.size(), 1u);
+    const std::string result = results[0]["fields"]["result"].asString();
+    EXPECT_EQ(result, "104:" + sing->m_answer);
+    EXPECT_NE(sing->m_answer.find("/uploads/"), std::string::npos) << sing->m_answer;
+}
+
+TEST_F(StudentWnd, ARecordingThatCannotBeWrittenLeavesTheQuestionUnanswered) {
+    OpenDirect("104");
+    auto* sing = dynamic_cast<VLSingQuestion*>(Q());
+    ASSERT_TRUE(sing);
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 120000, 10));
+    ASSERT_EQ(m_window->GetRecordState(), 2);
+    // The answer folder disappears while the student sings (a full or removed disk).
+    KWFilePathUtils::RemoveAll(m_paths.GetAnswerDataDir());
+    SING_UNTIL(m_window->GetPage() == 7);
+    EXPECT_FALSE(sing->m_answered);
+    EXPECT_EQ(m_window->PendingUploadCount(), 0u);  // nothing that could hold up the submission
+    SING_UNTIL(m_window->GetPage() == 8);
+    EXPECT_TRUE(RecordsOfKind("upload").empty());
+    const KWJsonValue results = RecordsOfKind("single_result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0]["fields"]["result"].asString(), "104:");
+}
+
 TEST_F(StudentWnd, AChoiceWithSoundOptionsWaitsForTheStudentAndPlaysItsClips) {
     OpenDirect("103");
     ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
@@ -266,7 +419,9 @@ TEST_F(StudentWnd, AChoiceWithSoundOptionsWaitsForTheStudentAndPlaysItsClips) {
 
     ClickOption("0");
     ClickOption("2");
-    EXPECT_EQ(m_window->GetCurElement()->GetAnswer(), "0,2");
+    // In the order the (shuffled) options are shown.
+    const std::string answer = m_window->GetCurElement()->GetAnswer();
+    EXPECT_TRUE(answer == "0,2" || answer == "2,0") << answer;
     Screenshot("question_choice_audio");
 }
 
