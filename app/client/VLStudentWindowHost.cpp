@@ -123,7 +123,10 @@ public:
         return true;
     }
 
-    void RequestRaise() override { Post(VLStudentWnd::WM_RAISE); }
+    void RequestRaise() override {
+        VL_LOG_INFO("raise request received (%d)", ++m_raises);
+        Post(VLStudentWnd::WM_RAISE);
+    }
 
     void RunMessageLoop() override {
         UIPaintManager::MessageLoop();
@@ -162,6 +165,7 @@ private:
     std::mutex m_mutex;  // guards m_window, cleared when the window is gone
     VLStudentWnd* m_window = nullptr;
     std::thread m_signalThread;
+    std::atomic<int> m_raises{0};
 };
 
 }  // namespace

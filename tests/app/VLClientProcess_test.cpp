@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "exam/VLDatabaseManager.h"
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 
 #include "app/client/VLGuardWatchdog.h"
 #include "app/client/VLUpdaterLauncher.h"
+#include "exam/VLDatabaseManager.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringToken.h"
@@ -47,7 +50,18 @@ protected:
         for (auto d : {"install/bin", "run", "tmp", "data", "home"})
             fs::create_directories(m_root / d);
         fs::copy_file(VL_STANDIN_PATH, m_root / "install" / "VLGuard");
+        // The client's layouts and pictures lie beside it.
+        fs::copy(fs::path(VL_CLIENT_PATH).parent_path() / "res", m_root / "install" / "bin" / "res",
+                 fs::copy_options::recursive);
         m_standinLog = m_root / "standin.log";
+        // A platform address on this machine where nothing listens: a client of
+        // these tests never reaches out to a real server.
+        const VLSysUrlHosts nowhere{"http://127.0.0.1:1", "http://127.0.0.1:1", "http://127.0.0.1:1",
+                                    "http://127.0.0.1:1", "http://127.0.0.1:1"};
+        ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
+            (m_root / "install" / "bin" / "sys.db").string(),
+            {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, nowhere),
+             VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, nowhere)}));
     }
     void TearDown() override {
         for (pid_t pid : m_children) {
@@ -69,7 +83,9 @@ protected:
         std::vector<std::string> env = {
             "XDG_RUNTIME_DIR=" + (m_root / "run").string(), "TMPDIR=" + (m_root / "tmp").string(),
             "XDG_DATA_HOME=" + (m_root / "data").string(), "HOME=" + (m_root / "home").string(),
-            "VL_STANDIN_LOG=" + m_standinLog.string()};
+            "VL_STANDIN_LOG=" + m_standinLog.string(),
+            // The window without a display, and audio without a sound card.
+            "VL_UI_HEADLESS=1", "SDL_AUDIODRIVER=dummy"};
         for (const char* keep : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* v = getenv(keep))
                 env.push_back(std::string(keep) + "=" + v);
@@ -211,8 +227,7 @@ TEST_F(ClientTree, TwoStartsAtTheSameMomentLeaveExactlyOneClient) {
     EXPECT_TRUE(WaitFor([&] { return fs::is_socket(socket); }));
     fs::path log = m_root / "tmp" / "VireloLog" / "vl.log";
     ASSERT_TRUE(WaitFor([&] {
-        return KWFile::ReadAll(log.string()).value_or("").find("client running without a window") !=
-               std::string::npos;
+        return KWFile::ReadAll(log.string()).value_or("").find("main window shown") != std::string::npos;
     }));
     EXPECT_EQ(waitpid(survivor, nullptr, WNOHANG), 0) << "the remaining client must keep running";
     kill(survivor, SIGTERM);

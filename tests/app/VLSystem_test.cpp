@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "exam/VLDatabaseManager.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWProcess.h"
 #include "tests/guard/MinidumpReader.h"
@@ -61,6 +62,13 @@ TEST(VLSystem, PageStartsClientThroughGuardAndACrashReachesTheReporter) {
     VLGuardSandbox sb;
     fs::copy_file(VL_CLIENT_PATH, sb.install + "bin/VLStudent", fs::copy_options::overwrite_existing);
     fs::copy_file(VL_PLATFORM_FILE, sb.install + "bin/platform.txt");
+    fs::copy(fs::path(VL_CLIENT_PATH).parent_path() / "res", sb.install + "bin/res", fs::copy_options::recursive);
+    // The direct start must not reach out to a real platform: nothing listens here.
+    const VLSysUrlHosts nowhere{"http://127.0.0.1:1", "http://127.0.0.1:1", "http://127.0.0.1:1",
+                                "http://127.0.0.1:1", "http://127.0.0.1:1"};
+    ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
+        sb.install + "bin/sys.db", {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, nowhere),
+                                    VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, nowhere)}));
 
     VLTestProcess guard;
     int port = 0;
@@ -88,7 +96,7 @@ TEST(VLSystem, PageStartsClientThroughGuardAndACrashReachesTheReporter) {
                                sb.root + "client.err"));
     ASSERT_TRUE(WaitUntil([&] { return Count(ClientLog(sb), "VLStudent 1.7.1.1393 starting") == 2; }, 20000));
     ASSERT_TRUE(
-        WaitUntil([&] { return Count(ClientLog(sb), "client running without a window") == 2; }, 20000));
+        WaitUntil([&] { return Count(ClientLog(sb), "main window shown") == 2; }, 20000));
     kill(crashing.Pid(), SIGUSR1);
     auto status = crashing.Wait(30000);
     ASSERT_TRUE(status.has_value());

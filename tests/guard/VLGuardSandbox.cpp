@@ -62,7 +62,9 @@ VLGuardSandbox::~VLGuardSandbox() {
 
 std::map<std::string, std::string> VLGuardSandbox::Env() const {
     return {{"HOME", home},          {"XDG_RUNTIME_DIR", runtime},          {"TMPDIR", tmp},
-            {"XDG_DATA_HOME", data}, {"XDG_CONFIG_HOME", home + ".config"}, {"VL_GUARD_PORT", "0"}};
+            {"XDG_DATA_HOME", data}, {"XDG_CONFIG_HOME", home + ".config"}, {"VL_GUARD_PORT", "0"},
+            // Clients started here show their window headless and use no sound card.
+            {"VL_UI_HEADLESS", "1"},  {"SDL_AUDIODRIVER", "dummy"}};
 }
 
 bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::string& tag) {
