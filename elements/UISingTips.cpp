@@ -5,17 +5,18 @@
 namespace KwLib {
 
 namespace {
-constexpr int kLampGap = 6;
+// Where the backdrop draws the lamp sockets (a microphone sign sits above them).
+constexpr int kLampLeft = 8;
+constexpr int kLampTop = 33;
+constexpr int kLampGap = 8;
 }  // namespace
 
 UISingTips::UISingTips() {
     SetFixedWidth(kWidth);
     SetFixedHeight(kHeight);
-    // The lamps sit side by side in the middle of the backdrop.
+    // The lamps sit side by side on the backdrop's sockets.
     const int row = kLampCount * kLampWidth + (kLampCount - 1) * kLampGap;
-    const int left = (kWidth - row) / 2;
-    const int top = (kHeight - kLampHeight) / 2;
-    SetInset({left, top, kWidth - row - left, kHeight - kLampHeight - top});
+    SetInset({kLampLeft, kLampTop, kWidth - row - kLampLeft, kHeight - kLampHeight - kLampTop});
     SetChildPadding(kLampGap);
 }
 

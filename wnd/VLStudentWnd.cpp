@@ -260,6 +260,9 @@ void VLStudentWnd::ShowPage(int page) {
     if (icon && title) {
         icon->SetVisible(page != 7 && page != 8);
         title->SetVisible(page != 7 && page != 8);
+        // Submitting and finished pages stand on their own: no empty header above them.
+        m_pm.FindControl(kIdHeaderRow)->SetVisible(page != 7 && page != 8);
+        m_pm.FindControl(kIdHeaderLine)->SetVisible(page != 7 && page != 8);
         if (info.icon)
             icon->SetBkImage(KWStringUtils::Format("res='%d' restype='PNG'", info.icon));
         if (info.title) {

@@ -27,6 +27,9 @@ constexpr int kIdPlayer = 1511;
 constexpr int kIdBadgeSignIn = 1514;
 constexpr int kIdBadgeConfirm = 1515;
 constexpr int kIdStatusIcon = 1517;
+// The page header (icon, title, countdown) and the line under it.
+constexpr int kIdHeaderRow = 1520;
+constexpr int kIdHeaderLine = 1521;
 constexpr int kIdNetworkSettings = 1518;
 constexpr int kIdPageLoading = 1600;
 constexpr int kIdLoadingBox = 1601;

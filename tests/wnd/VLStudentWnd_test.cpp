@@ -293,7 +293,11 @@ TEST_P(StudentWndSinging, TipsAnswerPhaseAndRecordingFollowTheStartMark) {
          }},
     };
     for (int k = 1; k <= 3; ++k)
-        checks.push_back({tipsAt + 1000 * k + 5, [&, k] { EXPECT_EQ(lit(), k < 3 ? 3 - k : 0) << "tick " << k; }});
+        checks.push_back({tipsAt + 1000 * k + 5, [&, k] {
+                              EXPECT_EQ(lit(), k < 3 ? 3 - k : 0) << "tick " << k;
+                              if (k == 1 && start == 0)
+                                  Screenshot("question_singing_tips");
+                          }});
     std::sort(checks.begin(), checks.end(), [](const Check& a, const Check& b) { return a.t < b.t; });
     EXPECT_EQ(lit(), 0);
     uint64_t now = 0;

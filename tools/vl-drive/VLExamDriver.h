@@ -1,0 +1,73 @@
+#pragma once
+// VLExamDriver: takes an exam in a running VLStudent through its automation
+// channel, as a student with a mouse and a keyboard would: signs in, passes the
+// device check, picks the first performance method offered, answers every
+// question it meets by its type, opens the answer sheet and hands in. It knows
+// nothing of the paper beyond what the screen and the "state" answers show.
+//
+// Used by the end-to-end tests, the rehearsal run and scripts/e2e.sh.
+// One thread; the program it drives runs in another process.
+#include <functional>
+#include <set>
+#include <string>
+
+#include "platform/common/KWJson.h"
+#include "platform/common/KWLineSocketClient.h"
+
+namespace KwLib {
+
+struct VLDriveOptions {
+    std::string socket;             // the client's -automation path
+    std::string student = "1001";   // student number for the sign-in screen
+    std::string screenshotDir;      // a PNG of every page and question when not empty
+    int timeoutSeconds = 1200;      // the whole exam
+    // Each step as it happens ("signed in", "question 3/24 choice answered").
+    std::function<void(const std::string&)> log;
+};
+
+class VLExamDriver {
+public:
+    explicit VLExamDriver(VLDriveOptions options);
+
+    // Drives until the finished page (0), a time-out (1) or a lost connection (2).
+    int Run();
+    // Questions answered, and questions passed over because the driver has no way to answer their kind.
+    int AnsweredCount() const { return static_cast<int>(m_answered.size() - m_skipped.size()); }
+    int SkippedCount() const { return static_cast<int>(m_skipped.size()); }
+    int QuestionCount() const { return m_count; }
+    const std::string& LastError() const { return m_error; }
+
+private:
+    bool Connect();
+    bool Send(const KWJsonValue& request, KWJsonValue& answer);
+    bool Cmd(const std::string& json, KWJsonValue* answer = nullptr);
+    bool Click(int id);
+    bool ClickAt(int x, int y);
+    bool State(KWJsonValue& state);
+    void Screenshot(const std::string& name);
+    void Log(const std::string& line);
+
+    // One look at the screen and at most one action; false when nothing moves any more.
+    bool Step(const KWJsonValue& state);
+    void OnQuestion(const KWJsonValue& state);
+    void AnswerBox(const KWJsonValue& state);
+    static const KWJsonValue* Control(const KWJsonValue& state, int id);
+    static bool Usable(const KWJsonValue* control);
+    static std::string TypeName(int type);
+
+    VLDriveOptions m_options;
+    KWLineSocketClient m_client;
+    std::string m_error;
+    std::set<std::string> m_answered;  // question ids dealt with
+    std::set<std::string> m_skipped;   // of those, the ones left unanswered
+    std::set<std::string> m_shot;      // screenshots taken
+    std::string m_lastStep;
+    int m_count = 0;
+    int m_paperRetries = 0;
+    int m_submitRetries = 0;
+    bool m_signedIn = false;
+    bool m_typedNumber = false;
+    bool m_handedIn = false;
+};
+
+}  // namespace KwLib
