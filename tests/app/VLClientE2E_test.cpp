@@ -1,0 +1,205 @@
+// The real VLStudent program in a real window (under Xvfb when there is no
+// display), driven through its automation channel by the exam driver, against
+// the simulator on loopback.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "exam/VLDatabaseManager.h"
+#include "platform/common/KWFile.h"
+#include "platform/common/KWJson.h"
+#include "tools/platform-sim/VLSimServer.h"
+#include "tools/vl-drive/VLExamDriver.h"
+
+namespace fs = std::filesystem;
+
+namespace KwLib {
+namespace {
+
+// A virtual screen of our own; none when a display is given or Xvfb is missing.
+class VirtualScreen {
+public:
+    VirtualScreen() {
+        if (getenv("DISPLAY") || !fs::exists("/usr/bin/Xvfb"))
+            return;
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
+                  "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c = 0;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        close(fds[0]);
+        if (!number.empty())
+            m_display = ":" + number;
+    }
+    ~VirtualScreen() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // The DISPLAY to use; empty means the client runs headless.
+    std::string Display() const { return getenv("DISPLAY") ? getenv("DISPLAY") : m_display; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_display;
+};
+
+class ClientE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::signal(SIGPIPE, SIG_IGN);
+        m_root = fs::temp_directory_path() / ("vle2e_" + std::to_string(getpid()));
+        fs::remove_all(m_root);
+        for (auto d : {"install/bin", "run", "tmp", "data", "home", "sim", "shots"})
+            fs::create_directories(m_root / d);
+        fs::permissions(m_root / "run", fs::perms::owner_all, fs::perm_options::replace);
+        const fs::path built = fs::path(VL_CLIENT_PATH).parent_path();
+        fs::copy_file(VL_CLIENT_PATH, m_root / "install/bin/VLStudent");
+        fs::copy(built / "res", m_root / "install/bin/res", fs::copy_options::recursive);
+        fs::copy(built.parent_path() / "Audio", m_root / "install/Audio", fs::copy_options::recursive);
+        fs::copy_file(VL_STANDIN_PATH, m_root / "install/VLGuard");
+
+        VLSimConfig config;
+        config.m_dataDir = (m_root / "sim").string() + "/";
+        config.m_filesDir = std::string(VL_BINARY_DIR) + "/tests/sim-files/";
+        config.m_apiPort = config.m_downloadPort = config.m_uploadPort = config.m_remotePort = 0;
+        m_sim = std::make_unique<VLSimServer>(config);
+        std::string error;
+        ASSERT_TRUE(m_sim->Start(&error)) << error;
+        const std::string api = "http://127.0.0.1:" + std::to_string(m_sim->ApiPort());
+        const std::string upload = "http://127.0.0.1:" + std::to_string(m_sim->UploadPort());
+        const VLSysUrlHosts hosts{api, api, upload, api, api};
+        ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
+            (m_root / "install/bin/sys.db").string(),
+            {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, hosts),
+             VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, hosts)}));
+    }
+    void TearDown() override {
+        if (m_client > 0) {
+            kill(m_client, SIGKILL);
+            waitpid(m_client, nullptr, 0);
+        }
+        m_sim.reset();
+        fs::remove_all(m_root);
+    }
+
+    void StartClient(const std::vector<std::string>& args) {
+        std::vector<std::string> env = {
+            "XDG_RUNTIME_DIR=" + (m_root / "run").string(), "TMPDIR=" + (m_root / "tmp").string(),
+            "XDG_DATA_HOME=" + (m_root / "data").string(),  "HOME=" + (m_root / "home").string(),
+            "VL_STANDIN_LOG=" + (m_root / "standin.log").string(), "SDL_AUDIODRIVER=dummy"};
+        const std::string display = m_screen.Display();
+        env.push_back(display.empty() ? "VL_UI_HEADLESS=1" : "DISPLAY=" + display);
+        for (const char* keep : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* v = getenv(keep))
+                env.push_back(std::string(keep) + "=" + v);
+        m_client = fork();
+        if (m_client == 0) {
+            std::vector<std::string> argvStore = {(m_root / "install/bin/VLStudent").string()};
+            argvStore.insert(argvStore.end(), args.begin(), args.end());
+            std::vector<char*> argv, envp;
+            for (auto& a : argvStore)
+                argv.push_back(a.data());
+            for (auto& e : env)
+                envp.push_back(e.data());
+            argv.push_back(nullptr);
+            envp.push_back(nullptr);
+            const int log = open((m_root / "client.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(log, 1);
+            dup2(log, 2);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+    }
+
+    std::string Socket() const { return (m_root / "run/auto.sock").string(); }
+
+    std::vector<std::string> Kinds(const std::string& kind) const {
+        std::vector<std::string> out;
+        for (const auto& r : m_sim->GetRecords())
+            if (r["kind"].asString() == kind)
+                out.push_back(r["fields"]["result"].asString());
+        return out;
+    }
+
+    fs::path m_root;
+    VirtualScreen m_screen;
+    std::unique_ptr<VLSimServer> m_sim;
+    pid_t m_client = -1;
+};
+
+TEST_F(ClientE2E, ADirectStartIsTakenThroughTheRealWindowToTheScore) {
+    StartClient({"-role=3", "-id=106,104", "-automation=" + Socket()});
+    VLDriveOptions options;
+    options.socket = Socket();
+    options.screenshotDir = (m_root / "shots").string();
+    options.timeoutSeconds = 240;
+    std::vector<std::string> steps;
+    options.log = [&](const std::string& line) { steps.push_back(line); };
+    VLExamDriver driver(options);
+    ASSERT_EQ(driver.Run(), 0) << driver.LastError() << "\n"
+                               << KWFile::ReadAll((m_root / "client.out").string()).value_or("");
+    EXPECT_EQ(driver.AnsweredCount(), 2);
+    EXPECT_EQ(driver.SkippedCount(), 0);
+    EXPECT_NE(std::find(steps.begin(), steps.end(), "question 2/2 singing recorded"), steps.end());
+
+    // The platform got the choice and the address of the uploaded recording.
+    const auto results = Kinds("single_result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].rfind("106:", 0), 0u) << results[0];
+    EXPECT_NE(results[0].find("|104:http://127.0.0.1:"), std::string::npos) << results[0];
+    EXPECT_EQ(Kinds("upload").size(), 1u);
+    EXPECT_TRUE(fs::exists(m_root / "shots/page8-finished.png"));
+    EXPECT_TRUE(fs::exists(m_root / "shots/q02-singing.png"));
+
+    // SIGTERM, as at the end of a desktop session, ends it in order.
+    kill(m_client, SIGTERM);
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(m_client, &status, WNOHANG) != m_client && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    m_client = -1;
+}
+
+TEST_F(ClientE2E, AnAutomationSocketInAFolderOthersCanWriteIsRefused) {
+    fs::create_directories(m_root / "open");
+    fs::permissions(m_root / "open", fs::perms::all, fs::perm_options::replace);
+    StartClient({"-role=3", "-id=106", "-automation=" + (m_root / "open/auto.sock").string()});
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(m_client, &status, WNOHANG) != m_client && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    m_client = -1;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists(m_root / "open/auto.sock"));
+    EXPECT_NE(KWFile::ReadAll((m_root / "client.out").string()).value_or("").find("automation channel refused"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace KwLib
