@@ -5,6 +5,8 @@
 #include "net/VLUploadManager.h"
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIContainer.h"
+#include "exam/VLExamManager.h"
+#include "wnd/UIAnswerSheet.h"
 #include "wnd/VLImageViewWnd.h"
 #include "wnd/VLInformationWnd.h"
 #include "wnd/VLMessagebox.h"
@@ -32,8 +34,15 @@ void VLStudentWnd::OpenAgentSettings() {
 }
 
 void VLStudentWnd::BuildAnswerSheet(UIContainer* area) {
-    // FIXME: the answer sheet.
-    (void)area;
+    std::vector<VLQuestionBase*> records;
+    {
+        auto lock = m_services.exam->Lock();
+        for (int i = 0; i < m_services.exam->GetCount(); ++i)
+            records.push_back(m_services.exam->GetQuestion(i));
+    }
+    auto* sheet = new UIAnswerSheet;
+    area->Add(sheet);
+    sheet->Init(records, VLAppState::Get().signIn.paperName);
 }
 
 bool VLStudentWnd::ConfirmClose() {

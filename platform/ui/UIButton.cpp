@@ -137,7 +137,7 @@ bool UIOption::Activate() {
     // The click goes out while the option still shows its previous state.
     if (!UIButton::Activate())
         return false;
-    if (!m_group.empty())
+    if (!m_group.empty() && !m_toggle)
         Selected(true);
     else
         Selected(!m_selected);
@@ -196,6 +196,10 @@ void UIOption::SetSelectedHotImage(const std::string& image) {
 }
 
 void UIOption::SetAttribute(const std::string& name, const std::string& value) {
+    if (name == "toggle") {
+        SetToggle(value == "true");
+        return;
+    }
     UIColor color = 0;
     if (name == "group")
         SetGroup(value);

@@ -65,12 +65,17 @@ public:
     void PaintBkColor(cairo_t* cr) override;
     void PaintText(cairo_t* cr) override;
     void SetAttribute(const std::string& name, const std::string& value) override;
+    // A toggle of a group ("toggle"): a click on the selected one switches it
+    // off, leaving the group with none selected (a play/stop switch per row).
+    bool IsToggle() const { return m_toggle; }
+    void SetToggle(bool toggle) { m_toggle = toggle; }
     void SetSelectedImage(const std::string& image);
     void SetSelectedHotImage(const std::string& image);
 
 protected:
     std::string m_group;
     bool m_selected = false;
+    bool m_toggle = false;
     std::string m_selectedImage;
     std::string m_selectedHotImage;
     UIColor m_selectedBkColor = 0;

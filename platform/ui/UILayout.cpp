@@ -1,5 +1,7 @@
 #include "platform/ui/UILayout.h"
 
+#include <algorithm>
+
 #include "platform/common/KWStringUtils.h"
 
 namespace KwLib {
@@ -154,6 +156,14 @@ void UIGridList::SetItemSize(UISize size) {
 
 void UIGridList::SetItemMargin(UISize margin) {
     m_itemMargin = {std::clamp(margin.cx, -1000, 10000), std::clamp(margin.cy, -1000, 10000)};
+    m_cellMargin = UIRect();
+    NeedUpdate();
+}
+
+void UIGridList::SetItemMargin(const UIRect& margin) {
+    auto clamp = [](int v) { return std::clamp(v, 0, 10000); };
+    m_cellMargin = {clamp(margin.left), clamp(margin.top), clamp(margin.right), clamp(margin.bottom)};
+    m_itemMargin = UISize();
     NeedUpdate();
 }
 
@@ -162,10 +172,23 @@ void UIGridList::SetColumns(int columns) {
     NeedUpdate();
 }
 
+int UIGridList::StepX() const {
+    return m_cellMargin.left + m_itemSize.cx + m_cellMargin.right + m_itemMargin.cx;
+}
+
+int UIGridList::StepY() const {
+    return m_cellMargin.top + m_itemSize.cy + m_cellMargin.bottom + m_itemMargin.cy;
+}
+
+int UIGridList::RowsHeight(int rows) const {
+    // Gaps lie between rows only; a cell's own margins belong to every row.
+    return rows > 0 ? rows * StepY() - m_itemMargin.cy : 0;
+}
+
 int UIGridList::GetColumnCount(int width) const {
     if (m_columns > 0)
         return m_columns;
-    int step = m_itemSize.cx + m_itemMargin.cx;
+    int step = StepX();
     return std::max(1, step > 0 ? (width + m_itemMargin.cx) / step : 1);
 }
 
@@ -174,8 +197,11 @@ void UIGridList::SetAttribute(const std::string& name, const std::string& value)
         SetItemSize(ParseSize(value));
     else if (name == "itemmargin") {
         UIRect r = ParseRect(value);
-        // One number sets both directions.
-        SetItemMargin({r.left, value.find(',') == std::string::npos ? r.left : r.top});
+        const size_t commas = std::count(value.begin(), value.end(), ',');
+        if (commas == 3)  // left, top, right, bottom around every item
+            SetItemMargin(r);
+        else  // the gap between items; one number sets both directions
+            SetItemMargin(UISize{r.left, commas == 0 ? r.left : r.top});
     } else if (name == "columns")
         SetColumns(KWStringUtils::ConvertStringToInt32(value));
     else
@@ -190,13 +216,13 @@ int UIGridList::LayoutChildren(const UIRect& rc) {
         if (!c->IsVisible() || c->IsFloat())
             continue;
         int col = index % columns, row = index / columns;
-        int x = rc.left + col * (m_itemSize.cx + m_itemMargin.cx);
-        int y = rc.top - m_scrollPos + row * (m_itemSize.cy + m_itemMargin.cy);
+        int x = rc.left + col * StepX() + m_cellMargin.left;
+        int y = rc.top - m_scrollPos + row * StepY() + m_cellMargin.top;
         c->SetPos({x, y, x + m_itemSize.cx, y + m_itemSize.cy});
         rows = row + 1;
         ++index;
     }
-    return rows > 0 ? rows * m_itemSize.cy + (rows - 1) * m_itemMargin.cy : 0;
+    return RowsHeight(rows);
 }
 
 int UIGridList::EstimateContentHeight(int width) {
@@ -206,7 +232,7 @@ int UIGridList::EstimateContentHeight(int width) {
             ++count;
     int columns = GetColumnCount(width);
     int rows = (count + columns - 1) / columns;
-    return rows > 0 ? rows * m_itemSize.cy + (rows - 1) * m_itemMargin.cy : 0;
+    return RowsHeight(rows);
 }
 
 }  // namespace KwLib

@@ -32,8 +32,13 @@ public:
     std::string GetClass() const override { return "GridList"; }
     UISize GetItemSize() const { return m_itemSize; }
     void SetItemSize(UISize size);
+    // The gap between neighbouring items (two values: across, down).
     UISize GetItemMargin() const { return m_itemMargin; }
     void SetItemMargin(UISize margin);
+    // Space around every item instead ("itemmargin" with four values: left,
+    // top, right, bottom): 5,8,5,0 puts 32-pixel items 42 apart across and 40 down.
+    const UIRect& GetCellMargin() const { return m_cellMargin; }
+    void SetItemMargin(const UIRect& margin);
     int GetColumns() const { return m_columns; }
     void SetColumns(int columns);
     // The number of columns for the current width.
@@ -45,8 +50,13 @@ protected:
     int EstimateContentHeight(int width) override;
 
 private:
+    int StepX() const;
+    int StepY() const;
+    int RowsHeight(int rows) const;
+
     UISize m_itemSize{80, 80};
     UISize m_itemMargin;
+    UIRect m_cellMargin;
     int m_columns = 0;
 };
 

@@ -71,6 +71,25 @@ TEST_F(UIControlsTest, OptionGroupSelectsOneAndClickArrivesBeforeTheChange) {
     w->DestroyWindow();
 }
 
+TEST_F(UIControlsTest, ToggleOptionsOfAGroupSwitchOffAndExcludeEachOther) {
+    auto w = Open("CellMarginTest");
+    auto* a = driver.FindAs<UIOption>(21);
+    auto* b = driver.FindAs<UIOption>(22);
+    ASSERT_TRUE(a && b);
+    driver.Click(21);
+    EXPECT_TRUE(a->IsSelected());
+    driver.Click(22);  // the second switches the first off
+    EXPECT_FALSE(a->IsSelected());
+    EXPECT_TRUE(b->IsSelected());
+    w->notes.clear();
+    driver.Click(22);  // and a click on the selected one switches it off
+    EXPECT_FALSE(b->IsSelected());
+    EXPECT_EQ(w->PaintManager().GetGroupSelected("listen"), nullptr);
+    ASSERT_FALSE(Of(*w, kNotifyClick).empty());
+    EXPECT_TRUE(Of(*w, kNotifyClick)[0].senderSelected);  // the click still sees it on
+    w->DestroyWindow();
+}
+
 TEST_F(UIControlsTest, ButtonsClickOnlyWhenReleasedOverThemAndEnabled) {
     auto w = Open("ControlTest");
     UIPoint ok, off;

@@ -70,6 +70,29 @@ TEST_F(UILayoutTest, GridListFillsRowsThenColumns) {
     w->DestroyWindow();
 }
 
+TEST_F(UILayoutTest, GridListMarginsOnEverySideSpaceCellsEvenly) {
+    auto w = Open("CellMarginTest");
+    auto* grid = driver.FindAs<UIGridList>(1);
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->GetCellMargin(), (UIRect{5, 8, 5, 0}));
+    for (int i = 0; i < 16; ++i) {
+        auto* c = new UIControl;
+        c->SetId(100 + i);
+        grid->Add(c);
+    }
+    driver.Pump();
+    // Columns 42 apart, rows 40 apart, each item inside its margins.
+    EXPECT_EQ(PosOf(driver, 100), (UIRect{5, 8, 37, 40}));
+    EXPECT_EQ(PosOf(driver, 101), (UIRect{47, 8, 79, 40}));
+    EXPECT_EQ(PosOf(driver, 114), (UIRect{5 + 14 * 42, 8, 37 + 14 * 42, 40}));
+    EXPECT_EQ(PosOf(driver, 115), (UIRect{5, 48, 37, 80}));
+    EXPECT_EQ(grid->GetPos().Height(), 80);  // two rows of 40
+    grid->RemoveAt(15);
+    driver.Pump();
+    EXPECT_EQ(grid->GetPos().Height(), 40);
+    w->DestroyWindow();
+}
+
 TEST_F(UILayoutTest, AutoMinHeightRowsAndGrids) {
     auto w = Open("AutoHeightTest");
     EXPECT_EQ(PosOf(driver, 1), (UIRect{0, 0, 300, 80}));
