@@ -135,7 +135,7 @@ bool VLUploadManager::ParseUploadResponse(const std::string& response, VLUploadT
     KWJsonValue root;
     if (!KWJsonReader::Parse(response, root) || !root.isObject())
         return false;
-    if (task.m_kind == VLUploadTask::kLogArchive) {
+    if (task.m_kind == VLUploadTask::kDataUrlAnswer) {
         if (root["code"].isInt())
             task.m_resultCode = root["code"].asInt();
         if (task.m_resultCode != 0) {

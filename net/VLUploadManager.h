@@ -11,7 +11,7 @@ namespace KwLib {
 
 // Sends files to the upload server one at a time on its own worker thread and
 // posts each answer to the task's receiver (WM_UPLOAD_*). A failed transfer, an
-// answer that is not a JSON object, or (for every kind but the log archive) an
+// answer that is not a JSON object, or (for every kind but kDataUrlAnswer) an
 // answer without the stored file's address is retried at the back of the queue,
 // then reported once with WM_UPLOAD_FAILED. AddTask may be called from any thread.
 class VLUploadManager {
@@ -36,7 +36,7 @@ public:
     int UploadFile(const std::string& url, const std::string& filePath, std::string& response);
 
     // Fills the task's result from an answer body; false when it is not a JSON
-    // object, or when an answer other than the log archive's has no img_path text.
+    // object, or when an answer of another kind than kDataUrlAnswer has no img_path text.
     static bool ParseUploadResponse(const std::string& response, VLUploadTask& task);
 
 private:

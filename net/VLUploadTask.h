@@ -9,9 +9,12 @@ namespace KwLib {
 // One file to send to the upload server as the multipart part "userfile". The
 // creator's own fields travel unchanged and come back with the result.
 struct VLUploadTask {
-    // Kind 2 (the log archive) is answered with code, msg and data.url; every
-    // other kind with img_path.
-    static constexpr int32_t kLogArchive = 2;
+    // The kinds the main window sends: a singing recording, the client's log
+    // file. Both are answered with img_path, the stored file's address.
+    static constexpr int32_t kRecording = 1;
+    static constexpr int32_t kLogFile = 3;
+    // The one kind answered differently: code, msg and data.url.
+    static constexpr int32_t kDataUrlAnswer = 2;
 
     int32_t m_kind = 0;
     int32_t m_userValue = 0;    // the creator's

@@ -93,10 +93,6 @@ constexpr const char* kGroupMethod = "2200";
 constexpr const char* kGroupClip = "2051";
 constexpr const char* kGroupListen = "1652";
 
-// Kinds of the window's uploads.
-constexpr int kUploadRecording = 1;
-constexpr int kUploadLog = 3;
-
 // Animation id of every spinner and of the countdown's blinking.
 constexpr int kAnimSpinner = 8201;
 

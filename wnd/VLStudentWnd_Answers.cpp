@@ -248,7 +248,7 @@ int VLStudentWnd::StopRecording() {
 
 VLUploadTask VLStudentWnd::MakeRecordingUpload(const std::string& path, const std::string& questionId) const {
     VLUploadTask task;
-    task.m_kind = kUploadRecording;
+    task.m_kind = VLUploadTask::kRecording;
     task.m_url = m_services.agent->RewriteUploadUrl(m_services.db->GetSysUrlInfo().FileUploadUrl);
     task.m_filePath = path;
     task.m_userText = questionId;
@@ -288,7 +288,7 @@ void VLStudentWnd::OnDenoiseFinished(const std::string& path) {
 }
 
 void VLStudentWnd::OnUploadDone(std::unique_ptr<VLUploadTask> task) {
-    if (task->m_kind == kUploadRecording) {
+    if (task->m_kind == VLUploadTask::kRecording) {
         auto it = m_pendingUploads.find(task->m_filePath);
         if (it == m_pendingUploads.end())
             return;  // replaced by a newer recording of its question
@@ -311,7 +311,13 @@ void VLStudentWnd::OnUploadDone(std::unique_ptr<VLUploadTask> task) {
 }
 
 void VLStudentWnd::OnUploadFailed(std::unique_ptr<VLUploadTask> task) {
-    if (task->m_kind != kUploadRecording)
+    if (task->m_kind == VLUploadTask::kLogFile) {
+        // The student asked for it: a failure is said, and the key works again.
+        VL_LOG_ERROR("the log file could not be uploaded");
+        OnLogUploadResult(-1);
+        return;
+    }
+    if (task->m_kind != VLUploadTask::kRecording)
         return;
     auto it = m_pendingUploads.find(task->m_filePath);
     if (it == m_pendingUploads.end())

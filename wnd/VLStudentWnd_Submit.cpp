@@ -181,7 +181,7 @@ void VLStudentWnd::OnLogHotKey() {
 }
 
 void VLStudentWnd::OnLogUploaded(const VLUploadTask& task) {
-    if (task.m_kind != kUploadLog)
+    if (task.m_kind != VLUploadTask::kLogFile)
         return;
     m_services.requests->SendLogUploadReq(task.m_result, this);
 }

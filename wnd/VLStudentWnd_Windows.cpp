@@ -1,19 +1,28 @@
 // The windows the main window opens on top of itself.
 #include "app/core/VLAppState.h"
 #include "exam/VLDatabaseManager.h"
+#include "audio/UIMusicPlayer.h"
 #include "net/VLAgentSettings.h"
+#include "net/VLHttpRequestManager.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "net/VLUploadManager.h"
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIContainer.h"
 #include "exam/VLExamManager.h"
 #include "wnd/UIAnswerSheet.h"
+#include "wnd/VLHttpAgentWnd.h"
 #include "wnd/VLImageViewWnd.h"
 #include "wnd/VLInformationWnd.h"
 #include "wnd/VLMessagebox.h"
+#include "wnd/VLWaitCloseWnd.h"
 #include "wnd/VLStudentWnd.h"
 #include "wnd/VLStudentWndIds.h"
 
 namespace KwLib {
+
+namespace {
+constexpr const char* kAnswersKeptNote = "答案已保存在本机，下次登录可继续作答。";
+}  // namespace
 
 void VLStudentWnd::OpenPictureViewer(const std::string& path, int width, int height) {
     VLImageViewWnd::Show(this, path, width, height);
@@ -30,7 +39,7 @@ void VLStudentWnd::OpenInformation() {
 }
 
 void VLStudentWnd::OpenAgentSettings() {
-    // FIXME: the network settings window.
+    VLHttpAgentWnd::Show(this, m_services.config, m_services.agent, m_services.requests);
 }
 
 void VLStudentWnd::BuildAnswerSheet(UIContainer* area) {
@@ -46,13 +55,43 @@ void VLStudentWnd::BuildAnswerSheet(UIContainer* area) {
 }
 
 bool VLStudentWnd::ConfirmClose() {
-    // FIXME: the closing wait window and the result sent on closing.
-    return ShowMessage("考试正在进行中，是否确认关闭？", VLMessagebox::kOkCancel, 0) == IDOK;
+    if (ShowMessage("考试正在进行中，是否确认关闭？", VLMessagebox::kOkCancel, 0) != IDOK)
+        return false;
+    // The answer on screen is taken and stored before anything is sent.
+    FinishQuestion();
+    StopQuestionActivity();
+    if (m_player)
+        m_player->StopPlayback();
+    VLWaitCloseWnd wait;
+    if (!wait.CreateOver(this)) {
+        VL_LOG_ERROR("the closing window could not be created; the answers stay stored");
+        return true;
+    }
+    wait.SetOnResult([&wait](bool accepted) {
+        if (!accepted)
+            wait.SetNote(kAnswersKeptNote);
+    });
+    const VLSignInRecord& signIn = VLAppState::Get().signIn;
+    m_services.requests->SendExamResultReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
+                                           m_studentNumber, m_studentName, BuildShortAnswers(), &wait);
+    m_services.requests->SendExamStateReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
+                                          std::string(), 3, 0, 0, this);
+    wait.ShowModal();
+    if (wait.ResultAccepted()) {
+        m_services.db->ClearExamAnswer();
+        KWFilePathUtils::RemoveAll(m_services.paths.GetAnswerDataDir());
+    } else {
+        // A refused or lost result must not take the answers with it: the next
+        // start resumes them, recordings included.
+        VL_LOG_ERROR("the result was not accepted while closing; the answers stay on this computer");
+        ShowMessage(kAnswersKeptNote);
+    }
+    return true;
 }
 
 void VLStudentWnd::QueueLogUpload() {
     VLUploadTask task;
-    task.m_kind = kUploadLog;
+    task.m_kind = VLUploadTask::kLogFile;
     task.m_url = m_services.agent->RewriteUploadUrl(m_services.db->GetSysUrlInfo().FileUploadUrl);
     task.m_filePath = VLPathSet::GetLogPath();
     task.m_receiver = this;

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(log.m_code == result.m_code);
 
     VLUploadTask recording, archive;
-    archive.m_kind = VLUploadTask::kLogArchive;
+    archive.m_kind = VLUploadTask::kDataUrlAnswer;
     const bool recordingDone = VLUploadManager::ParseUploadResponse(text, recording);
     const bool archiveDone = VLUploadManager::ParseUploadResponse(text, archive);
     // A recording reported as stored always comes with the address it was stored at.

@@ -54,11 +54,11 @@ TEST_F(VLUploadManagerTest, RecordingIsStoredAndItsAddressComesBack) {
     EXPECT_EQ(ReadFile(s_sim->UploadsDir() + uploads[0]["stored"].asString()), ReadFile(file));
 }
 
-TEST_F(VLUploadManagerTest, LogArchiveReadsCodeAndDataUrl) {
+TEST_F(VLUploadManagerTest, KindTwoReadsCodeAndDataUrl) {
     const std::string file = m_work + "log.zip";
     ASSERT_TRUE(KWFile::WriteAtomic(file, "PK log archive"));
     m_manager.Start();
-    m_manager.AddTask(MakeTask(file, VLUploadTask::kLogArchive));
+    m_manager.AddTask(MakeTask(file, VLUploadTask::kDataUrlAnswer));
     auto done = WaitFor(m_queue, WM_UPLOAD_DONE);
     ASSERT_TRUE(done);
     std::unique_ptr<VLUploadTask> task(reinterpret_cast<VLUploadTask*>(done->wParam));
@@ -68,14 +68,18 @@ TEST_F(VLUploadManagerTest, LogArchiveReadsCodeAndDataUrl) {
 
 TEST_F(VLUploadManagerTest, AnswerFormats) {
     VLUploadTask log;
-    log.m_kind = VLUploadTask::kLogArchive;
+    log.m_kind = VLUploadTask::kDataUrlAnswer;
     EXPECT_TRUE(
         VLUploadManager::ParseUploadResponse(R"({"code":5,"msg":"too big","data":{"url":"u"}})", log));
     EXPECT_EQ(log.m_resultCode, 5);
     EXPECT_EQ(log.m_result, "too big");
-    VLUploadTask other;
-    EXPECT_TRUE(VLUploadManager::ParseUploadResponse(R"({"code":0,"img_path":"http://x/y.wav"})", other));
-    EXPECT_EQ(other.m_result, "http://x/y.wav");
+    // Recordings and the client's log file are answered with the stored file's address.
+    for (int32_t kind : {VLUploadTask::kRecording, VLUploadTask::kLogFile}) {
+        VLUploadTask other;
+        other.m_kind = kind;
+        EXPECT_TRUE(VLUploadManager::ParseUploadResponse(R"({"code":0,"img_path":"http://x/y.wav"})", other));
+        EXPECT_EQ(other.m_result, "http://x/y.wav");
+    }
     VLUploadTask bad;
     EXPECT_FALSE(VLUploadManager::ParseUploadResponse("<html>502</html>", bad));
     EXPECT_FALSE(VLUploadManager::ParseUploadResponse("[1,2]", bad));
@@ -85,9 +89,9 @@ TEST_F(VLUploadManagerTest, AnswerFormats) {
     EXPECT_FALSE(VLUploadManager::ParseUploadResponse(R"({"code":0,"img_path":""})", bad));
     EXPECT_FALSE(VLUploadManager::ParseUploadResponse(R"({"code":0,"img_path":12})", bad));
     EXPECT_EQ(bad.m_result, "");
-    // The log archive's refusal is an answer of its own, with its code and message.
+    // Kind 2's refusal is an answer of its own, with its code and message.
     VLUploadTask refused;
-    refused.m_kind = VLUploadTask::kLogArchive;
+    refused.m_kind = VLUploadTask::kDataUrlAnswer;
     EXPECT_TRUE(VLUploadManager::ParseUploadResponse(R"({"code":0})", refused));
     EXPECT_EQ(refused.m_resultCode, 0);
     EXPECT_EQ(refused.m_result, "");
