@@ -215,9 +215,22 @@ void UIRichEdit::MoveCaret(size_t byteIndex, bool extend) {
     ShowCaret();
 }
 
+void UIRichEdit::SetPos(UIRect rc, bool needInvalidate) {
+    const int oldWidth = m_rcItem.Width();
+    UIControl::SetPos(rc, needInvalidate);
+    // A text set before the field had its size is placed again now that it has one.
+    if (m_rcItem.Width() != oldWidth)
+        EnsureCaretVisible();
+}
+
 void UIRichEdit::EnsureCaretVisible() {
     if (!m_manager)
         return;
+    if (GetTextRect().Width() <= 2) {
+        // Not laid out yet: nothing to scroll for.
+        m_scrollX = 0;
+        return;
+    }
     const UIFont& font = m_manager->GetFont(m_font);
     int x = UIRenderUtils::TextIndexToX(font, DisplayText(), DisplayIndex(m_caret));
     int width = std::max(1, GetTextRect().Width() - 2);

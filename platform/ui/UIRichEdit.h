@@ -39,6 +39,7 @@ public:
     bool IsCaretVisible() const { return m_caretOn; }
     const std::string& GetComposition() const { return m_composition; }
 
+    void SetPos(UIRect rc, bool needInvalidate = true) override;
     void Event(UIEvent& event) override;
     void PaintText(cairo_t* cr) override;
     void PaintBorder(cairo_t* cr) override;

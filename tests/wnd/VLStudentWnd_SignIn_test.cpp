@@ -414,6 +414,10 @@ TEST_F(SignIn, TheLogHotKeyAsksOnceAndSendsTheLog) {
 }
 
 TEST_F(SignIn, NetworkSettingsAreValidatedTestedAndSaved) {
+    // The agent answers its test after a moment, as over a classroom network.
+    VLSimFault slow;
+    slow.m_delayMs = 400;
+    s_sim->SetFault("/request", slow);
     ASSERT_TRUE(Open(3));
     auto agent = [] { return dynamic_cast<VLHttpAgentWnd*>(TopWindow("QNHttpAgentWnd")); };
     auto field = [&](int id) { return agent()->GetPaintManager()->FindControl(id); };
@@ -437,6 +441,7 @@ TEST_F(SignIn, NetworkSettingsAreValidatedTestedAndSaved) {
              m_driver->TypeText("127.0.0.1");
              EXPECT_TRUE(field(VLHttpAgentWnd::kTestId)->IsEnabled());
              // The test asks the agent's request port; every field waits for the answer.
+             EXPECT_EQ(field(VLHttpAgentWnd::kAddressId)->GetText(), "127.0.0.1");
              click(VLHttpAgentWnd::kTestId);
              EXPECT_FALSE(field(VLHttpAgentWnd::kOkId)->IsEnabled());
              EXPECT_FALSE(field(VLHttpAgentWnd::kAddressId)->IsEnabled());

@@ -319,6 +319,25 @@ TEST_F(UIControlsTest, RichEditNeverSplitsACharacterWhateverTheEditing) {
     w->DestroyWindow();
 }
 
+TEST_F(UIControlsTest, RichEditTextSetBeforeLayoutIsShownFromItsStart) {
+    // A window fills its fields while it is being built, before they have a size.
+    auto w = Open("ControlTest");
+    auto* edit = driver.FindAs<UIRichEdit>(501);
+    ASSERT_NE(edit, nullptr);
+    const UIRect pos = edit->GetPos();
+    edit->SetPos({0, 0, 0, 0});
+    edit->SetText("12345");
+    edit->SetPos(pos);
+    driver.Pump();
+    // The first character sits at the field's left edge, not scrolled out of sight.
+    bool inked = false;
+    for (int x = pos.left + 2; x < pos.left + 20 && !inked; ++x)
+        for (int y = pos.top + 2; y < pos.bottom - 2 && !inked; ++y)
+            inked = (driver.PixelAt(x, y) & 0xFF) < 0x80;
+    EXPECT_TRUE(inked) << "no text near the left edge";
+    w->DestroyWindow();
+}
+
 TEST_F(UIControlsTest, RichEditMouseSelectionAndModes) {
     auto w = Open("ControlTest");
     auto* edit = driver.FindAs<UIRichEdit>(501);
