@@ -17,6 +17,7 @@
 #include "app/core/VLPaths.h"
 #include "net/VLAgentSettings.h"
 #include "platform/common/KWLog.h"
+#include "platform/common/KWSystem.h"
 #include "platform/crash/KWCrashHandler.h"
 #include "exam/VLDatabaseManager.h"
 #include "app/core/VLAppState.h"
@@ -129,6 +130,13 @@ public:
     }
 
     void RunMessageLoop() override {
+        // The first frame on screen, for the start-up benchmark.
+        UIApplication& app = UIApplication::Instance();
+        for (int i = 0; i < 50 && m_window && m_window->PaintManager().GetPaintCount() == 0; ++i)
+            app.PumpOnce(0);
+        if (m_window && m_window->PaintManager().GetPaintCount() > 0)
+            VL_LOG_INFO("first frame painted %lld ms after the start",
+                        static_cast<long long>(KWSystemInfo::ProcessAgeMs()));
         UIPaintManager::MessageLoop();
         if (m_automation)
             m_automation->Stop();

@@ -1,11 +1,15 @@
 #include "platform/common/KWSystem.h"
 
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
@@ -180,6 +184,27 @@ bool KWQuickLaunch::CreateQuickLaunch(const std::string& target, const std::stri
         return false;
     chmod(shortcutPath.c_str(), 0755);
     return true;
+}
+
+int64_t KWSystemInfo::ProcessAgeMs() {
+    // Field 22 of /proc/self/stat: the start time in clock ticks since boot.
+    std::ifstream in("/proc/self/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = stat.rfind(')');  // the name may hold spaces
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long start = 0;
+    for (int i = 3; i <= 22 && fields >> field; ++i)
+        if (i == 22)
+            start = std::strtoull(field.c_str(), nullptr, 10);
+    timespec now{};
+    const long ticks = sysconf(_SC_CLK_TCK);
+    if (start == 0 || ticks <= 0 || clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return -1;
+    const int64_t nowMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return nowMs - static_cast<int64_t>(start * 1000 / ticks);
 }
 
 }  // namespace KwLib

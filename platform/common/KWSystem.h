@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ public:
     // System name and release ("Linux 6.1.0-18-amd64"), with the release's
     // major and minor numbers.
     static bool GetWindowsVersion(std::string& name, int& major, int& minor);
+    // Milliseconds since this process was started (exec included); -1 when unknown.
+    static int64_t ProcessAgeMs();
 };
 
 class KWQuickLaunch {

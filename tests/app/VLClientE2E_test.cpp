@@ -185,6 +185,72 @@ TEST_F(ClientE2E, ADirectStartIsTakenThroughTheRealWindowToTheScore) {
     m_client = -1;
 }
 
+TEST_F(ClientE2E, AClassroomExamIsTakenFromSignInToTheFinishedPage) {
+    // A short paper: a choice, a judgement and a singing question of the sample.
+    KWJsonValue paper = m_sim->GetPaper();
+    for (const char* section : {"1", "2", "3"}) {
+        KWJsonValue kept(Json::arrayValue);
+        for (const KWJsonValue& group : paper[section]) {
+            KWJsonValue g = group;
+            g["question"] = KWJsonValue(Json::arrayValue);
+            for (const KWJsonValue& item : group["question"]) {
+                const std::string id = item["id"].asString();
+                if (id == "102" || id == "104" || id == "203")
+                    g["question"].append(item);
+            }
+            if (g["question"].size() > 0) {
+                g["conf"]["number"] = std::to_string(g["question"].size());
+                kept.append(g);
+            }
+        }
+        paper[section] = kept;
+    }
+    m_sim->SetPaper(paper);
+    m_sim->SetSignInExam(2, 3600, "1,3");
+    // The classroom's agent is the simulator.
+    fs::create_directories(m_root / "data/Virelo/Student");
+    ASSERT_TRUE(KWFile::WriteAtomic(
+        (m_root / "data/Virelo/Student/config.cfg").string(),
+        "[AGENT]\nEnable=1\nIP=127.0.0.1\nPort1=" + std::to_string(m_sim->ApiPort()) +
+            "\nPort2=" + std::to_string(m_sim->DownloadPort()) + "\nPort3=" + std::to_string(m_sim->UploadPort()) +
+            "\n[REMOTESERVER]\nPort1=" + std::to_string(m_sim->RemotePort()) + "\n"));
+    StartClient({"-automation=" + Socket()});
+    VLDriveOptions options;
+    options.socket = Socket();
+    options.student = "1002";
+    options.screenshotDir = (m_root / "shots").string();
+    options.timeoutSeconds = 300;
+    std::vector<std::string> steps;
+    options.log = [&](const std::string& line) { steps.push_back(line); };
+    VLExamDriver driver(options);
+    ASSERT_EQ(driver.Run(), 0) << driver.LastError() << "\n"
+                               << KWFile::ReadAll((m_root / "client.out").string()).value_or("");
+    EXPECT_EQ(driver.AnsweredCount(), 3);
+    for (const char* step : {"signed in", "headphone test", "performance method chosen", "answer sheet: handing in"})
+        EXPECT_NE(std::find(steps.begin(), steps.end(), step), steps.end()) << step;
+
+    // What the platform saw: the sign-in of 李四, progress 0 (headphones), 1 per question, 3 at the end.
+    std::vector<std::string> states;
+    bool signedIn = false;
+    for (const auto& r : m_sim->GetRecords()) {
+        if (r["kind"].asString() == "sign_in")
+            signedIn = signedIn || r["fields"]["account"].asString() == "李四";
+        if (r["kind"].asString() == "progress")
+            states.push_back(r["fields"]["status"].asString());
+    }
+    EXPECT_TRUE(signedIn);
+    ASSERT_GE(states.size(), 5u);
+    EXPECT_EQ(states.front(), "0");
+    EXPECT_EQ(std::count(states.begin(), states.end(), "1"), 3);
+    EXPECT_EQ(states.back(), "3");
+    const auto results = Kinds("result");
+    ASSERT_EQ(results.size(), 1u);
+    for (const char* id : {"102:", "104:http://127.0.0.1:", "203:"})
+        EXPECT_NE(results[0].find(id), std::string::npos) << id << " in " << results[0];
+    for (const char* shot : {"screen2-sign-in", "screen3-confirm", "page0", "page1", "page2", "page6", "page8-finished"})
+        EXPECT_TRUE(fs::exists(m_root / "shots" / (std::string(shot) + ".png"))) << shot;
+}
+
 TEST_F(ClientE2E, AnAutomationSocketInAFolderOthersCanWriteIsRefused) {
     fs::create_directories(m_root / "open");
     fs::permissions(m_root / "open", fs::perms::all, fs::perm_options::replace);

@@ -79,6 +79,17 @@ TEST_F(SignIn, AnUnknownNumberIsRefusedWithThePlatformsMessage) {
     ASSERT_TRUE(PumpUntil([&] { return !m_boxTexts.empty(); }));
     EXPECT_EQ(m_boxTexts[0], "学号不存在，请检查后重新输入。");
     EXPECT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenSignIn);
+    // A check lost on the way says so, with the transfer's error code.
+    VLSimFault drop;
+    drop.m_drop = true;
+    drop.m_times = 1;
+    s_sim->SetFault("/api2/getStudentHeadImg", drop);
+    AnswerNextBox(105);
+    m_driver->Click(kIdSignIn);
+    ASSERT_TRUE(PumpUntil([&] { return m_boxTexts.size() == 2; }));
+    EXPECT_EQ(m_boxTexts[1].rfind("请求发送失败，错误码：", 0), 0u) << m_boxTexts[1];
+    EXPECT_NE(m_boxTexts[1].find("请检查代理是否正常。"), std::string::npos);
+    EXPECT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenSignIn);
 }
 
 TEST_F(SignIn, TheDownloadCacheIsClearedAfterFifteenDaysExactlyNotAtThem) {
@@ -239,6 +250,35 @@ TEST_F(SignIn, TimeTypeThreeMovesOnByItselfToTheAnswerSheet) {
     EXPECT_FALSE(Visible(kIdStartAnswer));
     Screenshot("page6_answer_sheet");
     EXPECT_TRUE(RecordsOfKind("result").empty());  // handed in by the student only
+}
+
+TEST_F(SignIn, AQuestionReachedFromTheSheetShowsAsAnsweredBackOnTheSheet) {
+    s_sim->SetSignInExam(1, 0, "");
+    ServeOnly({"106", "203"});
+    SignInAndStart();
+    m_driver->Click(kIdAnswerSheet);
+    ASSERT_EQ(m_window->GetPage(), 6);
+    auto numberOf = [&](const std::string& sequence) {
+        UIControl* found = nullptr;
+        m_window->PaintManager().GetRoot()->ForEach([&](UIControl* c) {
+            if (c->GetId() == kIdSheetNumber && c->GetUserData() == sequence && c->IsVisible())
+                found = c;
+        });
+        return found;
+    };
+    UIControl* second = numberOf("1");
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->GetNormalImage().find("source='32,0,64,32'"), std::string::npos);  // not answered
+    const UIRect r = second->GetPos();
+    m_driver->ClickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    EXPECT_EQ(m_window->GetPage(), 5);
+    EXPECT_EQ(m_window->GetCurIndex(), 1);
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
+    ClickOption("0");
+    m_driver->Click(kIdAnswerSheet);
+    second = numberOf("1");
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->GetNormalImage().find("source='0,0,32,32'"), std::string::npos);  // answered now
 }
 
 TEST_F(SignIn, HandingInWaitsThreeTicksAndUploadsThatNeverFinishFailAtNinety) {

@@ -240,6 +240,24 @@ TEST_F(StudentWnd, ARecordingThatCannotBeWrittenLeavesTheQuestionUnanswered) {
     EXPECT_EQ(results[0]["fields"]["result"].asString(), "104:");
 }
 
+TEST_F(StudentWnd, TheTestEditionSpeaksItsOwnPromptsAndStoresNothing) {
+    // Run mode 6: the inner edition's direct start.
+    OpenDirect("106", 6);
+    if (Q()->m_indexInGroup == 0) {
+        ASSERT_EQ(Phase(), 0);
+        ExpectPhaseAfter(LengthMs(Prompt("10.判断题.mp3")) + 1000, 1);
+    }
+    ASSERT_EQ(LengthMs(Prompt("题目阅读_Inner.mp3")) == LengthMs(Prompt("题目阅读.mp3")), false)
+        << "the two recordings must differ for this test to tell them apart";
+    ExpectPhaseAfter(LengthMs(Prompt("题目阅读_Inner.mp3")) + 1000, 5);
+    ExpectPhaseAfter(1, 6);
+    ExpectPhaseAfter(LengthMs(Prompt("开始答题_Inner.mp3")) + 1500, VLStudentWnd::kPhaseAnswering);
+    ClickOption("0");
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 8; }, 30000, 100));
+    EXPECT_TRUE(StoredAnswers().empty());
+    EXPECT_EQ(RecordsOfKind("single_result").size(), 1u);
+}
+
 TEST_F(StudentWnd, AChoiceWithSoundOptionsWaitsForTheStudentAndPlaysItsClips) {
     OpenDirect("103");
     ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
@@ -283,6 +301,7 @@ TEST_F(StudentWnd, TheExamWaitsForEveryFileOfThePaperEvenTheLastOneInTransfer) {
     ASSERT_TRUE(Open(5, "101"));
     ASSERT_TRUE(PumpUntil([&] { return m_window->GetPage() == 4; }));
     ASSERT_TRUE(PumpUntil([&] { return m_downloads->HasNoQueuedTask() && Text(kIdLoadingSpinner) != "0%"; }));
+    Screenshot("page4_loading");
     m_driver->Advance(1500);
     EXPECT_EQ(m_window->GetPage(), 4) << "started with a file still missing";
     ASSERT_TRUE(PumpUntil([&] { return Text(kIdLoadingSpinner) == "100%"; }));
