@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <random>
 
@@ -75,10 +76,41 @@ TEST(VLGuardLibraryPath, GuardFoldersComeFirstAndNoEmptyEntry) {
     EXPECT_EQ(VLGuardApp::ExtendLibraryPath("/opt/vl/", ""), "/opt/vl/bin:/opt/vl/");
 }
 
+TEST(VLStaticFiles, EveryRowOfTheContentTypeTableInAnyCase) {
+    // Every type is one that browsers understand.
+    const struct {
+        const char* ext;
+        const char* type;
+    } kRows[] = {
+        {"txt", "text/plain"}, {"c", "text/plain"},        {"h", "text/plain"},
+        {"html", "text/html"}, {"htm", "text/html"},       {"css", "text/css"},
+        {"gif", "image/gif"},  {"jpg", "image/jpeg"},      {"jpeg", "image/jpeg"},
+        {"png", "image/png"},  {"pdf", "application/pdf"}, {"ps", "application/postscript"},
+    };
+    for (const auto& row : kRows) {
+        const std::string lower = row.ext;
+        std::string upper = lower;
+        for (char& c : upper)
+            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        std::string mixed = upper;
+        mixed[0] = lower[0];
+        for (const std::string& ext : {lower, upper, mixed}) {
+            EXPECT_EQ(VLStaticFiles::ContentTypeFor("/web/sub/file." + ext), row.type) << ext;
+            EXPECT_EQ(VLStaticFiles::ContentTypeFor("a.b." + ext), row.type) << ext;
+        }
+    }
+}
+
 TEST(VLStaticFiles, ContentTypeEdgesOfTheExtensionRule) {
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("/dir.d/file"), "application/misc");
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("x."), "application/misc");
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.HTML"), "text/html");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("notes.md"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("README"), "application/misc");
+    // Only the whole extension counts: neither a prefix nor a longer name of a row.
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.pst"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.ht"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.htmlx"), "application/misc");
 }
 
 TEST(VLStaticFiles, ResolveStaysInsideTheRoot) {
