@@ -23,6 +23,7 @@ namespace KwLib {
 
 namespace {
 const char* kNotFound = "Document was not found";
+const char* kClientNotStarted = "The exam client could not be started.\n";
 
 const char* MethodName(evhttp_cmd_type cmd) {
     switch (cmd) {
@@ -95,13 +96,27 @@ std::vector<std::string> VLHttpLocalServer::QuestionIds(const char* uri) {
 
 void VLHttpLocalServer::OnRunClient(evhttp_request* req, void* arg) {
     auto* self = static_cast<VLHttpLocalServer*>(arg);
+    // The header goes on every answer, failures included: without it the
+    // calling page could not read the status at all.
     evhttp_add_header(evhttp_request_get_output_headers(req), "Access-Control-Allow-Origin", "*");
+    bool allStarted = true;
     for (const auto& id : QuestionIds(evhttp_request_get_uri(req))) {
-        // A failed start is only logged; the page gets its 200 all the same.
         pid_t pid = KWProcess::Spawn(self->m_clientPath, ClientArguments(id));
         VL_LOG_INFO("runClient question %s: pid %d", id.c_str(), pid);
+        allStarted = allStarted && pid > 0;
     }
-    evhttp_send_reply(req, 200, "OK", nullptr);
+    if (allStarted) {
+        evhttp_send_reply(req, 200, "OK", nullptr);
+        return;
+    }
+    // The page tells the student that the exam did not open, instead of waiting
+    // for a window that never comes.
+    VL_LOG_ERROR("runClient: %s could not be started", self->m_clientPath.c_str());
+    std::unique_ptr<evbuffer, decltype(&evbuffer_free)> body(evbuffer_new(), &evbuffer_free);
+    if (body)
+        evbuffer_add_printf(body.get(), "%s", kClientNotStarted);
+    evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type", "text/plain; charset=utf-8");
+    evhttp_send_reply(req, HTTP_INTERNAL, "Internal Server Error", body.get());
 }
 
 void VLHttpLocalServer::OnRequest(evhttp_request* req, void*) {

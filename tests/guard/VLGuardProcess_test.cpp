@@ -96,6 +96,26 @@ TEST_F(VLGuardProcessTest, RunClientStartsTheClientOncePerQuestionId) {
     EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=marker"}));
 }
 
+TEST_F(VLGuardProcessTest, RunClientAnswers500WhenTheClientCannotStart) {
+    const std::string client = box.install + "bin/VLStudent";
+    // Not executable: the start fails although the file is there.
+    fs::permissions(client, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    HttpReply reply = HttpGet(port, "/runClient?question_id=17");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    EXPECT_EQ(reply.body, "The exam client could not be started.\n");
+
+    // Missing altogether.
+    fs::remove(client);
+    reply = HttpGet(port, "/runClient?question_id=17&question_id=18");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    // Nothing to start is not a failure.
+    EXPECT_EQ(HttpGet(port, "/runClient").status, 200);
+    EXPECT_TRUE(box.Records("VLStudent").empty());
+    EXPECT_TRUE(guard.IsRunning());
+}
+
 TEST_F(VLGuardProcessTest, RequestPrintsItsTrace) {
     HttpReply reply =
         TestSupport::HttpExchange(port,
