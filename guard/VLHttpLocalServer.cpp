@@ -146,9 +146,13 @@ void VLHttpLocalServer::OnExit(evhttp_request*, void* arg) {
 }
 
 void VLHttpLocalServer::OnGeneric(evhttp_request* req, void* arg) {
-    // Other methods stay unanswered until the connection times out.
-    if (evhttp_request_get_command(req) != EVHTTP_REQ_GET)
+    // Only GET is served. Anything else is refused at once and its connection
+    // closed: left unanswered, each one would hold a descriptor of the guard.
+    if (evhttp_request_get_command(req) != EVHTTP_REQ_GET) {
+        evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
+        evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
         return;
+    }
     static_cast<VLHttpLocalServer*>(arg)->ServeStatic(req);
 }
 
