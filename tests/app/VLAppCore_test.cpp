@@ -9,6 +9,7 @@
 #include "app/core/VLPaths.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWIniFile.h"
+#include "platform/common/KWLog.h"
 
 using namespace KwLib;
 
@@ -212,6 +213,42 @@ TEST(VLConfigManager, SaveThenLoadKeepsUnrelatedSections) {
     fresh.Load();
     fresh.Save();
     EXPECT_TRUE(std::filesystem::exists(dir / "new" / "config.cfg"));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(VLConfigManager, SaveReportsAFileItCouldNotWrite) {
+    auto dir = TestDir();
+    const std::string log = (dir / "VireloLog" / "vl.log").string();
+    ASSERT_TRUE(LogImpl::Instance().Init(log));
+
+    // A folder where the file should be: it can be neither read nor replaced.
+    const std::string blockedPath = (dir / "blocked" / "config.cfg").string();
+    std::filesystem::create_directories(blockedPath);
+    VLConfigManager blocked(blockedPath);
+    blocked.Load();
+    blocked.SetString("AGENT", "IP", "10.1.2.3");
+    EXPECT_FALSE(blocked.Save());
+    EXPECT_EQ(blocked.GetString("AGENT", "IP"), "10.1.2.3");  // kept in memory
+
+    // A folder that cannot be created: a file stands in its place.
+    ASSERT_TRUE(KWFile::WriteAtomic((dir / "plain").string(), "x"));
+    const std::string nowherePath = (dir / "plain" / "sub" / "config.cfg").string();
+    VLConfigManager nowhere(nowherePath);
+    nowhere.Load();
+    EXPECT_FALSE(nowhere.Save());
+    EXPECT_FALSE(std::filesystem::exists(nowherePath));
+
+    // And a save that works still says so.
+    VLConfigManager fine((dir / "fine" / "config.cfg").string());
+    fine.Load();
+    EXPECT_TRUE(fine.Save());
+    LogImpl::Instance().Shutdown();
+
+    const std::string text = KWFile::ReadAll(log).value_or("");
+    EXPECT_NE(text.find("cannot save " + blockedPath + ": it exists but cannot be read"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("cannot save " + nowherePath), std::string::npos) << text;
+    EXPECT_EQ(text.find("cannot save " + (dir / "fine").string()), std::string::npos) << text;
     std::filesystem::remove_all(dir);
 }
 
