@@ -125,6 +125,32 @@ TEST_F(DatabaseManagerTest, SecondStartLoadsFlaggedRecordsWithoutWriting) {
     EXPECT_EQ(KWMD5Utils::CalcuteFileMD5String(Config().sysDbPath), sysBefore);
 }
 
+TEST_F(DatabaseManagerTest, StartWhileAnotherProcessWritesWaitsAndLoadsTheUser) {
+    {
+        VLDatabaseManager first(Config());
+        ASSERT_TRUE(first.Init());
+        ASSERT_TRUE(first.SaveUser({1001, "stu1001", "pw", 1, 0, 1, 0}));
+        ASSERT_TRUE(first.SaveBinding({"key-1", "S01", "第一中学", "C07", "七年级二班", "", 1}));
+        first.Release();
+    }
+    // A second program holds user.db's write lock for a second while the client starts.
+    const std::string command =
+        std::string(VL_SQLITE_LOCKER) + " '" + Config().userDbPath + "' " + kKey + " 1000";
+    FILE* locker = popen(command.c_str(), "r");
+    ASSERT_NE(locker, nullptr);
+    char line[32] = {};
+    ASSERT_NE(fgets(line, sizeof line, locker), nullptr);
+    ASSERT_STREQ(line, "locked\n");
+
+    VLDatabaseManager manager(Config());
+    EXPECT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetCurrentUser().UserId, 1001);
+    EXPECT_EQ(manager.GetCurrentUser().UserName, "stu1001");
+    EXPECT_EQ(manager.GetBinding().SchoolId, "S01");
+    EXPECT_EQ(pclose(locker), 0);
+    EXPECT_TRUE(manager.SaveExamAnswer({5, 1001, "after the wait"}));
+}
+
 TEST_F(DatabaseManagerTest, SavingASecondUserMovesTheFlag) {
     VLDatabaseManager manager(Config());
     ASSERT_TRUE(manager.Init());
