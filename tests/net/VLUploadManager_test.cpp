@@ -27,7 +27,7 @@ protected:
     }
     void TearDown() override {
         m_manager.Release();
-        DrainQueue(m_queue);
+        ExpectNoSenderLeft(m_queue);
     }
     KWMessageQueue m_queue;
     VLUploadManager m_manager;
