@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "platform/common/KWShellUtils.h"
+#include "platform/common/KWThread.h"
 #include "platform/crash/KWCrashWire.h"
 
 // Everything reached from the signal handler uses raw system calls and static
@@ -277,12 +278,16 @@ bool KWCrashHandler::Install(const std::string& socketPath) {
     }
     g_handlingTid = 0;
     g_installed = true;
+    // Every thread started through KWThread from now on gets a signal stack of
+    // its own, so that a stack overflow there is reported too.
+    KWThread::SetThreadStartHook([] { PrepareCurrentThread(); });
     return true;
 }
 
 void KWCrashHandler::Uninstall() {
     if (!g_installed)
         return;
+    KWThread::SetThreadStartHook(nullptr);
     RestoreHandlers();
     g_installed = false;
 }
@@ -291,13 +296,34 @@ bool KWCrashHandler::IsInstalled() {
     return g_installed;
 }
 
+namespace {
+// The signal stack of one thread, given back when the thread ends: workers
+// come and go (one decodes each sound that plays), and their stacks would add up.
+class AltStackOwner {
+public:
+    ~AltStackOwner() {
+        if (!m_memory)
+            return;
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+        munmap(m_memory, kAltStackSize);
+    }
+    void Own(void* memory) { m_memory = memory; }
+
+private:
+    void* m_memory = nullptr;
+};
+thread_local AltStackOwner t_altStack;
+}  // namespace
+
 bool KWCrashHandler::PrepareCurrentThread() {
     stack_t current{};
     if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) &&
         current.ss_size >= kAltStackSize)
         return true;
-    // The stack stays mapped for the life of the thread's process: the thread
-    // may crash at any moment, and the handler must find it there.
+    // Mapped for as long as the thread lives: it may crash at any moment, and
+    // the handler must find the stack there.
     void* memory = mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
         return false;
@@ -308,6 +334,7 @@ bool KWCrashHandler::PrepareCurrentThread() {
         munmap(memory, kAltStackSize);
         return false;
     }
+    t_altStack.Own(memory);
     return true;
 }
 

@@ -53,7 +53,17 @@ bool KWCrashServer::Start() {
         return false;
     }
     m_listenFd = fd;
-    m_thread = std::thread([this] { Loop(); });
+    m_thread = std::make_unique<KWThread>([this] { Loop(); });
+    if (!m_thread->Start()) {
+        m_thread.reset();
+        close(m_listenFd);
+        m_listenFd = -1;
+        close(m_wakeFds[0]);
+        close(m_wakeFds[1]);
+        m_wakeFds[0] = m_wakeFds[1] = -1;
+        unlink(m_socketPath.c_str());
+        return false;
+    }
     VL_LOG_INFO("crash server on %s", m_socketPath.c_str());
     return true;
 }
@@ -64,8 +74,10 @@ void KWCrashServer::Stop() {
     char wake = 1;
     while (write(m_wakeFds[1], &wake, 1) < 0 && errno == EINTR) {
     }
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread) {
+        m_thread->Join();
+        m_thread.reset();
+    }
     close(m_listenFd);
     close(m_wakeFds[0]);
     close(m_wakeFds[1]);

@@ -1,7 +1,9 @@
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
+
+#include "platform/common/KWThread.h"
 
 #include "platform/crash/KWCrashWire.h"
 
@@ -36,7 +38,7 @@ private:
     ReportCallback m_onReport;
     int m_listenFd = -1;
     int m_wakeFds[2] = {-1, -1};
-    std::thread m_thread;
+    std::unique_ptr<KWThread> m_thread;
 };
 
 }  // namespace KwLib

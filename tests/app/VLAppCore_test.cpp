@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/client/VLGuardWatchdog.h"
 #include "app/client/VLUpdaterLauncher.h"
 #include "app/core/VLAppState.h"
 #include "app/core/VLConfigManager.h"
@@ -10,6 +11,7 @@
 #include "platform/common/KWFile.h"
 #include "platform/common/KWIniFile.h"
 #include "platform/common/KWLog.h"
+#include "tests/platform/common/KWThreadHookProbe.h"
 
 using namespace KwLib;
 
@@ -303,4 +305,15 @@ TEST(VLUpdaterLauncher, EachPairIsOneArgument) {
     EXPECT_EQ(args[5], "-reqPort=9500");
     EXPECT_EQ(args[6], "-downloadPort=9501");
     EXPECT_EQ(args[7], "-uploadPort=9502");
+}
+
+TEST(VLGuardWatchdog, RunsOnAThreadThatRanTheStartHook) {
+    // The start hook is where the crash handler gives a thread its own signal
+    // stack: without it a stack overflow on the watchdog would leave no dump.
+    TestSupport::KWThreadHookProbe probe;
+    VLGuardWatchdog watchdog("/nonexistent/VLGuard", 20);
+    ASSERT_TRUE(watchdog.Start());
+    EXPECT_TRUE(TestSupport::KWThreadHookProbe::Eventually([&] { return probe.RunCount() >= 1; }));
+    EXPECT_EQ(probe.Unprepared(), std::set<long>{});
+    watchdog.Stop();
 }

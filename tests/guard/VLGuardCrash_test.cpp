@@ -48,10 +48,10 @@ protected:
     }
     // Crashes the victim (with the default socket of the sandbox's runtime
     // folder) and returns the reporter's single argument list.
-    std::vector<std::string> CrashAndCollect() {
+    std::vector<std::string> CrashAndCollect(const std::string& mode = "segv") {
         VLTestProcess victim;
-        EXPECT_TRUE(victim.Start(VL_CRASH_VICTIM, {"segv"}, box.Env(), box.root + "victim.out",
-                                 box.root + "victim.err"));
+        EXPECT_TRUE(victim.Start(VL_CRASH_VICTIM, {mode}, TestSupport::CrashHandlerEnv(box.Env()),
+                                 box.root + "victim.out", box.root + "victim.err"));
         auto status = victim.Wait(30000);
         EXPECT_TRUE(status.has_value());
         if (status) {
@@ -151,6 +151,22 @@ TEST_F(VLGuardCrashTest, DumpIsWrittenAndTheReporterStartedOnceWithDefaults) {
     for (size_t i = 1; i < modules.size(); ++i)
         EXPECT_LE(modules[i - 1].base + modules[i - 1].size, modules[i].base)
             << modules[i - 1].name << " overlaps " << modules[i].name;
+}
+
+TEST_F(VLGuardCrashTest, AStackOverflowOnAWorkerThreadGivesExactlyOneDump) {
+    auto args = CrashAndCollect("worker-overflow");  // one reporter start, checked there
+    ASSERT_EQ(args.size(), 12u);
+    std::string error;
+    auto dump = TestSupport::ReadMinidump(VLGuardSandbox::ReadFile(Unquote(args[1], "dump")), &error);
+    ASSERT_TRUE(dump) << error;
+    EXPECT_EQ(dump->exceptionCode, static_cast<uint32_t>(SIGSEGV));
+    EXPECT_NE(dump->exceptionThread, static_cast<uint32_t>(victimPid))
+        << "the worker crashed, not the main thread";
+    // Exactly one dump file in the temporary folder.
+    int dumps = 0;
+    for (const auto& entry : fs::directory_iterator(box.tmp))
+        dumps += entry.path().extension() == ".dmp";
+    EXPECT_EQ(dumps, 1);
 }
 
 TEST_F(VLGuardCrashTest, AgentSettingsOfTheInnerEditionReachTheReporter) {

@@ -1,8 +1,10 @@
 // A program that installs the client's crash handler and then crashes the way
 // its first argument says: "segv" (the client's test crash), "abort",
 // "disabled" (the test crash without "-crashtest": it must not crash),
-// "overflow" (runaway recursion, handled on the alternate stack), or "thread"
-// (the test crash on a second thread).
+// "overflow" (runaway recursion, handled on the alternate stack), "thread"
+// (the test crash on a second thread that prepares its own signal stack), or
+// "worker-overflow" (runaway recursion on a worker started the program's way,
+// through KWThread).
 // The second argument, when given, is the crash socket; else the default one.
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/common/KWThread.h"
 #include "platform/crash/KWCrashHandler.h"
 
 namespace {
@@ -34,6 +37,11 @@ int main(int argc, char** argv) {
         abort();
     if (mode == "overflow")
         return Recurse(0);
+    if (mode == "worker-overflow") {
+        KwLib::KWThread worker([] { Recurse(0); });
+        worker.Start();
+        worker.Join();
+    }
     KWCrashHandler::EnableTestCrash(mode != "disabled");
     if (mode == "thread") {
         std::thread worker([] {
