@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/common/KWLog.h"
+#include "platform/crash/KWCrashThreads.h"
 
 namespace KwLib {
 
@@ -153,6 +154,14 @@ void KWCrashServer::Serve(int fd) {
         return;
     }
     VL_LOG_INFO("pid %d crashed with signal %d", report.header.pid, report.header.signo);
+    // The other threads, read while the client waits for the answer below. Only
+    // from the process at the other end of the socket, whatever the report says.
+    if (report.header.pid == peer.pid) {
+        std::string why;
+        report.otherThreads = KWCrashThreads::Read(peer.pid, report.header.tid, report.maps, &why);
+        if (!why.empty())
+            VL_LOG_WARN("threads of pid %d: %s", peer.pid, why.c_str());
+    }
     if (m_onReport)
         m_onReport(report);
     const char ack = kCrashWireAck;

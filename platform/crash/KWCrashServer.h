@@ -10,9 +10,10 @@
 namespace KwLib {
 
 // The guard's end of the crash socket. A thread of its own accepts one client
-// report at a time, hands the checked report to the callback on that thread and
-// then acknowledges, so the crashed client may end. Only processes of the
-// server's own user are served.
+// report at a time, adds the client's other threads to it (KWCrashThreads),
+// hands the checked report to the callback on that thread and then
+// acknowledges, so the crashed client may end. Only processes of the server's
+// own user are served.
 class KWCrashServer {
 public:
     using ReportCallback = std::function<void(const KWCrashReportData& report)>;

@@ -4,13 +4,23 @@
 // "overflow" (runaway recursion, handled on the alternate stack), "thread"
 // (the test crash on a second thread that prepares its own signal stack), or
 // "worker-overflow" (runaway recursion on a worker started the program's way,
-// through KWThread).
+// through KWThread), or "busy-workers" (four workers spin, one of them prints
+// the ids of every thread of the process and crashes once all four run, the
+// main thread waits for them).
 // The second argument, when given, is the crash socket; else the default one.
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <atomic>
+#include <cstdint>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/common/KWThread.h"
 #include "platform/crash/KWCrashHandler.h"
@@ -43,6 +53,31 @@ int main(int argc, char** argv) {
         worker.Join();
     }
     KWCrashHandler::EnableTestCrash(mode != "disabled");
+    if (mode == "busy-workers") {
+        std::atomic<int> running{0};
+        std::vector<std::unique_ptr<KwLib::KWThread>> workers;
+        for (int i = 0; i < 4; ++i) {
+            workers.push_back(std::make_unique<KwLib::KWThread>([&running, i] {
+                ++running;
+                volatile uint64_t spin = 0;
+                if (i == 2) {
+                    while (running.load() < 4)
+                        spin = spin + 1;
+                    // Libraries may run threads of their own: the test compares with all of them.
+                    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+                        printf("%s %s\n", task.path().filename().c_str(),
+                               syscall(SYS_gettid) == std::stol(task.path().filename()) ? "crashing" : "");
+                    fflush(stdout);
+                    KWCrashHandler::TriggerTestCrash();
+                }
+                for (;;)
+                    spin = spin + 1;
+            }));
+            workers.back()->Start();
+        }
+        for (auto& worker : workers)
+            worker->Join();
+    }
     if (mode == "thread") {
         std::thread worker([] {
             KWCrashHandler::PrepareCurrentThread();
