@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/utsname.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -11,6 +14,7 @@
 #include "platform/common/KWFile.h"
 #include "platform/common/KWIniFile.h"
 #include "platform/common/KWLog.h"
+#include "platform/common/KWStringConvert.h"
 #include "tests/platform/common/KWThreadHookProbe.h"
 
 using namespace KwLib;
@@ -79,9 +83,37 @@ TEST(VLAppState, RunModeFromRoleAndInner) {
     EXPECT_TRUE(IsInnerRunMode(2) && IsInnerRunMode(4) && IsInnerRunMode(6));
     EXPECT_FALSE(IsInnerRunMode(3) || IsInnerRunMode(5) || IsInnerRunMode(0));
     EXPECT_EQ(GetClientVersion(), "1.7.1.1393");
-    std::string ua = BuildUserAgent();
-    EXPECT_EQ(ua.rfind("Mozilla/5.0 (Windows NT ", 0), 0u);
-    EXPECT_NE(ua.find("Safari/537.1 /VL 1.7.1.1393"), std::string::npos);
+}
+
+TEST(VLAppState, UserAgentCarriesTheSystemReleaseAndKeepsWithinItsLimit) {
+    // The release numbers as uname(2) reports them, read here on their own.
+    utsname system{};
+    ASSERT_EQ(uname(&system), 0);
+    int major = -1, minor = -1;
+    ASSERT_EQ(sscanf(system.release, "%d.%d", &major, &minor), 2) << system.release;
+    EXPECT_EQ(BuildUserAgent(), "Mozilla/5.0 (Windows NT " + std::to_string(major) + "." +
+                                    std::to_string(minor) +
+                                    "; WOW64) AppleWebKit/537.1 (KHTML, like Gecko) Chrome/21.0.1180.91 "
+                                    "Safari/537.1 /VL 1.7.1.1393");
+
+    // Longer than the 511 characters that fit: cut there, never inside a character.
+    const std::string longAscii = FormatUserAgent(6, 1, std::string(600, '9'));
+    EXPECT_EQ(longAscii.size(), 511u);
+    EXPECT_EQ(longAscii.rfind("Mozilla/5.0 (Windows NT 6.1; WOW64)", 0), 0u);
+    EXPECT_EQ(longAscii.back(), '9');
+    const std::string wide = FormatUserAgent(6, 1, std::string(400, 'x') + std::string(30, 'y') + "版本号");
+    EXPECT_EQ(KWStringConvert::Utf8ToUtf32(wide).size(), 511u);
+    EXPECT_TRUE(KWStringConvert::IsValidUtf8(wide));
+    // Exactly 511 characters stay whole; shorter ones are not padded.
+    const std::string prefix = FormatUserAgent(6, 1, "");
+    const size_t room = 511 - KWStringConvert::Utf8ToUtf32(prefix).size();
+    const std::string exact = FormatUserAgent(6, 1, std::string(room - 1, 'a') + "音");
+    EXPECT_EQ(KWStringConvert::Utf8ToUtf32(exact).size(), 511u);
+    EXPECT_EQ(exact.substr(exact.size() - 3), "音");
+    EXPECT_EQ(
+        FormatUserAgent(10, 0, "2.0"),
+        "Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.1 (KHTML, like Gecko) Chrome/21.0.1180.91 "
+        "Safari/537.1 /VL 2.0");
 }
 
 TEST(VLAppState, QuestionFontSizesFollowTheConfiguredSize) {

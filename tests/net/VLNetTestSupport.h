@@ -122,6 +122,13 @@ protected:
     size_t m_threadsAtStart = 0;
 };
 
+// How long Release may take while a transfer runs: it sets the abort byte,
+// which libcurl's progress callback (called at least once a second, also while
+// the server keeps quiet) turns into the end of the transfer; the download
+// manager waits 1000 ms for its worker. The rest is room for a loaded machine.
+constexpr std::chrono::milliseconds kReleaseBound{1000};
+constexpr std::chrono::milliseconds kReleaseSlack{1500};
+
 // Waits for the next message with the wanted number, skipping others (which it
 // counts) so that a test can ignore progress reports.
 inline std::optional<KWMessage> WaitFor(KWMessageQueue& queue, uint32_t message,
