@@ -65,6 +65,13 @@ void HttpConnectionLimiter::Attach(evhttp_bound_socket* handle) {
         evconnlistener_set_error_cb(m_listener, &HttpConnectionLimiter::OnAcceptError);
 }
 
+void HttpConnectionLimiter::Detach() {
+    if (m_resume)
+        event_del(m_resume);
+    m_paused = false;
+    m_listener = nullptr;
+}
+
 size_t HttpConnectionLimiter::EffectiveCap() const {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)

@@ -48,6 +48,9 @@ public:
 
     // Takes over the accept errors of the bound socket.
     void Attach(evhttp_bound_socket* handle);
+    // Lets go of the listener before the server is freed: freeing it frees the
+    // listener first and closes the connections after, which must not wake it.
+    void Detach();
 
     size_t OpenConnections() const { return m_live.size(); }
     // The cap in force: maxConnections, or less when the descriptor limit

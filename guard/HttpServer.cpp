@@ -76,6 +76,7 @@ bool HttpServer::Run(event_base* base, const std::string& address, int port) {
         VL_LOG_INFO("control server listening on %s:%d", text, bound);
         event_base_dispatch(base);
     }
+    limiter.Detach();
     evhttp_free(http);
     return ok;
 }
