@@ -36,6 +36,7 @@ timeval ToTimeval(std::chrono::milliseconds ms) {
 HttpConnectionLimiter::HttpConnectionLimiter(event_base* base, evhttp* http, Limits limits)
     : m_base(base), m_http(http), m_limits(limits) {
     m_settle = event_new(base, -1, 0, &HttpConnectionLimiter::OnSettle, this);
+    m_trim = event_new(base, -1, 0, &HttpConnectionLimiter::OnTrim, this);
     m_sweep = event_new(base, -1, EV_PERSIST, &HttpConnectionLimiter::OnSweep, this);
     m_resume = event_new(base, -1, 0, &HttpConnectionLimiter::OnResume, this);
     if (m_sweep) {
@@ -52,7 +53,7 @@ HttpConnectionLimiter::~HttpConnectionLimiter() {
         std::lock_guard<std::mutex> lock(g_registryMutex);
         g_registry.erase(m_http);
     }
-    for (event* ev : {m_settle, m_sweep, m_resume})
+    for (event* ev : {m_settle, m_trim, m_sweep, m_resume})
         if (ev)
             event_free(ev);
     for (bufferevent* bev : m_fresh)
@@ -104,7 +105,6 @@ void HttpConnectionLimiter::OnSettle(int, short, void* arg) {
 void HttpConnectionLimiter::Settle() {
     std::vector<bufferevent*> fresh;
     fresh.swap(m_fresh);
-    std::vector<evhttp_connection*> added;
     for (bufferevent* bev : fresh) {
         // evhttp gives the connection's buffer event the connection as its
         // callback argument; a buffer event it has already freed has none.
@@ -115,23 +115,29 @@ void HttpConnectionLimiter::Settle() {
         if (eventCb && evcon && evhttp_connection_get_bufferevent(evcon) == bev && !m_live.count(evcon)) {
             evhttp_connection_set_closecb(evcon, &HttpConnectionLimiter::OnClosed, this);
             m_live[evcon] = Connection{m_nextOrder++, std::chrono::steady_clock::now()};
-            added.push_back(evcon);
         }
         bufferevent_decref(bev);
     }
-    const size_t cap = EffectiveCap();
-    for (evhttp_connection* evcon : added) {
-        if (m_live.size() <= cap)
-            break;
-        if (!m_live.count(evcon))
-            continue;
-        // Room for the newcomer: a page's request arrives whole right after its
-        // connection, so it is served before anything pushes it out in turn.
-        if (!EvictOldestIdle(evcon)) {
-            // Everything else is busy sending: the newcomer is the one refused.
-            evhttp_connection_free(evcon);
-        }
+    // Over the cap, the oldest idle connections go, but only after one more
+    // turn of the loop: a page's request arrives whole right behind its
+    // connection, is read and answered in that turn, and is then no longer
+    // idle; a burst of empty connections accepted with it cannot push it out.
+    if (m_trim && m_live.size() > EffectiveCap() && !event_pending(m_trim, EV_TIMEOUT, nullptr)) {
+        const timeval now{0, 0};
+        event_add(m_trim, &now);
     }
+}
+
+void HttpConnectionLimiter::OnTrim(int, short, void* arg) {
+    static_cast<HttpConnectionLimiter*>(arg)->Trim();
+}
+
+void HttpConnectionLimiter::Trim() {
+    const size_t cap = EffectiveCap();
+    // Connections that are all sending stay: they end when their reply is out
+    // or the write time-out strikes.
+    while (m_live.size() > cap && EvictOldestIdle())
+        ;
 }
 
 bool HttpConnectionLimiter::IsSending(evhttp_connection* evcon) {
@@ -146,17 +152,21 @@ bool HttpConnectionLimiter::HasUnreadRequest(evhttp_connection* evcon) {
     return fd >= 0 && ioctl(fd, FIONREAD, &pending) == 0 && pending > 0;
 }
 
-bool HttpConnectionLimiter::EvictOldestIdle(evhttp_connection* keep) {
+bool HttpConnectionLimiter::EvictOldestIdle() {
+    // The oldest connection that is not sending, preferring one without bytes
+    // waiting unread in its socket (those may be a request that has just come).
     evhttp_connection* oldest = nullptr;
     uint64_t oldestOrder = UINT64_MAX;
+    bool oldestHasUnread = true;
     for (const auto& [evcon, info] : m_live) {
-        // A page's request that came in a moment ago waits unread in its
-        // socket until the loop reads it; it is spared, so that a burst of
-        // empty connections accepted behind it cannot push it out.
-        if (evcon == keep || info.order >= oldestOrder || IsSending(evcon) || HasUnreadRequest(evcon))
+        if (IsSending(evcon))
+            continue;
+        const bool unread = HasUnreadRequest(evcon);
+        if (oldest && (unread > oldestHasUnread || (unread == oldestHasUnread && info.order > oldestOrder)))
             continue;
         oldest = evcon;
         oldestOrder = info.order;
+        oldestHasUnread = unread;
     }
     if (!oldest)
         return false;
@@ -218,7 +228,7 @@ void HttpConnectionLimiter::AcceptFailed() {
     // A descriptor freed here lets the next round of the loop take the waiting
     // connection. With nothing to close, retrying at once would only spin:
     // the waiting connection keeps the listener readable.
-    if (EvictOldestIdle(nullptr))
+    if (EvictOldestIdle())
         return;
     if (!m_listener || m_paused)
         return;

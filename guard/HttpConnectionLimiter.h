@@ -20,8 +20,8 @@ namespace KwLib {
 // take the crash-dump path down with it), then spin on the failing accept.
 // Here:
 //   - at most `maxConnections` are open, fewer when the descriptor limit is
-//     low; a new connection pushes out the oldest one that is not sending a
-//     reply, so a page's real request still gets in;
+//     low; new connections push out the oldest ones that are not sending a
+//     reply, a moment after they came, so a page's real request still gets in;
 //   - a connection whose request has not arrived within the deadline is
 //     closed, however slowly it trickles;
 //   - a failing accept (no descriptors) closes the oldest idle connection, or
@@ -65,12 +65,14 @@ private:
 
     static bufferevent* OnNewConnection(event_base* base, void* self);
     static void OnSettle(int, short, void* self);
+    static void OnTrim(int, short, void* self);
     static void OnClosed(evhttp_connection* evcon, void* self);
     static void OnSweep(int, short, void* self);
     static void OnResume(int, short, void* self);
     static void OnAcceptError(evconnlistener* listener, void* http);
 
     void Settle();
+    void Trim();
     void Sweep();
     void AcceptFailed();
     void Resume();
@@ -78,14 +80,15 @@ private:
     static bool IsSending(evhttp_connection* evcon);
     // True when bytes wait in the connection's socket that evhttp has not read yet.
     static bool HasUnreadRequest(evhttp_connection* evcon);
-    // Closes the oldest connection that is not sending, leaving out `keep`.
-    bool EvictOldestIdle(evhttp_connection* keep);
+    // Closes the oldest connection that is not sending; false when there is none.
+    bool EvictOldestIdle();
 
     event_base* m_base;
     evhttp* m_http;
     Limits m_limits;
     evconnlistener* m_listener = nullptr;
     event* m_settle = nullptr;
+    event* m_trim = nullptr;
     event* m_sweep = nullptr;
     event* m_resume = nullptr;
     bool m_paused = false;
