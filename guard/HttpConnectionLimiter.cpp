@@ -34,7 +34,7 @@ timeval ToTimeval(std::chrono::milliseconds ms) {
 }  // namespace
 
 HttpConnectionLimiter::HttpConnectionLimiter(event_base* base, evhttp* http, Limits limits)
-    : m_base(base), m_http(http), m_limits(limits) {
+    : m_http(http), m_limits(limits) {
     m_settle = event_new(base, -1, 0, &HttpConnectionLimiter::OnSettle, this);
     m_trim = event_new(base, -1, 0, &HttpConnectionLimiter::OnTrim, this);
     m_sweep = event_new(base, -1, EV_PERSIST, &HttpConnectionLimiter::OnSweep, this);

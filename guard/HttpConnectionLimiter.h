@@ -83,7 +83,6 @@ private:
     // Closes the oldest connection that is not sending; false when there is none.
     bool EvictOldestIdle();
 
-    event_base* m_base;
     evhttp* m_http;
     Limits m_limits;
     evconnlistener* m_listener = nullptr;
