@@ -292,14 +292,19 @@ std::unique_ptr<VLDecodeStream> VLDecodeStream::Open(const std::string& path, in
     stream->m_maxFrames = static_cast<uint64_t>(kMaxSeconds * sampleRate);
     stream->m_blocks = std::make_unique<std::unique_ptr<int16_t[]>[]>(stream->m_maxFrames / kBlockFrames + 1);
     stream->m_source = std::move(source);
-    stream->m_thread = std::thread([s = stream.get()] { s->Run(); });
+    stream->m_thread = std::make_unique<KWThread>([s = stream.get()] { s->Run(); });
+    if (!stream->m_thread->Start()) {
+        VL_LOG_ERROR("no thread to decode %s", path.c_str());
+        stream->m_thread.reset();
+        return nullptr;
+    }
     return stream;
 }
 
 VLDecodeStream::~VLDecodeStream() {
     m_cancel = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread)
+        m_thread->Join();
 }
 
 uint64_t VLDecodeStream::LengthFrames() const {
@@ -308,8 +313,8 @@ uint64_t VLDecodeStream::LengthFrames() const {
 }
 
 void VLDecodeStream::WaitDone() {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread)
+        m_thread->Join();
 }
 
 void VLDecodeStream::Append(const int16_t* samples, uint64_t frames) {

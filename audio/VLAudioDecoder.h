@@ -4,8 +4,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 
@@ -74,7 +75,7 @@ private:
     std::atomic<uint64_t> m_ready{0};
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_cancel{false};
-    std::thread m_thread;
+    std::unique_ptr<KWThread> m_thread;
     std::string m_path;
 };
 

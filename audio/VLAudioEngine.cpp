@@ -9,6 +9,7 @@
 
 #include "audio/VLAudioDecoder.h"
 #include "platform/common/KWLog.h"
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 
@@ -358,6 +359,8 @@ void VLAudioEngine::SetVolume(float volume) {
 }
 
 void VLAudioEngine::MixCallback(void* userdata, uint8_t* stream, int length) {
+    // SDL's device thread: it gets its crash-handler signal stack here, once.
+    KWThread::PrepareForeignThread();
     auto* self = static_cast<VLAudioEngine*>(userdata);
     auto* out = reinterpret_cast<float*>(stream);
     const int frames = length / static_cast<int>(2 * sizeof(float));
@@ -450,6 +453,7 @@ void VLAudioEngine::RecordSetVolume(float volume) {
 }
 
 void VLAudioEngine::CaptureCallback(void* userdata, uint8_t* stream, int length) {
+    KWThread::PrepareForeignThread();
     auto* self = static_cast<VLAudioEngine*>(userdata);
     if (self->m_recordEnded.load() || length <= 0)
         return;

@@ -287,13 +287,13 @@ VLSpectrumBitmap VLAudioPlayer::SpectrumSnapshot() const {
 }
 
 void VLAudioPlayer::StartTicker() {
-    if (m_ticker.joinable())
+    if (m_ticker)
         return;
     {
         std::lock_guard<std::mutex> lock(m_tickMutex);
         m_tickStop = false;
     }
-    m_ticker = std::thread([this] {
+    m_ticker = std::make_unique<KWThread>([this] {
         std::unique_lock<std::mutex> lock(m_tickMutex);
         auto next = std::chrono::steady_clock::now();
         while (!m_tickStop) {
@@ -306,17 +306,22 @@ void VLAudioPlayer::StartTicker() {
             lock.lock();
         }
     });
+    if (!m_ticker->Start()) {
+        VL_LOG_ERROR("no thread for the spectrum tick; the spectrum stays black");
+        m_ticker.reset();
+    }
 }
 
 void VLAudioPlayer::StopTicker() {
-    if (!m_ticker.joinable())
+    if (!m_ticker)
         return;
     {
         std::lock_guard<std::mutex> lock(m_tickMutex);
         m_tickStop = true;
     }
     m_tickCv.notify_all();
-    m_ticker.join();
+    m_ticker->Join();
+    m_ticker.reset();
 }
 
 }  // namespace KwLib

@@ -3,13 +3,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "audio/VLAudioEngine.h"
 #include "audio/VLSpectrum.h"
 #include "audio/VLWavRecorder.h"
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 
@@ -146,7 +147,7 @@ private:
     bool m_spectrumBlank = true;
 
     bool m_autoTick = true;
-    std::thread m_ticker;
+    std::unique_ptr<KWThread> m_ticker;
     std::mutex m_tickMutex;
     std::condition_variable m_tickCv;
     bool m_tickStop = false;

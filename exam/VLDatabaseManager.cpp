@@ -4,6 +4,7 @@
 #include <ctime>
 #include <iterator>
 
+#include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringToken.h"
@@ -415,25 +416,63 @@ bool VLDatabaseManager::MigrateUserDb(const std::string& storedVersion) {
 }
 
 bool VLDatabaseManager::InitSysDb() {
-    if (KWFilePathUtils::IsExists(m_config.sysDbPath))
-        return LoadSysUrl();
-    if (!ConnectSysDb())
-        return false;
-    // Written once and never again: a half-written file would stay broken, so
-    // the rows go in together or the file is removed for the next start.
-    bool ok = m_sysDb.ExecSQL("begin immediate;") == 0;
-    for (const auto& [name, sql] : m_sysSchema)
-        ok = ok && m_sysDb.ExecSQL(sql) == 0;
-    ok = ok && InsertSysUrl(MakeSysUrlRow(kProductName, ProductionHosts()));
-    ok = ok && InsertSysUrl(MakeSysUrlRow(kInnerProductName, TestHosts()));
-    ok = ok && m_sysDb.ExecSQL("commit;") == 0;
-    if (!ok) {
-        m_sysDb.ExecSQL("rollback;");
+    if (KWFilePathUtils::IsExists(m_config.sysDbPath)) {
+        if (LoadSysUrl())
+            return true;
+        // A file left by a creation that was cut short (the client killed or the
+        // power lost half-way, before files were created whole) has no server
+        // table and never will: it is created again rather than failing every
+        // start. A file with rows, only not the one this edition reads, stays.
+        if (!SysDbIsEmptyOrBroken())
+            return false;
+        VL_LOG_ERROR("sys.db has no server table; creating it again");
         m_sysDb.Close();
-        KWFilePathUtils::RemoveFile(m_config.sysDbPath);
-        return false;
     }
+    if (!WriteSysDbFile(m_config.sysDbPath, {MakeSysUrlRow(kProductName, ProductionHosts()),
+                                             MakeSysUrlRow(kInnerProductName, TestHosts())}))
+        return false;
     return LoadSysUrl();
+}
+
+bool VLDatabaseManager::SysDbIsEmptyOrBroken() {
+    if (!ConnectSysDb())
+        return m_sysDb.LastError().find("not a database") != std::string::npos;
+    KWSqliteData data;
+    if (m_sysDb.Query(data,
+                      "select count(*) as n from sqlite_master where type='table' and name='SysUrl';") != 0)
+        return false;
+    if (data.Text(1, "n") == "0")
+        return true;
+    return m_sysDb.Query(data, "select count(*) as n from SysUrl;") == 0 && data.Text(1, "n") == "0";
+}
+
+bool VLDatabaseManager::WriteSysDbFile(const std::string& path, const std::vector<VLSysUrlInfo>& rows) {
+    // Written beside its final name and renamed into place once complete, so
+    // that sys.db is never seen half-written. One client runs at a time (the
+    // single-instance lock), so the working name is fixed; a leftover of a cut
+    // creation is removed first, its journal too: SQLite would otherwise play
+    // that journal back into the new file.
+    const std::string working = path + ".new";
+    KWFilePathUtils::RemoveFile(working);
+    KWFilePathUtils::RemoveFile(working + "-journal");
+    bool ok = false;
+    {
+        VLDatabaseManager writer(VLDatabaseConfig{"", "", working, "", 0});
+        if (writer.ConnectSysDb()) {
+            ok = writer.m_sysDb.ExecSQL("begin immediate;") == 0 &&
+                 writer.m_sysDb.ExecSQL(CreateSysUrlStatement()) == 0;
+            for (const VLSysUrlInfo& row : rows)
+                ok = ok && writer.InsertSysUrl(row);
+            ok = FinishTransaction(writer.m_sysDb, ok);
+        }
+        writer.Release();
+    }
+    if (ok && KWFile::SyncAndRename(working, path))
+        return true;
+    VL_LOG_ERROR("cannot create %s", path.c_str());
+    KWFilePathUtils::RemoveFile(working);
+    KWFilePathUtils::RemoveFile(working + "-journal");
+    return false;
 }
 
 bool VLDatabaseManager::GetVersion(std::string& version) {
@@ -663,15 +702,7 @@ VLSysUrlInfo VLDatabaseManager::MakeSysUrlRow(const std::string& productName, co
 }
 
 bool VLDatabaseManager::CreateSysDb(const std::string& path, const std::vector<VLSysUrlInfo>& rows) {
-    KWFilePathUtils::RemoveFile(path);
-    VLDatabaseManager writer(VLDatabaseConfig{"", "", path, "", 0});
-    if (!writer.ConnectSysDb())
-        return false;
-    bool ok = writer.m_sysDb.ExecSQL(CreateSysUrlStatement()) == 0;
-    for (const VLSysUrlInfo& row : rows)
-        ok = ok && writer.InsertSysUrl(row);
-    writer.Release();
-    return ok;
+    return WriteSysDbFile(path, rows);
 }
 
 }  // namespace KwLib

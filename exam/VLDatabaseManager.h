@@ -79,6 +79,7 @@ public:
     static VLSysUrlHosts ProductionHosts();
     static VLSysUrlHosts TestHosts();
     static VLSysUrlInfo MakeSysUrlRow(const std::string& productName, const VLSysUrlHosts& hosts);
+    // Creates the file whole or not at all (written aside, then renamed over `path`).
     static bool CreateSysDb(const std::string& path, const std::vector<VLSysUrlInfo>& rows);
 
     // The first word of each comma-separated piece between the outer parentheses
@@ -93,6 +94,9 @@ private:
     bool InitUserDb();
     bool CreateUserDb();
     bool InitSysDb();
+    // True when sys.db has no SysUrl table, an empty one, or is no database under our key.
+    bool SysDbIsEmptyOrBroken();
+    static bool WriteSysDbFile(const std::string& path, const std::vector<VLSysUrlInfo>& rows);
     // `pending` is set when another table still differs and waits for the next run.
     bool UpgradeUserDb(const std::string& storedVersion, bool& pending);
     bool MigrateUserDb(const std::string& storedVersion);

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "guard/HttpConnectionLimiter.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
 
@@ -21,6 +22,11 @@ bool HttpServer::Run(event_base* base, const std::string& address, int port) {
         return false;
     }
     evhttp_set_timeout(http, kConnectionTimeoutSeconds);
+    evhttp_set_max_headers_size(http, kMaxHeadersBytes);
+    evhttp_set_max_body_size(http, kMaxBodyBytes);
+    // Declared before the server is freed below: freeing it closes the open
+    // connections, which the limiter hears of.
+    HttpConnectionLimiter limiter(base, http, HttpConnectionLimiter::Limits{});
     RegisterHandlers(http);
 
     evhttp_bound_socket* handle =
@@ -31,6 +37,7 @@ bool HttpServer::Run(event_base* base, const std::string& address, int port) {
         evhttp_free(http);
         return false;
     }
+    limiter.Attach(handle);
 
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
@@ -69,6 +76,7 @@ bool HttpServer::Run(event_base* base, const std::string& address, int port) {
         VL_LOG_INFO("control server listening on %s:%d", text, bound);
         event_base_dispatch(base);
     }
+    limiter.Detach();
     evhttp_free(http);
     return ok;
 }

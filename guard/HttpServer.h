@@ -24,7 +24,11 @@ public:
     const std::string& GetBaseUrl() const { return m_baseUrl; }
     int GetBoundPort() const { return m_boundPort; }
 
-    static constexpr int kConnectionTimeoutSeconds = 86400;
+    // Inactivity limit of a connection, reading or writing. Requests come
+    // from a page on this machine and arrive at once.
+    static constexpr int kConnectionTimeoutSeconds = 5;
+    static constexpr long kMaxHeadersBytes = 16 * 1024;
+    static constexpr long kMaxBodyBytes = 1024 * 1024;
 
 private:
     event_base* m_base = nullptr;

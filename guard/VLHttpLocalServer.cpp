@@ -23,6 +23,7 @@ namespace KwLib {
 
 namespace {
 const char* kNotFound = "Document was not found";
+const char* kClientNotStarted = "The exam client could not be started.\n";
 
 const char* MethodName(evhttp_cmd_type cmd) {
     switch (cmd) {
@@ -95,13 +96,27 @@ std::vector<std::string> VLHttpLocalServer::QuestionIds(const char* uri) {
 
 void VLHttpLocalServer::OnRunClient(evhttp_request* req, void* arg) {
     auto* self = static_cast<VLHttpLocalServer*>(arg);
+    // The header goes on every answer, failures included: without it the
+    // calling page could not read the status at all.
     evhttp_add_header(evhttp_request_get_output_headers(req), "Access-Control-Allow-Origin", "*");
+    bool allStarted = true;
     for (const auto& id : QuestionIds(evhttp_request_get_uri(req))) {
-        // A failed start is only logged; the page gets its 200 all the same.
         pid_t pid = KWProcess::Spawn(self->m_clientPath, ClientArguments(id));
         VL_LOG_INFO("runClient question %s: pid %d", id.c_str(), pid);
+        allStarted = allStarted && pid > 0;
     }
-    evhttp_send_reply(req, 200, "OK", nullptr);
+    if (allStarted) {
+        evhttp_send_reply(req, 200, "OK", nullptr);
+        return;
+    }
+    // The page tells the student that the exam did not open, instead of waiting
+    // for a window that never comes.
+    VL_LOG_ERROR("runClient: %s could not be started", self->m_clientPath.c_str());
+    std::unique_ptr<evbuffer, decltype(&evbuffer_free)> body(evbuffer_new(), &evbuffer_free);
+    if (body)
+        evbuffer_add_printf(body.get(), "%s", kClientNotStarted);
+    evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type", "text/plain; charset=utf-8");
+    evhttp_send_reply(req, HTTP_INTERNAL, "Internal Server Error", body.get());
 }
 
 void VLHttpLocalServer::OnRequest(evhttp_request* req, void*) {
@@ -131,9 +146,13 @@ void VLHttpLocalServer::OnExit(evhttp_request*, void* arg) {
 }
 
 void VLHttpLocalServer::OnGeneric(evhttp_request* req, void* arg) {
-    // Other methods stay unanswered until the connection times out.
-    if (evhttp_request_get_command(req) != EVHTTP_REQ_GET)
+    // Only GET is served. Anything else is refused at once and its connection
+    // closed: left unanswered, each one would hold a descriptor of the guard.
+    if (evhttp_request_get_command(req) != EVHTTP_REQ_GET) {
+        evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
+        evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
         return;
+    }
     static_cast<VLHttpLocalServer*>(arg)->ServeStatic(req);
 }
 

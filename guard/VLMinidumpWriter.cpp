@@ -74,7 +74,25 @@ struct Location {
     uint32_t rva = 0;
 };
 
-Location WriteAmd64Context(DumpImage& img, const KWCrashWireHeader& h) {
+// The registers of one thread, from the report's header or from a thread the
+// guard read itself; both keep them in the same order.
+struct ThreadRegisters {
+    uint32_t arch = 0;
+    uint32_t gregCount = 0;
+    const uint64_t* gregs = nullptr;
+    bool hasFpregs = false;
+    const uint8_t* fpregs = nullptr;
+};
+
+ThreadRegisters RegistersOf(const KWCrashWireHeader& h) {
+    return {h.arch, h.gregCount, h.gregs, h.hasFpregs != 0, h.fpregs};
+}
+
+ThreadRegisters RegistersOf(const KWCrashThread& t) {
+    return {t.arch, t.gregCount, t.gregs, t.hasFpregs != 0, t.fpregs};
+}
+
+Location WriteAmd64Context(DumpImage& img, const ThreadRegisters& h) {
     // Register order of the report: R8..R15, RDI, RSI, RBP, RBX, RDX, RAX, RCX, RSP, RIP, EFL, CSGSFS.
     auto g = [&](int i) -> uint64_t { return i < static_cast<int>(h.gregCount) ? h.gregs[i] : 0; };
     img.Align(16);
@@ -107,7 +125,7 @@ Location WriteAmd64Context(DumpImage& img, const KWCrashWireHeader& h) {
     return loc;
 }
 
-Location WriteArm64Context(DumpImage& img, const KWCrashWireHeader& h) {
+Location WriteArm64Context(DumpImage& img, const ThreadRegisters& h) {
     img.Align(16);
     Location loc{static_cast<uint32_t>(Minidump::kContextArm64Size), img.Rva()};
     img.U32(Minidump::kContextArm64 | 0x1 | 0x2);  // control and integer registers
@@ -235,30 +253,53 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
         ++entry;
     };
 
-    // Memory the streams point to comes first: the thread's context and stack.
-    Location context;
-    if (h.arch == static_cast<uint32_t>(KWCrashArch::X86_64))
-        context = WriteAmd64Context(img, h);
-    else if (h.arch == static_cast<uint32_t>(KWCrashArch::Arm64))
-        context = WriteArm64Context(img, h);
+    // Memory the streams point to comes first: each thread's context and stack,
+    // the crashing thread's first.
+    auto writeContext = [&img](const ThreadRegisters& regs) {
+        if (regs.arch == static_cast<uint32_t>(KWCrashArch::X86_64))
+            return WriteAmd64Context(img, regs);
+        if (regs.arch == static_cast<uint32_t>(KWCrashArch::Arm64))
+            return WriteArm64Context(img, regs);
+        return Location{};
+    };
+    struct ThreadEntry {
+        uint32_t id;
+        uint64_t stackStart;
+        Location stack;
+        Location context;
+    };
+    std::vector<ThreadEntry> threads;
+    const Location context = writeContext(RegistersOf(h));
     img.Align(16);
-    const Location stack{static_cast<uint32_t>(report.stack.size()), img.Rva()};
+    threads.push_back({static_cast<uint32_t>(h.tid), h.stackStart,
+                       Location{static_cast<uint32_t>(report.stack.size()), img.Rva()}, context});
     img.Bytes(report.stack.data(), report.stack.size());
+    for (const KWCrashThread& t : report.otherThreads) {
+        if (t.tid == h.tid)
+            continue;
+        const Location threadContext = writeContext(RegistersOf(t));
+        img.Align(16);
+        threads.push_back({static_cast<uint32_t>(t.tid), t.stackStart,
+                           Location{static_cast<uint32_t>(t.stack.size()), img.Rva()}, threadContext});
+        img.Bytes(t.stack.data(), t.stack.size());
+    }
 
-    // Thread list: the crashing thread.
+    // Thread list: every thread with its stack and registers.
     img.Align(8);
     uint32_t rva = img.Rva();
-    img.U32(1);
-    img.U32(static_cast<uint32_t>(h.tid));
-    img.U32(0);  // suspend count
-    img.U32(0);  // priority class
-    img.U32(0);  // priority
-    img.U64(0);  // thread environment block
-    img.U64(h.stackStart);
-    img.U32(stack.size);
-    img.U32(stack.rva);
-    img.U32(context.size);
-    img.U32(context.rva);
+    img.U32(static_cast<uint32_t>(threads.size()));
+    for (const ThreadEntry& t : threads) {
+        img.U32(t.id);
+        img.U32(0);  // suspend count
+        img.U32(0);  // priority class
+        img.U32(0);  // priority
+        img.U64(0);  // thread environment block
+        img.U64(t.stackStart);
+        img.U32(t.stack.size);
+        img.U32(t.stack.rva);
+        img.U32(t.context.size);
+        img.U32(t.context.rva);
+    }
     setEntry(Minidump::kThreadListStream, rva);
 
     // Module list: names are written after the entries, then patched in.
@@ -290,13 +331,15 @@ std::string VLMinidumpWriter::Build(const KWCrashReportData& report) {
         }
     }
 
-    // Memory list: the same stack range, for readers that look only here.
+    // Memory list: the same stacks, for readers that look only here.
     img.Align(8);
     rva = img.Rva();
-    img.U32(1);
-    img.U64(h.stackStart);
-    img.U32(stack.size);
-    img.U32(stack.rva);
+    img.U32(static_cast<uint32_t>(threads.size()));
+    for (const ThreadEntry& t : threads) {
+        img.U64(t.stackStart);
+        img.U32(t.stack.size);
+        img.U32(t.stack.rva);
+    }
     setEntry(Minidump::kMemoryListStream, rva);
 
     // Exception: the signal as the code, its si_code as the flags.

@@ -12,14 +12,16 @@
 namespace KwLib {
 
 std::string VLStaticFiles::ContentTypeFor(const std::string& path) {
+    // "htm" and "ps" once had types no browser knows ("text/htm",
+    // "application/postsript"); they are served as what they are.
     static const struct {
         const char* ext;
         const char* type;
     } kTable[] = {
         {"txt", "text/plain"}, {"c", "text/plain"},        {"h", "text/plain"},
-        {"html", "text/html"}, {"htm", "text/htm"},        {"css", "text/css"},
+        {"html", "text/html"}, {"htm", "text/html"},       {"css", "text/css"},
         {"gif", "image/gif"},  {"jpg", "image/jpeg"},      {"jpeg", "image/jpeg"},
-        {"png", "image/png"},  {"pdf", "application/pdf"}, {"ps", "application/postsript"},
+        {"png", "image/png"},  {"pdf", "application/pdf"}, {"ps", "application/postscript"},
     };
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || path.find('/', dot) != std::string::npos)

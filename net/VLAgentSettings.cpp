@@ -101,16 +101,37 @@ std::string VLAgentSettings::Rewrite(const std::string& url, Port which, bool us
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_runMode == 5 || m_runMode == 6)
         return url;
-    size_t com = KWStringUtils::FindNoCase(url, ".com");
-    if (com == std::string::npos)
+    // Only the host decides: ".com" in a query (the address of an uploaded
+    // file in a result, a log address) once cut the URL there. The host's own
+    // port, if any, goes with it; what follows the host is kept whole.
+    const size_t hostStart = [&url] {
+        const size_t scheme = url.find("://");
+        const size_t firstStop = url.find_first_of("/?#");
+        size_t start = scheme != std::string::npos && scheme < firstStop ? scheme + 3 : 0;
+        const size_t authorityEnd = url.find_first_of("/?#", start);
+        const size_t at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
+        if (at != std::string::npos && at >= start)
+            start = at + 1;
+        return start;
+    }();
+    size_t rest = url.find_first_of("/?#", hostStart);
+    if (rest == std::string::npos)
+        rest = url.size();
+    std::string host = url.substr(hostStart, rest - hostStart);
+    if (!host.empty() && host[0] != '[') {
+        const size_t colon = host.find(':');
+        if (colon != std::string::npos)
+            host.resize(colon);
+    }
+    if (KWStringUtils::FindNoCase(host, ".com") == std::string::npos)
         return url;
     int32_t port = useRemotePort             ? m_remotePort
                    : which == Port::Request  ? m_requestPort
                    : which == Port::Download ? m_downloadPort
                                              : m_uploadPort;
-    const std::string host = m_host.empty() ? std::string("0.0.0.0") : m_host;
+    const std::string agent = m_host.empty() ? std::string("0.0.0.0") : m_host;
     // No scheme: libcurl takes HTTP for a bare host.
-    return KWStringUtils::Format("%s:%d%s", host.c_str(), port, url.substr(com + 4).c_str());
+    return KWStringUtils::Format("%s:%d%s", agent.c_str(), port, url.substr(rest).c_str());
 }
 
 std::string VLAgentSettings::RewriteRequestUrl(const std::string& url, bool useRemotePort) const {

@@ -39,6 +39,9 @@ public:
     int32_t GetUploadPort() const;
     int32_t GetRemotePort() const;
 
+    // A URL whose host holds ".com" (any case) becomes "<agent>:<port>" and
+    // everything after the host (path, query, fragment); the host's own port is
+    // dropped. Any other URL, and every URL in run modes 5 and 6, is unchanged.
     std::string RewriteRequestUrl(const std::string& url, bool useRemotePort = false) const;
     std::string RewriteDownloadUrl(const std::string& url, bool useRemotePort = false) const;
     std::string RewriteUploadUrl(const std::string& url, bool useRemotePort = false) const;

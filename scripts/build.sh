@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Configures and builds one build folder. Usage: scripts/build.sh [release|asan] [extra cmake args...]
+# Configures and builds one build folder. Usage: scripts/build.sh [release|asan|tsan] [extra cmake args...]
 # VL_TARGETS="a b" builds only those targets.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -7,7 +7,8 @@ kind="${1:-release}"; shift || true
 case "$kind" in
     release) dir="$here/build"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
     asan) dir="$here/build-asan"; args=(-DCMAKE_BUILD_TYPE=Debug -DVL_SANITIZE=ON) ;;
-    *) echo "unknown build kind: $kind (release or asan)" >&2; exit 2 ;;
+    tsan) dir="$here/build-tsan"; args=(-DCMAKE_BUILD_TYPE=Debug -DVL_SANITIZE_THREAD=ON) ;;
+    *) echo "unknown build kind: $kind (release, asan or tsan)" >&2; exit 2 ;;
 esac
 cmake -S "$here" -B "$dir" -G Ninja "${args[@]}" "$@" >/dev/null
 if [ -n "${VL_TARGETS:-}" ]; then

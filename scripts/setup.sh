@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev lld
+    build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev lld libtsan2
     libgtest-dev libgmock-dev libbenchmark-dev
     liblog4cplus-dev libcurl4-openssl-dev libevent-dev libjsoncpp-dev libsqlcipher-dev sqlcipher sqlite3
     libssl-dev libpugixml-dev

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs the whole test suite.
+# and runs the whole test suite; then the threaded test programs under ThreadSanitizer.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bash "$here/scripts/setup.sh"
@@ -12,5 +12,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 if [ -f "$here/scripts/fuzz.sh" ]; then
     bash "$here/scripts/fuzz.sh"
 fi
-cd "$here/build-asan"
-ctest --output-on-failure -j"$(nproc)" "$@"
+(cd "$here/build-asan" && ctest --output-on-failure -j"$(nproc)" "$@")
+# Races between our threads, which the sanitizers above cannot see (build of its own in build-tsan).
+bash "$here/scripts/tsan.sh"

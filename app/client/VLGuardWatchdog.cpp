@@ -20,10 +20,14 @@ VLGuardWatchdog::~VLGuardWatchdog() {
 }
 
 bool VLGuardWatchdog::Start() {
-    if (m_thread.joinable())
+    if (m_thread)
         return true;
     m_stop = false;
-    m_thread = std::thread([this] { Run(); });
+    m_thread = std::make_unique<KWThread>([this] { Run(); });
+    if (!m_thread->Start()) {
+        m_thread.reset();
+        return false;
+    }
     return true;
 }
 
@@ -33,8 +37,10 @@ void VLGuardWatchdog::Stop() {
         m_stop = true;
     }
     m_sleepCv.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread) {
+        m_thread->Join();
+        m_thread.reset();
+    }
 }
 
 void VLGuardWatchdog::Run() {

@@ -1,9 +1,11 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
+
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 
@@ -31,7 +33,7 @@ private:
     // Lets Stop() end the sleep at once instead of after up to a second.
     std::mutex m_sleepMutex;
     std::condition_variable m_sleepCv;
-    std::thread m_thread;
+    std::unique_ptr<KWThread> m_thread;
 };
 
 }  // namespace KwLib

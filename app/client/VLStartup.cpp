@@ -13,7 +13,6 @@
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
 #include "platform/common/KWSystem.h"
-#include "platform/common/KWThread.h"
 #include "platform/common/KWTypes.h"
 #include "platform/crash/KWCrashHandler.h"
 
@@ -55,7 +54,6 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     // Crash dumps go to the guard's socket; the handler lives as long as the process.
     KWCrashHandler::Install(KWCrashHandler::GetDefaultSocketPath());
     KWCrashHandler::EnableTestCrash(options.crashTest);
-    KWThread::SetThreadStartHook([] { KWCrashHandler::PrepareCurrentThread(); });
 
     bool inner = IsInnerPlatform(paths.GetPlatformFilePath());
     paths = VLPathSet::ForCurrentProcess(inner);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWStringConvert.h"
 #include "platform/common/KWStringToken.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/common/KWSystem.h"
@@ -59,11 +60,15 @@ std::string BuildUserAgent() {
     std::string name;
     int major = 0, minor = 0;
     KWSystemInfo::GetWindowsVersion(name, major, minor);
-    std::string ua = KWStringUtils::Format(
+    return FormatUserAgent(major, minor, GetClientVersion());
+}
+
+std::string FormatUserAgent(int major, int minor, const std::string& version) {
+    const std::string ua = KWStringUtils::Format(
         "Mozilla/5.0 (Windows NT %d.%d; WOW64) AppleWebKit/537.1 (KHTML, like Gecko) Chrome/21.0.1180.91 "
         "Safari/537.1 /VL %s",
-        major, minor, GetClientVersion().c_str());
-    return ua.size() > 511 ? ua.substr(0, 511) : ua;
+        major, minor, version.c_str());
+    return KWStringConvert::CutToCodePoints(ua, kUserAgentMaxChars);
 }
 
 }  // namespace KwLib

@@ -60,5 +60,9 @@ constexpr const char* kQuestionFontFace = "微软雅黑";
 
 // "Mozilla/5.0 (Windows NT %d.%d; ...) /VL <version>" with the system's release numbers.
 std::string BuildUserAgent();
+// The same text for given numbers and version, cut to kUserAgentMaxChars
+// characters (it once filled a 512-character buffer), never inside one.
+std::string FormatUserAgent(int major, int minor, const std::string& version);
+constexpr size_t kUserAgentMaxChars = 511;
 
 }  // namespace KwLib

@@ -1,5 +1,8 @@
 #include "app/core/VLConfigManager.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWIniFile.h"
@@ -51,11 +54,15 @@ bool VLConfigManager::Load() {
 }
 
 bool VLConfigManager::Save() {
+    // Every failure is a false and a line saying why: the agent settings
+    // window tells the user that the settings were not saved, instead of
+    // letting them find the old address after the next start.
     auto existing = KWFile::ReadAll(m_path);
     if (!existing && KWFilePathUtils::IsExists(m_path)) {
         // Rewriting a file we cannot read would drop every other section in it.
-        VL_LOG_ERROR("cannot read %s, settings kept in memory only", m_path.c_str());
-        return true;
+        VL_LOG_ERROR("cannot save %s: it exists but cannot be read (%s); settings kept in memory only",
+                     m_path.c_str(), strerror(errno));
+        return false;
     }
     std::string text = existing.value_or(std::string());
     auto set = [&text](const char* section, const char* key, const std::string& value) {
@@ -73,11 +80,16 @@ bool VLConfigManager::Save() {
     set("REMOTESERVER", "Port2", num(m_remotePort2));
     set("FONT", "QuesFont", num(m_quesFont));
     std::string dir = KWFileSystemUtils::GetOnlyDirPrefix(m_path);
-    if (!dir.empty() && !KWFilePathUtils::IsExists(dir))
-        KWFilePathUtils::CreateDirectories(dir);
-    // The settings stay in memory when the disk refuses them; the caller goes on.
-    if (!KWFile::WriteAtomic(m_path, text))
-        VL_LOG_ERROR("cannot write %s", m_path.c_str());
+    if (!dir.empty() && !KWFilePathUtils::IsDirectory(dir) && !KWFilePathUtils::CreateDirectories(dir)) {
+        VL_LOG_ERROR("cannot save %s: its folder cannot be created (%s); settings kept in memory only",
+                     m_path.c_str(), strerror(errno));
+        return false;
+    }
+    if (!KWFile::WriteAtomic(m_path, text)) {
+        VL_LOG_ERROR("cannot save %s: writing failed (%s); settings kept in memory only", m_path.c_str(),
+                     strerror(errno));
+        return false;
+    }
     return true;
 }
 

@@ -16,7 +16,9 @@ public:
 
     // Reads every loaded key with its default; a missing file gives the defaults.
     bool Load();
-    // Writes the saved keys in their order; other sections and keys of the file stay.
+    // Writes the saved keys in their order; other sections and keys of the file
+    // stay. False, with the reason in the log, when the file could not be
+    // written (or exists but cannot be read); the values stay in memory.
     bool Save();
     bool IsLoaded() const { return m_loaded; }
 

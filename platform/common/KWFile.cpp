@@ -91,13 +91,24 @@ bool KWFile::WriteAtomic(const std::string& path, const std::string& content) {
             return false;
         }
     }
-    if (!KWFilePathUtils::Rename(tmp, path)) {
+    if (!SyncAndRename(tmp, path)) {
         KWFilePathUtils::RemoveFile(tmp);
         return false;
     }
+    return true;
+}
+
+bool KWFile::SyncAndRename(const std::string& from, const std::string& to) {
+    int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    if (!synced || !KWFilePathUtils::Rename(from, to))
+        return false;
     // The rename lives in the folder: without syncing it a power cut can still
     // bring back the old file (or none) after we reported the new one saved.
-    std::string dir = KWFileSystemUtils::GetOnlyDirPrefix(path);
+    std::string dir = KWFileSystemUtils::GetOnlyDirPrefix(to);
     int dirFd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         fsync(dirFd);

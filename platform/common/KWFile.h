@@ -29,6 +29,10 @@ public:
     // Writes through a temporary file in the same folder, syncs it and renames
     // it into place, so a crash leaves either the old or the new content.
     static bool WriteAtomic(const std::string& path, const std::string& content);
+    // Flushes a finished file to the disk, renames it over `to` and syncs the
+    // folder, so that after a crash or a power cut `to` is the old file or the
+    // whole new one. The files must be in the same folder.
+    static bool SyncAndRename(const std::string& from, const std::string& to);
 
 private:
     FILE* m_file = nullptr;

@@ -10,6 +10,7 @@
 
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 
@@ -54,7 +55,12 @@ bool KWInstanceChannel::Listen(const std::string& name, Handler handler) {
     }
     m_fd = fd;
     m_handler = std::move(handler);
-    m_thread = std::thread([this] { Run(); });
+    m_thread = std::make_unique<KWThread>([this] { Run(); });
+    if (!m_thread->Start()) {
+        m_thread.reset();
+        Stop();
+        return false;
+    }
     return true;
 }
 
@@ -96,9 +102,10 @@ void KWInstanceChannel::Run() {
 }
 
 void KWInstanceChannel::Stop() {
-    if (m_thread.joinable()) {
+    if (m_thread) {
         (void)!write(m_wakeFd[1], "x", 1);
-        m_thread.join();
+        m_thread->Join();
+        m_thread.reset();
     }
     for (int* fd : {&m_fd, &m_wakeFd[0], &m_wakeFd[1]}) {
         if (*fd >= 0)

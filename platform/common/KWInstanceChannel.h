@@ -1,8 +1,10 @@
 #pragma once
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
+
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 
@@ -29,7 +31,7 @@ private:
     int m_wakeFd[2] = {-1, -1};
     std::string m_path;
     Handler m_handler;
-    std::thread m_thread;
+    std::unique_ptr<KWThread> m_thread;
 };
 
 }  // namespace KwLib

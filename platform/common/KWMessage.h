@@ -27,13 +27,20 @@ struct KWMessage {
 };
 
 // A thread-safe queue receiver, for workers' tests and command-line tools.
+// Whoever owns it must stop every sender (Release of the managers) before it
+// goes; Close lets a test check that nobody posts afterwards.
 class KWMessageQueue : public IKWMessageReceiver {
 public:
     bool PostMessageW(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back({message, wParam, lParam});
+        // Notified under the lock: the receiver may wake, take this message and
+        // be destroyed as soon as the lock is free, so the sender must not touch
+        // the queue after it lets go.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed) {
+            ++m_refused;
+            return false;
         }
+        m_queue.push_back({message, wParam, lParam});
         m_cv.notify_all();
         return true;
     }
@@ -50,11 +57,22 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_queue.size();
     }
+    // From here on every post is refused (the sender keeps its payload) and counted.
+    void Close() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+    }
+    size_t RefusedPosts() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_refused;
+    }
 
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<KWMessage> m_queue;
+    bool m_closed = false;
+    size_t m_refused = 0;
 };
 
 }  // namespace KwLib

@@ -7,13 +7,12 @@
 
 #include <cctype>
 #include <filesystem>
-#include <system_error>
-#include <thread>
 
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
+#include "platform/common/KWThread.h"
 
 extern char** environ;
 
@@ -58,15 +57,12 @@ pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& 
         return -1;
     }
     // Nobody waits for these programs; reap them so they leave no zombie behind.
-    try {
-        std::thread([pid] {
+    if (!KWThread::StartDetached([pid] {
             int status;
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-        }).detach();
-    } catch (const std::system_error&) {
+        }))
         VL_LOG_WARN("no thread to reap %d; it stays a zombie after it ends", static_cast<int>(pid));
-    }
     return pid;
 }
 

@@ -51,6 +51,10 @@ int KWSqlite::Open(const std::string& utf8Path, const char* key, int keyLength) 
             return -1;
         }
     }
+    // Before the first statement: the key check below reads the file, and while
+    // another connection commits it would fail at once ("database is locked")
+    // instead of waiting, and nothing of the database would be loaded.
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // The key is only checked when the first page is read.
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
@@ -59,7 +63,6 @@ int KWSqlite::Open(const std::string& utf8Path, const char* key, int keyLength) 
         sqlite3_close(db);
         return -1;
     }
-    sqlite3_busy_timeout(db, 5000);
     m_db = db;
     return 0;
 }

@@ -47,8 +47,11 @@ public:
     KWSqlite(const KWSqlite&) = delete;
     KWSqlite& operator=(const KWSqlite&) = delete;
 
-    // 0 on success. A wrong or missing key is detected here, not at the first query.
+    // 0 on success. A wrong or missing key is detected here, not at the first
+    // query. Here and in every statement, a lock held by another connection is
+    // waited for up to kBusyTimeoutMs.
     int Open(const std::string& utf8Path, const char* key, int keyLength);
+    static constexpr int kBusyTimeoutMs = 5000;
     bool Connected() const { return m_db != nullptr; }
     void Close();
 

@@ -7,10 +7,36 @@ namespace KwLib {
 
 namespace {
 std::atomic<void (*)()> g_threadStartHook{nullptr};
+thread_local bool t_prepared = false;
+
+void RunStartHook() {
+    t_prepared = true;
+    if (auto hook = g_threadStartHook.load())
+        hook();
+}
 }  // namespace
 
 void KWThread::SetThreadStartHook(void (*hook)()) {
     g_threadStartHook = hook;
+}
+
+void KWThread::PrepareForeignThread() {
+    if (!t_prepared)
+        RunStartHook();
+}
+
+bool KWThread::StartDetached(std::function<void()> body) {
+    if (!body)
+        return false;
+    try {
+        std::thread([body = std::move(body)] {
+            RunStartHook();
+            body();
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
 KWThread::KWThread(Function function, void* argument)
@@ -28,8 +54,7 @@ bool KWThread::Start() {
         return false;
     try {
         m_thread = std::thread([this] {
-            if (auto hook = g_threadStartHook.load())
-                hook();
+            RunStartHook();
             m_body();
             std::lock_guard<std::mutex> done(m_mutex);
             m_done = true;

@@ -20,8 +20,16 @@ public:
     bool Start();
     void Join();
     // Runs first on every thread a KWThread starts (the crash handler gives
-    // each worker its own signal stack this way). Set once at start-up.
+    // each worker its own signal stack this way). Set once at start-up. Every
+    // thread of the program is started through this class so that none misses it.
     static void SetThreadStartHook(void (*hook)());
+    // Starts `body` on a thread that nobody joins (it ends by itself), with the
+    // start hook. False when no thread could be started.
+    static bool StartDetached(std::function<void()> body);
+    // Runs the start hook on the calling thread unless it ran there already:
+    // for threads a library starts (the audio device's), called from the
+    // first callback that reaches our code on them.
+    static void PrepareForeignThread();
     // Waits at most `milliseconds`; true when the thread ended and was joined.
     bool TimeJoin(int milliseconds);
     bool IsRunning() const;

@@ -25,7 +25,8 @@ public:
     static bool IsInstalled();
 
     // Threads other than the installing one get an alternate stack of their own
-    // with this call, so that a stack overflow there is reported too.
+    // with this call, so that a stack overflow there is reported too. Install
+    // makes every KWThread call it first; the stack is freed when the thread ends.
     static bool PrepareCurrentThread();
 
     // "-crashtest": TriggerTestCrash only crashes once this is enabled.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/common/KWLog.h"
+#include "platform/crash/KWCrashThreads.h"
 
 namespace KwLib {
 
@@ -53,7 +54,17 @@ bool KWCrashServer::Start() {
         return false;
     }
     m_listenFd = fd;
-    m_thread = std::thread([this] { Loop(); });
+    m_thread = std::make_unique<KWThread>([this] { Loop(); });
+    if (!m_thread->Start()) {
+        m_thread.reset();
+        close(m_listenFd);
+        m_listenFd = -1;
+        close(m_wakeFds[0]);
+        close(m_wakeFds[1]);
+        m_wakeFds[0] = m_wakeFds[1] = -1;
+        unlink(m_socketPath.c_str());
+        return false;
+    }
     VL_LOG_INFO("crash server on %s", m_socketPath.c_str());
     return true;
 }
@@ -64,8 +75,10 @@ void KWCrashServer::Stop() {
     char wake = 1;
     while (write(m_wakeFds[1], &wake, 1) < 0 && errno == EINTR) {
     }
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread) {
+        m_thread->Join();
+        m_thread.reset();
+    }
     close(m_listenFd);
     close(m_wakeFds[0]);
     close(m_wakeFds[1]);
@@ -141,6 +154,14 @@ void KWCrashServer::Serve(int fd) {
         return;
     }
     VL_LOG_INFO("pid %d crashed with signal %d", report.header.pid, report.header.signo);
+    // The other threads, read while the client waits for the answer below. Only
+    // from the process at the other end of the socket, whatever the report says.
+    if (report.header.pid == peer.pid) {
+        std::string why;
+        report.otherThreads = KWCrashThreads::Read(peer.pid, report.header.tid, report.maps, &why);
+        if (!why.empty())
+            VL_LOG_WARN("threads of pid %d: %s", peer.pid, why.c_str());
+    }
     if (m_onReport)
         m_onReport(report);
     const char ack = kCrashWireAck;

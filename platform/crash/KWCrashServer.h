@@ -1,16 +1,19 @@
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
+
+#include "platform/common/KWThread.h"
 
 #include "platform/crash/KWCrashWire.h"
 
 namespace KwLib {
 
 // The guard's end of the crash socket. A thread of its own accepts one client
-// report at a time, hands the checked report to the callback on that thread and
-// then acknowledges, so the crashed client may end. Only processes of the
-// server's own user are served.
+// report at a time, adds the client's other threads to it (KWCrashThreads),
+// hands the checked report to the callback on that thread and then
+// acknowledges, so the crashed client may end. Only processes of the server's
+// own user are served.
 class KWCrashServer {
 public:
     using ReportCallback = std::function<void(const KWCrashReportData& report)>;
@@ -36,7 +39,7 @@ private:
     ReportCallback m_onReport;
     int m_listenFd = -1;
     int m_wakeFds[2] = {-1, -1};
-    std::thread m_thread;
+    std::unique_ptr<KWThread> m_thread;
 };
 
 }  // namespace KwLib

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace KwLib {
 
@@ -47,11 +48,28 @@ struct KWCrashWireHeader {
 };
 static_assert(sizeof(KWCrashWireHeader) == 88 + 34 * 8 + 512, "the header layout is part of the wire format");
 
+// Another thread of the crashed process, as the guard read it while the
+// client waited: registers in the header's order and the stack from just
+// below its stack pointer.
+struct KWCrashThread {
+    int32_t tid = 0;
+    uint32_t arch = 0;  // KWCrashArch
+    uint32_t gregCount = 0;
+    uint32_t hasFpregs = 0;
+    uint64_t gregs[34] = {};
+    uint8_t fpregs[512] = {};
+    uint64_t stackPointer = 0;
+    uint64_t stackStart = 0;
+    std::string stack;
+};
+
 // One received crash report, checked for consistency.
 struct KWCrashReportData {
     KWCrashWireHeader header{};
     std::string stack;  // header.stackSize bytes from header.stackStart
     std::string maps;   // /proc/<pid>/maps text
+    // Every other thread of the process, when the guard could read them.
+    std::vector<KWCrashThread> otherThreads;
 };
 
 class KWCrashWire {

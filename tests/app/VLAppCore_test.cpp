@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <sys/utsname.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/client/VLGuardWatchdog.h"
 #include "app/client/VLUpdaterLauncher.h"
 #include "app/core/VLAppState.h"
 #include "app/core/VLConfigManager.h"
 #include "app/core/VLPaths.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWIniFile.h"
+#include "platform/common/KWLog.h"
+#include "platform/common/KWStringConvert.h"
+#include "tests/platform/common/KWThreadHookProbe.h"
 
 using namespace KwLib;
 
@@ -76,9 +83,37 @@ TEST(VLAppState, RunModeFromRoleAndInner) {
     EXPECT_TRUE(IsInnerRunMode(2) && IsInnerRunMode(4) && IsInnerRunMode(6));
     EXPECT_FALSE(IsInnerRunMode(3) || IsInnerRunMode(5) || IsInnerRunMode(0));
     EXPECT_EQ(GetClientVersion(), "1.7.1.1393");
-    std::string ua = BuildUserAgent();
-    EXPECT_EQ(ua.rfind("Mozilla/5.0 (Windows NT ", 0), 0u);
-    EXPECT_NE(ua.find("Safari/537.1 /VL 1.7.1.1393"), std::string::npos);
+}
+
+TEST(VLAppState, UserAgentCarriesTheSystemReleaseAndKeepsWithinItsLimit) {
+    // The release numbers as uname(2) reports them, read here on their own.
+    utsname system{};
+    ASSERT_EQ(uname(&system), 0);
+    int major = -1, minor = -1;
+    ASSERT_EQ(sscanf(system.release, "%d.%d", &major, &minor), 2) << system.release;
+    EXPECT_EQ(BuildUserAgent(), "Mozilla/5.0 (Windows NT " + std::to_string(major) + "." +
+                                    std::to_string(minor) +
+                                    "; WOW64) AppleWebKit/537.1 (KHTML, like Gecko) Chrome/21.0.1180.91 "
+                                    "Safari/537.1 /VL 1.7.1.1393");
+
+    // Longer than the 511 characters that fit: cut there, never inside a character.
+    const std::string longAscii = FormatUserAgent(6, 1, std::string(600, '9'));
+    EXPECT_EQ(longAscii.size(), 511u);
+    EXPECT_EQ(longAscii.rfind("Mozilla/5.0 (Windows NT 6.1; WOW64)", 0), 0u);
+    EXPECT_EQ(longAscii.back(), '9');
+    const std::string wide = FormatUserAgent(6, 1, std::string(400, 'x') + std::string(30, 'y') + "版本号");
+    EXPECT_EQ(KWStringConvert::Utf8ToUtf32(wide).size(), 511u);
+    EXPECT_TRUE(KWStringConvert::IsValidUtf8(wide));
+    // Exactly 511 characters stay whole; shorter ones are not padded.
+    const std::string prefix = FormatUserAgent(6, 1, "");
+    const size_t room = 511 - KWStringConvert::Utf8ToUtf32(prefix).size();
+    const std::string exact = FormatUserAgent(6, 1, std::string(room - 1, 'a') + "音");
+    EXPECT_EQ(KWStringConvert::Utf8ToUtf32(exact).size(), 511u);
+    EXPECT_EQ(exact.substr(exact.size() - 3), "音");
+    EXPECT_EQ(
+        FormatUserAgent(10, 0, "2.0"),
+        "Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.1 (KHTML, like Gecko) Chrome/21.0.1180.91 "
+        "Safari/537.1 /VL 2.0");
 }
 
 TEST(VLAppState, QuestionFontSizesFollowTheConfiguredSize) {
@@ -215,6 +250,42 @@ TEST(VLConfigManager, SaveThenLoadKeepsUnrelatedSections) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(VLConfigManager, SaveReportsAFileItCouldNotWrite) {
+    auto dir = TestDir();
+    const std::string log = (dir / "VireloLog" / "vl.log").string();
+    ASSERT_TRUE(LogImpl::Instance().Init(log));
+
+    // A folder where the file should be: it can be neither read nor replaced.
+    const std::string blockedPath = (dir / "blocked" / "config.cfg").string();
+    std::filesystem::create_directories(blockedPath);
+    VLConfigManager blocked(blockedPath);
+    blocked.Load();
+    blocked.SetString("AGENT", "IP", "10.1.2.3");
+    EXPECT_FALSE(blocked.Save());
+    EXPECT_EQ(blocked.GetString("AGENT", "IP"), "10.1.2.3");  // kept in memory
+
+    // A folder that cannot be created: a file stands in its place.
+    ASSERT_TRUE(KWFile::WriteAtomic((dir / "plain").string(), "x"));
+    const std::string nowherePath = (dir / "plain" / "sub" / "config.cfg").string();
+    VLConfigManager nowhere(nowherePath);
+    nowhere.Load();
+    EXPECT_FALSE(nowhere.Save());
+    EXPECT_FALSE(std::filesystem::exists(nowherePath));
+
+    // And a save that works still says so.
+    VLConfigManager fine((dir / "fine" / "config.cfg").string());
+    fine.Load();
+    EXPECT_TRUE(fine.Save());
+    LogImpl::Instance().Shutdown();
+
+    const std::string text = KWFile::ReadAll(log).value_or("");
+    EXPECT_NE(text.find("cannot save " + blockedPath + ": it exists but cannot be read"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("cannot save " + nowherePath), std::string::npos) << text;
+    EXPECT_EQ(text.find("cannot save " + (dir / "fine").string()), std::string::npos) << text;
+    std::filesystem::remove_all(dir);
+}
+
 TEST(VLPaths, FoldersFollowDataHomeTmpdirAndInnerFlag) {
     ScopedEnv data("XDG_DATA_HOME", "/home/pupil/data");
     ScopedEnv tmp("TMPDIR", "/var/tmp/vl");
@@ -266,4 +337,15 @@ TEST(VLUpdaterLauncher, EachPairIsOneArgument) {
     EXPECT_EQ(args[5], "-reqPort=9500");
     EXPECT_EQ(args[6], "-downloadPort=9501");
     EXPECT_EQ(args[7], "-uploadPort=9502");
+}
+
+TEST(VLGuardWatchdog, RunsOnAThreadThatRanTheStartHook) {
+    // The start hook is where the crash handler gives a thread its own signal
+    // stack: without it a stack overflow on the watchdog would leave no dump.
+    TestSupport::KWThreadHookProbe probe;
+    VLGuardWatchdog watchdog("/nonexistent/VLGuard", 20);
+    ASSERT_TRUE(watchdog.Start());
+    EXPECT_TRUE(TestSupport::KWThreadHookProbe::Eventually([&] { return probe.RunCount() >= 1; }));
+    EXPECT_EQ(probe.Unprepared(), std::set<long>{});
+    watchdog.Stop();
 }

@@ -15,6 +15,7 @@
 #include "exam/VLDatabaseManager.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWLog.h"
+#include "platform/common/KWProcess.h"
 #include "platform/common/KWStringToken.h"
 
 using namespace KwLib;
@@ -173,6 +174,10 @@ TEST_F(ClientTree, WatchdogWaitsQuietlyForAMissingGuard) {
 TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
     fs::path client = m_root / "install" / "bin" / "VLStudent";
     fs::copy_file(VL_CLIENT_PATH, client);
+    // The watchdog looks for any process named VLGuard: one that runs for
+    // someone else on this machine (another checkout's demo) is rightly left
+    // alone, and then ours is not started.
+    const bool otherGuard = KWProcess::IsRunning("VLGuard");
     pid_t first = Start(client, {"-role=3", "-id=17"});
     fs::path socket = m_root / "run" / "VLStudent.sock";
     ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); })) << "first client did not come up";
@@ -195,7 +200,9 @@ TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
     EXPECT_EQ(starts, 1u);
 
     // The client's watchdog started the guard from the install tree.
-    EXPECT_TRUE(WaitFor([&] { return !LogLines(m_standinLog).empty(); }));
+    if (!otherGuard) {
+        EXPECT_TRUE(WaitFor([&] { return !LogLines(m_standinLog).empty(); }));
+    }
 
     kill(first, SIGTERM);
     EXPECT_EQ(WaitExit(first), 1);

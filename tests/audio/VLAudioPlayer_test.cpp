@@ -7,6 +7,7 @@
 
 #include "audio/VLAudioDecoder.h"
 #include "tests/audio/VLAudioTestUtil.h"
+#include "tests/platform/common/KWThreadHookProbe.h"
 
 namespace KwLib {
 namespace {
@@ -404,6 +405,27 @@ TEST(VLAudioPlayerDummy, TickThreadRunsWhileTheAudioIsUp) {
     EXPECT_FALSE(player.IsInitialized());
     // After a repair the player works again.
     ASSERT_TRUE(player.InitAudio());
+    player.ReleaseAudio();
+}
+
+TEST(VLAudioPlayerDummy, EveryAudioThreadRanTheStartHook) {
+    // The start hook gives each thread the crash handler's signal stack: the
+    // spectrum tick, the decoder of the playing file and the device's own
+    // thread (started by SDL) must all have run it.
+    UseDummyDriver();
+    TempDir dir;
+    const std::string wav = dir.File("tone.wav");
+    ASSERT_TRUE(WriteWav(wav, Tone(500, 5.0, 44100, 1), 44100, 1));
+    TestSupport::KWThreadHookProbe probe;
+    VLAudioPlayer player(232, 137);
+    std::atomic<long> tick{0};
+    player.SetInvalidateCallback([&] { tick = TestSupport::KWThreadHookProbe::CurrentTid(); });
+    ASSERT_TRUE(player.InitAudio());
+    ASSERT_GT(player.StartPlayback(wav), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return tick.load() != 0; }));
+    EXPECT_TRUE(probe.Ran(tick));
+    EXPECT_TRUE(WaitUntil([&] { return probe.Unprepared().empty() && probe.RunCount() >= 2; }))
+        << probe.Unprepared().size() << " threads without it";
     player.ReleaseAudio();
 }
 

@@ -2,9 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWMD5Utils.h"
@@ -123,6 +131,32 @@ TEST_F(DatabaseManagerTest, SecondStartLoadsFlaggedRecordsWithoutWriting) {
     second.Release();
     EXPECT_EQ(KWMD5Utils::CalcuteFileMD5String(Config().userDbPath), before);
     EXPECT_EQ(KWMD5Utils::CalcuteFileMD5String(Config().sysDbPath), sysBefore);
+}
+
+TEST_F(DatabaseManagerTest, StartWhileAnotherProcessWritesWaitsAndLoadsTheUser) {
+    {
+        VLDatabaseManager first(Config());
+        ASSERT_TRUE(first.Init());
+        ASSERT_TRUE(first.SaveUser({1001, "stu1001", "pw", 1, 0, 1, 0}));
+        ASSERT_TRUE(first.SaveBinding({"key-1", "S01", "第一中学", "C07", "七年级二班", "", 1}));
+        first.Release();
+    }
+    // A second program holds user.db's write lock for a second while the client starts.
+    const std::string command =
+        std::string(VL_SQLITE_LOCKER) + " '" + Config().userDbPath + "' " + kKey + " 1000";
+    FILE* locker = popen(command.c_str(), "r");
+    ASSERT_NE(locker, nullptr);
+    char line[32] = {};
+    ASSERT_NE(fgets(line, sizeof line, locker), nullptr);
+    ASSERT_STREQ(line, "locked\n");
+
+    VLDatabaseManager manager(Config());
+    EXPECT_TRUE(manager.Init());
+    EXPECT_EQ(manager.GetCurrentUser().UserId, 1001);
+    EXPECT_EQ(manager.GetCurrentUser().UserName, "stu1001");
+    EXPECT_EQ(manager.GetBinding().SchoolId, "S01");
+    EXPECT_EQ(pclose(locker), 0);
+    EXPECT_TRUE(manager.SaveExamAnswer({5, 1001, "after the wait"}));
 }
 
 TEST_F(DatabaseManagerTest, SavingASecondUserMovesTheFlag) {
@@ -266,6 +300,74 @@ TEST_F(DatabaseManagerTest, ExistingSysDbIsReadAsItIs) {
     VLDatabaseManager inner(Config(4));
     EXPECT_FALSE(inner.Init()) << "the file has no row for the inner edition";
     EXPECT_EQ(inner.GetSysUrlInfo().ExamQuestionUrl, "");
+}
+
+TEST_F(DatabaseManagerTest, SysDbWithoutItsTableIsCreatedAgain) {
+    // What a creation cut short used to leave: an empty file, a file with the
+    // table but no rows, and bytes that are no database under the key.
+    std::vector<std::function<void()>> leftovers = {
+        [&] { std::ofstream(Config().sysDbPath); },
+        [&] {
+            auto db = Open(Config().sysDbPath);
+            ASSERT_EQ(db->ExecSQL("create table SysUrl(ProductName varchar(100) primary key);"), 0);
+        },
+        [&] { std::ofstream(Config().sysDbPath) << std::string(3000, 'x'); },
+    };
+    for (size_t i = 0; i < leftovers.size(); ++i) {
+        std::filesystem::remove(Config().sysDbPath);
+        leftovers[i]();
+        VLDatabaseManager manager(Config());
+        EXPECT_TRUE(manager.Init()) << "leftover " << i;
+        EXPECT_EQ(manager.GetSysUrlInfo().ProductName, "Virelo") << "leftover " << i;
+        EXPECT_NE(manager.GetSysUrlInfo().ExamQuestionUrl, "") << "leftover " << i;
+        manager.Release();
+        EXPECT_FALSE(std::filesystem::exists(Config().sysDbPath + ".new"));
+    }
+}
+
+TEST_F(DatabaseManagerTest, AStartKilledAtAnyMomentLeavesFilesTheNextStartCanUse) {
+    const std::string dataDir = Config().userDataDir;
+    const std::string sysDb = Config().sysDbPath;
+    auto startChild = [&] {
+        pid_t pid = fork();
+        if (pid == 0) {
+            execl(VL_DB_INIT_CHILD, VL_DB_INIT_CHILD, dataDir.c_str(), sysDb.c_str(), nullptr);
+            _exit(127);
+        }
+        return pid;
+    };
+    // How long one whole start takes here, to spread the kills over it.
+    auto started = std::chrono::steady_clock::now();
+    pid_t whole = startChild();
+    ASSERT_GT(whole, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(whole, &status, 0), whole);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto span =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 8; ++round) {
+        std::filesystem::remove_all(dataDir);
+        std::filesystem::remove(sysDb);
+        pid_t pid = startChild();
+        ASSERT_GT(pid, 0);
+        const auto at = std::chrono::microseconds(rng() % std::max<int64_t>(span.count(), 1));
+        std::this_thread::sleep_for(at);
+        kill(pid, SIGKILL);
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+
+        // The next start works, whatever the killed one had written.
+        VLDatabaseManager next(Config());
+        EXPECT_TRUE(next.Init()) << "round " << round << ", killed after " << at.count() << " us";
+        EXPECT_EQ(next.GetSysUrlInfo().ProductName, "Virelo") << "round " << round;
+        EXPECT_TRUE(next.SaveUser({7, "after", "pw", 0, 0, 1, 0})) << "round " << round;
+        EXPECT_TRUE(next.SaveExamAnswer({9, 7, "[]"})) << "round " << round;
+        next.SetCurrentUser({});
+        EXPECT_TRUE(next.LoadUsedUser()) << "round " << round;
+        EXPECT_EQ(next.GetCurrentUser().UserName, "after") << "round " << round;
+        next.Release();
+    }
 }
 
 TEST_F(DatabaseManagerTest, OldUserTableWithoutUserIdIsRebuilt) {

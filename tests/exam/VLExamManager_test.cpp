@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "exam/VLShuffle.h"
+
 namespace KwLib {
 namespace {
 
@@ -63,11 +65,47 @@ TEST(ExamManagerTest, AddQuestionShufflesOptionsBySeed) {
         << "same time, same count";
     EXPECT_NE(first, OptionOrder(dynamic_cast<VLChoiceQuestion&>(*b.GetQuestion(1))))
         << "the seed grows with the number of records held";
+    // The permutations themselves, worked out apart from this code with the
+    // classic generator (seed 1700000123 x 1, then x 2) and the swap walk.
+    EXPECT_EQ(first, (std::vector<int>{0, 1, 3, 7, 5, 6, 4, 2}));
+    EXPECT_EQ(OptionOrder(dynamic_cast<VLChoiceQuestion&>(*b.GetQuestion(1))),
+              (std::vector<int>{2, 0, 1, 3, 6, 7, 5, 4}));
 
     VLExamManager single;
     single.AddQuestion(Choice("one", kQuestionSingleChoice, 1, 1));
     single.AddQuestion(Choice("none", kQuestionSingleChoice, 1, 0));
     EXPECT_EQ(Ids(single), (std::vector<std::string>{"one", "none"}));
+}
+
+TEST(ExamManagerTest, TheGeneratorIsTheClassicCLibraryOne) {
+    // The published sequence of that generator after srand(1).
+    VLRandom random(1);
+    std::vector<int> values;
+    for (int i = 0; i < 10; ++i)
+        values.push_back(random.Next());
+    EXPECT_EQ(values, (std::vector<int>{41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464}));
+}
+
+TEST(ExamManagerTest, ConnectionColumnsAreShuffledWithOneSeedEach) {
+    VLExamManager manager;
+    manager.SetClock([] { return int64_t{1700000002}; });
+    manager.AddQuestion(Choice("a", kQuestionSingleChoice, 1));
+    manager.AddQuestion(Choice("b", kQuestionSingleChoice, 1));
+    auto connection = std::make_unique<VLConnectionQuestion>();
+    connection->m_id = "lines";
+    connection->m_type = kQuestionConnection;
+    for (int items : {5, 5, 4})
+        connection->m_columns.push_back(Choice("column", kQuestionConnection, 1, items));
+    manager.AddQuestion(std::move(connection));
+
+    auto lock = manager.Lock();
+    auto& added = dynamic_cast<VLConnectionQuestion&>(*manager.GetQuestion(2));
+    // Seed 1700000002 x 3 (two records held), taken modulo 2^32 as the
+    // generator's seed is 32 bits, and set again before every column: columns
+    // of one length get one permutation, so matching rows stay matched.
+    EXPECT_EQ(OptionOrder(*added.m_columns[0]), (std::vector<int>{2, 1, 3, 4, 0}));
+    EXPECT_EQ(OptionOrder(*added.m_columns[1]), (std::vector<int>{2, 1, 3, 4, 0}));
+    EXPECT_EQ(OptionOrder(*added.m_columns[2]), (std::vector<int>{0, 2, 3, 1}));
 }
 
 TEST(ExamManagerTest, RegroupOrdersSectionsAndDropsInstrumentRecords) {
@@ -112,6 +150,25 @@ TEST(ExamManagerTest, RegroupShufflesWithinEachTypeAndNumbersTheBucket) {
     EXPECT_EQ(manager.GetQuestion(10)->m_indexInGroup, 0);
     EXPECT_EQ(manager.GetQuestion(11)->m_indexInGroup, 1);
     EXPECT_EQ(manager.GetQuestion(11)->m_sequence, 11);
+}
+
+TEST(ExamManagerTest, RegroupPermutationsFollowTheBucketNumbers) {
+    VLExamManager manager;
+    manager.SetClock([] { return int64_t{1700000005}; });
+    for (int i = 0; i < 10; ++i)
+        manager.AddQuestion(Choice("c" + std::to_string(i), kQuestionSingleChoice, 1));
+    for (int i = 0; i < 3; ++i)
+        manager.AddQuestion(Sing("s" + std::to_string(i), kQuestionSing));
+    for (int i = 0; i < 4; ++i)
+        manager.AddQuestion(Choice("j" + std::to_string(i), kQuestionJudge, 1));
+    for (int i = 0; i < 3; ++i)
+        manager.AddQuestion(Choice("t" + std::to_string(i), kQuestionSort, 2));
+    manager.RegroupQuestions();
+    // Worked out apart from this code: bucket k of each list is shuffled with
+    // seed 1700000005 x k (modulo 2^32); the second list counts from 1 again.
+    EXPECT_EQ(Ids(manager),
+              (std::vector<std::string>{"c5", "c1", "c9", "c7", "c0", "c2", "c8", "c4", "c6", "c3",
+                                        "s2", "s0", "s1", "j3", "j2", "j0", "j1", "t1", "t2", "t0"}));
 }
 
 TEST(ExamManagerTest, ClearedRecordsStayValidUntilRelease) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
+#include <sstream>
 
 #include "platform/common/KWStringUtils.h"
 #include "platform/common/KWSystem.h"
@@ -48,10 +50,10 @@ protected:
     }
     // Crashes the victim (with the default socket of the sandbox's runtime
     // folder) and returns the reporter's single argument list.
-    std::vector<std::string> CrashAndCollect() {
+    std::vector<std::string> CrashAndCollect(const std::string& mode = "segv") {
         VLTestProcess victim;
-        EXPECT_TRUE(victim.Start(VL_CRASH_VICTIM, {"segv"}, box.Env(), box.root + "victim.out",
-                                 box.root + "victim.err"));
+        EXPECT_TRUE(victim.Start(VL_CRASH_VICTIM, {mode}, TestSupport::CrashHandlerEnv(box.Env()),
+                                 box.root + "victim.out", box.root + "victim.err"));
         auto status = victim.Wait(30000);
         EXPECT_TRUE(status.has_value());
         if (status) {
@@ -112,7 +114,8 @@ TEST_F(VLGuardCrashTest, DumpIsWrittenAndTheReporterStartedOnceWithDefaults) {
     EXPECT_EQ(dump->exceptionCode, static_cast<uint32_t>(SIGSEGV));
     EXPECT_EQ(dump->exceptionAddress, KWCrashHandler::kTestCrashAddress);
     EXPECT_EQ(dump->exceptionThread, static_cast<uint32_t>(victimPid));
-    ASSERT_EQ(dump->threads.size(), 1u);
+    // The crashing thread comes first in the list (the others have tests of their own).
+    ASSERT_GE(dump->threads.size(), 1u);
     const auto& thread = dump->threads[0];
     EXPECT_EQ(thread.id, static_cast<uint32_t>(victimPid));
     EXPECT_GT(thread.stack.size(), 256u);
@@ -151,6 +154,67 @@ TEST_F(VLGuardCrashTest, DumpIsWrittenAndTheReporterStartedOnceWithDefaults) {
     for (size_t i = 1; i < modules.size(); ++i)
         EXPECT_LE(modules[i - 1].base + modules[i - 1].size, modules[i].base)
             << modules[i - 1].name << " overlaps " << modules[i].name;
+}
+
+TEST_F(VLGuardCrashTest, AStackOverflowOnAWorkerThreadGivesExactlyOneDump) {
+    auto args = CrashAndCollect("worker-overflow");  // one reporter start, checked there
+    ASSERT_EQ(args.size(), 12u);
+    std::string error;
+    auto dump = TestSupport::ReadMinidump(VLGuardSandbox::ReadFile(Unquote(args[1], "dump")), &error);
+    ASSERT_TRUE(dump) << error;
+    EXPECT_EQ(dump->exceptionCode, static_cast<uint32_t>(SIGSEGV));
+    EXPECT_NE(dump->exceptionThread, static_cast<uint32_t>(victimPid))
+        << "the worker crashed, not the main thread";
+    // Exactly one dump file in the temporary folder.
+    int dumps = 0;
+    for (const auto& entry : fs::directory_iterator(box.tmp))
+        dumps += entry.path().extension() == ".dmp";
+    EXPECT_EQ(dumps, 1);
+}
+
+TEST_F(VLGuardCrashTest, EveryThreadOfTheClientIsInTheDump) {
+    // Four busy workers; one of them crashes while the others run on.
+    auto args = CrashAndCollect("busy-workers");
+    ASSERT_EQ(args.size(), 12u);
+    std::string error;
+    auto dump = TestSupport::ReadMinidump(VLGuardSandbox::ReadFile(Unquote(args[1], "dump")), &error);
+    ASSERT_TRUE(dump) << error;
+    // The victim listed its threads just before the crash: its main thread, the
+    // four workers and whatever threads its libraries run.
+    std::set<uint32_t> listed;
+    uint32_t crashing = 0;
+    {
+        std::istringstream lines(box.ReadFile(box.root + "victim.out"));
+        std::string line;
+        while (std::getline(lines, line)) {
+            const uint32_t tid = static_cast<uint32_t>(std::stoul(line));
+            listed.insert(tid);
+            if (line.find("crashing") != std::string::npos)
+                crashing = tid;
+        }
+    }
+    ASSERT_GE(listed.size(), 5u);
+    ASSERT_EQ(dump->threads.size(), listed.size()) << box.ReadFile(box.tmp + "VireloLog/vl.log");
+    std::set<uint32_t> ids;
+    for (const auto& thread : dump->threads) {
+        ids.insert(thread.id);
+        EXPECT_GT(thread.stack.size(), 0u) << thread.id;
+        EXPECT_NE(thread.stack.find_first_not_of('\0'), std::string::npos) << thread.id;
+#if defined(__x86_64__)
+        // Each stack holds its thread's stack pointer.
+        const uint64_t rsp = TestSupport::MinidumpFile::ContextRsp(thread.context);
+        EXPECT_GE(rsp, thread.stackStart) << thread.id;
+        EXPECT_LT(rsp, thread.stackStart + thread.stack.size()) << thread.id;
+        EXPECT_NE(TestSupport::MinidumpFile::ContextRip(thread.context), 0u) << thread.id;
+#endif
+    }
+    EXPECT_EQ(ids, listed);
+    EXPECT_TRUE(ids.count(static_cast<uint32_t>(victimPid))) << "the main thread";
+    // The crashing one is a worker, and it is the exception's thread.
+    EXPECT_EQ(dump->exceptionThread, crashing);
+    EXPECT_NE(dump->exceptionThread, static_cast<uint32_t>(victimPid));
+    EXPECT_EQ(dump->threads[0].id, dump->exceptionThread);
+    EXPECT_EQ(dump->exceptionAddress, KWCrashHandler::kTestCrashAddress);
 }
 
 TEST_F(VLGuardCrashTest, AgentSettingsOfTheInnerEditionReachTheReporter) {

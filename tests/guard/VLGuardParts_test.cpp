@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <random>
 
@@ -75,10 +76,41 @@ TEST(VLGuardLibraryPath, GuardFoldersComeFirstAndNoEmptyEntry) {
     EXPECT_EQ(VLGuardApp::ExtendLibraryPath("/opt/vl/", ""), "/opt/vl/bin:/opt/vl/");
 }
 
+TEST(VLStaticFiles, EveryRowOfTheContentTypeTableInAnyCase) {
+    // Every type is one that browsers understand.
+    const struct {
+        const char* ext;
+        const char* type;
+    } kRows[] = {
+        {"txt", "text/plain"}, {"c", "text/plain"},        {"h", "text/plain"},
+        {"html", "text/html"}, {"htm", "text/html"},       {"css", "text/css"},
+        {"gif", "image/gif"},  {"jpg", "image/jpeg"},      {"jpeg", "image/jpeg"},
+        {"png", "image/png"},  {"pdf", "application/pdf"}, {"ps", "application/postscript"},
+    };
+    for (const auto& row : kRows) {
+        const std::string lower = row.ext;
+        std::string upper = lower;
+        for (char& c : upper)
+            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        std::string mixed = upper;
+        mixed[0] = lower[0];
+        for (const std::string& ext : {lower, upper, mixed}) {
+            EXPECT_EQ(VLStaticFiles::ContentTypeFor("/web/sub/file." + ext), row.type) << ext;
+            EXPECT_EQ(VLStaticFiles::ContentTypeFor("a.b." + ext), row.type) << ext;
+        }
+    }
+}
+
 TEST(VLStaticFiles, ContentTypeEdgesOfTheExtensionRule) {
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("/dir.d/file"), "application/misc");
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("x."), "application/misc");
     EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.HTML"), "text/html");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("notes.md"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("README"), "application/misc");
+    // Only the whole extension counts: neither a prefix nor a longer name of a row.
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.pst"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.ht"), "application/misc");
+    EXPECT_EQ(VLStaticFiles::ContentTypeFor("x.htmlx"), "application/misc");
 }
 
 TEST(VLStaticFiles, ResolveStaysInsideTheRoot) {
@@ -208,6 +240,34 @@ TEST(VLMinidumpWriter, ModulesAndStreamsOfAReport) {
     EXPECT_EQ(dump->cpu, 9u);
     EXPECT_EQ(dump->platformId, 0x8201u);
     EXPECT_EQ(dump->streams[0x47670009], maps);
+
+    // Two more threads read by the guard: listed after the crashing one, each
+    // with its own stack and registers; the exception stays the crashing one's.
+    for (int i = 0; i < 2; ++i) {
+        KWCrashThread other;
+        other.tid = 4243 + i;
+        other.arch = static_cast<uint32_t>(KWCrashArch::X86_64);
+        other.gregCount = 23;
+        other.gregs[16] = 0x55d000002000 + i;  // rip
+        other.gregs[15] = 0x7f0000010000 + i;  // rsp
+        other.stackStart = 0x7f000000ff80 + i;
+        other.stack = std::string(32 + i, static_cast<char>('a' + i));
+        report.otherThreads.push_back(other);
+    }
+    dump = TestSupport::ReadMinidump(VLMinidumpWriter::Build(report));
+    ASSERT_TRUE(dump);
+    ASSERT_EQ(dump->threads.size(), 3u);
+    EXPECT_EQ(dump->threads[0].id, 4242u);
+    for (int i = 0; i < 2; ++i) {
+        const auto& thread = dump->threads[1 + i];
+        EXPECT_EQ(thread.id, 4243u + i);
+        EXPECT_EQ(thread.stackStart, 0x7f000000ff80u + i);
+        EXPECT_EQ(thread.stack, report.otherThreads[i].stack);
+        EXPECT_EQ(TestSupport::MinidumpFile::ContextRip(thread.context), 0x55d000002000u + i);
+        EXPECT_EQ(TestSupport::MinidumpFile::ContextRsp(thread.context), 0x7f0000010000u + i);
+    }
+    EXPECT_EQ(dump->exceptionThread, 4242u);
+    EXPECT_EQ(dump->exceptionContext, dump->threads[0].context);
 }
 
 TEST(VLMinidumpWriter, EachDumpIsANewOwnerOnlyFile) {

@@ -1,11 +1,19 @@
 // The real VLGuard program in a sandbox, with stand-ins for the client.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <deque>
 #include <filesystem>
+#include <set>
+#include <sstream>
+#include <thread>
 
 #include "tests/guard/VLGuardSandbox.h"
 
@@ -18,6 +26,53 @@ using TestSupport::HttpReply;
 using TestSupport::VLGuardSandbox;
 using TestSupport::VLTestProcess;
 using TestSupport::WaitUntil;
+
+// A blocking TCP connection to the guard, or -1.
+int ConnectTo(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    timeval wait{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True once the other end has closed `fd` (nothing more will come).
+bool PeerClosed(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0)
+        return false;
+    char buf[256];
+    ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+// User and system CPU time of a process, in clock ticks.
+int64_t CpuTicks(pid_t pid) {
+    std::string stat = VLGuardSandbox::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    int64_t utime = 0, stime = 0;
+    // Fields after the name start with the state (field 3); utime and stime are 14 and 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoll(field);
+        if (i == 15)
+            stime = std::stoll(field);
+    }
+    return utime + stime;
+}
 
 class VLGuardProcessTest : public ::testing::Test {
 protected:
@@ -94,6 +149,26 @@ TEST_F(VLGuardProcessTest, RunClientStartsTheClientOncePerQuestionId) {
     starts = ClientStarts(1);
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=marker"}));
+}
+
+TEST_F(VLGuardProcessTest, RunClientAnswers500WhenTheClientCannotStart) {
+    const std::string client = box.install + "bin/VLStudent";
+    // Not executable: the start fails although the file is there.
+    fs::permissions(client, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    HttpReply reply = HttpGet(port, "/runClient?question_id=17");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    EXPECT_EQ(reply.body, "The exam client could not be started.\n");
+
+    // Missing altogether.
+    fs::remove(client);
+    reply = HttpGet(port, "/runClient?question_id=17&question_id=18");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    // Nothing to start is not a failure.
+    EXPECT_EQ(HttpGet(port, "/runClient").status, 200);
+    EXPECT_TRUE(box.Records("VLStudent").empty());
+    EXPECT_TRUE(guard.IsRunning());
 }
 
 TEST_F(VLGuardProcessTest, RequestPrintsItsTrace) {
@@ -220,11 +295,113 @@ TEST_F(VLGuardProcessTest, EveryWayOutOfTheWebFolderIsNotFound) {
     EXPECT_EQ(HttpGet(port, "/a/b.txt").body, "inside");
 }
 
-TEST_F(VLGuardProcessTest, APostToAnUnknownPathIsNotAnswered) {
-    HttpReply reply = TestSupport::HttpExchange(
-        port, "POST /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\nhi", 1500);
-    EXPECT_FALSE(reply.received);
+TEST_F(VLGuardProcessTest, OtherMethodsOnUnknownPathsAreRefusedAtOnceAndClosed) {
+    for (const std::string method : {"POST", "PUT", "DELETE", "HEAD"}) {
+        // HTTP/1.1 without "Connection: close": the guard must end the connection itself.
+        HttpReply reply = TestSupport::HttpExchange(
+            port, method + " /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\nhi", 10000);
+        EXPECT_EQ(reply.status, 404) << method;
+        EXPECT_EQ(reply.reason, "Document was not found") << method;
+        EXPECT_TRUE(reply.closed) << method;
+    }
     EXPECT_TRUE(guard.IsRunning());
+    EXPECT_EQ(HttpGet(port, "/request").status, 200);
+}
+
+TEST_F(VLGuardProcessTest, SilentAndTricklingConnectionsAreClosedByTheGuard) {
+    int silent = ConnectTo(port);
+    int trickle = ConnectTo(port);
+    ASSERT_GE(silent, 0);
+    ASSERT_GE(trickle, 0);
+    // One byte at a time keeps evhttp's own inactivity time-out from ever firing;
+    // the request never completes.
+    const std::string slow = "GET /request HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(400, 'x');
+    size_t sent = 0;
+    bool silentClosed = false, trickleClosed = false;
+    WaitUntil(
+        [&] {
+            if (sent < slow.size() && send(trickle, slow.data() + sent, 1, MSG_NOSIGNAL) == 1)
+                ++sent;
+            silentClosed = silentClosed || PeerClosed(silent);
+            trickleClosed = trickleClosed || PeerClosed(trickle);
+            WaitUntil([] { return false; }, 200);
+            return silentClosed && trickleClosed;
+        },
+        60000);
+    EXPECT_TRUE(silentClosed);
+    EXPECT_TRUE(trickleClosed);
+    EXPECT_LT(sent, slow.size()) << "the trickle ran out before the guard closed it";
+    close(silent);
+    close(trickle);
+    EXPECT_EQ(HttpGet(port, "/request").status, 200);
+}
+
+TEST_F(VLGuardProcessTest, AFloodOfSlowAndHalfOpenConnectionsDoesNotStopTheGuard) {
+    // Few descriptors, as on a machine with a low limit; the flood asks for more.
+    rlimit low{256, 256};
+    ASSERT_EQ(prlimit(guard.Pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+    const std::vector<std::string> partials = {
+        "",  // half-open: connected, nothing sent
+        "GET /request HTTP/1.1\r\nHost: 127.0.0.1\r\n",
+        "POST /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\nab",
+        "GE",
+    };
+    std::deque<int> held;
+    auto openOne = [&](size_t i) {
+        int fd = ConnectTo(port);
+        if (fd < 0)
+            return;
+        const std::string& start = partials[i % partials.size()];
+        if (!start.empty())
+            send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+        held.push_back(fd);
+    };
+    for (size_t i = 0; i < 371; ++i)
+        openOne(i);
+    EXPECT_GT(held.size(), 300u);
+    const int64_t cpuBefore = CpuTicks(guard.Pid());
+
+    // Everything a page or a crashing client needs still works while the
+    // flood holds its connections.
+    EXPECT_EQ(HttpGet(port, "/request").status, 200);
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=41").status, 200);
+    auto starts = ClientStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=41"}));
+    VLTestProcess victim;
+    ASSERT_TRUE(
+        victim.Start(VL_CRASH_VICTIM, {"segv"}, box.Env(), box.root + "victim.out", box.root + "victim.err"));
+    EXPECT_TRUE(victim.Wait(30000).has_value());
+    EXPECT_TRUE(WaitUntil([&] { return box.Records("VLCrashReport").size() == 1; }, 20000));
+
+    // With the connections held and nothing new arriving the guard is quiet:
+    // a failing accept retried in a loop would burn a whole core here. (CPU
+    // time, not wall time: a busy machine can only make this smaller.)
+    WaitUntil([] { return false; }, 1000);
+    const int64_t ticksPerSecond = sysconf(_SC_CLK_TCK);
+    EXPECT_LT(CpuTicks(guard.Pid()) - cpuBefore, ticksPerSecond / 2);
+
+    // New connections keep coming while a page asks: its requests are still answered.
+    std::atomic<bool> stop{false};
+    std::thread flooder([&] {
+        for (size_t i = 0; !stop; ++i) {
+            openOne(i);
+            if (held.size() > 371) {
+                close(held.front());
+                held.pop_front();
+            }
+        }
+    });
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(HttpGet(port, "/request", 10000).status, 200) << "round " << i;
+    stop = true;
+    flooder.join();
+    // And "/exit" still ends it, through its normal way out (TearDown checks the code).
+    EXPECT_TRUE(guard.IsRunning());
+    HttpGet(port, "/exit", 5000);
+    EXPECT_TRUE(guard.Wait(10000).has_value());
+    for (int fd : held)
+        close(fd);
 }
 
 TEST_F(VLGuardProcessTest, AReaderThatHangsUpMidFileDoesNotEndTheGuard) {

@@ -143,8 +143,10 @@ HttpReply HttpExchange(int port, const std::string& request, int timeoutMs) {
             break;
         char buf[4096];
         ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
+        if (n <= 0) {
+            reply.closed = true;
             break;
+        }
         raw.append(buf, static_cast<size_t>(n));
     }
     close(fd);

@@ -36,6 +36,7 @@ public:
 
 struct HttpReply {
     bool received = false;  // any byte came back before the time-out or close
+    bool closed = false;    // the server closed the connection (rather than the time-out ending the wait)
     int status = 0;
     std::string reason;
     std::map<std::string, std::string> headers;  // names in lower case

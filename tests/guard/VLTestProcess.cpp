@@ -15,6 +15,15 @@ extern char** environ;
 
 namespace KwLib::TestSupport {
 
+std::map<std::string, std::string> CrashHandlerEnv(std::map<std::string, std::string> env) {
+    const char* inherited = getenv("ASAN_OPTIONS");
+    std::string options = inherited ? inherited : "";
+    if (!options.empty())
+        options += ":";
+    env["ASAN_OPTIONS"] = options + "use_sigaltstack=0";
+    return env;
+}
+
 VLTestProcess::~VLTestProcess() {
     Kill();
 }

@@ -33,6 +33,12 @@ private:
     std::optional<int> m_status;
 };
 
+// Environment for a program with the client's crash handler: AddressSanitizer
+// gives every thread a signal stack of its own, which would hide a thread
+// that lacks ours; with this the program has only the ones we give it, as in
+// a release build.
+std::map<std::string, std::string> CrashHandlerEnv(std::map<std::string, std::string> env = {});
+
 // Polls `condition` every 10 ms until it holds or `timeoutMs` passes. Only for
 // waiting on other processes; nothing in-process is timed this way.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);

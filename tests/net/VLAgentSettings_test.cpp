@@ -54,6 +54,39 @@ TEST(VLAgentSettingsTest, RewritesToTheAgentAndTheMatchingPort) {
     EXPECT_EQ(empty.RewriteRequestUrl(kLogin).substr(0, 13), "0.0.0.0:9500/");
 }
 
+TEST(VLAgentSettingsTest, OnlyTheHostDecidesAndItsPortIsDropped) {
+    VLAgentSettings agent;
+    agent.SetRunMode(3);
+    agent.SetValues("192.168.1.10", 9500, 9501, 9502, 9600);
+    // ".com" only in the query or the path: the URL goes to its own host, whole.
+    for (const std::string url : {
+             "http://10.0.0.5:8080/api2/singleTestResult?result=http://up.virelo.com/a.wav",
+             "http://10.0.0.5/log?to=https%3A%2F%2Flogs.virelo.com%2Fx",
+             "http://files.virelo.cn/a.com/b.png",
+             "https://127.0.0.1:9443/x?ref=mail.com#top",
+             "http://user.com@10.0.0.5/x",
+         }) {
+        EXPECT_EQ(agent.RewriteRequestUrl(url), url);
+        EXPECT_EQ(agent.RewriteDownloadUrl(url), url);
+        EXPECT_EQ(agent.RewriteUploadUrl(url, true), url);
+    }
+    // A host with its own port: the agent's port replaces it.
+    EXPECT_EQ(agent.RewriteRequestUrl("https://api.virelo.com:8443/api2/getCfg?school_id=1"),
+              "192.168.1.10:9500/api2/getCfg?school_id=1");
+    EXPECT_EQ(agent.RewriteDownloadUrl("x.com:8443/a.png"), "192.168.1.10:9501/a.png");
+    // A result whose query holds another ".com" address is relayed whole.
+    EXPECT_EQ(
+        agent.RewriteRequestUrl("http://api.virelo.com/api2/singleTestResult?result=http://up.virelo.com/"
+                                "a.wav&x=.com"),
+        "192.168.1.10:9500/api2/singleTestResult?result=http://up.virelo.com/a.wav&x=.com");
+    // ".com" inside the host name, and a host with nothing after it.
+    EXPECT_EQ(agent.RewriteDownloadUrl("http://cdn.company.com/p/q.jpg"), "192.168.1.10:9501/p/q.jpg");
+    EXPECT_EQ(agent.RewriteRequestUrl("http://api.virelo.com"), "192.168.1.10:9500");
+    EXPECT_EQ(agent.RewriteRequestUrl("http://api.virelo.com?x=1"), "192.168.1.10:9500?x=1");
+    EXPECT_EQ(agent.RewriteUploadUrl("http://user:pw@up.virelo.com/api2?c=file"),
+              "192.168.1.10:9502/api2?c=file");
+}
+
 TEST(VLAgentSettingsTest, DirectRunModesKeepThePlatformAddress) {
     for (int mode : {5, 6}) {
         VLAgentSettings agent;
@@ -121,13 +154,16 @@ TEST(VLAgentSettingsTest, SavingTheSettingsWhileTheWorkerRewritesNeverTearsAnAdd
 TEST(VLAgentSettingsTest, CachePathIsFolderDigestAndExtension) {
     VLAgentSettings agent;
     agent.SetDownloadDir("/data/Download/");
-    // MD5("http://f.virelo.com/a.png"), upper case, as the paper parser names files.
-    const std::string path = agent.GetCachePath("http://f.virelo.com/a.png");
-    EXPECT_EQ(path.substr(0, 15), "/data/Download/");
-    EXPECT_EQ(path.size(), 15u + 32u + 4u);
-    EXPECT_EQ(path.substr(path.size() - 4), ".png");
-    EXPECT_EQ(path, VLAgentSettings::CachePath("/data/Download/", "http://f.virelo.com/a.png"));
-    EXPECT_NE(path, agent.GetCachePath("http://f.virelo.com/b.png"));
+    // The folder, the MD5 of the URL in upper-case hex (computed apart from
+    // this code: md5sum over the URL's bytes) and the URL's extension.
+    EXPECT_EQ(agent.GetCachePath("http://f.virelo.com/a.png"),
+              "/data/Download/B257A3620A6B831C0999241F93EB340F.png");
+    // A name without an extension (the dot of a folder does not count).
+    EXPECT_EQ(agent.GetCachePath("http://f.virelo.com/dir.d/file"),
+              "/data/Download/D04C795BF7F6F76039A2FFEA63C9EE88");
+    // The same rule as the paper parser's, whoever asks.
+    EXPECT_EQ(VLAgentSettings::CachePath("/other/", "http://f.virelo.com/a.png"),
+              "/other/B257A3620A6B831C0999241F93EB340F.png");
 }
 
 TEST(VLPortCheckManagerTest, StartsOnceAndReleases) {

@@ -68,8 +68,8 @@ protected:
     void TearDown() override {
         m_manager.Release();
         m_downloads.Release();
-        DrainQueue(m_queue);
         m_exam.Release();
+        ExpectNoSenderLeft(m_queue);
     }
     template <typename T>
     std::unique_ptr<T> Take(uint32_t message) {

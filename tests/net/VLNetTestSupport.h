@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,28 @@ inline std::string MakeTestDir(const std::string& name) {
     KWFilePathUtils::RemoveAll(dir);
     KWFilePathUtils::CreateDirectories(dir);
     return dir;
+}
+
+// Frees the heap payload a network message carries.
+inline void DropPayload(const KWMessage& m) {
+    switch (m.message) {
+        case WM_DOWNLOAD_DONE:
+        case WM_DOWNLOAD_FAILED:
+            delete reinterpret_cast<VLDownloadTask*>(m.wParam);
+            break;
+        case WM_UPLOAD_DONE:
+        case WM_UPLOAD_FAILED:
+        case WM_UPLOAD_PROGRESS:
+            delete reinterpret_cast<VLUploadTask*>(m.wParam);
+            break;
+        default:
+            break;
+    }
+}
+
+inline void DrainQueue(KWMessageQueue& queue) {
+    while (auto m = queue.Take(std::chrono::milliseconds(0)))
+        DropPayload(*m);
 }
 
 // One simulator per test suite: generating its sample files is the slow part.
@@ -51,6 +74,7 @@ protected:
         KWFilePathUtils::RemoveAll(s_dir);
     }
     void SetUp() override {
+        m_threadsAtStart = ThreadCount();
         if (!s_sim)
             GTEST_SKIP() << "simulator did not start";
         s_sim->ClearFaults();
@@ -72,32 +96,38 @@ protected:
         return KWFile::ReadAll(path).value_or("<missing>");
     }
 
+    // Threads of this process. Once the managers are released and the receivers
+    // closed, the count is back where the test began: no worker is left that
+    // could post to a receiver that has gone.
+    static size_t ThreadCount() {
+        size_t count = 0;
+        std::error_code ec;
+        for (auto it = std::filesystem::directory_iterator("/proc/self/task", ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+            ++count;
+        return count;
+    }
+    // Closes `queue` after its senders were released and checks that nothing
+    // is left to post to it.
+    void ExpectNoSenderLeft(KWMessageQueue& queue) {
+        queue.Close();
+        EXPECT_EQ(ThreadCount(), m_threadsAtStart) << "a worker outlived its Release";
+        DrainQueue(queue);
+        EXPECT_EQ(queue.RefusedPosts(), 0u);
+    }
+
     static inline VLSimServer* s_sim = nullptr;
     static inline std::string s_dir;
     std::string m_work;
+    size_t m_threadsAtStart = 0;
 };
 
-// Frees the heap payload a network message carries.
-inline void DropPayload(const KWMessage& m) {
-    switch (m.message) {
-        case WM_DOWNLOAD_DONE:
-        case WM_DOWNLOAD_FAILED:
-            delete reinterpret_cast<VLDownloadTask*>(m.wParam);
-            break;
-        case WM_UPLOAD_DONE:
-        case WM_UPLOAD_FAILED:
-        case WM_UPLOAD_PROGRESS:
-            delete reinterpret_cast<VLUploadTask*>(m.wParam);
-            break;
-        default:
-            break;
-    }
-}
-
-inline void DrainQueue(KWMessageQueue& queue) {
-    while (auto m = queue.Take(std::chrono::milliseconds(0)))
-        DropPayload(*m);
-}
+// How long Release may take while a transfer runs: it sets the abort byte,
+// which libcurl's progress callback (called at least once a second, also while
+// the server keeps quiet) turns into the end of the transfer; the download
+// manager waits 1000 ms for its worker. The rest is room for a loaded machine.
+constexpr std::chrono::milliseconds kReleaseBound{1000};
+constexpr std::chrono::milliseconds kReleaseSlack{1500};
 
 // Waits for the next message with the wanted number, skipping others (which it
 // counts) so that a test can ignore progress reports.

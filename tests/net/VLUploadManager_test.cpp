@@ -27,7 +27,7 @@ protected:
     }
     void TearDown() override {
         m_manager.Release();
-        DrainQueue(m_queue);
+        ExpectNoSenderLeft(m_queue);
     }
     KWMessageQueue m_queue;
     VLUploadManager m_manager;
@@ -151,7 +151,11 @@ TEST_F(VLUploadManagerTest, ReleaseAbortsARunningUploadWithoutRetryOrReport) {
     for (int i = 0; i < 5000 && m_manager.QueuedCount() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // Without the abort this would wait a minute for the server's answer.
+    auto started = std::chrono::steady_clock::now();
     m_manager.Release();
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, kReleaseBound + kReleaseSlack)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
     EXPECT_FALSE(m_manager.IsStarted());
     EXPECT_EQ(m_manager.QueuedCount(), 0u);  // not put back for another attempt
     while (auto m = m_queue.Take(std::chrono::milliseconds(0))) {

@@ -24,6 +24,31 @@ protected:
 const char kKey[] = "right-key";
 }  // namespace
 
+TEST_F(KWSqliteTest, OpeningWhileAnotherProcessWritesWaitsForTheLock) {
+    {
+        KWSqlite db;
+        ASSERT_EQ(db.Open(m_path, kKey, sizeof kKey - 1), 0);
+        ASSERT_EQ(db.ExecSQL("create table T(v integer); insert into T values (1);"), 0);
+    }
+    {
+        // Another process holds the write lock for a second, as a commit of the
+        // client's other connection or a second program would.
+        const std::string command = std::string(VL_SQLITE_LOCKER) + " '" + m_path + "' " + kKey + " 1000";
+        FILE* locker = popen(command.c_str(), "r");
+        ASSERT_NE(locker, nullptr);
+        char line[32] = {};
+        ASSERT_NE(fgets(line, sizeof line, locker), nullptr);
+        ASSERT_STREQ(line, "locked\n");
+
+        KWSqlite db;
+        EXPECT_EQ(db.Open(m_path, kKey, sizeof kKey - 1), 0) << db.LastError();
+        KWSqliteData rows;
+        EXPECT_EQ(db.Query(rows, "select v from T;"), 0);
+        EXPECT_EQ(rows.Text(1, "v"), "1");
+        EXPECT_EQ(pclose(locker), 0);
+    }
+}
+
 TEST_F(KWSqliteTest, KeyIsCheckedAtOpenAndFileIsEncrypted) {
     {
         KWSqlite db;

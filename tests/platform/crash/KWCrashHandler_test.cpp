@@ -80,8 +80,8 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
     bool StartVictim(VLTestProcess& victim, const std::string& mode) {
-        return victim.Start(VL_CRASH_VICTIM, {mode, m_socket}, {}, m_dir + "victim.out",
-                            m_dir + "victim.err");
+        return victim.Start(VL_CRASH_VICTIM, {mode, m_socket}, TestSupport::CrashHandlerEnv(),
+                            m_dir + "victim.out", m_dir + "victim.err");
     }
     std::string m_dir;
     std::string m_socket;
@@ -157,6 +157,21 @@ TEST_F(KWCrashHandlerTest, AbortStackOverflowAndOtherThreadsAreReportedToo) {
         KWCrashReportData report;
         ASSERT_TRUE(KWCrashWire::Parse(collector.Stream(), report));
         EXPECT_EQ(report.header.signo, SIGSEGV);
+    }
+    {
+        // A worker started the way the program starts them (KWThread) has its
+        // own signal stack without doing anything for it.
+        ReportCollector collector(m_socket);
+        VLTestProcess victim;
+        ASSERT_TRUE(StartVictim(victim, "worker-overflow"));
+        ASSERT_TRUE(WaitUntil([&] { return collector.Complete(); }, 30000));
+        collector.Acknowledge();
+        ASSERT_TRUE(victim.Wait(20000).has_value());
+        KWCrashReportData report;
+        ASSERT_TRUE(KWCrashWire::Parse(collector.Stream(), report));
+        EXPECT_EQ(report.header.signo, SIGSEGV);
+        EXPECT_EQ(report.header.pid, victim.Pid());
+        EXPECT_NE(report.header.tid, victim.Pid());
     }
     {
         ReportCollector collector(m_socket);
