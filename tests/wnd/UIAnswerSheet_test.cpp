@@ -25,6 +25,7 @@ public:
         if (msg.type == kNotifyClick && msg.sender)
             clicks.push_back(msg.sender->GetUserData());
     }
+    void OnFinalMessage() override { delete this; }
     std::vector<std::string> clicks;
 };
 

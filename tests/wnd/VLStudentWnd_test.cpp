@@ -98,8 +98,9 @@ TEST_P(StudentWndSinging, TipsAnswerPhaseAndRecordingFollowTheStartMark) {
     const int start = GetParam();
     // A 9 s accompaniment, so that even the 5 s mark falls inside it.
     const std::string longTune = s_sim->FilesDir() + "accompaniment_9s.wav";
-    if (!KWFilePathUtils::IsExistsFile(longTune))
+    if (!KWFilePathUtils::IsExistsFile(longTune)) {
         ASSERT_TRUE(VLSimAssets::WriteTune(longTune, 9.0, 7));
+    }
     PatchItem("104", [&](KWJsonValue& item) {
         item["answer"]["start"] = KWStringUtils::Format("%d.000", start / 1000);
         item["answer"]["banzou_file"] = s_sim->FileBase() + "/files/accompaniment_9s.wav";
@@ -174,8 +175,9 @@ TEST_P(StudentWndSinging, TipsAnswerPhaseAndRecordingFollowTheStartMark) {
     }
     ASSERT_GE(startedAt, 0.0);
     ASSERT_GE(stoppedAt, 0.0);
-    if (start > 0)
+    if (start > 0) {
         EXPECT_GE(startedAt * 1000 + 60, start) << "recorded before the start mark";
+    }
     EXPECT_GE(stoppedAt * 1000 + 60, sing->m_endMs) << "stopped before the end mark";
     EXPECT_EQ(sing->m_endMs, static_cast<int>(LengthMs(sing->m_midFile) + start + 100));
     const std::string recording = sing->m_recordFile;
