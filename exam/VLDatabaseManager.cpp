@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <ctime>
 #include <iterator>
+#include <memory>
 
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
+#include "platform/common/KWThread.h"
 #include "platform/common/KWStringToken.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/common/KWSystem.h"
@@ -201,7 +203,18 @@ bool VLDatabaseManager::Init() {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_userSchema = UserDbSchema();
     m_sysSchema = SysDbSchema();
+    // Opening a keyed file derives its key, the slow part of the client's start:
+    // sys.db is opened on a second thread while user.db is set up here. Only that
+    // thread touches m_sysDb until it is joined.
+    std::unique_ptr<KWThread> sysOpener;
+    if (!m_sysDb.Connected() && KWFilePathUtils::IsExistsFile(m_config.sysDbPath)) {
+        sysOpener = std::make_unique<KWThread>([this] { Connect(m_sysDb, m_config.sysDbPath); });
+        if (!sysOpener->Start())
+            sysOpener.reset();
+    }
     bool userOk = InitUserDb();
+    if (sysOpener)
+        sysOpener->Join();
     bool sysOk = InitSysDb();
     return userOk && sysOk;
 }
