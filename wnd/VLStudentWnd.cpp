@@ -804,6 +804,13 @@ void VLStudentWnd::OnHttpFailed(int requestId, int code) {
     }
 }
 
+void VLStudentWnd::ReportExamState(int state, const std::string& questionId, int first, int second) {
+    const VLSignInRecord& signIn = VLAppState::Get().signIn;
+    m_services.requests->SendExamStateReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
+                                          questionId, state, static_cast<uint32_t>(first),
+                                          static_cast<uint32_t>(second), this);
+}
+
 void VLStudentWnd::OnUpdateCheck(bool ok, bool offered, const std::string& version, const std::string& url) {
     if (!ok) {
         SetTimer(kTimerUpdateRetry, static_cast<uint32_t>(std::min(m_updateRetrySeconds * 1000LL, 1800000LL)));

@@ -202,6 +202,9 @@ private:
     bool StartSingRecording(VLSingQuestion* sing);
     void StartRecording(const std::string& path, int mode);
     int StopRecording();
+    // A progress report of the signed-in student: 0 the device check began,
+    // 1 a question is shown, 3 the exam ended.
+    void ReportExamState(int state, const std::string& questionId = std::string(), int first = 0, int second = 0);
     void ApplyMicLevel();
     void ApplySpeakerLevel();
     void QueueRecordingUpload(VLSingQuestion* sing, bool denoise);

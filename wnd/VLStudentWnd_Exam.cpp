@@ -263,13 +263,8 @@ void VLStudentWnd::ShowCurQuestion(bool forward) {
         return;
     }
     VL_LOG_DEBUG("VLStudentWnd::ShowCurQuestion()...sequence id:%d", record->m_addIndex);
-    if (!IsDirectMode()) {
-        const VLSignInRecord& signIn = VLAppState::Get().signIn;
-        m_services.requests->SendExamStateReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId,
-                                              signIn.studentId, record->m_id, 1,
-                                              static_cast<uint32_t>(record->m_groupIndex),
-                                              static_cast<uint32_t>(record->m_sequence), this);
-    }
+    if (!IsDirectMode())
+        ReportExamState(1, record->m_id, record->m_groupIndex, record->m_sequence);
     UIControl* previous = m_pm.FindControl(kIdPrevious);
     UIControl* next = m_pm.FindControl(kIdNext);
     previous->SetEnabled(m_curIndex > 0);

@@ -229,9 +229,7 @@ void VLStudentWnd::OnHeadphoneTestTimer() {
     m_tickMode = 1;
     StartRecording(std::string(), 2);
     ShowPage(1);
-    const VLSignInRecord& signIn = VLAppState::Get().signIn;
-    m_services.requests->SendExamStateReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
-                                          std::string(), 0, 0, 0, this);
+    ReportExamState(0);
 }
 
 void VLStudentWnd::OnUnclearClick() {

@@ -109,9 +109,7 @@ void VLStudentWnd::OnPaperResult(int code) {
     m_examInProgress = false;
     KillTimer(kTimerSnapshot);
     ShowPage(8);
-    const VLSignInRecord& signIn = VLAppState::Get().signIn;
-    m_services.requests->SendExamStateReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
-                                          std::string(), 3, 0, 0, this);
+    ReportExamState(3);
     m_services.db->ClearExamAnswer();
 }
 

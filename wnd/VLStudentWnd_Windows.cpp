@@ -74,8 +74,7 @@ bool VLStudentWnd::ConfirmClose() {
     const VLSignInRecord& signIn = VLAppState::Get().signIn;
     m_services.requests->SendExamResultReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
                                            m_studentNumber, m_studentName, BuildShortAnswers(), &wait);
-    m_services.requests->SendExamStateReq(m_binding.SchoolId, m_binding.ClassId, signIn.recordId, signIn.studentId,
-                                          std::string(), 3, 0, 0, this);
+    ReportExamState(3);
     wait.ShowModal();
     if (wait.ResultAccepted()) {
         m_services.db->ClearExamAnswer();
