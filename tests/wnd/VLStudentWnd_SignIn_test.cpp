@@ -126,12 +126,12 @@ TEST_F(SignIn, RefusalsKeepTheStudentOnTheConfirmationWithTheButtonUsable) {
     VLSimFault garbled;
     garbled.m_nonJson = true;
     garbled.m_delayMs = 300;  // still on its way when the button is looked at
-    garbled.m_times = 1;
     s_sim->SetFault("/api2/studentLogin", garbled);
     AnswerNextBox(105);
     m_driver->Click(kIdConfirm);
     EXPECT_FALSE(Enabled(kIdConfirm));  // no second request while one is under way
     ASSERT_TRUE(PumpUntil([&] { return m_boxTexts.size() == 1; }));
+    s_sim->ClearFaults();
     EXPECT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenConfirm);
     EXPECT_TRUE(Enabled(kIdConfirm));
 
