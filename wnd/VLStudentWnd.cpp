@@ -241,6 +241,9 @@ void VLStudentWnd::ShowPage(int page) {
         bool visible = false;
         for (int b : info.buttons)
             visible = visible || b == id;
+        // A direct start has no exam to start: its creation hid the button for good.
+        if (id == kIdStartExam && IsDirectMode())
+            visible = false;
         button->SetVisible(visible);
     }
     // The sheet button only works on a question; elsewhere it stays in place, greyed.

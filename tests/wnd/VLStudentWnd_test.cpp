@@ -306,6 +306,7 @@ TEST_F(StudentWnd, TheExamWaitsForEveryFileOfThePaperEvenTheLastOneInTransfer) {
     Screenshot("page4_loading");
     m_driver->Advance(1500);
     EXPECT_EQ(m_window->GetPage(), 4) << "started with a file still missing";
+    EXPECT_FALSE(Visible(kIdStartExam));  // nothing to start in a direct start
     ASSERT_TRUE(PumpUntil([&] { return Text(kIdLoadingSpinner) == "100%"; }));
     ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 5; }, 3000, 100));
     EXPECT_EQ(Text(kIdLoadingSpinner), "100%");
