@@ -27,7 +27,6 @@
 #include "platform/ui/UIAnimationManager.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIButton.h"
-#include "platform/ui/UIClock.h"
 #include "platform/ui/UIProgress.h"
 #include "platform/ui/UIRenderUtils.h"
 #include "platform/ui/UIResource.h"
@@ -881,13 +880,12 @@ void VLStudentWnd::OnFinalMessage() {
 namespace {
 
 // What a driver needs to tap a rhythm question in time: the expected taps and
-// the moment they count from, with the program's clock now to set its own by.
+// the moment they count from (the state's "now" is on the same clock).
 KWJsonValue RhythmAutomationState(const UIRhythmElement& rhythm) {
     KWJsonValue state(Json::objectValue);
     state["started"] = rhythm.IsStarted();
     state["origin"] = static_cast<Json::Int64>(rhythm.GetOrigin());
     state["originFromAudio"] = rhythm.IsOriginFromAudio();
-    state["now"] = static_cast<Json::UInt64>(UIClock::NowMs());
     state["tolerance"] = rhythm.GetTolerance();
     state["result"] = rhythm.GetResult();
     KWJsonValue beats(Json::arrayValue);

@@ -83,6 +83,19 @@ void UIAutomationCommands::Run(const std::string& cmd, const KWJsonValue& reques
 void UIAutomationCommands::Run(const std::string& cmd, const KWJsonValue& request, const Reply& reply,
                                uint64_t receivedMs) {
     m_inputTime = receivedMs;
+    // A driver may say when its input happened, as a keyboard stamps a key
+    // when it goes down rather than when the program reads it.
+    const KWJsonValue& time = Field(request, "time");
+    if (!time.isNull()) {
+        const double t = time.isNumeric() ? time.asDouble() : -1.0;
+        if (t < 0 || t >= static_cast<double>(receivedMs) + 1 ||
+            t + kMaxInputAgeMs < static_cast<double>(receivedMs)) {
+            reply(Error("\"time\" must be a moment of the last " + std::to_string(kMaxInputAgeMs / 1000) +
+                        " s on the program's clock in ms (\"now\" of the state answer), not a later one"));
+            return;
+        }
+        m_inputTime = static_cast<uint64_t>(t);
+    }
     if (cmd == "state") {
         reply(State());
     } else if (cmd == "click" || cmd == "dblclick") {
@@ -236,6 +249,7 @@ KWJsonValue UIAutomationCommands::State() {
         });
     }
     state["controls"] = controls;
+    state["now"] = static_cast<Json::UInt64>(UIClock::NowMs());
     if (m_host)
         m_host->FillState(state);
     return state;

@@ -4,8 +4,9 @@
 // message per event, each from its own pass of the message loop (so posted
 // messages, timers and painting run in between as they would for a user),
 // through the window's filters and handlers. Each event carries the time its
-// command reached the program (UIApplication::GetMessageTime), not the time the
-// loop dispatched it, as a key a user pressed carries the moment it went down.
+// command reached the program, or the earlier "time" the command gives
+// (UIApplication::GetMessageTime), not the time the loop dispatched it, as a
+// key a user pressed carries the moment it went down.
 //
 // Every command answers through its reply exactly once: at once, or, for
 // input, after the last event was dispatched or as soon as an event opened
@@ -50,6 +51,8 @@ public:
     static KWJsonValue Error(const std::string& text);
     // The longest "wait", in milliseconds of the toolkit clock.
     static constexpr int kMaxWaitMs = 3600000;
+    // How far back an input's "time" may lie.
+    static constexpr int kMaxInputAgeMs = 10000;
     // Virtual key code of a key name ("space", "f5", "a"); 0 when unknown.
     static uint32_t KeyCode(const std::string& name);
 

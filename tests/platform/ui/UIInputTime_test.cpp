@@ -137,12 +137,21 @@ TEST(UIInputTimeTest, AutomationKeysCarryTheMomentTheyArrived) {
     auto& app = UIApplication::Instance();
     std::atomic<uint64_t> sent{0};
     std::atomic<bool> done{false};
-    std::string answer;
+    std::string answer, stamped, future;
+    std::atomic<uint64_t> chosen{0};
     std::thread client([&] {
         KWLineSocketClient c;
         if (c.Connect(socket, &error)) {
             sent = UIClock::NowMs();
             c.Exchange(R"({"cmd":"key","key":"space","down":true})", answer, 120000);
+            // A driver that stamped its key itself: that moment counts.
+            chosen = UIClock::NowMs() - 30;
+            c.Exchange(
+                R"({"cmd":"key","key":"space","down":false,"time":)" + std::to_string(chosen.load()) + "}",
+                stamped, 120000);
+            c.Exchange(
+                R"({"cmd":"key","key":"space","time":)" + std::to_string(UIClock::NowMs() + 5000) + "}",
+                future, 120000);
         }
         done = true;
         app.Wake();
@@ -155,7 +164,12 @@ TEST(UIInputTimeTest, AutomationKeysCarryTheMomentTheyArrived) {
     app.RunUntil([&] { return done.load(); });
     client.join();
     ASSERT_NE(answer.find("\"ok\":true"), std::string::npos) << answer;
-    ASSERT_EQ(filter.keys.size(), 1u);
+    ASSERT_EQ(filter.keys.size(), 2u);
+    EXPECT_EQ(filter.keys[1].message, static_cast<uint32_t>(WM_KEYUP));
+    EXPECT_EQ(filter.keys[1].happened, chosen.load());
+    EXPECT_NE(stamped.find("\"ok\":true"), std::string::npos) << stamped;
+    // Input from the future is refused.
+    EXPECT_NE(future.find("\"ok\":false"), std::string::npos) << future;
     EXPECT_GE(filter.keys[0].happened, sent.load());
     EXPECT_LE(filter.keys[0].happened, queued);
     EXPECT_GE(filter.keys[0].handled, filter.keys[0].happened + 60);
