@@ -150,7 +150,8 @@ uint32_t UIRhythmElement::Start(int bpm) {
     }
     m_view->SetExchange(m_track->Frames());
     m_view->SetVisible(true);
-    m_view->StartPolling(UIRhythmTrack::kRenderIntervalMs);
+    // Twice per picture, so a new one is on screen at most 5 ms after it was drawn.
+    m_view->StartPolling(UIRhythmTrack::kRenderIntervalMs / 2);
     PlaceTrack();
     if (m_manager && !m_filtering)
         m_filtering = m_manager->AddMessageFilter(this);
