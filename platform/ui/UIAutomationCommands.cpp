@@ -85,8 +85,9 @@ void UIAutomationCommands::Run(const std::string& cmd, const KWJsonValue& reques
     m_inputTime = receivedMs;
     // A driver may say when its input happened, as a keyboard stamps a key
     // when it goes down rather than when the program reads it.
+    const bool input = cmd == "click" || cmd == "dblclick" || cmd == "drag" || cmd == "type" || cmd == "key";
     const KWJsonValue& time = Field(request, "time");
-    if (!time.isNull()) {
+    if (input && !time.isNull()) {
         const double t = time.isNumeric() ? time.asDouble() : -1.0;
         if (t < 0 || t >= static_cast<double>(receivedMs) + 1 ||
             t + kMaxInputAgeMs < static_cast<double>(receivedMs)) {

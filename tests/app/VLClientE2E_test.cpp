@@ -247,6 +247,7 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
     }
     EXPECT_EQ(answers, 3);
     EXPECT_TRUE(fs::exists(m_root / "shots/q01-rhythm.png"));
+    EXPECT_TRUE(fs::exists(m_root / "shots/rhythm-116-tapped.png"));
 }
 
 TEST_F(ClientE2E, AnAutomationSocketInAFolderOthersCanWriteIsRefused) {

@@ -260,6 +260,8 @@ bool VLExamDriver::AnswerRhythm(const KWJsonValue& first) {
             return false;
     }
     Log(KWStringUtils::Format("rhythm: keys at most %.1f ms late", worstLateness));
+    // The feedback of the last tap is still on the track.
+    Screenshot("rhythm-" + id + "-tapped");
     // What the window judged: the beats still waiting for a tap.
     if (State(state) && state["questionId"].asString() == id)
         m_rhythmMissed += Int(state["rhythm"], "pendingBeats", 0);
