@@ -4,6 +4,7 @@
 #include <speex/speex_resampler.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -45,7 +46,11 @@ public:
     virtual double Length() const = 0;
     virtual double Position() const = 0;
     virtual bool HasData() const = 0;
+    // Frames sent to the output so far.
+    virtual uint64_t FramesMixed() const = 0;
     bool playing = false;
+    bool started = false;      // the first frame went out
+    double outputStart = 0.0;  // when it reaches the output, on ClockMs
 };
 
 namespace {
@@ -92,6 +97,7 @@ public:
     }
     double Position() const override { return static_cast<double>(m_pos) / m_stream->SampleRate(); }
     bool HasData() const override { return m_pos < m_stream->ReadyFrames() || !m_stream->Done(); }
+    uint64_t FramesMixed() const override { return m_pos; }
 
 private:
     std::unique_ptr<VLDecodeStream> m_stream;
@@ -167,6 +173,7 @@ public:
     double Position() const override { return static_cast<double>(m_played) / VLAudioEngine::kOutputRate; }
     // A push stream never ends by itself: it waits for more data.
     bool HasData() const override { return true; }
+    uint64_t FramesMixed() const override { return m_played; }
 
 private:
     int m_rate;
@@ -220,7 +227,12 @@ bool VLAudioEngine::Init() {
         m_sdlAudioUp = false;
         return false;
     }
-    VL_LOG_DEBUG("output device open on driver %s", SDL_GetCurrentAudioDriver());
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const std::string name = driver ? driver : "";
+    // A sound card plays the buffer before the one just mixed; the file and
+    // null drivers write or drop each buffer the moment they get it.
+    m_deviceDelayMs = name == "disk" || name == "dummy" ? 0.0 : 1000.0 * kOutputBufferFrames / kOutputRate;
+    VL_LOG_DEBUG("output device open on driver %s", name.c_str());
     SDL_PauseAudioDevice(m_output, 0);
     return true;
 }
@@ -303,6 +315,20 @@ bool VLAudioEngine::ChannelIsPlaying(VLChannel channel) const {
     return it != m_channels.end() && it->second->playing && it->second->HasData();
 }
 
+double VLAudioEngine::ClockMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool VLAudioEngine::ChannelGetOutputStart(VLChannel channel, double& clockMs) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_channels.find(channel);
+    if (it == m_channels.end() || !it->second->started)
+        return false;
+    clockMs = it->second->outputStart;
+    return true;
+}
+
 double VLAudioEngine::ChannelGetLength(VLChannel channel) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_channels.find(channel);
@@ -362,14 +388,24 @@ void VLAudioEngine::MixCallback(void* userdata, uint8_t* stream, int length) {
     // SDL's device thread: it gets its crash-handler signal stack here, once.
     KWThread::PrepareForeignThread();
     auto* self = static_cast<VLAudioEngine*>(userdata);
+    // The device takes this buffer the moment the callback returns.
+    const double handedOver = ClockMs() + self->m_deviceDelayMs;
     auto* out = reinterpret_cast<float*>(stream);
     const int frames = length / static_cast<int>(2 * sizeof(float));
     std::fill(out, out + frames * 2, 0.0f);
     {
         std::lock_guard<std::mutex> lock(self->m_mutex);
-        for (auto& [handle, channel] : self->m_channels)
-            if (channel->playing)
-                channel->Mix(out, frames);
+        for (auto& [handle, channel] : self->m_channels) {
+            if (!channel->playing)
+                continue;
+            channel->Mix(out, frames);
+            // Every channel mixes from the start of the buffer, so its first
+            // frame is the buffer's first frame.
+            if (!channel->started && channel->FramesMixed() > 0) {
+                channel->started = true;
+                channel->outputStart = handedOver;
+            }
+        }
     }
     const float volume = self->m_volume.load();
     for (int i = 0; i < frames * 2; ++i)

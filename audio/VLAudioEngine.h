@@ -54,6 +54,12 @@ public:
     bool IsInitialized() const { return m_output != 0; }
     // How much sound one output buffer holds.
     int OutputLatencyMs() const { return kOutputBufferFrames * 1000 / kOutputRate; }
+    // The engine's clock: steady milliseconds, fractional.
+    static double ClockMs();
+    // How long a buffer the mixer hands over waits in the device before it
+    // sounds: the buffer still playing ahead of it on a sound card, nothing on
+    // the file and null drivers, which take each buffer as it comes.
+    double DeviceDelayMs() const { return m_deviceDelayMs; }
 
     // Decodes a sound file or a module; 0 when neither opens or no device is open.
     VLChannel StreamCreateFile(const std::string& path);
@@ -65,6 +71,10 @@ public:
     bool ChannelStop(VLChannel channel);
     // True while the channel is being played and has data left.
     bool ChannelIsPlaying(VLChannel channel) const;
+    // When the channel's first frame reaches the output, on ClockMs: the moment
+    // the mixer handed the buffer holding it to the device plus the device's
+    // delay. False until the mixer has taken that frame, and for an unknown channel.
+    bool ChannelGetOutputStart(VLChannel channel, double& clockMs) const;
     double ChannelGetLength(VLChannel channel) const;
     double ChannelGetPosition(VLChannel channel) const;
     // The last kRecentFrames mono samples the channel sent out, oldest first
@@ -106,7 +116,8 @@ private:
 
     uint32_t m_output = 0;  // SDL_AudioDeviceID
     bool m_sdlAudioUp = false;
-    mutable std::mutex m_mutex;  // guards m_channels and every channel's state
+    double m_deviceDelayMs = 0.0;  // set before the device starts calling the mixer
+    mutable std::mutex m_mutex;    // guards m_channels and every channel's state
     std::map<VLChannel, std::unique_ptr<Channel>> m_channels;
     VLChannel m_nextHandle = 1;
     std::vector<float> m_mixScratch;

@@ -106,6 +106,14 @@ double VLAudioPlayer::GetPlayLength() const {
     return m_engine.ChannelGetLength(m_playChannel.load());
 }
 
+bool VLAudioPlayer::GetPlaybackStartFromNow(double& ms) const {
+    double start = 0.0;
+    if (!m_engine.ChannelGetOutputStart(m_playChannel.load(), start))
+        return false;
+    ms = start - VLAudioEngine::ClockMs();
+    return true;
+}
+
 double VLAudioPlayer::GetPlayPosition() const {
     return m_engine.ChannelGetPosition(m_playChannel.load());
 }

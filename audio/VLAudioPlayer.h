@@ -68,6 +68,10 @@ public:
     void SetVolume(int percent);
     double GetPlayLength() const;
     double GetPlayPosition() const;
+    // When the first sample of the file playing now reaches the output, in
+    // milliseconds from now (negative: it did already). False until the
+    // mixer has taken it, or when nothing plays.
+    bool GetPlaybackStartFromNow(double& ms) const;
     // Length of a file in seconds without playing it; 0.0 when it is not sound.
     double GetFileDuration(const std::string& path) const;
     // The progress tick's test for "finished": false once the file has played out.

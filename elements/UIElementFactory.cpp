@@ -1,6 +1,7 @@
 // The element class of each question type.
 #include "elements/UIChoiceElement.h"
 #include "elements/UIQuestionElement.h"
+#include "elements/UIRhythmElement.h"
 #include "elements/UISingElement.h"
 #include "exam/VLQuestion.h"
 
@@ -18,8 +19,11 @@ std::unique_ptr<UIQuestionElement> CreateQuestionElement(int type) {
         case kQuestionDuet:
         case kQuestionAccompaniedSing:
             return std::make_unique<UISingElement>();
+        case kQuestionRhythm:
+        case kQuestionRhythmImitation:
+            return std::make_unique<UIRhythmElement>();
         default:
-            // FIXME: rhythm, connection, sort, jigsaw, dot-line and colouring
+            // FIXME: connection, sort, jigsaw, dot-line and colouring
             // elements are not written yet. The instrument type (12) has none.
             return nullptr;
     }

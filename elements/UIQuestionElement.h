@@ -24,6 +24,7 @@
 namespace KwLib {
 
 class UIButton;
+class VLAudioPlayer;
 class VLQuestionBase;
 
 class UIQuestionElement : public UIVerticalLayout {
@@ -75,6 +76,9 @@ public:
     }
     // Stops what StartActivity started; called whenever the question is left.
     virtual void StopActivity() {}
+    // The window has just started the music the activity goes with on
+    // `player` (the rhythm element counts its taps from the music's first sample).
+    virtual void OnActivityMusicStarted(VLAudioPlayer* player) { (void)player; }
 
     // Height in pixels of a text label kContentWidth wide holding `text` in `font`.
     int CalcTextHeight(const std::string& font, const std::string& text);

@@ -8,6 +8,7 @@
 #include "audio/UIMusicPlayer.h"
 #include "audio/VLDenoiseWorker.h"
 #include "elements/UIQuestionElement.h"
+#include "elements/UIRhythmElement.h"
 #include "elements/UISingTips.h"
 #include "exam/VLDatabaseManager.h"
 #include "exam/VLExamManager.h"
@@ -550,6 +551,9 @@ intptr_t VLStudentWnd::OnTimer(uint32_t, uintptr_t wParam, intptr_t, bool& handl
         case kTimerRhythmMusic:
             if (m_curQuestion) {
                 const uint32_t length = PlayAudioFile(m_curQuestion->m_backgroundFile);
+                // The rhythm element counts taps from this music's first sample.
+                if (m_curElement && m_player && length > 0)
+                    m_curElement->OnActivityMusicStarted(&m_player->GetPlayer());
                 SetTimer(kTimerPhase, length + 1000);
             }
             break;
@@ -883,6 +887,35 @@ void VLStudentWnd::OnFinalMessage() {
     delete this;
 }
 
+namespace {
+
+// What a driver needs to tap a rhythm question in time: the expected taps and
+// the moment they count from (the state's "now" is on the same clock).
+KWJsonValue RhythmAutomationState(const UIRhythmElement& rhythm) {
+    KWJsonValue state(Json::objectValue);
+    state["started"] = rhythm.IsStarted();
+    state["origin"] = static_cast<Json::Int64>(rhythm.GetOrigin());
+    state["originFromAudio"] = rhythm.IsOriginFromAudio();
+    state["tolerance"] = rhythm.GetTolerance();
+    state["result"] = rhythm.GetResult();
+    KWJsonValue beats(Json::arrayValue);
+    for (uint32_t beat : rhythm.GetAllBeats())
+        beats.append(beat);
+    state["beats"] = beats;
+    KWJsonValue longNotes(Json::arrayValue);
+    for (const auto& note : rhythm.GetAllLongNotes()) {
+        KWJsonValue pair(Json::arrayValue);
+        pair.append(note.start);
+        pair.append(note.end);
+        longNotes.append(pair);
+    }
+    state["longNotes"] = longNotes;
+    state["pendingBeats"] = static_cast<int>(rhythm.GetBeats().size() + rhythm.GetLongNotes().size());
+    return state;
+}
+
+}  // namespace
+
 void VLStudentWnd::FillAutomationState(KWJsonValue& state) const {
     state["screen"] = m_screen;
     state["page"] = m_page;
@@ -895,6 +928,8 @@ void VLStudentWnd::FillAutomationState(KWJsonValue& state) const {
     state["recordState"] = m_recordState;
     state["pendingUploads"] = static_cast<int>(m_pendingUploads.size());
     state["runMode"] = m_services.runMode;
+    if (auto* rhythm = dynamic_cast<const UIRhythmElement*>(m_curElement))
+        state["rhythm"] = RhythmAutomationState(*rhythm);
 }
 
 }  // namespace KwLib

@@ -1,5 +1,7 @@
 #include "platform/common/KWThread.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 
@@ -82,6 +84,13 @@ bool KWThread::TimeJoin(int milliseconds) {
     }
     Join();
     return true;
+}
+
+uint64_t KWThread::CurrentThreadCpuNs() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0)
+        return 0;
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 
 bool KWThread::IsRunning() const {

@@ -1,5 +1,6 @@
 #pragma once
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,6 +34,8 @@ public:
     // Waits at most `milliseconds`; true when the thread ended and was joined.
     bool TimeJoin(int milliseconds);
     bool IsRunning() const;
+    // Processor time the calling thread has used so far, in nanoseconds.
+    static uint64_t CurrentThreadCpuNs();
 
 private:
     std::function<void()> m_body;

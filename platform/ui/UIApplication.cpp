@@ -270,12 +270,28 @@ bool IsInputMessage(uint32_t m) {
            m == WM_IME_COMPOSITION;
 }
 
-void Deliver(UIWindowWnd* w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+void Deliver(UIWindowWnd* w, uint32_t message, uintptr_t wParam, intptr_t lParam,
+             std::optional<uint64_t> timeMs = std::nullopt) {
     if (!w || !w->IsWindow())
         return;
     if (IsInputMessage(message) && !w->IsInputEnabled())
         return;
-    w->DispatchMessage(message, wParam, lParam);
+    if (timeMs)
+        w->DispatchMessage(message, wParam, lParam, *timeMs);
+    else
+        w->DispatchMessage(message, wParam, lParam);
+}
+
+// SDL stamps an event with its own millisecond ticks when the event enters its
+// queue; the event is as old as the distance to SDL's ticks now. A key pressed
+// while the loop was busy keeps the moment it was pressed.
+uint64_t EventTime(uint32_t sdlTimestamp) {
+    const uint64_t now = UIClock::NowMs();
+    const uint32_t age = SDL_GetTicks() - sdlTimestamp;  // unsigned: right across the wrap
+    // A stamp from the future or from more than a minute ago is not one to trust.
+    if (sdlTimestamp == 0 || age > 60000)
+        return now;
+    return now > age ? now - age : 0;
 }
 
 }  // namespace
@@ -335,7 +351,7 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                 break;
             case SDL_MOUSEMOTION:
                 Deliver(WindowById(m_windows, e.motion.windowID), WM_MOUSEMOVE, MouseFlags(e.motion.state),
-                        MakeMouseLParam(e.motion.x, e.motion.y));
+                        MakeMouseLParam(e.motion.x, e.motion.y), EventTime(e.motion.timestamp));
                 break;
             case SDL_MOUSEBUTTONDOWN:
             case SDL_MOUSEBUTTONUP: {
@@ -348,7 +364,7 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                     msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
                 if (msg)
                     Deliver(w, msg, MouseFlags(SDL_GetMouseState(nullptr, nullptr)),
-                            MakeMouseLParam(e.button.x, e.button.y));
+                            MakeMouseLParam(e.button.x, e.button.y), EventTime(e.button.timestamp));
                 break;
             }
             case SDL_MOUSEWHEEL: {
@@ -357,7 +373,7 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                 SDL_GetMouseState(&x, &y);
                 int delta = e.wheel.y * 120;
                 Deliver(w, WM_MOUSEWHEEL, static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16,
-                        MakeMouseLParam(x, y));
+                        MakeMouseLParam(x, y), EventTime(e.wheel.timestamp));
                 break;
             }
             case SDL_KEYDOWN:
@@ -369,13 +385,14 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                               ((mod & KMOD_ALT) ? kModAlt : 0);
                 uint32_t vk = VirtualKey(e.key.keysym.sym);
                 if (vk)
-                    Deliver(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, e.key.repeat ? 1 : 0);
+                    Deliver(w, e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP, vk, e.key.repeat ? 1 : 0,
+                            EventTime(e.key.timestamp));
                 break;
             }
             case SDL_TEXTINPUT: {
                 w = WindowById(m_windows, e.text.windowID);
                 for (char32_t cp : KWStringConvert::Utf8ToUtf32(e.text.text))
-                    Deliver(w, WM_CHAR, cp, 0);
+                    Deliver(w, WM_CHAR, cp, 0, EventTime(e.text.timestamp));
                 break;
             }
             case SDL_TEXTEDITING: {
@@ -436,6 +453,8 @@ bool UIApplication::PaintAll() {
 }
 
 bool UIApplication::PumpOnce(int waitMs) {
+    // A nested loop run from inside a handler hands its own messages their own times.
+    MessageTimeScope outside(std::nullopt);
     bool posted = HasQueuedTasks();
     for (UIWindowWnd* w : m_windows)
         posted = posted || w->HasPosted();
@@ -485,6 +504,19 @@ void UIApplication::PostQuitMessage(int exitCode) {
     m_quit = true;
     m_exitCode = exitCode;
     Wake();
+}
+
+uint64_t UIApplication::GetMessageTime() const {
+    return m_messageTime ? *m_messageTime : UIClock::NowMs();
+}
+
+UIApplication::MessageTimeScope::MessageTimeScope(std::optional<uint64_t> timeMs)
+    : m_saved(UIApplication::Instance().m_messageTime) {
+    UIApplication::Instance().m_messageTime = timeMs;
+}
+
+UIApplication::MessageTimeScope::~MessageTimeScope() {
+    UIApplication::Instance().m_messageTime = m_saved;
 }
 
 void UIApplication::SetModifierKey(uint32_t vk, bool down) {

@@ -74,6 +74,24 @@ public:
     // Forgets a previous quit (a test that ran one loop to its end starts another).
     void ResetQuit() { m_quit = false; }
 
+    // ---- input time ----
+    // When the input message being handled happened, on the toolkit clock: the
+    // moment the key went down or the mouse moved, not the moment the loop got
+    // round to it (what GetMessageTime told a window elsewhere). Any other
+    // message, and code outside a message, get the current time.
+    uint64_t GetMessageTime() const;
+    // Sets the message time while a message is dispatched; nests.
+    class MessageTimeScope {
+    public:
+        explicit MessageTimeScope(std::optional<uint64_t> timeMs);
+        ~MessageTimeScope();
+        MessageTimeScope(const MessageTimeScope&) = delete;
+        MessageTimeScope& operator=(const MessageTimeScope&) = delete;
+
+    private:
+        std::optional<uint64_t> m_saved;
+    };
+
     // ---- keyboard state ----
     // Modifier keys held now (kModShift | kModCtrl | kModAlt), as the windows
     // saw them; what GetKeyState told a window elsewhere.
@@ -131,6 +149,7 @@ private:
     // of results must not fill the queue and push out the user's input.
     std::atomic<bool> m_wakeQueued{false};
 
+    std::optional<uint64_t> m_messageTime;
     uint32_t m_modifiers = 0;
     bool m_quit = false;
     int m_exitCode = 0;

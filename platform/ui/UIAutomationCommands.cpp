@@ -77,6 +77,26 @@ void UIAutomationCommands::Stop() {
 }
 
 void UIAutomationCommands::Run(const std::string& cmd, const KWJsonValue& request, const Reply& reply) {
+    Run(cmd, request, reply, UIClock::NowMs());
+}
+
+void UIAutomationCommands::Run(const std::string& cmd, const KWJsonValue& request, const Reply& reply,
+                               uint64_t receivedMs) {
+    m_inputTime = receivedMs;
+    // A driver may say when its input happened, as a keyboard stamps a key
+    // when it goes down rather than when the program reads it.
+    const bool input = cmd == "click" || cmd == "dblclick" || cmd == "drag" || cmd == "type" || cmd == "key";
+    const KWJsonValue& time = Field(request, "time");
+    if (input && !time.isNull()) {
+        const double t = time.isNumeric() ? time.asDouble() : -1.0;
+        if (t < 0 || t >= static_cast<double>(receivedMs) + 1 ||
+            t + kMaxInputAgeMs < static_cast<double>(receivedMs)) {
+            reply(Error("\"time\" must be a moment of the last " + std::to_string(kMaxInputAgeMs / 1000) +
+                        " s on the program's clock in ms (\"now\" of the state answer), not a later one"));
+            return;
+        }
+        m_inputTime = static_cast<uint64_t>(t);
+    }
     if (cmd == "state") {
         reply(State());
     } else if (cmd == "click" || cmd == "dblclick") {
@@ -230,6 +250,7 @@ KWJsonValue UIAutomationCommands::State() {
         });
     }
     state["controls"] = controls;
+    state["now"] = static_cast<Json::UInt64>(UIClock::NowMs());
     if (m_host)
         m_host->FillState(state);
     return state;
@@ -238,20 +259,21 @@ KWJsonValue UIAutomationCommands::State() {
 // ---- input ----
 
 void UIAutomationCommands::QueueInput(UIWindowWnd* window, uint32_t message, uintptr_t wParam,
-                                      intptr_t lParam) {
-    UIApplication::Instance().RunOnUiThread([window, message, wParam, lParam] {
+                                      intptr_t lParam) const {
+    UIApplication::Instance().RunOnUiThread([window, message, wParam, lParam, time = m_inputTime] {
         auto& app = UIApplication::Instance();
         // The window may have gone, or a modal box come up, since the event was queued.
         if (!app.IsAlive(window) || !window->IsWindow())
             return;
         if (IsInputMessage(message) && !window->IsInputEnabled())
             return;
-        window->DispatchMessage(message, wParam, lParam);
+        window->DispatchMessage(message, wParam, lParam, time);
     });
 }
 
-void UIAutomationCommands::QueueMouse(UIWindowWnd* window, uint32_t message, UIPoint pt, bool leftDown) {
-    UIApplication::Instance().RunOnUiThread([window, message, pt, leftDown] {
+void UIAutomationCommands::QueueMouse(UIWindowWnd* window, uint32_t message, UIPoint pt,
+                                      bool leftDown) const {
+    UIApplication::Instance().RunOnUiThread([window, message, pt, leftDown, time = m_inputTime] {
         auto& app = UIApplication::Instance();
         if (!app.IsAlive(window) || !window->IsWindow() || !window->IsInputEnabled())
             return;
@@ -259,7 +281,7 @@ void UIAutomationCommands::QueueMouse(UIWindowWnd* window, uint32_t message, UIP
         uint32_t mods = app.GetModifiers();
         uintptr_t flags = (leftDown ? MK_LBUTTON : 0) | ((mods & kModShift) ? MK_SHIFT : 0) |
                           ((mods & kModCtrl) ? MK_CONTROL : 0);
-        window->DispatchMessage(message, flags, MakeMouseLParam(pt.x, pt.y));
+        window->DispatchMessage(message, flags, MakeMouseLParam(pt.x, pt.y), time);
     });
 }
 

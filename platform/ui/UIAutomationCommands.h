@@ -3,8 +3,10 @@
 // thread. Input is delivered as the SDL back end delivers it: one window
 // message per event, each from its own pass of the message loop (so posted
 // messages, timers and painting run in between as they would for a user),
-// through the window's filters and handlers; each event is stamped with the
-// toolkit clock when it is dispatched.
+// through the window's filters and handlers. Each event carries the time its
+// command reached the program, or the earlier "time" the command gives
+// (UIApplication::GetMessageTime), not the time the loop dispatched it, as a
+// key a user pressed carries the moment it went down.
 //
 // Every command answers through its reply exactly once: at once, or, for
 // input, after the last event was dispatched or as soon as an event opened
@@ -33,7 +35,10 @@ public:
     UIAutomationCommands& operator=(const UIAutomationCommands&) = delete;
 
     // Runs one request; unknown commands go to the host, then are refused.
+    // `receivedMs` is when the request arrived, on the toolkit clock: the time
+    // its input events carry. Without it they carry the time Run is called.
     void Run(const std::string& cmd, const KWJsonValue& request, const Reply& reply);
+    void Run(const std::string& cmd, const KWJsonValue& request, const Reply& reply, uint64_t receivedMs);
     // Drops waits still running (their replies are never called).
     void Stop();
 
@@ -46,6 +51,8 @@ public:
     static KWJsonValue Error(const std::string& text);
     // The longest "wait", in milliseconds of the toolkit clock.
     static constexpr int kMaxWaitMs = 3600000;
+    // How far back an input's "time" may lie.
+    static constexpr int kMaxInputAgeMs = 10000;
     // Virtual key code of a key name ("space", "f5", "a"); 0 when unknown.
     static uint32_t KeyCode(const std::string& name);
 
@@ -67,14 +74,16 @@ private:
     bool ReadPoint(const KWJsonValue& request, const char* xName, const char* yName, UIWindowWnd* window,
                    UIPoint& pt, std::string& error) const;
 
-    // Queues one input message for its own pass of the loop.
-    static void QueueInput(UIWindowWnd* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
-    static void QueueMouse(UIWindowWnd* window, uint32_t message, UIPoint pt, bool leftDown);
+    // Queues one input message for its own pass of the loop, stamped with the
+    // time the running request arrived.
+    void QueueInput(UIWindowWnd* window, uint32_t message, uintptr_t wParam, intptr_t lParam) const;
+    void QueueMouse(UIWindowWnd* window, uint32_t message, UIPoint pt, bool leftDown) const;
     // Queues the reply behind the input queued before it.
     static void QueueReply(const Reply& reply, KWJsonValue answer);
 
     IUIAutomationHost* m_host;
     int m_waitSeq = 0;
+    uint64_t m_inputTime = 0;  // arrival of the request being run
 };
 
 }  // namespace KwLib

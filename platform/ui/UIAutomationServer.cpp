@@ -8,6 +8,7 @@
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIAutomationCommands.h"
+#include "platform/ui/UIClock.h"
 
 namespace KwLib {
 
@@ -49,6 +50,8 @@ std::string UIAutomationServer::ErrorLine(const std::string& error) {
 }
 
 std::string UIAutomationServer::Core::HandleLine(const std::shared_ptr<Core>& self, const std::string& line) {
+    // Input is stamped with the moment it arrived, however busy the UI thread is.
+    const uint64_t received = UIClock::NowMs();
     KWJsonValue request;
     if (!KWJsonReader::Parse(line, request))
         return ErrorLine("bad JSON: a request is one JSON object on one line");
@@ -80,7 +83,7 @@ std::string UIAutomationServer::Core::HandleLine(const std::shared_ptr<Core>& se
             return ErrorLine("the program is shutting down");
     }
     VL_LOG_DEBUG("automation: %s", cmd.c_str());
-    UIApplication::Instance().RunOnUiThread([self, pending, request, cmd] {
+    UIApplication::Instance().RunOnUiThread([self, pending, request, cmd, received] {
         {
             std::lock_guard<std::mutex> lock(self->mutex);
             if (pending->cancelled || self->stopping)
@@ -98,7 +101,7 @@ std::string UIAutomationServer::Core::HandleLine(const std::shared_ptr<Core>& se
             self->answered.notify_all();
         };
         std::shared_ptr<UIAutomationCommands> commands = self->commands;
-        commands->Run(cmd, request, reply);
+        commands->Run(cmd, request, reply, received);
     });
 
     std::unique_lock<std::mutex> lock(mutex);

@@ -158,7 +158,7 @@ void UIPaintManager::SetHot(UIControl* control, UIPoint pt) {
         return;
     UIEvent e;
     e.ptMouse = pt;
-    e.timestamp = UIClock::NowMs();
+    e.timestamp = UIApplication::Instance().GetMessageTime();
     e.modifiers = GetModifiers();
     if (m_hot) {
         UIControl* old = m_hot;
@@ -229,7 +229,7 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
     if (!m_root)
         return false;
     UIEvent e;
-    e.timestamp = UIClock::NowMs();
+    e.timestamp = UIApplication::Instance().GetMessageTime();
     e.wParam = wParam;
     e.lParam = lParam;
     auto mouseModifiers = [&] {
@@ -610,7 +610,7 @@ void UIPaintManager::SetFocus(UIControl* control) {
     if (control == m_focus)
         return;
     UIEvent e;
-    e.timestamp = UIClock::NowMs();
+    e.timestamp = UIApplication::Instance().GetMessageTime();
     e.ptMouse = m_mouse;
     if (m_focus) {
         UIControl* old = m_focus;

@@ -50,14 +50,17 @@ bool UITestDriver::CenterOf(int id, UIPoint& pt) const {
     return true;
 }
 
-void UITestDriver::Send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+void UITestDriver::Send(uint32_t message, uintptr_t wParam, intptr_t lParam, std::optional<uint64_t> timeMs) {
     auto& app = UIApplication::Instance();
     if (!m_window || !app.IsAlive(m_window) || !m_window->IsWindow())
         return;
     bool input = message != WM_SETFOCUS && message != WM_KILLFOCUS;
     if (input && !m_window->IsInputEnabled())
         return;  // a modal window is up
-    m_window->DispatchMessage(message, wParam, lParam);
+    if (timeMs)
+        m_window->DispatchMessage(message, wParam, lParam, *timeMs);
+    else
+        m_window->DispatchMessage(message, wParam, lParam);
     Pump();
 }
 
@@ -168,6 +171,14 @@ void UITestDriver::KeyUp(uint32_t vk, uint32_t modifiers) {
 void UITestDriver::PressKey(uint32_t vk, uint32_t modifiers) {
     KeyDown(vk, modifiers);
     KeyUp(vk, modifiers);
+}
+
+void UITestDriver::KeyDownAt(uint32_t vk, uint64_t timeMs) {
+    Send(WM_KEYDOWN, vk, 0, timeMs);
+}
+
+void UITestDriver::KeyUpAt(uint32_t vk, uint64_t timeMs) {
+    Send(WM_KEYUP, vk, 0, timeMs);
 }
 
 void UITestDriver::TypeText(const std::string& utf8) {

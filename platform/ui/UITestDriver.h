@@ -16,6 +16,7 @@
 // QueueIdle before calling ShowModal.
 // UI thread only.
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/ui/UIDefines.h"
@@ -69,6 +70,10 @@ public:
     void KeyDown(uint32_t vk, uint32_t modifiers = 0);
     void KeyUp(uint32_t vk, uint32_t modifiers = 0);
     void PressKey(uint32_t vk, uint32_t modifiers = 0);
+    // A key event that happened at `timeMs` on the toolkit clock, handled now:
+    // what a window sees when it gets round to a key pressed while it was busy.
+    void KeyDownAt(uint32_t vk, uint64_t timeMs);
+    void KeyUpAt(uint32_t vk, uint64_t timeMs);
     // Text as the input method hands it over: one WM_CHAR per character.
     void TypeText(const std::string& utf8);
     void Compose(const std::string& unfinished);
@@ -89,7 +94,7 @@ public:
     uint32_t PixelAt(int x, int y);
 
 private:
-    void Send(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void Send(uint32_t message, uintptr_t wParam, intptr_t lParam, std::optional<uint64_t> timeMs = {});
     uintptr_t MouseFlags(bool leftDown) const;
 
     UIWindowWnd* m_window = nullptr;

@@ -271,6 +271,11 @@ intptr_t UIWindowWnd::SendMessageW(uint32_t message, uintptr_t wParam, intptr_t 
 }
 
 intptr_t UIWindowWnd::DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    return DispatchMessage(message, wParam, lParam, UIClock::NowMs());
+}
+
+intptr_t UIWindowWnd::DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, uint64_t timeMs) {
+    UIApplication::MessageTimeScope time(timeMs);
     auto& app = UIApplication::Instance();
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         app.SetModifierKey(static_cast<uint32_t>(wParam), message == WM_KEYDOWN);

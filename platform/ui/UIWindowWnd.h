@@ -63,6 +63,9 @@ public:
     intptr_t SendMessageW(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
     // Runs the message filters, then HandleMessage (the path of queued and input messages).
     intptr_t DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // The same for an input event that happened at `timeMs` on the toolkit
+    // clock; handlers read it with UIApplication::GetMessageTime.
+    intptr_t DispatchMessage(uint32_t message, uintptr_t wParam, intptr_t lParam, uint64_t timeMs);
     virtual intptr_t HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
     // Called before the nested loop of ShowModal starts.
     virtual void OnBeforeModal() {}

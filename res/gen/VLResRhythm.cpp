@@ -103,7 +103,8 @@ constexpr double kC = 45;  // centre of a feedback frame
 
 // Hit: a bright flash, a ring that widens and fades, and sparkles flying out.
 void HitFrame(cairo_t* cr, int frame) {
-    double p = frame / 7.0;
+    // The last frame still shows the fading ring: the animation ends, it does not blink out early.
+    double p = frame / 8.0;
     if (p < 0.5) {
         cairo_new_path(cr);
         cairo_arc(cr, kC, kC, 20 * (1 - p), 0, 2 * M_PI);

@@ -18,6 +18,7 @@
 #include "exam/VLDatabaseManager.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWJson.h"
+#include "platform/common/KWStringToken.h"
 #include "tools/platform-sim/VLSimServer.h"
 #include "tools/vl-drive/VLExamDriver.h"
 
@@ -249,6 +250,70 @@ TEST_F(ClientE2E, AClassroomExamIsTakenFromSignInToTheFinishedPage) {
         EXPECT_NE(results[0].find(id), std::string::npos) << id << " in " << results[0];
     for (const char* shot : {"screen2-sign-in", "screen3-confirm", "page0", "page1", "page2", "page6", "page8-finished"})
         EXPECT_TRUE(fs::exists(m_root / "shots" / (std::string(shot) + ".png"))) << shot;
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& l : lines)
+        out += l + "\n";
+    return out;
+}
+
+// The taps of an answer string: "750,2250-3000" gives 750, 2250, 3000.
+std::vector<int> Taps(const std::string& answer) {
+    std::vector<int> out;
+    std::string number;
+    for (char c : answer + ",") {
+        if (c >= '0' && c <= '9') {
+            number += c;
+        } else if (!number.empty()) {
+            out.push_back(std::stoi(number));
+            number.clear();
+        }
+    }
+    return out;
+}
+
+TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
+    StartClient({"-role=3", "-id=105,116,117", "-automation=" + Socket()});
+    VLDriveOptions options;
+    options.socket = Socket();
+    options.screenshotDir = (m_root / "shots").string();
+    options.timeoutSeconds = 300;
+    std::vector<std::string> steps;
+    options.log = [&](const std::string& line) { steps.push_back(line); };
+    VLExamDriver driver(options);
+    ASSERT_EQ(driver.Run(), 0) << driver.LastError() << "\n"
+                               << KWFile::ReadAll((m_root / "client.out").string()).value_or("");
+    EXPECT_EQ(driver.AnsweredCount(), 3);
+    EXPECT_EQ(driver.SkippedCount(), 0);
+    for (const char* step :
+         {"question 1/3 rhythm tapped", "question 2/3 rhythm tapped", "question 3/3 rhythm tapped"})
+        EXPECT_NE(std::find(steps.begin(), steps.end(), step), steps.end()) << step;
+    // Every beat and the long note were judged hits.
+    EXPECT_EQ(driver.RhythmBeatsMissed(), 0);
+
+    // The stored answers: the beats of "750\n1500\n2250-3000\n3750\n4500" to within 2 ms.
+    const auto results = Kinds("single_result");
+    ASSERT_EQ(results.size(), 1u);
+    const std::vector<int> beats = {750, 1500, 2250, 3000, 3750, 4500};
+    std::vector<std::string> parts;
+    KWStringToken::StringToken(results[0], "|", parts);
+    int answers = 0;
+    for (const std::string& part : parts) {
+        const size_t colon = part.find(':');
+        ASSERT_NE(colon, std::string::npos) << results[0];
+        const std::string answer = part.substr(colon + 1);
+        EXPECT_NE(answer.find('-'), std::string::npos) << answer;
+        const std::vector<int> taps = Taps(answer);
+        ASSERT_EQ(taps.size(), beats.size()) << part << "\n" << Lines(steps);
+        for (size_t i = 0; i < beats.size(); ++i)
+            EXPECT_LE(std::abs(taps[i] - beats[i]), 2) << part << "\n" << Lines(steps);
+        ++answers;
+    }
+    EXPECT_EQ(answers, 3);
+    EXPECT_TRUE(fs::exists(m_root / "shots/q01-rhythm.png"));
+    EXPECT_TRUE(fs::exists(m_root / "shots/rhythm-116-tapped.png"));
 }
 
 TEST_F(ClientE2E, AnAutomationSocketInAFolderOthersCanWriteIsRefused) {

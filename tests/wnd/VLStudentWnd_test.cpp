@@ -9,6 +9,7 @@
 
 #include "audio/UIMusicPlayer.h"
 #include "elements/UIQuestionElement.h"
+#include "elements/UIRhythmElement.h"
 #include "elements/UISingTips.h"
 #include "exam/VLQuestion.h"
 #include "platform/ui/UIButton.h"
@@ -16,6 +17,7 @@
 #include "platform/common/KWStringToken.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIAnimationManager.h"
+#include "platform/ui/UIClock.h"
 #include "platform/ui/UIProgress.h"
 #include "tests/wnd/VLStudentWndFixture.h"
 #include "tools/platform-sim/VLSimAssets.h"
@@ -222,6 +224,58 @@ TEST_F(StudentWnd, ASingingRecordingIsCleanedUploadedAndSubmittedAsItsAddress) {
     const std::string result = results[0]["fields"]["result"].asString();
     EXPECT_EQ(result, "104:" + sing->m_answer);
     EXPECT_NE(sing->m_answer.find("/uploads/"), std::string::npos) << sing->m_answer;
+}
+
+TEST_F(StudentWnd, ARhythmQuestionCountsTapsFromItsMusicAndSubmitsThem) {
+    OpenDirect("105");
+    ASSERT_EQ(Q()->m_type, 8);
+    ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 120000, 10));
+    auto* rhythm = dynamic_cast<UIRhythmElement*>(m_window->GetCurElement());
+    ASSERT_NE(rhythm, nullptr);
+    EXPECT_TRUE(rhythm->IsStarted());
+    EXPECT_TRUE(rhythm->IsEnabled());
+    // 90 beats a minute: the notes need 2657 ms to reach the hit zone, then the music starts.
+    ASSERT_FALSE(rhythm->IsOriginFromAudio());
+    m_driver->Advance(2657);
+    // From then on taps count from the music's first sample at the output.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!rhythm->IsOriginFromAudio() && std::chrono::steady_clock::now() < end) {
+        m_driver->Advance(5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(rhythm->IsOriginFromAudio());
+    const int64_t origin = rhythm->GetOrigin();
+    // The automation state shows what a driver needs to tap along.
+    KWJsonValue state(Json::objectValue);
+    m_window->FillAutomationState(state);
+    EXPECT_EQ(state["rhythm"]["origin"].asInt64(), origin);
+    EXPECT_EQ(state["rhythm"]["beats"].size(), 4u);
+    EXPECT_EQ(state["rhythm"]["longNotes"][0][1].asInt(), 3000);
+
+    auto key = [&](bool down, int64_t at) {
+        const int64_t now = static_cast<int64_t>(UIClock::NowMs());
+        if (origin + at + 3 > now)
+            m_driver->Advance(static_cast<uint64_t>(origin + at + 3 - now));
+        if (down)
+            m_driver->KeyDownAt(VK_SPACE, static_cast<uint64_t>(origin + at));
+        else
+            m_driver->KeyUpAt(VK_SPACE, static_cast<uint64_t>(origin + at));
+    };
+    for (int64_t beat : {750, 1500}) {
+        key(true, beat);
+        key(false, beat + 80);
+    }
+    key(true, 2260);
+    key(false, 3000);
+    key(true, 3700);  // 50 ms early: still a hit
+    key(false, 3780);
+    EXPECT_EQ(rhythm->GetResult(), UIRhythmElement::kHit);
+    // The last beat is never tapped; the music's end leads to the submission.
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 7; }, 20000));
+    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 8; }, 20000, 100));
+    const KWJsonValue results = RecordsOfKind("single_result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0]["fields"]["result"].asString(), "105:750,1500,2260-3000,3700");
 }
 
 TEST_F(StudentWnd, ARecordingThatCannotBeWrittenLeavesTheQuestionUnanswered) {

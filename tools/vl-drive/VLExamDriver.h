@@ -35,6 +35,8 @@ public:
     int AnsweredCount() const { return static_cast<int>(m_answered.size() - m_skipped.size()); }
     int SkippedCount() const { return static_cast<int>(m_skipped.size()); }
     int QuestionCount() const { return m_count; }
+    // Beats and long notes of the rhythm questions that were not judged a hit.
+    int RhythmBeatsMissed() const { return m_rhythmMissed; }
     const std::string& LastError() const { return m_error; }
 
 private:
@@ -51,6 +53,11 @@ private:
     bool Step(const KWJsonValue& state);
     void OnQuestion(const KWJsonValue& state);
     void AnswerBox(const KWJsonValue& state);
+    // Taps the space bar at the rhythm's beat times; false when the question
+    // went away or its music never started.
+    bool AnswerRhythm(const KWJsonValue& state);
+    // A key going down or up at `time` on the program's clock.
+    bool Key(const char* key, bool down, double time);
     static const KWJsonValue* Control(const KWJsonValue& state, int id);
     static bool Usable(const KWJsonValue* control);
     static std::string TypeName(int type);
@@ -63,6 +70,7 @@ private:
     std::set<std::string> m_shot;      // screenshots taken
     std::string m_lastStep;
     int m_count = 0;
+    int m_rhythmMissed = 0;
     int m_paperRetries = 0;
     int m_submitRetries = 0;
     bool m_signedIn = false;
