@@ -1,7 +1,12 @@
 // The element class of each question type.
 #include "elements/UIChoiceElement.h"
+#include "elements/UIConnectionElement.h"
+#include "elements/UIDianXianElement.h"
+#include "elements/UIPinTuElement.h"
 #include "elements/UIQuestionElement.h"
 #include "elements/UISingElement.h"
+#include "elements/UISortElement.h"
+#include "elements/UITianSeElement.h"
 #include "exam/VLQuestion.h"
 
 namespace KwLib {
@@ -18,9 +23,18 @@ std::unique_ptr<UIQuestionElement> CreateQuestionElement(int type) {
         case kQuestionDuet:
         case kQuestionAccompaniedSing:
             return std::make_unique<UISingElement>();
+        case kQuestionConnection:
+            return std::make_unique<UIConnectionElement>();
+        case kQuestionSort:
+            return std::make_unique<UISortElement>();
+        case kQuestionJigsaw:
+            return std::make_unique<UIPinTuElement>();
+        case kQuestionDotLine:
+            return std::make_unique<UIDianXianElement>();
+        case kQuestionColouring:
+            return std::make_unique<UITianSeElement>();
         default:
-            // FIXME: rhythm, connection, sort, jigsaw, dot-line and colouring
-            // elements are not written yet. The instrument type (12) has none.
+            // FIXME: the rhythm element is not written yet. The instrument type (12) has none.
             return nullptr;
     }
 }
