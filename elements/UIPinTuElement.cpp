@@ -84,6 +84,8 @@ void UIPinTuElement::AddContent() {
     UIContainer* panel = stacked ? static_cast<UIContainer*>(new UIVerticalLayout)
                                  : static_cast<UIContainer*>(new UIHorizontalLayout);
     panel->SetAttribute("autominheight", "true");
+    // What the width leaves goes between board and tray.
+    panel->SetChildPadding(stacked ? 10 : kContentWidth - board.cx - tray.cx);
     SetAreaDispatch(panel);
 
     auto* area = new UIVerticalLayout;
@@ -172,6 +174,9 @@ void UIPinTuElement::AddContent() {
         piece->SetUserData(std::to_string(k));
         SetDispatch(piece, {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchMouseToParent});
         piece->SetBkImage(PieceImage(k));
+        // A white edge tells the pieces lying over each other apart.
+        piece->SetBorderSize(1);
+        piece->SetBorderColor(0xFFFFFFFF);
         m_tray->Add(piece);
         m_pieces.push_back(piece);
     }
@@ -183,7 +188,15 @@ void UIPinTuElement::ScatterPieces(int cw, int ch) {
     // Spread like cards dealt over the table: on a grid that leaves as much of
     // every piece in sight as the tray allows, in shuffled order (reading order
     // would give the answer away), each nudged a little.
-    const int n = static_cast<int>(m_pieces.size());
+    // The default piece never lies in the tray.
+    std::vector<UIControl*> loose;
+    for (size_t i = 0; i < m_pieces.size(); ++i) {
+        m_pieces[i]->SetAttribute("float", "true");
+        m_pieces[i]->SetAttribute("pos", KWStringUtils::Format("0,0,%d,%d", cw, ch));
+        if (static_cast<int>(i) + 1 != m_defaultNo)
+            loose.push_back(m_pieces[i]);
+    }
+    const int n = static_cast<int>(loose.size());
     if (n == 0)
         return;
     const int trayW = m_tray->GetFixedWidth(), trayH = m_tray->GetFixedHeight();
@@ -217,13 +230,12 @@ void UIPinTuElement::ScatterPieces(int cw, int ch) {
         }
         x = std::clamp(x, 0, spanX);
         y = std::clamp(y, 0, spanY);
-        UIControl* piece = m_pieces[order[i]];
-        piece->SetAttribute("float", "true");
+        UIControl* piece = loose[order[i]];
         piece->SetAttribute("pos", KWStringUtils::Format("%d,%d,%d,%d", x, y, x + cw, y + ch));
     }
     // The tray paints later children on top: keep the dealt order.
     for (int i = 0; i < n; ++i)
-        m_tray->SetItemIndex(m_pieces[order[i]], i);
+        m_tray->SetItemIndex(loose[order[i]], i);
 }
 
 // ---- answer ----

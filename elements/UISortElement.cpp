@@ -100,7 +100,7 @@ void UISortElement::AddContent() {
 
     auto* buttons = new UIHorizontalLayout;
     buttons->SetFixedHeight(24);
-    buttons->SetPadding({0, 0, 15, 8});
+    buttons->SetPadding({0, 10, 15, 8});
     buttons->SetChildPadding(8);
     SetDispatch(buttons, {kDispatchMouseMove, kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseToParent});
     buttons->Add(new UIControl);
@@ -136,9 +136,8 @@ void UISortElement::SetAnswer(const std::string& answer) {
         int number = 0;
         if (!UIElementParts::ParseInt(entries[i], number) || number < 1)
             continue;
-        const std::string name = std::to_string(number);
         for (UIContainer* picture : m_pictures) {
-            if (picture->GetUserData() != name)
+            if (KWStringUtils::CompareNoCase(picture->GetUserData(), entries[i]) != 0)
                 continue;
             // As a drop: into an empty slot, and each picture once.
             if (!picture->GetBkImage().empty() && m_slots[i]->GetUserData() == "-1")
@@ -150,6 +149,8 @@ void UISortElement::SetAnswer(const std::string& answer) {
 
 void UISortElement::Place(UIContainer* picture, UIContainer* slot) {
     slot->SetBkImage(picture->GetBkImage());
+    // The number stands in an empty slot only: over a picture it would hide part of it.
+    slot->SetText("");
     slot->SetUserData(picture->GetUserData());
     slot->SetToolTip(kPlacedToolTip);
     ZoomOf(slot)->SetUserData(UIImageString::GetImageFile(picture->GetBkImage()));
@@ -159,6 +160,11 @@ void UISortElement::Place(UIContainer* picture, UIContainer* slot) {
     m_placements.emplace_back(picture, slot);
 }
 
+int UISortElement::SlotNumber(const UIContainer* slot) const {
+    auto it = std::find(m_slots.begin(), m_slots.end(), slot);
+    return static_cast<int>(it - m_slots.begin()) + 1;
+}
+
 void UISortElement::Unplace(size_t placement) {
     if (placement >= m_placements.size())
         return;
@@ -166,6 +172,7 @@ void UISortElement::Unplace(size_t placement) {
     picture->SetBkImage(slot->GetBkImage());
     ZoomOf(picture)->SetVisible(true);
     slot->SetBkImage("");
+    slot->SetText(std::to_string(SlotNumber(slot)));
     ZoomOf(slot)->SetVisible(false);
     slot->SetUserData("-1");
     slot->SetToolTip("");

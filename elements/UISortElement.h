@@ -54,6 +54,8 @@ private:
     void Place(UIContainer* picture, UIContainer* slot);
     // Gives a placed picture back to its place in the lower row.
     void Unplace(size_t placement);
+    // 1 for the first slot.
+    int SlotNumber(const UIContainer* slot) const;
     // Where the dragged picture's ghost is drawn.
     UIRect GhostRect() const;
     void EndDrag();

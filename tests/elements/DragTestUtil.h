@@ -160,6 +160,11 @@ protected:
         return out;
     }
 
+    // The screen as it is now, the pointer where it is (a drag under way).
+    void ShotNow(const std::string& name) {
+        m_driver.Pump();
+        EXPECT_TRUE(m_driver.Screenshot(ShotPath(name)));
+    }
     void Shot(const std::string& name) {
         m_driver.MouseMove({1015, 5});
         m_driver.Pump();

@@ -154,7 +154,7 @@ TEST_F(UIConnectionElementTest, ALineFollowsThePointerWhileDragging) {
     EXPECT_EQ(Pm().GetCurrentCursor(), "hand");
     m_driver.MouseMove(pointer);
     EXPECT_EQ(m_driver.PixelAt(anchor.x + 60, anchor.y), UIConnectionElement::kLineColor);
-    Shot("connection_dragging.png");
+    ShotNow("connection_dragging.png");
     // Let go in the gap between the columns: no line, and the one that followed the pointer is gone.
     m_driver.MouseUp(pointer);
     EXPECT_FALSE(e->IsDragging());
