@@ -18,6 +18,9 @@ void UIDianXianElement::AddContent() {
     auto* frame = new UIContainer;
     frame->SetFixedWidth(UIDianXianControl::kWidth);
     frame->SetFixedHeight(UIDianXianControl::kHeight);
+    // A light edge shows where the drawing ends on a white picture.
+    frame->SetBorderSize(1);
+    frame->SetBorderColor(0xFFD5E3DB);
     m_surface = new UIDianXianControl;
     frame->Add(m_surface);
     m_stem->Add(frame);
