@@ -167,9 +167,9 @@ UIControl* UIConnectionElement::CreateItem(ColumnKind kind, const std::string& v
             box->SetToolTip(kPictureToolTip);
             box->SetToolTipDelay(500);
             box->SetBkImage(KWStringUtils::Format("res='%d' restype='PNG' corner='5,5,5,5'", kItemFrameRes));
-            box->SetForeImage(KWStringUtils::Format("file='%s' source='%d,%d,%d,%d' dest='%d,%d,%d,%d'",
-                                                    value.c_str(), source.left, source.top, source.right,
-                                                    source.bottom, dest.left, dest.top, dest.right, dest.bottom));
+            box->SetForeImage(KWStringUtils::Format(
+                "file='%s' source='%d,%d,%d,%d' dest='%d,%d,%d,%d'", value.c_str(), source.left, source.top,
+                source.right, source.bottom, dest.left, dest.top, dest.right, dest.bottom));
             box->SetFixedWidth(boxW);
             box->SetFixedHeight(boxH);
             return box;
@@ -336,7 +336,8 @@ void UIConnectionElement::OnLButtonUp(UIPoint pt) {
     }
     UIControl* c = m_manager->FindControl(pt);
     const int id = c ? c->GetId() : 0;
-    if (m_dragging && m_dragFrom && (id == kFirstPointId || id == kSecondPointId) && id != m_dragFrom->GetId())
+    if (m_dragging && m_dragFrom && (id == kFirstPointId || id == kSecondPointId) &&
+        id != m_dragFrom->GetId())
         AddLine(m_dragFrom, c);
     if (id == UIElementParts::kUndoButtonId && !m_lines.empty())
         m_lines.pop_back();

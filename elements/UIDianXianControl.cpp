@@ -26,7 +26,8 @@ int Clamp(int64_t v) {
 int ClampDouble(double v) {
     if (std::isnan(v))
         return 0;
-    return static_cast<int>(std::clamp(v, -1.0 * UIDianXianControl::kMaxCoord, 1.0 * UIDianXianControl::kMaxCoord));
+    return static_cast<int>(
+        std::clamp(v, -1.0 * UIDianXianControl::kMaxCoord, 1.0 * UIDianXianControl::kMaxCoord));
 }
 
 bool SameSegment(const VLQuestionLine& a, const VLQuestionLine& b) {
@@ -101,7 +102,8 @@ void UIDianXianControl::SetAnswer(const std::string& answer) {
             for (size_t k = 0; k < 2; ++k) {
                 const std::vector<std::string> xy = UIElementParts::Split(points[k], '^');
                 int x = 0, y = 0;
-                if (xy.size() != 2 || !UIElementParts::ParseInt(xy[0], x) || !UIElementParts::ParseInt(xy[1], y))
+                if (xy.size() != 2 || !UIElementParts::ParseInt(xy[0], x) ||
+                    !UIElementParts::ParseInt(xy[1], y))
                     continue;
                 (k == 0 ? m_segments[i].x1 : m_segments[i].x2) = Clamp(x);
                 (k == 0 ? m_segments[i].y1 : m_segments[i].y2) = Clamp(y);
@@ -270,9 +272,10 @@ void UIDianXianControl::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
             s = Dropped(s, m_dragPoint);
             previewed = true;
         }
-        UIRenderUtils::DrawLine(cr, static_cast<double>(m_rcItem.left) + s.x1, static_cast<double>(m_rcItem.top) + s.y1,
-                                static_cast<double>(m_rcItem.left) + s.x2, static_cast<double>(m_rcItem.top) + s.y2,
-                                kLineWidth, kLineColor);
+        UIRenderUtils::DrawLine(cr, static_cast<double>(m_rcItem.left) + s.x1,
+                                static_cast<double>(m_rcItem.top) + s.y1,
+                                static_cast<double>(m_rcItem.left) + s.x2,
+                                static_cast<double>(m_rcItem.top) + s.y2, kLineWidth, kLineColor);
     }
     cairo_restore(cr);
 }

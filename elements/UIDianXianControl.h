@@ -65,8 +65,8 @@ private:
 
     std::vector<VLQuestionLine> m_segments;
     VLQuestionLine m_grabbed{0, 0, 0, 0, 0};  // all zero when none
-    UIPoint m_grabPoint;                       // window coordinates
-    UIPoint m_dragPoint;                       // where the pointer is during a drag
+    UIPoint m_grabPoint;                      // window coordinates
+    UIPoint m_dragPoint;                      // where the pointer is during a drag
     bool m_moved = false;
     std::vector<Snapshot> m_history;
 };

@@ -32,8 +32,8 @@ void UIDianXianElement::AddContent() {
     buttons->SetFixedHeight(24);
     buttons->SetChildPadding(8);
     buttons->Add(new UIControl);
-    m_undoButton = UIElementParts::CreateSmallButton(UIElementParts::kUndoText, UIElementParts::kUndoButtonId, 66,
-                                                     0, true);
+    m_undoButton = UIElementParts::CreateSmallButton(UIElementParts::kUndoText, UIElementParts::kUndoButtonId,
+                                                     66, 0, true);
     m_resetButton = UIElementParts::CreateSmallButton(UIElementParts::kResetText,
                                                       UIElementParts::kResetButtonId, 66, 0, true);
     buttons->Add(m_undoButton);

@@ -18,11 +18,15 @@ UIButton* CreateSmallButton(const std::string& text, int id, int width, int heig
     button->SetTextColor(0xFFFFFFFF);
     button->SetDisabledTextColor(0xFFF4F4F4);
     const char* nine = corner ? " corner='5,5,5,5'" : "";
-    button->SetNormalImage(KWStringUtils::Format("res='%d' restype='PNG' source='0,0,58,24'%s", kButtonRes, nine));
-    button->SetHotImage(KWStringUtils::Format("res='%d' restype='PNG' source='0,24,58,48'%s", kButtonRes, nine));
-    button->SetPushedImage(KWStringUtils::Format("res='%d' restype='PNG' source='0,48,58,72'%s", kButtonRes, nine));
+    button->SetNormalImage(
+        KWStringUtils::Format("res='%d' restype='PNG' source='0,0,58,24'%s", kButtonRes, nine));
+    button->SetHotImage(
+        KWStringUtils::Format("res='%d' restype='PNG' source='0,24,58,48'%s", kButtonRes, nine));
+    button->SetPushedImage(
+        KWStringUtils::Format("res='%d' restype='PNG' source='0,48,58,72'%s", kButtonRes, nine));
     // Outside the answering time the buttons look as inactive as they are.
-    button->SetDisabledImage(KWStringUtils::Format("res='%d' restype='PNG' source='0,72,58,96'%s", kButtonRes, nine));
+    button->SetDisabledImage(
+        KWStringUtils::Format("res='%d' restype='PNG' source='0,72,58,96'%s", kButtonRes, nine));
     return button;
 }
 

@@ -44,7 +44,8 @@ uint32_t Fingerprint(const std::string& text) {
 }  // namespace
 
 bool UIPinTuElement::IsDefaultCell(const UIControl* cell) const {
-    return HasDefault() && static_cast<size_t>(m_defaultNo) <= m_cells.size() && m_cells[m_defaultNo - 1] == cell;
+    return HasDefault() && static_cast<size_t>(m_defaultNo) <= m_cells.size() &&
+           m_cells[m_defaultNo - 1] == cell;
 }
 
 std::string UIPinTuElement::PieceImage(int number) const {
@@ -56,8 +57,8 @@ std::string UIPinTuElement::PieceImage(int number) const {
         right = std::min(right, w);
     if (h != 0)
         bottom = std::min(bottom, h);
-    return KWStringUtils::Format("file='%s' source='%d,%d,%d,%d'", m_picture.c_str(), col * pw, row * ph, right,
-                                 bottom);
+    return KWStringUtils::Format("file='%s' source='%d,%d,%d,%d'", m_picture.c_str(), col * pw, row * ph,
+                                 right, bottom);
 }
 
 void UIPinTuElement::AddContent() {
@@ -160,8 +161,8 @@ void UIPinTuElement::AddContent() {
     buttons->SetChildPadding(8);
     buttons->SetControlDispatch(kDispatchMouseToParent);
     buttons->Add(new UIControl);
-    m_undoButton = UIElementParts::CreateSmallButton(UIElementParts::kUndoText, UIElementParts::kUndoButtonId, 66,
-                                                     0, true);
+    m_undoButton = UIElementParts::CreateSmallButton(UIElementParts::kUndoText, UIElementParts::kUndoButtonId,
+                                                     66, 0, true);
     m_resetButton = UIElementParts::CreateSmallButton(UIElementParts::kResetText,
                                                       UIElementParts::kResetButtonId, 66, 0, true);
     buttons->Add(m_undoButton);
@@ -172,7 +173,8 @@ void UIPinTuElement::AddContent() {
         auto* piece = new UIControl;
         piece->SetId(kPieceId);
         piece->SetUserData(std::to_string(k));
-        SetDispatch(piece, {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchMouseToParent});
+        SetDispatch(piece,
+                    {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchMouseToParent});
         piece->SetBkImage(PieceImage(k));
         // A white edge tells the pieces lying over each other apart.
         piece->SetBorderSize(1);
@@ -378,8 +380,8 @@ void UIPinTuElement::OnLButtonUp(UIPoint pt) {
         return;
     }
     UIControl* c = m_manager->FindControl(pt);
-    const bool drop = m_dragFrom && c && c->GetId() == kCellId &&
-                      KWStringUtils::CompareNoCase(c->GetUserData(), "-1") == 0;
+    const bool drop =
+        m_dragFrom && c && c->GetId() == kCellId && KWStringUtils::CompareNoCase(c->GetUserData(), "-1") == 0;
     if (drop) {
         if (!IsDefaultCell(c)) {
             c->SetBkImage(m_dragFrom->GetBkImage());

@@ -102,10 +102,11 @@ void UISortElement::AddContent() {
     buttons->SetFixedHeight(24);
     buttons->SetPadding({0, 10, 15, 8});
     buttons->SetChildPadding(8);
-    SetDispatch(buttons, {kDispatchMouseMove, kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseToParent});
+    SetDispatch(buttons,
+                {kDispatchMouseMove, kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseToParent});
     buttons->Add(new UIControl);
-    m_undoButton = UIElementParts::CreateSmallButton(UIElementParts::kUndoText, UIElementParts::kUndoButtonId, 66,
-                                                     0, true);
+    m_undoButton = UIElementParts::CreateSmallButton(UIElementParts::kUndoText, UIElementParts::kUndoButtonId,
+                                                     66, 0, true);
     m_resetButton = UIElementParts::CreateSmallButton(UIElementParts::kResetText,
                                                       UIElementParts::kResetButtonId, 66, 0, true);
     buttons->Add(m_undoButton);

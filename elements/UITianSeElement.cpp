@@ -75,10 +75,12 @@ void UITianSeElement::AddContent() {
 
         auto* palette = new UIGridList;
         palette->SetItemSize({kSwatchSize, kSwatchSize});
+        // Swatches a little apart read as separate choices.
+        palette->SetItemMargin({kSwatchGap, kSwatchGap});
         palette->SetUserData(row.mask);
-        const int columns = kContentWidth / kSwatchSize;
+        const int columns = (kContentWidth + kSwatchGap) / (kSwatchSize + kSwatchGap);
         const int lines = std::max<int>(1, (static_cast<int>(option.colors.size()) + columns - 1) / columns);
-        palette->SetFixedHeight(lines * kSwatchSize);
+        palette->SetFixedHeight(lines * kSwatchSize + (lines - 1) * kSwatchGap);
         SetAreaDispatch(palette);
         const std::string group = std::to_string(row.group);
         for (size_t k = 0; k < option.colors.size(); ++k) {

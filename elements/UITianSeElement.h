@@ -25,6 +25,7 @@ public:
     static constexpr int kSwatchId = 2070;
     static constexpr int kFirstGroupId = 2150;
     static constexpr int kSwatchSize = 50;
+    static constexpr int kSwatchGap = 8;
     static constexpr int kCheckRes = 1058;  // 18 x 18, in the swatch's lower right corner
     static constexpr UIColor kSwatchBorderColor = 0xFFE5E5E5;
 

@@ -47,7 +47,8 @@ inline void MeadowPath(cairo_t* cr) {
     cairo_close_path(cr);
 }
 inline ColouringScene WriteColouringScene(const TempDir& dir) {
-    ColouringScene scene{dir.File("scene.png"), dir.File("sky.png"), dir.File("sun.png"), dir.File("meadow.png")};
+    ColouringScene scene{dir.File("scene.png"), dir.File("sky.png"), dir.File("sun.png"),
+                         dir.File("meadow.png")};
     EXPECT_TRUE(WritePng(scene.picture, kSceneW, kSceneH, [](cairo_t* cr) {
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
@@ -86,7 +87,8 @@ inline ColouringScene WriteColouringScene(const TempDir& dir) {
     return scene;
 }
 
-inline std::unique_ptr<VLConnectionQuestion> MakeConnection(std::vector<std::vector<VLQuestionOption>> columns) {
+inline std::unique_ptr<VLConnectionQuestion> MakeConnection(
+    std::vector<std::vector<VLQuestionOption>> columns) {
     auto q = std::make_unique<VLConnectionQuestion>();
     q->m_type = kQuestionConnection;
     q->m_section = 2;

@@ -84,8 +84,8 @@ TEST_F(UIConnectionElementTest, ColumnsShowTheirItemsWithAPointEach) {
     EXPECT_EQ(boxes[0]->GetHeight(), 74);
     EXPECT_EQ(boxes[0]->GetUserData(), m_dir.File("c1.png"));
     // 200 x 120: wider than 82/62, so the middle 158 x 120 is shown.
-    EXPECT_EQ(boxes[0]->GetForeImage(), "file='" + m_dir.File("c1.png") +
-                                            "' source='21,0,179,120' dest='6,6,88,68'");
+    EXPECT_EQ(boxes[0]->GetForeImage(),
+              "file='" + m_dir.File("c1.png") + "' source='21,0,179,120' dest='6,6,88,68'");
     // The picture opens in the window on a double-click.
     m_driver.DoubleClickAt(Center(boxes[0]));
     ASSERT_EQ(m_window->Count(kNotifyDblClick, UIQuestionElement::kPictureBoxId), 1);
@@ -202,8 +202,8 @@ TEST_F(UIConnectionElementTest, OnlyTheFirstTwoColumnsConnect) {
 }
 
 TEST_F(UIConnectionElementTest, SoundsHaveClipPlayersAndNothingMovesOutsideTheAnsweringTime) {
-    m_record = MakeConnection({{Text(0, "小提琴"), Text(1, "鼓")},
-                               {Audio(0, m_dir.File("a.wav")), Audio(1, m_dir.File("b.wav"))}});
+    m_record = MakeConnection(
+        {{Text(0, "小提琴"), Text(1, "鼓")}, {Audio(0, m_dir.File("a.wav")), Audio(1, m_dir.File("b.wav"))}});
     auto* e = Show<UIConnectionElement>(*m_record);
     auto players = FindAll(e, UIVirtualMusicPlayer::kOptionId);
     EXPECT_EQ(players.size(), 2u);

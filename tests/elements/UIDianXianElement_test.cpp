@@ -21,7 +21,8 @@ protected:
             cairo_set_source_rgb(cr, 1, 1, 1);
             cairo_paint(cr);
             cairo_set_source_rgb(cr, 0.25, 0.3, 0.35);
-            for (auto [x, y] : {std::pair{100, 300}, std::pair{240, 60}, std::pair{380, 300}, std::pair{500, 120}}) {
+            for (auto [x, y] :
+                 {std::pair{100, 300}, std::pair{240, 60}, std::pair{380, 300}, std::pair{500, 120}}) {
                 cairo_arc(cr, x, y, 7, 0, 2 * std::numbers::pi);
                 cairo_fill(cr);
             }
@@ -37,13 +38,15 @@ protected:
         const UIRect& rc = e->GetSurface()->GetPos();
         return {rc.left + x, rc.top + y};
     }
-    const VLQuestionLine& Segment(UIDianXianElement* e, size_t i) { return e->GetSurface()->GetSegments().at(i); }
+    const VLQuestionLine& Segment(UIDianXianElement* e, size_t i) {
+        return e->GetSurface()->GetSegments().at(i);
+    }
     std::unique_ptr<VLDianXianQuestion> m_record;
 };
 
 TEST_F(UIDianXianElementTest, SegmentsStartDisplacedAndTheAnswerEmpty) {
-    UIDianXianElement* e = ShowLines({{100, 300, 240, 60, 1}, {240, 60, 380, 300, 1}, {300, 100, 300, 250, 2},
-                                      {50, 350, 150, 350, 0}});
+    UIDianXianElement* e = ShowLines(
+        {{100, 300, 240, 60, 1}, {240, 60, 380, 300, 1}, {300, 100, 300, 250, 2}, {50, 350, 150, 350, 0}});
     ASSERT_NE(e, nullptr);
     Shot("dotline_untouched.png");
     EXPECT_EQ(e->GetAnswer(), "");
@@ -216,7 +219,8 @@ TEST_F(UIDianXianElementTest, ASavedAnswerPlacesTheSegments) {
 }
 
 TEST_F(UIDianXianElementTest, TheAnswerAndTheDrawingSurviveARestart) {
-    UIDianXianElement* e = ShowLines({{100, 300, 240, 60, 1}, {240, 60, 380, 300, 1}, {380, 300, 100, 300, 1}});
+    UIDianXianElement* e =
+        ShowLines({{100, 300, 240, 60, 1}, {240, 60, 380, 300, 1}, {380, 300, 100, 300, 1}});
     // Displaced where the test knows them, then dragged home one by one
     // (each taken where it crosses the height 180, the last in its middle).
     e->SetAnswer("200^300,340^60;40^60,180^300;420^300,140^300");

@@ -70,7 +70,8 @@ TEST_F(UIPinTuElementTest, TheUntouchedPuzzleShowsOnlyItsDefaultPiece) {
         EXPECT_EQ(piece->GetUserData(), std::to_string(k));
         EXPECT_EQ(piece->GetBkImage(), Source(k, 3, 2, 480, 360));
         const UIRect& rc = piece->GetPos();
-        EXPECT_TRUE(rc.left >= tray.left && rc.top >= tray.top && rc.right <= tray.right && rc.bottom <= tray.bottom)
+        EXPECT_TRUE(rc.left >= tray.left && rc.top >= tray.top && rc.right <= tray.right &&
+                    rc.bottom <= tray.bottom)
             << k;
         Visible(e, k);
     }
@@ -86,7 +87,8 @@ TEST_F(UIPinTuElementTest, TheUntouchedPuzzleShowsOnlyItsDefaultPiece) {
     EXPECT_GT(e->GetTray()->GetX(), e->GetGrid()->GetPos().right);
     const UIRect board = e->GetGrid()->GetParent()->GetPos();
     EXPECT_EQ(board.Width(), 430);
-    EXPECT_LE(std::abs((e->GetGrid()->GetX() - board.left) - (board.right - e->GetGrid()->GetPos().right)), 1);
+    EXPECT_LE(std::abs((e->GetGrid()->GetX() - board.left) - (board.right - e->GetGrid()->GetPos().right)),
+              1);
     // The scatter is the question's own: the same every time it is shown.
     std::vector<UIRect> first;
     for (UIControl* p : e->GetPieces())
@@ -203,7 +205,8 @@ TEST_F(UIPinTuElementTest, BoardAboveTrayAndRecordsWithoutCells) {
         if (!piece->IsVisible())
             continue;
         const UIRect& rc = piece->GetPos();
-        EXPECT_TRUE(rc.left >= tray.left && rc.top >= tray.top && rc.right <= tray.right && rc.bottom <= tray.bottom);
+        EXPECT_TRUE(rc.left >= tray.left && rc.top >= tray.top && rc.right <= tray.right &&
+                    rc.bottom <= tray.bottom);
     }
     Drop(e, 8, 8);
     EXPECT_EQ(e->GetAnswer(), "-1,-1,-1,-1,-1,-1,-1,8");
