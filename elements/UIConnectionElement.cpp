@@ -319,13 +319,27 @@ void UIConnectionElement::OnLButtonDown(UIPoint pt) {
     }
 }
 
+UIRect UIConnectionElement::RubberBandRect() const {
+    if (!m_dragFrom)
+        return {};
+    const UIPoint a = Anchor(m_dragFrom);
+    const int pad = kLineWidth + 1;
+    return UIRect{std::min(a.x, m_mousePos.x) - pad, std::min(a.y, m_mousePos.y) - pad,
+                  std::max(a.x, m_mousePos.x) + pad, std::max(a.y, m_mousePos.y) + pad}
+        .Intersect(m_rcItem);
+}
+
 void UIConnectionElement::OnMouseMove(UIPoint pt) {
     if (!IsEnabled())
         return;
+    if (!m_dragging || !m_manager) {
+        m_mousePos = pt;
+        return;
+    }
+    // Only the line that follows the pointer changes: where it was and where it goes.
+    m_manager->Invalidate(RubberBandRect());
     m_mousePos = pt;
-    // Only the line that follows the pointer changes.
-    if (m_dragging)
-        Invalidate();
+    m_manager->Invalidate(RubberBandRect());
 }
 
 void UIConnectionElement::OnLButtonUp(UIPoint pt) {

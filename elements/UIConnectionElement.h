@@ -67,6 +67,8 @@ private:
     // left edge of the others, at half its height.
     static UIPoint Anchor(const UIControl* point);
     void AddLine(UIControl* a, UIControl* b);
+    // The area the line that follows the pointer covers.
+    UIRect RubberBandRect() const;
 
     bool m_dragging = false;
     UIControl* m_dragFrom = nullptr;  // a point, owned by the control tree

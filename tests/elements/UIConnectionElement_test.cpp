@@ -152,8 +152,13 @@ TEST_F(UIConnectionElementTest, ALineFollowsThePointerWhileDragging) {
     m_driver.MouseDown(Center(PointOf(e, 0, 1)));
     EXPECT_TRUE(e->IsDragging());
     EXPECT_EQ(Pm().GetCurrentCursor(), "hand");
+    m_driver.Pump();
     m_driver.MouseMove(pointer);
     EXPECT_EQ(m_driver.PixelAt(anchor.x + 60, anchor.y), UIConnectionElement::kLineColor);
+    // Only the strip the line covers (and the point it left) is drawn again, not the whole element.
+    const UIRect painted = Pm().GetLastPaintRect();
+    EXPECT_LE(painted.Height(), start.Height() + 2);
+    EXPECT_LE(painted.Width(), start.Width() + 120 + 8);
     ShotNow("connection_dragging.png");
     // Let go in the gap between the columns: no line, and the one that followed the pointer is gone.
     m_driver.MouseUp(pointer);
