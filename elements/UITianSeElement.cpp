@@ -15,6 +15,9 @@ namespace KwLib {
 
 namespace {
 
+// As large as the 20-pixel row allows: the caption says which part of the picture a row colours.
+constexpr const char* kCaptionFont = "CustomFont14";
+
 void SetAreaDispatch(UIControl* c) {
     for (int f : {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchMouseToParent})
         c->SetControlDispatch(f);
@@ -70,6 +73,7 @@ void UITianSeElement::AddContent() {
         caption->SetFixedHeight(20);
         caption->SetText(option.text);
         caption->SetAttribute("align", "vcen left singleline");
+        caption->SetFont(kCaptionFont);
         SetAreaDispatch(caption);
         m_stem->Add(caption);
 

@@ -31,6 +31,7 @@ namespace {
 const char* kLayout = R"(<?xml version="1.0" encoding="utf-8"?>
 <Layouts>
   <Font name="CustomFont12" face="微软雅黑" size="12" default="true"/>
+  <Font name="CustomFont14" face="微软雅黑" size="14"/>
   <Font name="CustomFont16" face="微软雅黑" size="16"/>
   <Font name="CustomFont18" face="微软雅黑" size="18"/>
   <Font name="font28" face="微软雅黑" size="28"/>

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/UIRenderUtils.h"
 #include "tests/elements/ElementTestUtil.h"
 
 namespace KwLib::ElementTest {
@@ -160,6 +161,29 @@ protected:
             std::memcpy(&out[static_cast<size_t>(y) * w], data + static_cast<size_t>(y) * stride,
                         static_cast<size_t>(w) * 4);
         return out;
+    }
+
+    // Every visible part lies inside the question area (left of the element's
+    // scroll bar when it scrolls), and every text fits its control.
+    void ExpectTidy(UIQuestionElement* e) {
+        const UIRect area = m_area->GetPos();
+        const int right = area.right - (e->GetScrollRange() > 0 ? UIContainer::kScrollBarWidth : 0);
+        e->ForEach([&](UIControl* c) {
+            if (c == e || !c->IsVisible())
+                return;
+            const UIRect& rc = c->GetPos();
+            EXPECT_GE(rc.left, area.left) << c->GetClass() << " " << c->GetId();
+            EXPECT_LE(rc.right, right) << c->GetClass() << " " << c->GetId();
+            if (c->GetText().empty())
+                return;
+            UIRect text = rc;
+            text.Deflate(c->GetTextPadding());
+            const uint32_t style = c->GetTextStyle();
+            const UISize need = UIRenderUtils::GetTextSize(&Pm(), c->GetText(), c->GetFont(), style,
+                                                           (style & DT_WORDBREAK) ? text.Width() : 0);
+            EXPECT_LE(need.cx, text.Width()) << c->GetText();
+            EXPECT_LE(need.cy, text.Height()) << c->GetText();
+        });
     }
 
     // The screen as it is now, the pointer where it is (a drag under way).

@@ -48,6 +48,7 @@ TEST_F(UIConnectionElementTest, ColumnsShowTheirItemsWithAPointEach) {
     UIConnectionElement* e = ShowNamesAndPictures();
     ASSERT_NE(e, nullptr);
     Shot("connection_untouched.png");
+    ExpectTidy(e);
     const auto& points = e->GetPoints();
     ASSERT_EQ(points.size(), 6u);
     // Building order is the shown (shuffled) order; user data the document position + 1.
@@ -215,6 +216,7 @@ TEST_F(UIConnectionElementTest, SoundsHaveClipPlayersAndNothingMovesOutsideTheAn
     UIControl* audioColumn = PointOf(e, 1, 0)->GetParent()->GetParent();
     EXPECT_EQ(audioColumn->GetWidth(), 215);
     Shot("connection_audio.png");
+    ExpectTidy(e);
 
     e->SetEnabled(false);
     EXPECT_FALSE(m_driver.Find(2056)->IsEnabled());

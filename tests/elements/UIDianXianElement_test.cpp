@@ -49,6 +49,7 @@ TEST_F(UIDianXianElementTest, SegmentsStartDisplacedAndTheAnswerEmpty) {
         {{100, 300, 240, 60, 1}, {240, 60, 380, 300, 1}, {300, 100, 300, 250, 2}, {50, 350, 150, 350, 0}});
     ASSERT_NE(e, nullptr);
     Shot("dotline_untouched.png");
+    ExpectTidy(e);
     EXPECT_EQ(e->GetAnswer(), "");
     EXPECT_EQ(e->GetSurface()->GetWidth(), 600);
     EXPECT_EQ(e->GetSurface()->GetHeight(), 400);

@@ -54,6 +54,7 @@ TEST_F(UIPinTuElementTest, TheUntouchedPuzzleShowsOnlyItsDefaultPiece) {
     UIPinTuElement* e = ShowJigsaw(3, 2, 4);
     ASSERT_NE(e, nullptr);
     Shot("jigsaw_untouched.png");
+    ExpectTidy(e);
     EXPECT_EQ(e->GetAnswer(), "-1,-1,-1,-1,-1,-1");
     ASSERT_EQ(e->GetCells().size(), 6u);
     ASSERT_EQ(e->GetPieces().size(), 6u);
@@ -194,6 +195,7 @@ TEST_F(UIPinTuElementTest, BoardAboveTrayAndRecordsWithoutCells) {
     UIPinTuElement* e = ShowJigsaw(4, 2, 1, "", 1, 600, 300);
     ASSERT_NE(e, nullptr);
     Shot("jigsaw_stacked.png");
+    ExpectTidy(e);
     EXPECT_EQ(e->GetTray()->GetWidth(), 684);
     EXPECT_EQ(e->GetTray()->GetHeight(), 141);
     EXPECT_GE(e->GetTray()->GetY(), e->GetGrid()->GetPos().bottom);

@@ -47,6 +47,7 @@ TEST_F(UISortElementTest, SlotsAbovePicturesAndAnUntouchedAnswer) {
     UISortElement* e = ShowPictures({2, 0, 3, 1});
     ASSERT_NE(e, nullptr);
     Shot("sort_untouched.png");
+    ExpectTidy(e);
     EXPECT_EQ(e->GetAnswer(), "-1,-1,-1,-1");
     const auto& slots = e->GetSlots();
     const auto& pictures = e->GetPictures();

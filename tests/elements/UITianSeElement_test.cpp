@@ -57,6 +57,7 @@ TEST_F(UITianSeElementTest, RowsOfSwatchesUnderThePicture) {
     UITianSeElement* e = ShowScene();
     ASSERT_NE(e, nullptr);
     Shot("colouring_untouched.png");
+    ExpectTidy(e);
     EXPECT_EQ(e->GetAnswer(), "");
     EXPECT_EQ(e->GetPictureBlock()->GetWidth(), kSceneW);
     EXPECT_EQ(e->GetPictureBlock()->GetHeight(), kSceneH);
