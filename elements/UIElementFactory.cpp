@@ -1,8 +1,13 @@
 // The element class of each question type.
 #include "elements/UIChoiceElement.h"
+#include "elements/UIConnectionElement.h"
+#include "elements/UIDianXianElement.h"
+#include "elements/UIPinTuElement.h"
 #include "elements/UIQuestionElement.h"
 #include "elements/UIRhythmElement.h"
 #include "elements/UISingElement.h"
+#include "elements/UISortElement.h"
+#include "elements/UITianSeElement.h"
 #include "exam/VLQuestion.h"
 
 namespace KwLib {
@@ -22,9 +27,18 @@ std::unique_ptr<UIQuestionElement> CreateQuestionElement(int type) {
         case kQuestionRhythm:
         case kQuestionRhythmImitation:
             return std::make_unique<UIRhythmElement>();
+        case kQuestionConnection:
+            return std::make_unique<UIConnectionElement>();
+        case kQuestionSort:
+            return std::make_unique<UISortElement>();
+        case kQuestionJigsaw:
+            return std::make_unique<UIPinTuElement>();
+        case kQuestionDotLine:
+            return std::make_unique<UIDianXianElement>();
+        case kQuestionColouring:
+            return std::make_unique<UITianSeElement>();
         default:
-            // FIXME: connection, sort, jigsaw, dot-line and colouring
-            // elements are not written yet. The instrument type (12) has none.
+            // The instrument type (12) has no element.
             return nullptr;
     }
 }

@@ -103,6 +103,8 @@ void UIAutomationCommands::Run(const std::string& cmd, const KWJsonValue& reques
         Click(request, cmd == "dblclick", reply);
     } else if (cmd == "drag") {
         Drag(request, reply);
+    } else if (cmd == "move") {
+        Move(request, reply);
     } else if (cmd == "type") {
         Type(request, reply);
     } else if (cmd == "key") {
@@ -219,6 +221,8 @@ KWJsonValue UIAutomationCommands::State() {
     if (pm && pm->GetRoot()) {
         pm->Paint();
         state["focus"] = pm->GetFocus() ? pm->GetFocus()->GetId() : 0;
+        // What the pointer looks like where it is: controls show the hand over what can be dragged.
+        state["cursor"] = pm->GetCurrentCursor();
         pm->GetRoot()->ForEach([&controls](UIControl* c) {
             if (c->GetId() == 0 || !c->IsVisible())
                 return;
@@ -428,6 +432,21 @@ void UIAutomationCommands::Drag(const KWJsonValue& request, const Reply& reply) 
         QueueMouse(window, WM_MOUSEMOVE, p, true);
     }
     QueueMouse(window, WM_LBUTTONUP, to, false);
+    KWJsonValue answer(Json::objectValue);
+    answer["ok"] = true;
+    answer["window"] = window->GetWindowClassName();
+    QueueReply(reply, answer);
+}
+
+void UIAutomationCommands::Move(const KWJsonValue& request, const Reply& reply) {
+    std::string error;
+    UIWindowWnd* window = TargetWindow(request, true, error);
+    if (!window)
+        return reply(Error(error));
+    UIPoint pt;
+    if (!ReadPoint(request, "x", "y", window, pt, error))
+        return reply(Error(error));
+    QueueMouse(window, WM_MOUSEMOVE, pt, false);
     KWJsonValue answer(Json::objectValue);
     answer["ok"] = true;
     answer["window"] = window->GetWindowClassName();

@@ -60,6 +60,8 @@ private:
     KWJsonValue State();
     void Click(const KWJsonValue& request, bool twice, const Reply& reply);
     void Drag(const KWJsonValue& request, const Reply& reply);
+    // Moves the pointer to "x","y" with no button held (hover, cursor).
+    void Move(const KWJsonValue& request, const Reply& reply);
     void Type(const KWJsonValue& request, const Reply& reply);
     void Key(const KWJsonValue& request, const Reply& reply);
     KWJsonValue Screenshot(const KWJsonValue& request);

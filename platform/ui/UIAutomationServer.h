@@ -8,6 +8,7 @@
 //     {"cmd":"state"}                          windows, active window, its controls
 //     {"cmd":"click","id":514}                 or "x","y"; "dblclick" alike
 //     {"cmd":"drag","from":[x,y],"to":[x,y],"steps":10}
+//     {"cmd":"move","x":100,"y":40}            the pointer alone; "state" tells the cursor
 //     {"cmd":"type","text":"音乐"}              {"cmd":"key","key":"space","down":true}
 //     {"cmd":"screenshot","path":"/abs/shot.png"}
 //     {"cmd":"wait","ms":500}                  on the program's own clock

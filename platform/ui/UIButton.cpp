@@ -55,8 +55,14 @@ bool UIButton::Activate() {
     return true;
 }
 
+void UIButton::SetNormalBkColor(UIColor color) {
+    m_normalBkColor = color;
+    m_hasNormalBkColor = true;
+    Invalidate();
+}
+
 void UIButton::PaintBkColor(cairo_t* cr) {
-    UIColor color = m_bkColor;
+    UIColor color = GetNormalBkColor();
     if (!IsEnabled() && m_disabledBkColor)
         color = m_disabledBkColor;
     else if (IsPushed() && m_pushedBkColor)
@@ -68,7 +74,9 @@ void UIButton::PaintBkColor(cairo_t* cr) {
 
 void UIButton::SetAttribute(const std::string& name, const std::string& value) {
     UIColor color = 0;
-    if (name == "hotbkcolor" && ParseColor(value, color))
+    if (name == "normalbkcolor" && ParseColor(value, color))
+        SetNormalBkColor(color);
+    else if (name == "hotbkcolor" && ParseColor(value, color))
         m_hotBkColor = color;
     else if (name == "pushedbkcolor" && ParseColor(value, color))
         m_pushedBkColor = color;

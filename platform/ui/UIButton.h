@@ -23,8 +23,10 @@ private:
 // A button: reports a click (kNotifyClick) when released over itself, and
 // only then: keys never press a button, because students tap the space bar in
 // rhythm questions and must not hand in their paper by it. Its
-// state images or state colours ("hotbkcolor", "pushedbkcolor",
-// "disabledbkcolor") show normal, hot, pushed and disabled.
+// state images or state colours ("normalbkcolor", "hotbkcolor",
+// "pushedbkcolor", "disabledbkcolor") show normal, hot, pushed and disabled;
+// a state without a colour of its own shows the normal one, and without that
+// "bkcolor".
 class UIButton : public UILabel {
 public:
     UIButton();
@@ -34,8 +36,13 @@ public:
     void SetAttribute(const std::string& name, const std::string& value) override;
     void SetHotBkColor(UIColor color) { m_hotBkColor = color; }
     void SetPushedBkColor(UIColor color) { m_pushedBkColor = color; }
+    // The colour of the normal state (a colour swatch is one); bkcolor when none was set.
+    UIColor GetNormalBkColor() const { return m_hasNormalBkColor ? m_normalBkColor : m_bkColor; }
+    void SetNormalBkColor(UIColor color);
 
 protected:
+    UIColor m_normalBkColor = 0;
+    bool m_hasNormalBkColor = false;
     UIColor m_hotBkColor = 0;
     UIColor m_pushedBkColor = 0;
     UIColor m_disabledBkColor = 0;

@@ -472,15 +472,17 @@ void UIControl::NeedParentUpdate() {
 
 void UIControl::Event(UIEvent& event) {
     switch (event.type) {
+        // Only the control pressed shows it: an ancestor that sees the event
+        // passed on is not pushed, and need not be drawn again.
         case kEventButtonDown:
-            if (IsEnabled()) {
+            if (event.sender == this && IsEnabled()) {
                 m_state |= UISTATE_PUSHED | UISTATE_CAPTURED;
                 Invalidate();
             }
             OnLButtonDown(event.ptMouse);
             break;
         case kEventButtonUp: {
-            bool wasCaptured = IsCaptured();
+            bool wasCaptured = event.sender == this && IsCaptured();
             if (wasCaptured) {
                 m_state &= ~(UISTATE_PUSHED | UISTATE_CAPTURED);
                 Invalidate();
@@ -493,7 +495,7 @@ void UIControl::Event(UIEvent& event) {
             break;
         }
         case kEventDblClick:
-            if (IsEnabled()) {
+            if (event.sender == this && IsEnabled()) {
                 m_state |= UISTATE_PUSHED | UISTATE_CAPTURED;
                 Invalidate();
             }

@@ -175,6 +175,16 @@ enum UINotifyType : int {
 // Dispatch flag: mouse events a control receives are passed on to its parent
 // as well, so an element sees clicks on the labels and pictures inside it.
 constexpr int kDispatchMouseToParent = 10;
+// Dispatch flags of a container that wants one kind of mouse event over any
+// of its descendants, however deep and whether or not the controls in between
+// pass events on: it sees the event after the control it was aimed at (and
+// passes it on to its own parent when it has flag 10). An element sets them
+// on the container its answer area lives in, so that it sees a drag wherever
+// in that area it starts, moves and ends.
+constexpr int kDispatchMouseMove = 6;
+constexpr int kDispatchButtonDown = 11;
+constexpr int kDispatchButtonUp = 12;
+constexpr int kDispatchDblClick = 14;
 
 // Text format flags of the "align" attribute.
 enum UITextFormat : uint32_t {

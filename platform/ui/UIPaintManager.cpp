@@ -135,19 +135,45 @@ bool UIPaintManager::PreMessageHandler(uint32_t message, uintptr_t wParam, intpt
 
 // ---- input ----
 
+namespace {
+// The dispatch flag by which a container asks for one kind of event over its descendants.
+int ListenFlag(int eventType) {
+    switch (eventType) {
+        case kEventMouseMove:
+            return kDispatchMouseMove;
+        case kEventButtonDown:
+            return kDispatchButtonDown;
+        case kEventButtonUp:
+            return kDispatchButtonUp;
+        case kEventDblClick:
+            return kDispatchDblClick;
+        default:
+            return 0;
+    }
+}
+}  // namespace
+
 void UIPaintManager::DispatchEvent(UIControl* target, UIEvent& event) {
     if (!target)
         return;
     ++m_dispatchDepth;
     event.sender = target;
     target->Event(event);
-    // Dispatch flag 10 hands the event on up the tree, so an element sees
-    // the mouse over the labels and pictures it is made of.
-    for (UIControl* c = target; c && c->GetControlDispatch(kDispatchMouseToParent) && c->GetParent();) {
-        UIControl* parent = c->GetParent();
-        if (event.type >= kEventMouseMove && event.type <= kEventScrollWheel)
-            parent->Event(event);
-        c = parent;
+    // Mouse events go on up the tree: to a parent while each control passes
+    // them on (flag 10), and to any ancestor that asked for their kind, so an
+    // element sees the mouse over the labels and pictures it is made of. Each
+    // control sees an event once.
+    if (event.type >= kEventMouseMove && event.type <= kEventScrollWheel) {
+        const int listen = ListenFlag(event.type);
+        bool passing = target->GetControlDispatch(kDispatchMouseToParent);
+        for (UIControl* c = target->GetParent(); c; c = c->GetParent()) {
+            if (passing || (listen && c->GetControlDispatch(listen))) {
+                c->Event(event);
+                passing = c->GetControlDispatch(kDispatchMouseToParent);
+            } else {
+                passing = false;
+            }
+        }
     }
     if (--m_dispatchDepth == 0)
         Cleanup();
@@ -191,15 +217,40 @@ void UIPaintManager::UpdateCursor(UIControl* control) {
     }
     if (control && !control->IsEnabled())
         cursor = "arrow";
-    if (cursor == m_cursor)
-        return;
     m_cursor = cursor;
+    if (!m_cursorDeferred)
+        ShowCursor();
+}
+
+void UIPaintManager::SetCursor(const std::string& cursor) {
+    m_cursor = cursor == "hand" || cursor == "ibeam" ? cursor : "arrow";
+    if (!m_cursorDeferred)
+        ShowCursor();
+}
+
+void UIPaintManager::ShowCursor() {
+    if (m_cursor == m_shownCursor)
+        return;
+    m_shownCursor = m_cursor;
     if (m_window && m_window->GetNativeWindow()) {
         static SDL_Cursor* hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
         static SDL_Cursor* arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
         static SDL_Cursor* ibeam = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_IBEAM);
-        SDL_SetCursor(cursor == "hand" ? hand : cursor == "ibeam" ? ibeam : arrow);
+        SDL_SetCursor(m_cursor == "hand" ? hand : m_cursor == "ibeam" ? ibeam : arrow);
     }
+}
+
+void UIPaintManager::SetCapture(UIControl* control) {
+    if (control == m_capture)
+        return;
+    m_capture = control;
+    // The desktop reports the pointer outside the window too while a control holds it.
+    if (m_window && m_window->GetNativeWindow())
+        SDL_CaptureMouse(control ? SDL_TRUE : SDL_FALSE);
+}
+
+void UIPaintManager::ReleaseCapture() {
+    SetCapture(nullptr);
 }
 
 void UIPaintManager::UpdateToolTip() {
@@ -250,16 +301,24 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             if (m_toolTipControl && !m_toolTipText.empty())
                 HideToolTip();
             if (m_capture) {
+                // A drag keeps the cursor its control chose until that control changes it.
                 e.type = kEventMouseMove;
                 DispatchEvent(m_capture, e);
                 return true;
             }
+            // The control under the pointer decides the cursor anew on every
+            // move, and may choose another for the point it is at; the
+            // desktop sees only the final choice.
+            m_cursorDeferred = true;
             UIControl* over = FindControl(m_mouse);
             SetHot(over, m_mouse);
+            UpdateCursor(m_hot);
             if (m_hot) {
                 e.type = kEventMouseMove;
                 DispatchEvent(m_hot, e);
             }
+            m_cursorDeferred = false;
+            ShowCursor();
             return true;
         }
         case WM_MOUSELEAVE:
@@ -286,7 +345,8 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             SetHot(target, m_mouse);
             if (target->IsEnabled())
                 SetFocus(target);
-            m_capture = target;
+            // The pressed control has the mouse until the release, wherever it goes.
+            SetCapture(target);
             m_lastDownPoint = m_mouse;
             e.type = message == WM_LBUTTONDOWN ? kEventButtonDown : kEventDblClick;
             e.ptMouse = m_mouse;
@@ -297,7 +357,7 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             m_mouse = PointFromLParam(lParam);
             mouseModifiers();
             UIControl* target = m_capture ? m_capture : FindControl(m_mouse);
-            m_capture = nullptr;
+            ReleaseCapture();
             if (!target)
                 return true;
             e.type = kEventButtonUp;
@@ -372,7 +432,7 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
             if (m_capture) {
                 // The button was released somewhere we cannot see.
                 UIControl* c = m_capture;
-                m_capture = nullptr;
+                ReleaseCapture();
                 e.type = kEventButtonUp;
                 e.ptMouse = {-1, -1};
                 DispatchEvent(c, e);
@@ -695,7 +755,7 @@ void UIPaintManager::ReapObjects(UIControl* control, bool keepGroups) {
     if (inside(m_hot))
         m_hot = nullptr;
     if (inside(m_capture))
-        m_capture = nullptr;
+        ReleaseCapture();
     if (inside(m_overlay))
         m_overlay = nullptr;
     if (inside(m_toolTipControl))

@@ -137,6 +137,9 @@ public:
     UIControl* GetFocus() const { return m_focus; }
     void SetFocus(UIControl* control);
     UIControl* GetHot() const { return m_hot; }
+    // The pressed control: it gets the mouse's moves and the button's release
+    // (and passes them on by its dispatch flags) wherever the pointer goes,
+    // outside the window too, until the button is released.
     UIControl* GetCapture() const { return m_capture; }
     UIPoint GetMousePos() const { return m_mouse; }
     // Modifier keys held now (kModShift | kModCtrl | kModAlt).
@@ -147,6 +150,12 @@ public:
     const std::string& GetToolTipText() const { return m_toolTipText; }
     // "hand", "ibeam" or "arrow": the cursor the window shows now.
     const std::string& GetCurrentCursor() const { return m_cursor; }
+    // Shows a cursor at once ("hand", "ibeam", anything else the arrow). It
+    // stays while a button is held; when the pointer moves with no button
+    // held, the control under it decides again (its "cursor" attribute, then
+    // whatever its OnMouseMove sets), so a control can show a cursor over
+    // parts of itself only.
+    void SetCursor(const std::string& cursor);
 
     // ---- timers and animations ----
     bool SetTimer(UIControl* control, int timerId, uint32_t elapseMs);
@@ -186,6 +195,9 @@ private:
     void DispatchEvent(UIControl* target, UIEvent& event);
     void SetHot(UIControl* control, UIPoint pt);
     void UpdateCursor(UIControl* control);
+    void ShowCursor();
+    void SetCapture(UIControl* control);
+    void ReleaseCapture();
     void UpdateToolTip();
     void HideToolTip();
     void Cleanup();
@@ -223,6 +235,8 @@ private:
     std::string m_toolTipText;
     UIPoint m_toolTipPoint;
     std::string m_cursor = "arrow";
+    std::string m_shownCursor = "arrow";
+    bool m_cursorDeferred = false;  // a mouse move is being handled: show the cursor after it
 
     std::unique_ptr<UIAnimationManager> m_animations;
     std::vector<std::unique_ptr<UIControl>> m_delayedCleanup;

@@ -156,6 +156,21 @@ void UIRenderUtils::DrawBorder(cairo_t* cr, const UIRect& rc, int size, UIColor 
     cairo_stroke(cr);
 }
 
+void UIRenderUtils::DrawLine(cairo_t* cr, double x1, double y1, double x2, double y2, double width,
+                             UIColor color) {
+    if (width <= 0 || (color >> 24) == 0)
+        return;
+    cairo_save(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+    SetSourceColor(cr, color);
+    cairo_set_line_width(cr, width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_move_to(cr, x1, y1);
+    cairo_line_to(cr, x2, y2);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+}
+
 bool UIRenderUtils::DrawImageString(cairo_t* cr, const UIRect& rcItem, const std::string& imageString) {
     if (imageString.empty())
         return true;

@@ -36,6 +36,10 @@ public:
     static void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, double radius);
     static void FillRoundRect(cairo_t* cr, const UIRect& rc, int radius, UIColor color);
     static void DrawBorder(cairo_t* cr, const UIRect& rc, int size, UIColor color, int radius);
+    // An anti-aliased straight line with round ends; coordinates are pixel
+    // edges, so a line along y = 10.5 covers row 10 exactly when 1 wide.
+    static void DrawLine(cairo_t* cr, double x1, double y1, double x2, double y2, double width,
+                         UIColor color);
 
     // Draws an image attribute string into rcItem (its "dest" is relative to
     // rcItem). False when the image cannot be loaded.

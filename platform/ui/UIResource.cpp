@@ -310,6 +310,11 @@ void UIResourceSingleton::RemoveImage(const std::string& key) {
     m_images.erase(it);
 }
 
+std::shared_ptr<UIImageData> UIResourceSingleton::FindImage(const std::string& key) const {
+    auto it = m_images.find(key);
+    return it == m_images.end() ? nullptr : it->second.image;
+}
+
 void UIResourceSingleton::ClearImages() {
     m_images.clear();
     m_imageBytes = 0;

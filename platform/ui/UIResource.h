@@ -104,6 +104,8 @@ public:
     // memory; such an image stays until RemoveImage.
     std::shared_ptr<UIImageData> AddImage(const std::string& key, UIImageInfo info);
     void RemoveImage(const std::string& key);
+    // The image cached under a key, without loading anything; nullptr when none.
+    std::shared_ptr<UIImageData> FindImage(const std::string& key) const;
     void ClearImages();
     size_t ImageCount() const;
     // Decoded pictures are large: beyond this many bytes the least recently

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <map>
+#include <algorithm>
 
 #include "exam/VLDatabaseManager.h"
 #include "platform/common/KWFile.h"
@@ -314,6 +316,62 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
     EXPECT_EQ(answers, 3);
     EXPECT_TRUE(fs::exists(m_root / "shots/q01-rhythm.png"));
     EXPECT_TRUE(fs::exists(m_root / "shots/rhythm-116-tapped.png"));
+}
+
+TEST_F(ClientE2E, EveryDragAndDrawKindIsAnsweredWithTheMouse) {
+    // Matching with pictures and sounds (music), then the art kinds: matching
+    // names to pictures, ordering, jigsaw, dot-line and colouring.
+    const std::vector<std::string> ids = {"107", "204", "205", "206", "207", "208"};
+    StartClient({"-role=3", "-id=107,204,205,206,207,208", "-automation=" + Socket()});
+    VLDriveOptions options;
+    options.socket = Socket();
+    options.screenshotDir = (m_root / "shots").string();
+    options.timeoutSeconds = 300;
+    std::vector<std::string> steps;
+    options.log = [&](const std::string& line) { steps.push_back(line); };
+    VLExamDriver driver(options);
+    ASSERT_EQ(driver.Run(), 0) << driver.LastError() << "\n"
+                               << KWFile::ReadAll((m_root / "client.out").string()).value_or("");
+    EXPECT_EQ(driver.AnsweredCount(), 6);
+    EXPECT_EQ(driver.SkippedCount(), 0);
+    for (const char* kind : {"connection", "sort", "jigsaw", "dot-line", "colouring"}) {
+        const bool answered = std::any_of(steps.begin(), steps.end(), [&](const std::string& s) {
+            return s.find(std::string(kind) + " answered") != std::string::npos;
+        });
+        EXPECT_TRUE(answered) << kind;
+    }
+
+    // The platform got an answer for every question, each in its element's own form.
+    const auto results = Kinds("single_result");
+    ASSERT_EQ(results.size(), 1u);
+    std::map<std::string, std::string> answers;
+    for (size_t start = 0; start < results[0].size();) {
+        size_t bar = results[0].find('|', start);
+        if (bar == std::string::npos)
+            bar = results[0].size();
+        const std::string entry = results[0].substr(start, bar - start);
+        const size_t colon = entry.find(':');
+        if (colon != std::string::npos)
+            answers[entry.substr(0, colon)] = entry.substr(colon + 1);
+        start = bar + 1;
+    }
+    for (const std::string& id : ids)
+        EXPECT_FALSE(answers[id].empty()) << id << " in " << results[0];
+    EXPECT_NE(answers["107"].find('-'), std::string::npos) << answers["107"];
+    EXPECT_NE(answers["205"].find(','), std::string::npos) << answers["205"];
+    EXPECT_NE(answers["207"].find('^'), std::string::npos) << answers["207"];
+    // The default piece's cell answers "-1", every other cell took a piece.
+    EXPECT_EQ(std::count(answers["206"].begin(), answers["206"].end(), ','), 8) << answers["206"];
+    // What the student saw, kept beside the build for a look.
+    const fs::path kept = fs::path(VL_BINARY_DIR) / "tests/app/drag-and-draw-shots";
+    fs::remove_all(kept);
+    fs::create_directories(kept);
+    for (const char* shot : {"q01-connection.png", "q02-connection.png", "q03-sort.png", "q04-jigsaw.png",
+                             "q05-dot-line.png", "q06-colouring.png"}) {
+        EXPECT_TRUE(fs::exists(m_root / "shots" / shot)) << shot;
+        std::error_code ec;
+        fs::copy_file(m_root / "shots" / shot, kept / shot, ec);
+    }
 }
 
 TEST_F(ClientE2E, AnAutomationSocketInAFolderOthersCanWriteIsRefused) {

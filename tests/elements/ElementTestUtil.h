@@ -292,11 +292,18 @@ protected:
         std::unique_ptr<UIQuestionElement> element = CreateQuestionElement(record.m_type);
         if (!element)
             return nullptr;
-        element->SetManager(&Pm(), nullptr, true);
-        element->InitQuestion(&record);
-        element->SetAnswer(record.m_answer);
         UIQuestionElement* raw = element.get();
-        m_area->Add(std::move(element));
+        if (AddsToAreaFirst(record.m_type)) {
+            m_area->Add(std::move(element));
+            raw->SetManager(&Pm(), m_area, true);
+            raw->InitQuestion(&record);
+            raw->SetAnswer(record.m_answer);
+        } else {
+            raw->SetManager(&Pm(), nullptr, true);
+            raw->InitQuestion(&record);
+            raw->SetAnswer(record.m_answer);
+            m_area->Add(std::move(element));
+        }
         m_driver.Pump();
         return dynamic_cast<T*>(raw);
     }

@@ -6,7 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "elements/UIChoiceElement.h"
+#include "elements/UIConnectionElement.h"
+#include "elements/UIDianXianElement.h"
+#include "elements/UIPinTuElement.h"
 #include "elements/UISingElement.h"
+#include "elements/UISortElement.h"
+#include "elements/UITianSeElement.h"
 #include "tests/elements/ElementTestUtil.h"
 
 namespace KwLib {
@@ -22,6 +27,11 @@ TEST(UIElementFactory, CreatesTheElementOfEachType) {
         EXPECT_NE(dynamic_cast<UISingElement*>(element.get()), nullptr) << type;
         EXPECT_EQ(dynamic_cast<UIChoiceElement*>(element.get()), nullptr) << type;
     }
+    EXPECT_NE(dynamic_cast<UIConnectionElement*>(CreateQuestionElement(11).get()), nullptr);
+    EXPECT_NE(dynamic_cast<UISortElement*>(CreateQuestionElement(13).get()), nullptr);
+    EXPECT_NE(dynamic_cast<UIPinTuElement*>(CreateQuestionElement(14).get()), nullptr);
+    EXPECT_NE(dynamic_cast<UIDianXianElement*>(CreateQuestionElement(15).get()), nullptr);
+    EXPECT_NE(dynamic_cast<UITianSeElement*>(CreateQuestionElement(16).get()), nullptr);
     // The instrument type has no element; unknown codes have none either.
     for (int type : {0, 12, 17, -1})
         EXPECT_EQ(CreateQuestionElement(type), nullptr) << type;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -23,6 +24,14 @@ constexpr int kNext = 1956, kStartAnswer = 1957, kHandIn = 1958;
 constexpr int kSubmitFailure = 1702, kSubmitRetry = 1703;
 constexpr int kBoxOk = 105, kBoxText = 104;
 constexpr int kSingleOption = 2058, kMultipleOption = 2059;
+constexpr int kQuestionArea = 2050;
+// The drag-and-draw elements' parts.
+constexpr int kFirstPoint = 2101, kSecondPoint = 2102;  // connection
+constexpr int kSortPicture = 2065, kSortSlot = 2066;    // sort
+constexpr int kJigsawPiece = 2067, kJigsawCell = 2068;  // jigsaw
+constexpr int kResetButton = 2057;                      // under the dot-line picture
+constexpr int kDotLineWidth = 600, kDotLineHeight = 400, kDotLineGap = 10;
+constexpr int kSwatch = 2070;  // colouring
 
 int Int(const KWJsonValue& v, const char* name, int fallback = -1) {
     return v.isObject() && v[name].isInt() ? v[name].asInt() : fallback;
@@ -63,6 +72,17 @@ void SleepUntil(double ms) {
         std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(coarse * 1000)));
     while (SteadyMs() < ms) {
     }
+}
+
+int CentreX(const KWJsonValue* c) {
+    return Int(*c, "x", 0) + Int(*c, "w", 0) / 2;
+}
+int CentreY(const KWJsonValue* c) {
+    return Int(*c, "y", 0) + Int(*c, "h", 0) / 2;
+}
+// Reading order: top to bottom, then left to right.
+bool Before(const KWJsonValue* a, const KWJsonValue* b) {
+    return std::make_pair(Int(*a, "y"), Int(*a, "x")) < std::make_pair(Int(*b, "y"), Int(*b, "x"));
 }
 
 }  // namespace
@@ -121,6 +141,11 @@ bool VLExamDriver::Click(int id) {
 
 bool VLExamDriver::ClickAt(int x, int y) {
     return Cmd(KWStringUtils::Format("{\"cmd\":\"click\",\"x\":%d,\"y\":%d}", x, y));
+}
+
+bool VLExamDriver::DragFrom(int x, int y, int toX, int toY) {
+    return Cmd(KWStringUtils::Format("{\"cmd\":\"drag\",\"from\":[%d,%d],\"to\":[%d,%d],\"steps\":10}", x, y,
+                                     toX, toY));
 }
 
 bool VLExamDriver::State(KWJsonValue& state) {
@@ -376,7 +401,8 @@ void VLExamDriver::OnQuestion(const KWJsonValue& state) {
     const int phase = Int(state, "phase");
     const int index = Int(state, "index");
     m_count = std::max(m_count, Int(state, "count", 0));
-    const std::string where = KWStringUtils::Format("question %d/%d %s", index + 1, m_count, TypeName(type).c_str());
+    const std::string where =
+        KWStringUtils::Format("question %d/%d %s", index + 1, m_count, TypeName(type).c_str());
     if (id.empty())
         return;
     if (phase != 7) {
@@ -410,11 +436,28 @@ void VLExamDriver::OnQuestion(const KWJsonValue& state) {
         } else if (type >= 3 && type <= 7) {
             const int record = Int(state, "recordState");
             if (record != 3) {
-                Log(where + (record == 2 ? ": singing (recording)" : ": singing (waiting for the start mark)"));
+                Log(where +
+                    (record == 2 ? ": singing (recording)" : ": singing (waiting for the start mark)"));
                 return;
             }
             m_answered.insert(id);
             Log(where + " recorded");
+        } else if (type == 11 || (type >= 13 && type <= 16)) {
+            if (id != m_handQuestion) {
+                m_handQuestion = id;
+                m_handStep = 0;
+            }
+            if (!AnswerByHand(type, state)) {
+                Log(where + ": answering");
+                return;
+            }
+            m_answered.insert(id);
+            if (m_handStep == 0) {
+                m_skipped.insert(id);
+                Log(where + " skipped: nothing to drag");
+            } else {
+                Log(where + " answered");
+            }
         } else {
             // No way to answer this kind yet: moved past, left unanswered.
             m_answered.insert(id);
@@ -425,6 +468,124 @@ void VLExamDriver::OnQuestion(const KWJsonValue& state) {
     }
     if (Usable(Control(state, kNext)))
         Click(kNext);
+}
+
+// ---- the drag-and-draw kinds: what the screen shows, nothing else ----
+
+std::vector<const KWJsonValue*> VLExamDriver::InArea(const KWJsonValue& state, int id) {
+    std::vector<const KWJsonValue*> found;
+    const KWJsonValue* area = Control(state, kQuestionArea);
+    if (!area)
+        return found;
+    const int left = Int(*area, "x"), top = Int(*area, "y");
+    const int right = left + Int(*area, "w"), bottom = top + Int(*area, "h");
+    for (const KWJsonValue& c : state["controls"]) {
+        if (Int(c, "id") != id || !c["enabled"].asBool())
+            continue;
+        // A part scrolled out of the area cannot be reached with the mouse.
+        const int x = CentreX(&c), y = CentreY(&c);
+        if (x >= left && x < right && y >= top && y < bottom)
+            found.push_back(&c);
+    }
+    return found;
+}
+
+bool VLExamDriver::AnswerByHand(int type, const KWJsonValue& state) {
+    switch (type) {
+        case 11:
+            return AnswerConnection(state);
+        case 13:
+            return AnswerSort(state);
+        case 14:
+            return AnswerJigsaw(state);
+        case 15:
+            return AnswerDotLine(state);
+        default:
+            return AnswerColouring(state);
+    }
+}
+
+bool VLExamDriver::AnswerConnection(const KWJsonValue& state) {
+    // The n-th point of the first column to the n-th of the second.
+    auto left = InArea(state, kFirstPoint), right = InArea(state, kSecondPoint);
+    std::sort(left.begin(), left.end(), Before);
+    std::sort(right.begin(), right.end(), Before);
+    const size_t i = static_cast<size_t>(m_handStep);
+    if (i >= std::min(left.size(), right.size()))
+        return true;
+    DragFrom(CentreX(left[i]), CentreY(left[i]), CentreX(right[i]), CentreY(right[i]));
+    ++m_handStep;
+    return false;
+}
+
+bool VLExamDriver::AnswerSort(const KWJsonValue& state) {
+    // The n-th picture into the n-th slot; a placed picture leaves its frame behind.
+    auto pictures = InArea(state, kSortPicture), slots = InArea(state, kSortSlot);
+    std::sort(pictures.begin(), pictures.end(), Before);
+    std::sort(slots.begin(), slots.end(), Before);
+    const size_t i = static_cast<size_t>(m_handStep);
+    if (i >= std::min(pictures.size(), slots.size()))
+        return true;
+    DragFrom(CentreX(pictures[i]), CentreY(pictures[i]), CentreX(slots[i]), CentreY(slots[i]));
+    ++m_handStep;
+    return false;
+}
+
+bool VLExamDriver::AnswerJigsaw(const KWJsonValue& state) {
+    // The piece on top of the tray (listed last) onto the next cell; the
+    // default piece's cell takes nothing, so the piece is tried on the next.
+    const auto pieces = InArea(state, kJigsawPiece);
+    auto cells = InArea(state, kJigsawCell);
+    std::sort(cells.begin(), cells.end(), Before);
+    const size_t i = static_cast<size_t>(m_handStep);
+    if (pieces.empty() || i >= cells.size())
+        return true;
+    const KWJsonValue* top = pieces.back();
+    DragFrom(CentreX(top), CentreY(top), CentreX(cells[i]), CentreY(cells[i]));
+    ++m_handStep;
+    return false;
+}
+
+bool VLExamDriver::AnswerDotLine(const KWJsonValue& state) {
+    // The picture lies above its buttons, its right edge over theirs. The
+    // pointer sweeps across it until the hand shows it is over a segment,
+    // which is then dragged aside.
+    const KWJsonValue* reset = Control(state, kResetButton);
+    if (!reset)
+        return true;
+    const int right = Int(*reset, "x") + Int(*reset, "w");
+    const int bottom = Int(*reset, "y") - kDotLineGap;
+    const int left = right - kDotLineWidth, top = bottom - kDotLineHeight;
+    for (int row : {200, 100, 300, 50, 350}) {
+        for (int x = left + 3; x < right; x += 6) {
+            KWJsonValue seen;
+            if (!Cmd(KWStringUtils::Format("{\"cmd\":\"move\",\"x\":%d,\"y\":%d}", x, top + row)) ||
+                !State(seen))
+                return true;
+            if (seen["cursor"].asString() != "hand")
+                continue;
+            DragFrom(x, top + row, x + 40, top + row + 25);
+            ++m_handStep;
+            return true;
+        }
+    }
+    return true;
+}
+
+bool VLExamDriver::AnswerColouring(const KWJsonValue& state) {
+    // The first colour of every row (rows are the swatches' heights), one click at a time.
+    std::map<int, const KWJsonValue*> rows;
+    for (const KWJsonValue* swatch : InArea(state, kSwatch)) {
+        auto it = rows.find(Int(*swatch, "y"));
+        if (it == rows.end() || Int(*swatch, "x") < Int(*it->second, "x"))
+            rows[Int(*swatch, "y")] = swatch;
+    }
+    if (static_cast<size_t>(m_handStep) >= rows.size())
+        return true;
+    auto it = std::next(rows.begin(), m_handStep);
+    ClickAt(CentreX(it->second), CentreY(it->second));
+    ++m_handStep;
+    return false;
 }
 
 }  // namespace KwLib

@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/common/KWJson.h"
 #include "platform/common/KWLineSocketClient.h"
@@ -17,10 +18,10 @@
 namespace KwLib {
 
 struct VLDriveOptions {
-    std::string socket;             // the client's -automation path
-    std::string student = "1001";   // student number for the sign-in screen
-    std::string screenshotDir;      // a PNG of every page and question when not empty
-    int timeoutSeconds = 1200;      // the whole exam
+    std::string socket;            // the client's -automation path
+    std::string student = "1001";  // student number for the sign-in screen
+    std::string screenshotDir;     // a PNG of every page and question when not empty
+    int timeoutSeconds = 1200;     // the whole exam
     // Each step as it happens ("signed in", "question 3/24 choice answered").
     std::function<void(const std::string&)> log;
 };
@@ -45,6 +46,7 @@ private:
     bool Cmd(const std::string& json, KWJsonValue* answer = nullptr);
     bool Click(int id);
     bool ClickAt(int x, int y);
+    bool DragFrom(int x, int y, int toX, int toY);
     bool State(KWJsonValue& state);
     void Screenshot(const std::string& name);
     void Log(const std::string& line);
@@ -58,6 +60,16 @@ private:
     bool AnswerRhythm(const KWJsonValue& state);
     // A key going down or up at `time` on the program's clock.
     bool Key(const char* key, bool down, double time);
+    // The drag-and-draw kinds, one drag or click per look; true once the question is answered
+    // (or there is nothing left to do on it).
+    bool AnswerByHand(int type, const KWJsonValue& state);
+    bool AnswerConnection(const KWJsonValue& state);
+    bool AnswerSort(const KWJsonValue& state);
+    bool AnswerJigsaw(const KWJsonValue& state);
+    bool AnswerDotLine(const KWJsonValue& state);
+    bool AnswerColouring(const KWJsonValue& state);
+    // The usable controls with an id inside the question area, in the order "state" lists them.
+    static std::vector<const KWJsonValue*> InArea(const KWJsonValue& state, int id);
     static const KWJsonValue* Control(const KWJsonValue& state, int id);
     static bool Usable(const KWJsonValue* control);
     static std::string TypeName(int type);
@@ -69,6 +81,8 @@ private:
     std::set<std::string> m_skipped;   // of those, the ones left unanswered
     std::set<std::string> m_shot;      // screenshots taken
     std::string m_lastStep;
+    std::string m_handQuestion;  // the drag-and-draw question being answered
+    int m_handStep = 0;          // drags and clicks made on it
     int m_count = 0;
     int m_rhythmMissed = 0;
     int m_paperRetries = 0;

@@ -312,6 +312,31 @@ TEST_F(UIAutomationTest, DoubleClickNotifiesAndADragPassesThroughItsPoints) {
     EXPECT_NE(a[3]["error"].asString().find("\"steps\""), std::string::npos) << a[3];
 }
 
+TEST_F(UIAutomationTest, MoveHoversAndStateTellsTheCursor) {
+    auto w = Open("ControlTest");
+    host.main = w.get();
+    StartServer();
+    UIControl* button = driver.Find(201);
+    auto a = Drive({
+        "{\"cmd\":\"move\"," + Centre(button) + "}",
+        R"({"cmd":"state"})",
+        R"({"cmd":"move","x":5,"y":310})",
+        R"({"cmd":"state"})",
+        R"({"cmd":"move","x":5000,"y":10})",
+        R"({"cmd":"move","x":5})",
+    });
+    ASSERT_EQ(a.size(), 6u);
+    EXPECT_TRUE(a[0]["ok"].asBool()) << a[0];
+    EXPECT_EQ(a[1]["cursor"].asString(), "hand");  // buttons show the hand
+    EXPECT_TRUE(a[2]["ok"].asBool()) << a[2];
+    EXPECT_EQ(a[3]["cursor"].asString(), "arrow");
+    EXPECT_FALSE(button->IsHot());
+    EXPECT_EQ(CountNotes(*w, kNotifyClick, 201), 0);  // no button was pressed
+    EXPECT_FALSE(a[4]["ok"].asBool());
+    EXPECT_NE(a[4]["error"].asString().find("outside"), std::string::npos) << a[4];
+    EXPECT_FALSE(a[5]["ok"].asBool());
+}
+
 TEST_F(UIAutomationTest, TypedTextAndKeysReachTheFocusedField) {
     auto w = Open("ControlTest");
     host.main = w.get();

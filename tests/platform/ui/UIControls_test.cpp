@@ -441,6 +441,138 @@ TEST_F(UIControlsTest, DispatchFlagPassesMouseToTheElement) {
     w->DestroyWindow();
 }
 
+TEST_F(UIControlsTest, AContainerAsksForTheMouseOverEverythingInsideIt) {
+    auto w = Open("DragTest");
+    auto* element = dynamic_cast<TestElement*>(driver.Find(60));
+    ASSERT_NE(element, nullptr);
+    UIControl* area = driver.Find(61);
+    UIPoint picture, other, button;
+    ASSERT_TRUE(driver.CenterOf(63, picture));
+    ASSERT_TRUE(driver.CenterOf(67, other));
+    ASSERT_TRUE(driver.CenterOf(64, button));
+
+    // The rows pass nothing on, so without the area's flags the element sees nothing.
+    driver.Drag(picture, other);
+    EXPECT_TRUE(element->downs.empty());
+    EXPECT_TRUE(element->ups.empty());
+
+    // With them it sees the whole drag, each event once, from whatever starts it.
+    for (int flag : {kDispatchMouseMove, kDispatchButtonDown, kDispatchButtonUp, kDispatchDblClick})
+        area->SetControlDispatch(flag);
+    driver.Drag(picture, other, 3);
+    ASSERT_EQ(element->downs.size(), 1u);
+    EXPECT_EQ(element->downs[0], picture);
+    ASSERT_EQ(element->ups.size(), 1u);
+    EXPECT_EQ(element->ups[0], other);
+    EXPECT_EQ(element->moves.back(), other);
+    // A button inside still clicks, and the element sees the press and release too.
+    w->notes.clear();
+    driver.ClickAt(button);
+    EXPECT_EQ(Of(*w, kNotifyClick).size(), 1u);
+    EXPECT_EQ(element->downs.back(), button);
+    EXPECT_EQ(element->ups.size(), 2u);
+    driver.DoubleClickAt(picture);
+    EXPECT_EQ(element->dblclks.size(), 1u);
+
+    // Each kind is asked for on its own.
+    area->SetControlDispatch(kDispatchMouseMove, false);
+    const size_t moves = element->moves.size();
+    driver.Drag(picture, other, 3);
+    EXPECT_EQ(element->moves.size(), moves);
+    EXPECT_EQ(element->ups.back(), other);
+
+    // The pressed control keeps the mouse: a drag that leaves the element, and
+    // the window, still ends with its release there.
+    const size_t ups = element->ups.size();
+    driver.MouseMove(picture);
+    driver.MouseDown(picture);
+    EXPECT_EQ(w->PaintManager().GetCapture(), driver.Find(63));
+    driver.MouseMove({390, 290});
+    driver.MouseUp({-40, 500});
+    ASSERT_EQ(element->ups.size(), ups + 1);
+    EXPECT_EQ(element->ups.back(), (UIPoint{-40, 500}));
+    EXPECT_EQ(w->PaintManager().GetCapture(), nullptr);
+    EXPECT_FALSE(driver.Find(63)->IsPushed());
+    w->DestroyWindow();
+}
+
+TEST_F(UIControlsTest, TheCursorFollowsADragAndThePointInsideAControl) {
+    auto w = Open("DragTest");
+    auto& pm = w->PaintManager();
+    auto* element = dynamic_cast<TestElement*>(driver.Find(60));
+    UIControl* area = driver.Find(61);
+    for (int flag : {kDispatchMouseMove, kDispatchButtonDown, kDispatchButtonUp})
+        area->SetControlDispatch(flag);
+    const UIRect picture = driver.Find(63)->GetPos();
+    UIPoint empty, button;
+    ASSERT_TRUE(driver.CenterOf(65, empty));
+    ASSERT_TRUE(driver.CenterOf(64, button));
+
+    // Hand on the press, kept while the drag crosses other controls, arrow on the drop.
+    element->onDown = [&](UIPoint) { pm.SetCursor("hand"); };
+    element->onUp = [&](UIPoint) { pm.SetCursor("arrow"); };
+    driver.MouseMove({picture.left + 5, picture.top + 5});
+    EXPECT_EQ(pm.GetCurrentCursor(), "arrow");
+    driver.MouseDown({picture.left + 5, picture.top + 5});
+    EXPECT_EQ(pm.GetCurrentCursor(), "hand");
+    driver.MouseMove(empty);
+    EXPECT_EQ(pm.GetCurrentCursor(), "hand");
+    driver.MouseMove({picture.left + 5, 200});
+    EXPECT_EQ(pm.GetCurrentCursor(), "hand");
+    driver.MouseUp({picture.left + 5, 200});
+    EXPECT_EQ(pm.GetCurrentCursor(), "arrow");
+    element->onDown = nullptr;
+    element->onUp = nullptr;
+
+    // Per point: the hand over the left half of the picture only.
+    element->onMove = [&](UIPoint pt) {
+        if (picture.Contains(pt) && pt.x < picture.left + picture.Width() / 2)
+            pm.SetCursor("hand");
+    };
+    driver.MouseMove({picture.left + 10, picture.top + 40});
+    EXPECT_EQ(pm.GetCurrentCursor(), "hand");
+    driver.MouseMove({picture.right - 10, picture.top + 40});
+    EXPECT_EQ(pm.GetCurrentCursor(), "arrow");
+    driver.MouseMove({picture.left + 12, picture.top + 40});
+    EXPECT_EQ(pm.GetCurrentCursor(), "hand");
+    driver.MouseMove(empty);
+    EXPECT_EQ(pm.GetCurrentCursor(), "arrow");
+    // A control's own cursor still shows where nothing chooses another.
+    driver.MouseMove(button);
+    EXPECT_EQ(pm.GetCurrentCursor(), "hand");
+    driver.MouseMove(empty);
+    EXPECT_EQ(pm.GetCurrentCursor(), "arrow");
+    w->DestroyWindow();
+}
+
+TEST_F(UIControlsTest, NormalBackgroundColourShowsInEveryStateWithoutItsOwn) {
+    auto w = Open("DragTest");
+    auto* swatch = driver.FindAs<UIOption>(70);
+    ASSERT_NE(swatch, nullptr);
+    EXPECT_EQ(swatch->GetNormalBkColor(), 0xFF4A90E2u);
+    UIPoint centre;
+    ASSERT_TRUE(driver.CenterOf(70, centre));
+    EXPECT_EQ(driver.PixelAt(centre.x, centre.y), 0xFF4A90E2u);
+    driver.MouseMove(centre);
+    EXPECT_EQ(driver.PixelAt(centre.x, centre.y), 0xFF00FF00u);  // hot has its own
+    driver.MouseDown(centre);
+    EXPECT_EQ(driver.PixelAt(centre.x, centre.y), 0xFF00FF00u);  // pushed has none: still hot
+    driver.MouseUp(centre);
+    EXPECT_TRUE(swatch->IsSelected());
+    driver.MouseMove({centre.x + 200, centre.y});
+    EXPECT_EQ(driver.PixelAt(centre.x, centre.y), 0xFF4A90E2u);  // selected has none
+    swatch->SetEnabled(false);
+    EXPECT_EQ(driver.PixelAt(centre.x, centre.y), 0xFF4A90E2u);
+    // The border is drawn over it.
+    const UIRect& rc = swatch->GetPos();
+    EXPECT_EQ(driver.PixelAt(rc.left, centre.y), 0xFFE5E5E5u);
+    // Without it a button shows its bkcolor, as before.
+    UIButton plain;
+    plain.SetBkColor(0xFF123456);
+    EXPECT_EQ(plain.GetNormalBkColor(), 0xFF123456u);
+    w->DestroyWindow();
+}
+
 TEST_F(UIControlsTest, NotifierMayRemoveTheControlThatNotified) {
     auto w = Open("ControlTest");
     auto* root = driver.FindAs<UIContainer>(1);

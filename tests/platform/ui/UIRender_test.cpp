@@ -18,6 +18,42 @@ class UIRenderTest : public ::testing::Test, public UITestBase {};
 
 constexpr uint32_t kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kWhite = 0xFFFFFFFF;
 
+TEST(UIRenderLineTest, LinesAreAntiAliasedWithRoundEnds) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 60, 60);
+    cairo_t* cr = cairo_create(s);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    const uint32_t green = 0xFF4CD854;
+    UIRenderUtils::DrawLine(cr, 10, 20, 50, 20, 3, green);
+    UIRenderUtils::DrawLine(cr, 10, 30, 50, 55, 3, green);
+    UIRenderUtils::DrawLine(cr, 0, 0, 50, 50, 0, green);  // no width: nothing
+    cairo_destroy(cr);
+    cairo_surface_flush(s);
+    auto pixel = [&](int x, int y) {
+        const unsigned char* data = cairo_image_surface_get_data(s);
+        return *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(s) + x * 4);
+    };
+    // 3 pixels wide about y = 20: rows 19 and 20 full, 18 and 21 half covered.
+    EXPECT_EQ(pixel(30, 19), green);
+    EXPECT_EQ(pixel(30, 20), green);
+    EXPECT_NE(pixel(30, 18), green);
+    EXPECT_NE(pixel(30, 18), 0xFFFFFFFFu);
+    EXPECT_EQ(pixel(30, 23), 0xFFFFFFFFu);
+    // Round ends reach half the width past the end points.
+    EXPECT_NE(pixel(50, 20), 0xFFFFFFFFu);
+    EXPECT_EQ(pixel(53, 20), 0xFFFFFFFFu);
+    // A slanted line has blended pixels along its edges.
+    int blended = 0;
+    for (int y = 30; y < 56; ++y)
+        for (int x = 8; x < 53; ++x) {
+            const uint32_t p = pixel(x, y);
+            blended += p != green && p != 0xFFFFFFFFu;
+        }
+    EXPECT_GT(blended, 20);
+    EXPECT_EQ(pixel(5, 5), 0xFFFFFFFFu);
+    cairo_surface_destroy(s);
+}
+
 TEST_F(UIRenderTest, ImageStringsWithSourceDestAndCorner) {
     auto w = Open("ImageTest");
     driver.Screenshot(TestOutputDir() + "image_test.png");

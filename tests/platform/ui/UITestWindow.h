@@ -24,15 +24,29 @@ inline std::string TestOutputDir() {
     return std::string(VL_BINARY_DIR) + "/tests/platform/ui/";
 }
 
-// An element-like container that records the mouse events it sees.
+// An element-like container that records the mouse events it sees; a test
+// may add what the element does with them.
 class TestElement : public UIVerticalLayout {
 public:
     std::string GetClass() const override { return "TestElement"; }
-    void OnLButtonDown(UIPoint pt) override { downs.push_back(pt); }
-    void OnLButtonUp(UIPoint pt) override { ups.push_back(pt); }
+    void OnLButtonDown(UIPoint pt) override {
+        downs.push_back(pt);
+        if (onDown)
+            onDown(pt);
+    }
+    void OnLButtonUp(UIPoint pt) override {
+        ups.push_back(pt);
+        if (onUp)
+            onUp(pt);
+    }
     void OnLButtonDblClk(UIPoint pt) override { dblclks.push_back(pt); }
-    void OnMouseMove(UIPoint pt) override { moves.push_back(pt); }
+    void OnMouseMove(UIPoint pt) override {
+        moves.push_back(pt);
+        if (onMove)
+            onMove(pt);
+    }
     std::vector<UIPoint> downs, ups, dblclks, moves;
+    std::function<void(UIPoint)> onDown, onUp, onMove;
 };
 
 struct RecordedNotify {
