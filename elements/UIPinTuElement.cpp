@@ -128,7 +128,7 @@ void UIPinTuElement::AddContent() {
     // A 1-pixel inset plus a 1-pixel margin round every cell.
     m_grid->SetInset({2, 2, 2, 2});
     m_grid->SetItemSize({cw, ch});
-    m_grid->SetItemMargin({2, 2});
+    m_grid->SetItemMargin(UISize{2, 2});
     m_grid->SetColumns(m_indexX);
     SetAreaDispatch(m_grid);
     const int gridW = m_indexX * (cw + 2) + 2, gridH = m_indexY * (ch + 2) + 2;

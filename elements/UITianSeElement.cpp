@@ -80,7 +80,7 @@ void UITianSeElement::AddContent() {
         auto* palette = new UIGridList;
         palette->SetItemSize({kSwatchSize, kSwatchSize});
         // Swatches a little apart read as separate choices.
-        palette->SetItemMargin({kSwatchGap, kSwatchGap});
+        palette->SetItemMargin(UISize{kSwatchGap, kSwatchGap});
         palette->SetUserData(row.mask);
         const int columns = (kContentWidth + kSwatchGap) / (kSwatchSize + kSwatchGap);
         const int lines = std::max<int>(1, (static_cast<int>(option.colors.size()) + columns - 1) / columns);
