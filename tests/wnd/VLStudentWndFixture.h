@@ -200,9 +200,9 @@ protected:
         if (IsSkipped())
             return;
         // Each test suite has a simulator of its own, with its own ports in the file addresses.
-        if (s_samplePaperOf != s_sim) {
+        if (s_samplePaperOf != s_sim->FileBase()) {
             s_samplePaper = s_sim->GetPaper();
-            s_samplePaperOf = s_sim;
+            s_samplePaperOf = s_sim->FileBase();
         }
         s_sim->SetPaper(s_samplePaper);
         s_sim->SetExamState(1);
@@ -389,7 +389,7 @@ protected:
 
     std::vector<std::unique_ptr<std::function<void()>>> m_stepRunners;
     static inline KWJsonValue s_samplePaper;
-    static inline const VLSimServer* s_samplePaperOf = nullptr;
+    static inline std::string s_samplePaperOf;  // the file address of the simulator it came from
     std::vector<std::string> m_boxTexts;
 };
 
