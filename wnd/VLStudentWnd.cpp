@@ -150,7 +150,7 @@ void VLStudentWnd::StartControls() {
                          reinterpret_cast<uintptr_t>(new std::string("设备初始化失败，请检查耳机、耳麦是否插好。")),
                          0);
         }
-        SetTimer(kTimerProgress, 10);
+        StartProgressTick(10);
         m_examState = 1;
         ShowScreen(kScreenExam);
         LoadPaper();

@@ -183,6 +183,10 @@ private:
     void EndAnswering();
     void ShowPaperFailure();
     void OnProgressTick();
+    // The progress tick runs at `periodMs` while something plays or records; it
+    // rests in between and wakes with the next sound, so an idle question costs nothing.
+    void StartProgressTick(uint32_t periodMs);
+    void WakeProgressTick();
     void OnCountdownTick();
     void OnSingTipsTick();
     void MoveByButton(bool forward);
@@ -295,6 +299,8 @@ private:
     // The answer list as last stored, so the periodic snapshot writes only changes.
     std::string m_storedAnswers;
     int m_lastProgress = -1;
+    uint32_t m_progressTickMs = 0;  // 0 until the audio engine runs
+    bool m_progressTickArmed = false;
     std::string m_lastTimeText;
 
     UIMusicPlayer* m_player = nullptr;  // owned by the control tree

@@ -228,6 +228,7 @@ void VLStudentWnd::StartRecording(const std::string& path, int mode) {
         VL_LOG_ERROR("recording could not start (%s)", path.c_str());
     m_player->SetMode(mode);
     ApplyMicLevel();
+    WakeProgressTick();
     m_pm.FindControl(kIdRecordIdle)->SetVisible(false);
     m_pm.FindControl(kIdRecording)->SetVisible(true);
     // A child singing must see at a glance that the microphone listens.

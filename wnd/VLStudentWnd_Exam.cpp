@@ -73,6 +73,7 @@ uint32_t VLStudentWnd::PlayAudioFile(const std::string& path) {
         return 0;
     m_tickMode = 0;
     const uint32_t ms = m_player->StartPlayback(path);
+    WakeProgressTick();
     if (ms == 0 && !path.empty())
         VL_LOG_ERROR("cannot play %s", path.c_str());
     return ms;
@@ -519,6 +520,19 @@ void VLStudentWnd::StopClip(const std::string& group, int timerId) {
 
 // ---- the progress tick ----
 
+void VLStudentWnd::StartProgressTick(uint32_t periodMs) {
+    m_progressTickMs = periodMs;
+    m_progressTickArmed = false;
+    WakeProgressTick();
+}
+
+void VLStudentWnd::WakeProgressTick() {
+    if (m_progressTickMs == 0 || m_progressTickArmed)
+        return;
+    m_progressTickArmed = true;
+    SetTimer(kTimerProgress, m_progressTickMs);
+}
+
 void VLStudentWnd::OnProgressTick() {
     if (!m_player)
         return;
@@ -526,6 +540,9 @@ void VLStudentWnd::OnProgressTick() {
     const bool recording = m_player->IsRecording();
     if (!playing && !recording) {
         SetProgressText(0, "00:00");
+        // Nothing to follow until the next sound: the tick rests.
+        KillTimer(kTimerProgress);
+        m_progressTickArmed = false;
         return;
     }
     switch (m_tickMode) {

@@ -180,7 +180,7 @@ void VLStudentWnd::OnStudentLogin(std::unique_ptr<VLStudentLoginResult> r) {
             ShowMessage("设备初始化失败，请检查耳机、耳麦是否插好。");
             return;
         }
-        SetTimer(kTimerProgress, 50);
+        StartProgressTick(50);
     }
     const int64_t clearTimestamp = m_user.ClearTimestamp;
     m_user = VLUserInfo();
