@@ -75,6 +75,8 @@ uint32_t VLStudentWnd::PlayAudioFile(const std::string& path) {
     const uint32_t ms = m_player->StartPlayback(path);
     if (ms == 0 && !path.empty())
         VL_LOG_ERROR("cannot play %s", path.c_str());
+    else if (ms > 0)
+        VL_LOG_DEBUG("playing %s (%u ms)", path.c_str(), ms);  // the rehearsal adds these up
     return ms;
 }
 

@@ -149,6 +149,8 @@ int VLExamDriver::Run() {
             Log("result accepted");
             return 0;
         }
+        if (m_options.stop && m_options.stop(state))
+            return 3;
         Step(state);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
@@ -269,7 +271,7 @@ void VLExamDriver::OnQuestion(const KWJsonValue& state) {
         return;
     if (phase != 7) {
         // Listening material can be skipped where the window offers it.
-        if (Usable(Control(state, kStartAnswer)))
+        if (!m_options.listenFully && Usable(Control(state, kStartAnswer)))
             Click(kStartAnswer);
         Log(where + ": listening");
         return;
