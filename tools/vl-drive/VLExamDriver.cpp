@@ -162,6 +162,8 @@ void VLExamDriver::AnswerBox(const KWJsonValue& state) {
     const KWJsonValue* text = Control(state, kBoxText);
     Log("message: " + (text ? (*text)["text"].asString() : std::string()));
     Click(kBoxOk);
+    // A box answers the sign-in too: the next look at the sign-in screen may try again.
+    m_signInSent = {};
 }
 
 bool VLExamDriver::Step(const KWJsonValue& state) {
@@ -179,6 +181,11 @@ bool VLExamDriver::Step(const KWJsonValue& state) {
     const int page = Int(state, "page");
     if (screen == 2) {
         Screenshot("screen2-sign-in");
+        // The check of the number is on its way: a slow platform gets its time, as a student would give it.
+        if (m_typedNumber && std::chrono::steady_clock::now() - m_signInSent < std::chrono::seconds(15)) {
+            Log("waiting for the platform");
+            return true;
+        }
         Click(kStudentNumber);
         Cmd("{\"cmd\":\"key\",\"key\":\"end\"}");
         // Whatever a previous try left in the field goes first.
@@ -190,6 +197,7 @@ bool VLExamDriver::Step(const KWJsonValue& state) {
         Send(type, answer);
         Click(kSignIn);
         m_typedNumber = true;
+        m_signInSent = std::chrono::steady_clock::now();
         Log("student number " + m_options.student + " entered");
         return true;
     }

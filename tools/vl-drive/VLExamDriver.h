@@ -7,6 +7,7 @@
 //
 // Used by the end-to-end tests, the rehearsal run and scripts/e2e.sh.
 // One thread; the program it drives runs in another process.
+#include <chrono>
 #include <functional>
 #include <set>
 #include <string>
@@ -74,6 +75,7 @@ private:
     int m_submitRetries = 0;
     bool m_signedIn = false;
     bool m_typedNumber = false;
+    std::chrono::steady_clock::time_point m_signInSent;
     bool m_handedIn = false;
 };
 

@@ -233,13 +233,15 @@ bool VLKillTrials::RunOne(int number) {
         const int count = Int(state, "count", 0);
         if (Int(state, "screen") == 4 && Int(state, "page") == 5 && Int(state, "index") >= 0 && count > 0) {
             started = true;
-            if (target == 0)
+            if (target == 0 && !m_options.killWhen)
                 target = std::uniform_int_distribution<int>(1, count)(m_random);
-            if (killAt < 0 && Int(state, "index") + 1 >= target)
+            if (killAt < 0 && target > 0 && Int(state, "index") + 1 >= target)
                 killAt = Now() + std::uniform_int_distribution<int>(0, m_options.maxKillDelayMs)(m_random) / 1000.0;
         }
         // The exam must still be running when it is killed: not handed in.
         if ((started && Int(state, "page") >= 6) || (killAt >= 0 && Now() >= killAt))
+            return finalLook(state);
+        if (started && m_options.killWhen && m_options.killWhen(state))
             return finalLook(state);
         lastState = state;
         return false;
@@ -252,6 +254,8 @@ bool VLKillTrials::RunOne(int number) {
     }
     client.Stop(SIGKILL, 10000);
     m_watch.Close();
+    if (m_options.afterKill)
+        m_options.afterKill();
     const std::string moment = Describe(lastState);
     int storedAnswers = 0;
     for (const auto& [id, seen] : m_seen)
@@ -284,7 +288,7 @@ bool VLKillTrials::RunOne(int number) {
         Problem("the restarted client did not answer \"answers\"");
         return false;
     }
-    Check(restored, killedAt);
+    const std::map<std::string, std::string> owed = Check(restored, killedAt);
 
     std::map<std::string, std::string> restoredAnswers, restoredFiles;
     for (const KWJsonValue& item : restored["list"]["answerlist"]) {
@@ -316,7 +320,7 @@ bool VLKillTrials::RunOne(int number) {
     if (!sheetAnswers["sheet"].isArray())
         Problem("the answer sheet did not open after the restart");
     else
-        CheckSheet(sheetAnswers["sheet"], restoredAnswers, recordings);
+        CheckSheet(sheetAnswers["sheet"], restoredAnswers, owed, recordings);
 
     // Hand in from the sheet; the result must carry everything.
     if (!Drive(nullptr, rc, lastStep) || rc != 0) {
@@ -339,36 +343,50 @@ bool VLKillTrials::RunOne(int number) {
     return ok;
 }
 
-void VLKillTrials::Check(const KWJsonValue& restored, double killedAt) {
-    std::map<std::string, std::string> back;
+std::map<std::string, std::string> VLKillTrials::Check(const KWJsonValue& restored, double killedAt) {
+    std::map<std::string, std::string> back, owed;
     for (const KWJsonValue& item : restored["list"]["answerlist"])
         back[Str(item, "id")] = Str(item, "answer");
     for (const auto& [id, seen] : m_seen) {
         if (id.empty() || m_singing.count(id))
             continue;  // recordings are checked by their uploads
+        const double age = killedAt - seen.liveSince;
+        if (age > kStoredWithinSeconds)
+            owed[id] = seen.live;
+        else if (seen.hasStored)
+            owed[id] = seen.stored;
         if (!back.count(id)) {
             Problem("question " + id + " is missing from the paper after the restart");
             continue;
         }
         const std::string& now = back[id];
+        // A change stored after the last look before the kill may have replaced the stored one.
         if (seen.hasStored && now != seen.stored && now != seen.live)
             Problem("question " + id + ": the stored answer " + Quoted(seen.stored) + " came back as " +
                     Quoted(now));
-        const double age = killedAt - seen.liveSince;
         if (age > kStoredWithinSeconds && now != seen.live)
             Problem(KWStringUtils::Format("question %s: the answer %s, given %.1f s before the kill, came back as %s",
                                           id.c_str(), Quoted(seen.live).c_str(), age, Quoted(now).c_str()));
     }
+    return owed;
 }
 
 void VLKillTrials::CheckSheet(const KWJsonValue& sheet, const std::map<std::string, std::string>& restored,
+                              const std::map<std::string, std::string>& owed,
                               const std::map<std::string, std::string>& recordings) {
     for (const KWJsonValue& entry : sheet) {
         const std::string id = Str(entry, "id");
-        const bool singing = m_singing.count(id) > 0;
         const bool answered = entry["answered"].asBool();
-        auto it = restored.find(id);
-        const bool expected = singing ? recordings.count(id) > 0 : it != restored.end() && IsRealAnswer(it->second);
+        bool expected = false;
+        if (m_singing.count(id)) {
+            expected = recordings.count(id) > 0;
+        } else {
+            // What must have come back decides; otherwise what did.
+            auto it = owed.find(id);
+            auto back = restored.find(id);
+            expected = it != owed.end() ? IsRealAnswer(it->second)
+                                        : back != restored.end() && IsRealAnswer(back->second);
+        }
         if (expected && !answered)
             Problem("question " + id + " shows as unanswered on the answer sheet after the restart");
         if (!expected && answered)

@@ -41,6 +41,11 @@ struct VLKillTrialOptions {
     int trialTimeoutSeconds = 1200;
     // Every request the platform received, oldest first ("kind", "seq", "fields", ...).
     std::function<KWJsonValue()> records;
+    // A chosen moment instead of a random one: the client is killed at the first
+    // look at the screen (a "state" answer) for which this is true.
+    std::function<bool(const KWJsonValue& state)> killWhen;
+    // Runs between the kill and the new start (what a crash could leave behind).
+    std::function<void()> afterKill;
     std::function<void(const std::string&)> log;
 };
 
@@ -71,8 +76,10 @@ private:
     bool Answers(KWJsonValue& answer);
     void Watch(const KWJsonValue& answers, double now);
     bool Drive(const std::function<bool(const KWJsonValue&)>& stop, int& rc, std::string& lastStep);
-    void Check(const KWJsonValue& restored, double killedAt);
+    // Reports answers that did not come back; returns those that had to, by question.
+    std::map<std::string, std::string> Check(const KWJsonValue& restored, double killedAt);
     void CheckSheet(const KWJsonValue& sheet, const std::map<std::string, std::string>& restored,
+                    const std::map<std::string, std::string>& owed,
                     const std::map<std::string, std::string>& recordings);
     void CheckResult(int64_t firstSeq, const std::map<std::string, std::string>& restored,
                      const std::map<std::string, std::string>& recordings);
