@@ -47,7 +47,7 @@ esac
 
 bash "$here/scripts/setup.sh" >&2
 echo "Building the programs ($kind)..." >&2
-VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl_res" \
+VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl_res vl_prompts" \
     bash "$here/scripts/build.sh" "$kind" >&2
 
 work="$build/e2e"
@@ -60,6 +60,10 @@ sock="$work/run/auto.sock"
 
 pids=()
 cleanup() {
+    # The client first, while its screen is still there: it closes in order, keeping every answer.
+    if [ -n "${client:-}" ] && kill "$client" 2>/dev/null; then
+        for _ in $(seq 1 100); do kill -0 "$client" 2>/dev/null || break; sleep 0.1; done
+    fi
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     # The guard the client started from this tree outlives it: end exactly that one.
     for exe in /proc/[0-9]*/exe; do

@@ -90,8 +90,9 @@ VLReadinessItem VLReadinessCheck::CheckRecording() {
             return true;
         }))
         return Item("recording", VLReadinessItem::kBlocker,
-                    devices.empty() ? "no microphone: singing questions cannot be answered"
-                                    : "the microphone cannot be opened: singing questions cannot be answered");
+                    devices.empty()
+                        ? "no microphone: singing questions cannot be answered"
+                        : "the microphone cannot be opened: singing questions cannot be answered");
     // A working microphone delivers its first block within a few tens of milliseconds.
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
     while (bytes == 0 && std::chrono::steady_clock::now() < end)
@@ -103,8 +104,9 @@ VLReadinessItem VLReadinessCheck::CheckRecording() {
                                  : std::string("the system default");
     if (bytes == 0)
         return Item("recording", VLReadinessItem::kBlocker, name + " opens but delivers no sound");
-    return Item("recording", VLReadinessItem::kOk,
-                KWStringUtils::Format("%d device(s); %s records", static_cast<int>(devices.size()), name.c_str()));
+    return Item(
+        "recording", VLReadinessItem::kOk,
+        KWStringUtils::Format("%d device(s); %s records", static_cast<int>(devices.size()), name.c_str()));
 }
 
 VLReadinessItem VLReadinessCheck::CheckAgentAddress() {
@@ -125,15 +127,16 @@ std::vector<VLReadinessItem> VLReadinessCheck::CheckAgentPorts() {
     std::vector<VLReadinessItem> items;
     if (m_in.agentHost.empty()) {
         for (const auto& p : ports)
-            items.push_back(Item(p.name, VLReadinessItem::kBlocker, KWStringUtils::Format("%d: no agent address", p.port)));
+            items.push_back(Item(p.name, VLReadinessItem::kBlocker,
+                                 KWStringUtils::Format("%d: no agent address", p.port)));
         return items;
     }
     // The agent's own probe, signed and versioned like every request of the client.
     std::vector<std::future<std::pair<int, std::string>>> probes;
     for (const auto& p : ports) {
         const std::string url = VLHttpRequestManager::SignUrl(
-            KWStringUtils::Format("%s:%d/request?", m_in.agentHost.c_str(), p.port) + "&client_version=" +
-            m_in.clientVersion);
+            KWStringUtils::Format("%s:%d/request?", m_in.agentHost.c_str(), p.port) +
+            "&client_version=" + m_in.clientVersion);
         probes.push_back(std::async(std::launch::async, [url] {
             std::string body;
             const int code = VLHttpClient::HttpGet(url, body, 3, 5);
@@ -146,9 +149,10 @@ std::vector<VLReadinessItem> VLReadinessCheck::CheckAgentPorts() {
         if (code == 0)
             items.push_back(Item(ports[i].name, VLReadinessItem::kOk, where + " answers"));
         else
-            items.push_back(Item(ports[i].name, VLReadinessItem::kBlocker,
-                                 KWStringUtils::Format("%s does not answer (%s, code %d)", where.c_str(),
-                                                       curl_easy_strerror(static_cast<CURLcode>(code)), code)));
+            items.push_back(
+                Item(ports[i].name, VLReadinessItem::kBlocker,
+                     KWStringUtils::Format("%s does not answer (%s, code %d)", where.c_str(),
+                                           curl_easy_strerror(static_cast<CURLcode>(code)), code)));
     }
     return items;
 }
@@ -161,8 +165,8 @@ VLReadinessItem VLReadinessCheck::CheckDiskSpace() {
         return Item("disk space", VLReadinessItem::kBlocker, "cannot be read for " + folder.string());
     const std::string detail = Megabytes(space.available) + " free for recordings in " + folder.string();
     if (space.available < m_in.blockerFreeBytes)
-        return Item("disk space", VLReadinessItem::kBlocker, detail + " (at least " +
-                                                                  Megabytes(m_in.blockerFreeBytes) + " needed)");
+        return Item("disk space", VLReadinessItem::kBlocker,
+                    detail + " (at least " + Megabytes(m_in.blockerFreeBytes) + " needed)");
     if (space.available < m_in.warningFreeBytes)
         return Item("disk space", VLReadinessItem::kWarning, detail + " (tight)");
     return Item("disk space", VLReadinessItem::kOk, detail);
@@ -173,8 +177,8 @@ VLReadinessItem VLReadinessCheck::CheckFonts() {
     const int missing = UIRenderUtils::ResolveFace(kQuestionFace, kSampleText, family);
     if (missing > 0)
         return Item("fonts", VLReadinessItem::kBlocker,
-                    KWStringUtils::Format("%d of the sample characters have no font: install fonts-wqy-microhei",
-                                          missing));
+                    KWStringUtils::Format(
+                        "%d of the sample characters have no font: install fonts-wqy-microhei", missing));
     const bool aliased = KWStringUtils::FindNoCase(family, "WenQuanYi") != std::string::npos;
     return Item("fonts", aliased ? VLReadinessItem::kOk : VLReadinessItem::kWarning,
                 std::string("questions are drawn in \"") + family + "\"" +
@@ -186,10 +190,11 @@ VLReadinessItem VLReadinessCheck::CheckUserDb() {
     if (!KWFilePathUtils::IsExistsFile(path)) {
         const fs::path folder = ExistingFolder(m_in.paths.GetUserDataDir());
         if (access(folder.c_str(), W_OK) != 0)
-            return Item("user.db", VLReadinessItem::kBlocker,
-                        "not there yet, and " + folder.string() + " cannot be written: answers could not be kept");
-        return Item("user.db", VLReadinessItem::kOk, "not there yet; the first start creates it in " +
-                                                         m_in.paths.GetUserDataDir());
+            return Item(
+                "user.db", VLReadinessItem::kBlocker,
+                "not there yet, and " + folder.string() + " cannot be written: answers could not be kept");
+        return Item("user.db", VLReadinessItem::kOk,
+                    "not there yet; the first start creates it in " + m_in.paths.GetUserDataDir());
     }
     VLDatabaseConfig config;
     config.userDataDir = m_in.paths.GetUserDataDir();
@@ -202,12 +207,14 @@ VLReadinessItem VLReadinessCheck::CheckUserDb() {
     db.Release();
     if (!readable)
         return Item("user.db", VLReadinessItem::kBlocker,
-                    path + " cannot be read with the client's key: the answers of an interrupted exam would be "
-                           "lost (move the file aside)");
+                    path +
+                        " cannot be read with the client's key: the answers of an interrupted exam would be "
+                        "lost (move the file aside)");
     if (access(path.c_str(), W_OK) != 0)
         return Item("user.db", VLReadinessItem::kBlocker, path + " is read-only: answers could not be kept");
-    return Item("user.db", VLReadinessItem::kOk,
-                path + " opens with its key" + (version.empty() ? std::string() : " (version " + version + ")"));
+    return Item(
+        "user.db", VLReadinessItem::kOk,
+        path + " opens with its key" + (version.empty() ? std::string() : " (version " + version + ")"));
 }
 
 VLReadinessItem VLReadinessCheck::CheckSysDb() {
@@ -249,13 +256,14 @@ bool VLReadinessCheck::HasBlocker(const std::vector<VLReadinessItem>& items) {
     return false;
 }
 
-std::string VLReadinessCheck::Format(const std::vector<VLReadinessItem>& items, const std::string& clientVersion) {
+std::string VLReadinessCheck::Format(const std::vector<VLReadinessItem>& items,
+                                     const std::string& clientVersion) {
     std::string out = "VLStudent " + clientVersion + " classroom readiness check\n";
     int blockers = 0, warnings = 0;
     for (const VLReadinessItem& item : items) {
         const char* level = item.level == VLReadinessItem::kOk        ? "ok"
                             : item.level == VLReadinessItem::kWarning ? "warning"
-                                                                       : "BLOCKER";
+                                                                      : "BLOCKER";
         blockers += item.level == VLReadinessItem::kBlocker ? 1 : 0;
         warnings += item.level == VLReadinessItem::kWarning ? 1 : 0;
         out += KWStringUtils::Format("  %-8s %-19s %s\n", level, item.name.c_str(), item.detail.c_str());

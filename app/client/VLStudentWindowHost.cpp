@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 

@@ -28,7 +28,8 @@ void ListeningInodes(const std::string& table, int port, std::set<std::string>& 
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+              timeout >> inode))
             continue;
         const size_t colon = local.rfind(':');
         // State 0A is LISTEN.

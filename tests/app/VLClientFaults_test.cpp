@@ -107,8 +107,8 @@ protected:
                 const std::string s = v.asString();
                 for (size_t at = s.find(prefix); at != std::string::npos; at = s.find(prefix, at + 1)) {
                     size_t end = at + prefix.size();
-                    while (end < s.size() && (std::isalnum(static_cast<unsigned char>(s[end])) || s[end] == '_' ||
-                                              s[end] == '-' || s[end] == '.'))
+                    while (end < s.size() && (std::isalnum(static_cast<unsigned char>(s[end])) ||
+                                              s[end] == '_' || s[end] == '-' || s[end] == '.'))
                         ++end;
                     names.insert(s.substr(at + prefix.size(), end - at - prefix.size()));
                 }
@@ -246,7 +246,8 @@ TEST_F(ClientFaults, FailuresTheStudentMeetsSpeakTheProgramsOwnWordsAndTheirRetr
         EXPECT_EQ(text.find('<'), std::string::npos) << text;
     }
     // The garbled answer is not blamed on the student's number; the lost sign-in names its cause.
-    EXPECT_NE(std::find(messages.begin(), messages.end(), "服务器的应答无法识别，请稍后重试。"), messages.end())
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "服务器的应答无法识别，请稍后重试。"),
+              messages.end())
         << Trace();
     EXPECT_NE(std::find(messages.begin(), messages.end(), "请求发送失败，错误码：52，请检查代理是否正常。"),
               messages.end())

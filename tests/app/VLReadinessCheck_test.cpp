@@ -53,7 +53,8 @@ private:
 };
 
 const VLReadinessItem* Find(const std::vector<VLReadinessItem>& items, const std::string& name) {
-    auto it = std::find_if(items.begin(), items.end(), [&](const VLReadinessItem& i) { return i.name == name; });
+    auto it =
+        std::find_if(items.begin(), items.end(), [&](const VLReadinessItem& i) { return i.name == name; });
     return it == items.end() ? nullptr : &*it;
 }
 
@@ -77,8 +78,8 @@ protected:
         std::string error;
         ASSERT_TRUE(m_sim->Start(&error)) << error;
 
-        m_in.paths = VLPathSet::Compute((m_root / "install/bin").string() + "/", (m_root / "data").string() + "/",
-                                        false);
+        m_in.paths = VLPathSet::Compute((m_root / "install/bin").string() + "/",
+                                        (m_root / "data").string() + "/", false);
         m_in.clientVersion = "1.7.1.1393";
         m_in.agentHost = "127.0.0.1";
         m_in.requestPort = m_sim->ApiPort();
@@ -89,7 +90,8 @@ protected:
         m_in.guardPort = probe.Port();  // free again once `probe` is gone
         ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
             m_in.paths.GetSysDbPath(),
-            {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, VLDatabaseManager::ProductionHosts())}));
+            {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName,
+                                              VLDatabaseManager::ProductionHosts())}));
     }
     void TearDown() override {
         m_sim.reset();
@@ -113,7 +115,8 @@ TEST_F(ReadinessCheck, AClassroomPcWithItsAgentAnsweringIsReady) {
     EXPECT_NE(Find(items, "request port")->detail.find(std::to_string(m_sim->ApiPort()) + " answers"),
               std::string::npos);
     EXPECT_NE(Find(items, "user.db")->detail.find("not there yet"), std::string::npos);
-    EXPECT_NE(Find(items, "fonts")->detail.find("WenQuanYi"), std::string::npos) << Find(items, "fonts")->detail;
+    EXPECT_NE(Find(items, "fonts")->detail.find("WenQuanYi"), std::string::npos)
+        << Find(items, "fonts")->detail;
     // The agent's own probe reached each port, signed like every request of the client.
     int probes = 0;
     for (const KWJsonValue& r : m_sim->GetRecords())
@@ -140,7 +143,8 @@ TEST_F(ReadinessCheck, AClassroomPcWithItsAgentAnsweringIsReady) {
     }
     const VLReadinessItem userDb = check.CheckUserDb();
     EXPECT_EQ(userDb.level, VLReadinessItem::kOk);
-    EXPECT_NE(userDb.detail.find("opens with its key (version 1.7.1.1393)"), std::string::npos) << userDb.detail;
+    EXPECT_NE(userDb.detail.find("opens with its key (version 1.7.1.1393)"), std::string::npos)
+        << userDb.detail;
 }
 
 TEST_F(ReadinessCheck, EachThingAnExamNeedsBlocksWhenItIsMissing) {
@@ -177,7 +181,8 @@ TEST_F(ReadinessCheck, EachThingAnExamNeedsBlocksWhenItIsMissing) {
     const VLReadinessItem userDb = check.CheckUserDb();
     EXPECT_EQ(userDb.level, VLReadinessItem::kBlocker);
     EXPECT_NE(userDb.detail.find("cannot be read with the client's key"), std::string::npos) << userDb.detail;
-    EXPECT_EQ(KWFile::ReadAll(m_in.paths.GetUserDbPath()).value_or(""), std::string(4096, 'x'));  // left alone
+    EXPECT_EQ(KWFile::ReadAll(m_in.paths.GetUserDbPath()).value_or(""),
+              std::string(4096, 'x'));  // left alone
     fs::remove(m_in.paths.GetSysDbPath());
     EXPECT_EQ(check.CheckSysDb().level, VLReadinessItem::kBlocker);
 
@@ -218,20 +223,24 @@ TEST_F(ReadinessCheck, TheGuardPortMayBeFreeOrOursButNobodyElses) {
     probe.Release();
     VLClientProcess guard;
     const std::string out = (m_root / "guard.out").string();
-    ASSERT_TRUE(guard.Start((m_root / "guard/VLGuard").string(), {},
-                            {"VL_GUARD_PORT=" + std::to_string(guardPort), "HOME=" + (m_root / "home").string(),
-                             "XDG_DATA_HOME=" + (m_root / "data").string(), "TMPDIR=" + (m_root / "tmp").string(),
-                             "XDG_RUNTIME_DIR=" + (m_root / "run").string()},
-                            out));
+    ASSERT_TRUE(
+        guard.Start((m_root / "guard/VLGuard").string(), {},
+                    {"VL_GUARD_PORT=" + std::to_string(guardPort), "HOME=" + (m_root / "home").string(),
+                     "XDG_DATA_HOME=" + (m_root / "data").string(), "TMPDIR=" + (m_root / "tmp").string(),
+                     "XDG_RUNTIME_DIR=" + (m_root / "run").string()},
+                    out));
     fs::create_directories(m_root / "run");
     fs::create_directories(m_root / "tmp");
-    for (int i = 0; i < 400 && KWFile::ReadAll(out).value_or("").find("Listening on") == std::string::npos; ++i)
+    for (int i = 0; i < 400 && KWFile::ReadAll(out).value_or("").find("Listening on") == std::string::npos;
+         ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     VLReadinessInputs ours = m_in;
     ours.guardPort = guardPort;
     const VLReadinessItem guarded = VLReadinessCheck(ours).CheckGuardPort();
-    EXPECT_EQ(guarded.level, VLReadinessItem::kOk) << guarded.detail << "\n" << KWFile::ReadAll(out).value_or("");
-    EXPECT_NE(guarded.detail.find("held by VLGuard (pid " + std::to_string(guard.Pid()) + ")"), std::string::npos)
+    EXPECT_EQ(guarded.level, VLReadinessItem::kOk) << guarded.detail << "\n"
+                                                   << KWFile::ReadAll(out).value_or("");
+    EXPECT_NE(guarded.detail.find("held by VLGuard (pid " + std::to_string(guard.Pid()) + ")"),
+              std::string::npos)
         << guarded.detail;
     guard.Stop(SIGTERM, 10000);
 }
@@ -247,10 +256,12 @@ TEST_F(ReadinessCheck, TheProgramPrintsTheReportAndSaysNoOnABlocker) {
                 std::to_string(m_sim->DownloadPort()) + "\nPort3=" + std::to_string(m_sim->UploadPort()) +
                 "\n[REMOTESERVER]\nPort1=" + std::to_string(m_sim->RemotePort()) + "\n"));
     };
-    const std::vector<std::string> env = {
-        "XDG_DATA_HOME=" + data.string(), "TMPDIR=" + (m_root / "tmp").string(),
-        "XDG_RUNTIME_DIR=" + (m_root / "run").string(), "HOME=" + (m_root / "home").string(),
-        "VL_GUARD_PORT=" + std::to_string(m_in.guardPort), "SDL_AUDIODRIVER=dummy"};
+    const std::vector<std::string> env = {"XDG_DATA_HOME=" + data.string(),
+                                          "TMPDIR=" + (m_root / "tmp").string(),
+                                          "XDG_RUNTIME_DIR=" + (m_root / "run").string(),
+                                          "HOME=" + (m_root / "home").string(),
+                                          "VL_GUARD_PORT=" + std::to_string(m_in.guardPort),
+                                          "SDL_AUDIODRIVER=dummy"};
     fs::create_directories(m_root / "tmp");
     fs::create_directories(m_root / "run");
     auto runCheck = [&](std::string& output) {

@@ -26,8 +26,8 @@ VirtualScreen::VirtualScreen() {
     if (m_pid == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-              static_cast<char*>(nullptr));
+        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
+              "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -88,9 +88,10 @@ VLRealClient::VLRealClient(bool realGuard) {
     const std::string api = "http://127.0.0.1:" + std::to_string(m_sim->ApiPort());
     const std::string upload = "http://127.0.0.1:" + std::to_string(m_sim->UploadPort());
     const VLSysUrlHosts hosts{api, api, upload, api, api};
-    if (!VLDatabaseManager::CreateSysDb((root / "install/bin/sys.db").string(),
-                                        {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, hosts),
-                                         VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, hosts)})) {
+    if (!VLDatabaseManager::CreateSysDb(
+            (root / "install/bin/sys.db").string(),
+            {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, hosts),
+             VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, hosts)})) {
         m_error = "cannot write sys.db";
         return;
     }

@@ -37,7 +37,8 @@ void PrintHelp() {
         "  /__sim/fault?port=api|download|upload|remote&...   the same for every request on that port\n"
         "  /__sim/clear_faults   /__sim/records   /__sim/clear_records   /__sim/exam_state?state=N   "
         "/__sim/info\n"
-        "  /__sim/paper (POST a paper document to serve instead)   /__sim/paper?keep=ID,ID (only those items)\n");
+        "  /__sim/paper (POST a paper document to serve instead)\n"
+        "  /__sim/paper?keep=ID,ID (only those items of the paper)\n");
 }
 
 bool ParsePort(const char* text, int& port) {

@@ -46,7 +46,8 @@ bool VLClientProcess::Start(const std::string& program, const std::vector<std::s
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!outputFile.empty()) {
-        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
     pid_t pid = -1;

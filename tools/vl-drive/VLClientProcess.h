@@ -20,8 +20,8 @@ public:
     VLClientProcess& operator=(const VLClientProcess&) = delete;
 
     // `env` entries ("NAME=value") replace or add to the inherited environment.
-    bool Start(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
-               const std::string& outputFile);
+    bool Start(const std::string& program, const std::vector<std::string>& args,
+               const std::vector<std::string>& env, const std::string& outputFile);
     bool IsRunning();
     pid_t Pid() const { return m_pid; }
     // Sends `signal` and waits up to `timeoutMs` for the end; the wait status, or

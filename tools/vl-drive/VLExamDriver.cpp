@@ -151,6 +151,12 @@ int VLExamDriver::Run() {
         }
         if (m_options.stop && m_options.stop(state))
             return 3;
+        // Recordings leave for the platform in the background: said as they arrive there.
+        const int pending = Int(state, "pendingUploads", 0);
+        if (pending < m_pendingUploads)
+            Log(pending == 0 ? "recording uploaded"
+                             : KWStringUtils::Format("recording uploaded (%d to go)", pending));
+        m_pendingUploads = pending;
         Step(state);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }

@@ -73,6 +73,7 @@ private:
     int m_count = 0;
     int m_paperRetries = 0;
     int m_submitRetries = 0;
+    int m_pendingUploads = 0;  // recordings waiting for their upload at the last look
     bool m_signedIn = false;
     bool m_typedNumber = false;
     std::chrono::steady_clock::time_point m_signInSent;

@@ -40,8 +40,9 @@ std::string Quoted(const std::string& s) {
 bool IsRealAnswer(const std::string& answer) {
     std::vector<std::string> pieces;
     KWStringToken::StringToken(answer, ",", pieces);
-    return std::any_of(pieces.begin(), pieces.end(),
-                       [](const std::string& p) { return !p.empty() && KWStringUtils::CompareNoCase(p, "-1") != 0; });
+    return std::any_of(pieces.begin(), pieces.end(), [](const std::string& p) {
+        return !p.empty() && KWStringUtils::CompareNoCase(p, "-1") != 0;
+    });
 }
 
 // A recording the client finished: the 16 kHz WAV image is written in one go
@@ -49,12 +50,13 @@ bool IsRealAnswer(const std::string& answer) {
 // its length is complete.
 bool IsFinishedRecording(const std::string& path) {
     const auto bytes = KWFile::ReadAll(path);
-    if (!bytes || bytes->size() <= 44 || bytes->compare(0, 4, "RIFF") != 0 || bytes->compare(8, 4, "WAVE") != 0)
+    if (!bytes || bytes->size() <= 44 || bytes->compare(0, 4, "RIFF") != 0 ||
+        bytes->compare(8, 4, "WAVE") != 0)
         return false;
     auto le32 = [&](size_t at) {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes->data() + at);
-        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-               static_cast<uint32_t>(p[3]) << 24;
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
     };
     return le32(4) == bytes->size() - 8 && le32(40) == bytes->size() - 44;
 }
@@ -99,7 +101,8 @@ std::string Describe(const KWJsonValue& state) {
 
 }  // namespace
 
-VLKillTrials::VLKillTrials(VLKillTrialOptions options) : m_options(std::move(options)), m_random(m_options.seed) {}
+VLKillTrials::VLKillTrials(VLKillTrialOptions options)
+    : m_options(std::move(options)), m_random(m_options.seed) {}
 
 double VLKillTrials::Now() const {
     const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -175,7 +178,8 @@ void VLKillTrials::Watch(const KWJsonValue& answers, double now) {
     }
 }
 
-bool VLKillTrials::Drive(const std::function<bool(const KWJsonValue&)>& stop, int& rc, std::string& lastStep) {
+bool VLKillTrials::Drive(const std::function<bool(const KWJsonValue&)>& stop, int& rc,
+                         std::string& lastStep) {
     VLDriveOptions drive;
     drive.socket = m_options.socket;
     drive.student = m_options.student;
@@ -236,7 +240,8 @@ bool VLKillTrials::RunOne(int number) {
             if (target == 0 && !m_options.killWhen)
                 target = std::uniform_int_distribution<int>(1, count)(m_random);
             if (killAt < 0 && target > 0 && Int(state, "index") + 1 >= target)
-                killAt = Now() + std::uniform_int_distribution<int>(0, m_options.maxKillDelayMs)(m_random) / 1000.0;
+                killAt = Now() +
+                         std::uniform_int_distribution<int>(0, m_options.maxKillDelayMs)(m_random) / 1000.0;
         }
         // The exam must still be running when it is killed: not handed in.
         if ((started && Int(state, "page") >= 6) || (killAt >= 0 && Now() >= killAt))
@@ -271,7 +276,8 @@ bool VLKillTrials::RunOne(int number) {
     }
 
     // The second run: sign in again and stop at the first question shown.
-    if (!client.Start(m_options.client, args, m_options.clientEnv, m_options.clientOutput) || !Connect(m_watch)) {
+    if (!client.Start(m_options.client, args, m_options.clientEnv, m_options.clientOutput) ||
+        !Connect(m_watch)) {
         Problem("the client did not start again after the kill");
         return false;
     }
@@ -334,10 +340,11 @@ bool VLKillTrials::RunOne(int number) {
     m_watch.Close();
 
     const bool ok = m_problems.empty();
-    Log(KWStringUtils::Format("trial %d: killed %s %.1f s into the trial; %d answer(s) stored, %d recording(s) "
-                              "finished: %s",
-                              number, moment.c_str(), killedAt, storedAnswers, static_cast<int>(recordings.size()),
-                              ok ? "lost nothing" : "LOST SOMETHING"));
+    Log(KWStringUtils::Format(
+        "trial %d: killed %s %.1f s into the trial; %d answer(s) stored, %d recording(s) "
+        "finished: %s",
+        number, moment.c_str(), killedAt, storedAnswers, static_cast<int>(recordings.size()),
+        ok ? "lost nothing" : "LOST SOMETHING"));
     for (const std::string& p : m_problems)
         Log("  " + p);
     return ok;
@@ -365,8 +372,9 @@ std::map<std::string, std::string> VLKillTrials::Check(const KWJsonValue& restor
             Problem("question " + id + ": the stored answer " + Quoted(seen.stored) + " came back as " +
                     Quoted(now));
         if (age > kStoredWithinSeconds && now != seen.live)
-            Problem(KWStringUtils::Format("question %s: the answer %s, given %.1f s before the kill, came back as %s",
-                                          id.c_str(), Quoted(seen.live).c_str(), age, Quoted(now).c_str()));
+            Problem(KWStringUtils::Format(
+                "question %s: the answer %s, given %.1f s before the kill, came back as %s", id.c_str(),
+                Quoted(seen.live).c_str(), age, Quoted(now).c_str()));
     }
     return owed;
 }
@@ -410,14 +418,16 @@ void VLKillTrials::CheckResult(int64_t firstSeq, const std::map<std::string, std
     std::set<std::string> ids;
     for (const auto& [id, answer] : restoredAnswers)
         ids.insert(id);
-    const std::map<std::string, std::string> sent = ParseResult((*result)["fields"]["result"].asString(), ids);
+    const std::map<std::string, std::string> sent =
+        ParseResult((*result)["fields"]["result"].asString(), ids);
     for (const auto& [id, answer] : restoredAnswers) {
         if (m_singing.count(id))
             continue;
         auto it = sent.find(id);
         if (it == sent.end() || it->second != answer)
             Problem("question " + id + ": the result carries " +
-                    Quoted(it == sent.end() ? std::string("nothing") : it->second) + " instead of " + Quoted(answer));
+                    Quoted(it == sent.end() ? std::string("nothing") : it->second) + " instead of " +
+                    Quoted(answer));
     }
     const int64_t resultSeq = (*result)["seq"].asInt64();
     for (const auto& [id, file] : recordings) {
@@ -427,7 +437,8 @@ void VLKillTrials::CheckResult(int64_t firstSeq, const std::map<std::string, std
         for (const KWJsonValue& r : records) {
             const std::string stored = r["stored"].asString();
             if (r["kind"].asString() == "upload" && !stored.empty() && r["seq"].asInt64() > firstSeq &&
-                url.size() > stored.size() && url.compare(url.size() - stored.size(), stored.size(), stored) == 0 &&
+                url.size() > stored.size() &&
+                url.compare(url.size() - stored.size(), stored.size(), stored) == 0 &&
                 url.compare(url.size() - stored.size() - 9, 9, "/uploads/") == 0)
                 upload = &r;
         }

@@ -63,10 +63,10 @@ public:
 private:
     // What one question looked like to the watcher before the kill.
     struct Seen {
-        std::string live;          // the answer on screen (or, off screen, in the list)
-        double liveSince = 0;      // seconds since the trial's start when `live` was first seen
-        std::string stored;        // the answer in user.db
-        std::string storedFile;    // the recording named in user.db (file name)
+        std::string live;        // the answer on screen (or, off screen, in the list)
+        double liveSince = 0;    // seconds since the trial's start when `live` was first seen
+        std::string stored;      // the answer in user.db
+        std::string storedFile;  // the recording named in user.db (file name)
         bool hasStored = false;
         std::set<std::string> values;  // every answer seen in the list, on screen or stored
     };
@@ -92,8 +92,8 @@ private:
     KWLineSocketClient m_watch;
     std::vector<std::string> m_problems;
     std::map<std::string, Seen> m_seen;
-    std::set<std::string> m_singing;     // questions answered by a recording
-    int64_t m_trialStart = 0;            // steady clock, ms
+    std::set<std::string> m_singing;  // questions answered by a recording
+    int64_t m_trialStart = 0;         // steady clock, ms
 };
 
 }  // namespace KwLib

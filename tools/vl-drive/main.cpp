@@ -27,17 +27,19 @@
 namespace {
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: vl-drive --socket PATH [--student NUMBER] [--screenshots DIR] [--timeout SECONDS] [--listen]\n"
-                 "                [--measure-pid PID]\n"
-                 "       vl-drive --kill-trials N --client PROGRAM --socket PATH --answer-dir DIR\n"
-                 "                [--records URL] [--student NUMBER] [--seed N] [--client-arg ARG]... "
-                 "[--client-output FILE]\n"
-                 "Takes the exam on screen in a VLStudent started with -automation=PATH. --listen waits for all\n"
-                 "the listening material. --measure-pid reports the client's CPU while idle on the answer sheet\n"
-                 "and its memory at the end. --kill-trials starts PROGRAM itself, kills it at random moments and\n"
-                 "checks the resumed exam; --records is the simulator's address (http://127.0.0.1:PORT) whose\n"
-                 "record of uploads and results the checks read.\n");
+    std::fprintf(
+        stderr,
+        "usage: vl-drive --socket PATH [--student NUMBER] [--screenshots DIR] [--timeout SECONDS] "
+        "[--listen]\n"
+        "                [--measure-pid PID]\n"
+        "       vl-drive --kill-trials N --client PROGRAM --socket PATH --answer-dir DIR\n"
+        "                [--records URL] [--student NUMBER] [--seed N] [--client-arg ARG]... "
+        "[--client-output FILE]\n"
+        "Takes the exam on screen in a VLStudent started with -automation=PATH. --listen waits for all\n"
+        "the listening material. --measure-pid reports the client's CPU while idle on the answer sheet\n"
+        "and its memory at the end. --kill-trials starts PROGRAM itself, kills it at random moments and\n"
+        "checks the resumed exam; --records is the simulator's address (http://127.0.0.1:PORT) whose\n"
+        "record of uploads and results the checks read.\n");
 }
 
 size_t Append(char* data, size_t size, size_t count, void* out) {
@@ -175,7 +177,8 @@ int main(int argc, char** argv) {
             if (before >= 0 && after >= 0)
                 log(KwLib::KWStringUtils::Format(
                     "client CPU while idle on the answer sheet: %.2f %% of one core over %d s",
-                    static_cast<double>(after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) / kSeconds * 100.0,
+                    static_cast<double>(after - before) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
+                        kSeconds * 100.0,
                     kSeconds));
             return false;
         };
