@@ -51,19 +51,21 @@ std::string VirtualScreen::Display() const {
     return getenv("DISPLAY") ? getenv("DISPLAY") : m_display;
 }
 
-VLRealClient::VLRealClient(bool realGuard) {
+VLRealClient::VLRealClient(bool realGuard, bool prompts) {
     std::signal(SIGPIPE, SIG_IGN);
     root = fs::temp_directory_path() / ("vlreal_" + std::to_string(getpid()) + "_" +
                                         std::to_string(reinterpret_cast<uintptr_t>(this) & 0xffff));
     fs::remove_all(root);
-    for (auto d : {"install/bin", "install/web", "run", "tmp", "data/Virelo/Student", "home", "sim"})
+    for (auto d :
+         {"install/bin", "install/web", "install/Audio", "run", "tmp", "data/Virelo/Student", "home", "sim"})
         fs::create_directories(root / d);
     fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
     const fs::path built = fs::path(VL_CLIENT_PATH).parent_path();
     fs::copy_file(VL_CLIENT_PATH, root / "install/bin/VLStudent");
     fs::copy_file(built / "platform.txt", root / "install/bin/platform.txt");
     fs::copy(built / "res", root / "install/bin/res", fs::copy_options::recursive);
-    fs::copy(built.parent_path() / "Audio", root / "install/Audio", fs::copy_options::recursive);
+    if (prompts)
+        fs::copy(built.parent_path() / "Audio", root / "install/Audio", fs::copy_options::recursive);
     fs::copy_file(realGuard ? VL_GUARD_PATH : VL_STANDIN_PATH, root / "install/VLGuard");
 
     // The student's voice: a rising, wavering tone, 16 kHz mono 16-bit, for every recording.

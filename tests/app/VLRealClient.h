@@ -34,7 +34,9 @@ private:
 class VLRealClient {
 public:
     // `realGuard`: the built VLGuard goes into the tree (else a stand-in that only waits).
-    explicit VLRealClient(bool realGuard = false);
+    // `prompts`: the spoken prompts too; without them each prompt is the flow's one-second
+    // pause, which keeps a run of a test short (the question's own music still plays).
+    explicit VLRealClient(bool realGuard = false, bool prompts = false);
     ~VLRealClient();
 
     bool Ready() const { return m_ready; }
