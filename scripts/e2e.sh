@@ -14,15 +14,16 @@
 #   bash scripts/e2e.sh --keep 102,104,203     only those items of the sample paper (a short exam)
 #
 # Other options: --build release|asan (default release, in build/ or build-asan/),
-# --seed N (repeats the kill trials' random choices), --listen (the driver waits
-# for all the listening material instead of starting to answer early), --measure
-# (the client's CPU while idle on the answer sheet and its memory at the end).
-# Everything lives in <build>/e2e/: the client's data and log, the simulator's
-# record (sim/received.jsonl), the client's output (client.out).
+# --no-build (the programs are built already), --seed N (repeats the kill trials'
+# random choices), --listen (the driver waits for all the listening material
+# instead of starting to answer early), --measure (the client's CPU while idle on
+# the answer sheet and its memory at the end).
+# Everything lives in <build>/e2e/ (kill trials: <build>/e2e-kill/): the client's
+# data and log, the simulator's record (sim/received.jsonl), the client's output (client.out).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-external=0 student=1001 screenshots="" trials=0 keep="" kind=release seed="" listen=0 measure=0
+external=0 student=1001 screenshots="" trials=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --external) external=1 ;;
@@ -34,7 +35,8 @@ while [ $# -gt 0 ]; do
         --seed) seed="$2"; shift ;;
         --listen) listen=1 ;;
         --measure) measure=1 ;;
-        -h|--help) sed -n '2,26p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --no-build) build_first=0 ;;
+        -h|--help) sed -n '2,27p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "e2e.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
@@ -45,12 +47,16 @@ case "$kind" in
     *) echo "e2e.sh: --build takes release or asan" >&2; exit 2 ;;
 esac
 
-bash "$here/scripts/setup.sh" >&2
-echo "Building the programs ($kind)..." >&2
-VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl_res vl_prompts" \
-    bash "$here/scripts/build.sh" "$kind" >&2
+if [ "$build_first" = 1 ]; then
+    bash "$here/scripts/setup.sh" >&2
+    echo "Building the programs ($kind)..." >&2
+    VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl_res vl_prompts" \
+        bash "$here/scripts/build.sh" "$kind" >&2
+fi
 
+# An exam and a series of kill trials may run side by side: each has a folder of its own.
 work="$build/e2e"
+[ "$trials" -gt 0 ] && work="$build/e2e-kill"
 tree="$work/install"
 rm -rf "$work"
 mkdir -p "$work/data/Virelo/Student" "$work/tmp" "$work/run" "$work/sim" "$work/home"

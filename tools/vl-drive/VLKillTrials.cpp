@@ -222,6 +222,7 @@ bool VLKillTrials::RunOne(int number) {
     double killAt = -1, killedAt = 0;
     bool started = false;
     KWJsonValue lastState;
+    std::set<std::string> dwelt;
     auto finalLook = [&](const KWJsonValue& state) {
         KWJsonValue answers;
         if (Answers(answers))
@@ -246,6 +247,21 @@ bool VLKillTrials::RunOne(int number) {
         // The exam must still be running when it is killed: not handed in.
         if ((started && Int(state, "page") >= 6) || (killAt >= 0 && Now() >= killAt))
             return finalLook(state);
+        // An answer on screen that the question has not been left with yet: a while to look at it.
+        const std::string question = Str(state, "questionId");
+        if (Int(state, "page") == 5 && Int(state, "phase") == 7 && !m_singing.count(question) &&
+            IsRealAnswer(m_seen[question].live) && dwelt.insert(question).second) {
+            const double until =
+                Now() +
+                std::uniform_int_distribution<int>(0, std::max(m_options.maxDwellMs, 0))(m_random) / 1000.0;
+            while (Now() < until) {
+                if (killAt >= 0 && Now() >= killAt)
+                    return finalLook(state);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (Answers(answers))
+                    Watch(answers, Now());
+            }
+        }
         if (started && m_options.killWhen && m_options.killWhen(state))
             return finalLook(state);
         lastState = state;

@@ -38,6 +38,9 @@ struct VLKillTrialOptions {
     std::string answerDir;  // the client's "AnswerData" folder, where recordings are written
     uint32_t seed = 1;
     int maxKillDelayMs = 12000;  // after the chosen question is reached
+    // A student looks at an answer before moving on: up to this long, chosen at
+    // random for each question, the driver waits after answering (and the kill may come then).
+    int maxDwellMs = 4000;
     int trialTimeoutSeconds = 1200;
     // Every request the platform received, oldest first ("kind", "seq", "fields", ...).
     std::function<KWJsonValue()> records;
