@@ -54,9 +54,16 @@ if [ "$build_first" = 1 ]; then
         bash "$here/scripts/build.sh" "$kind" >&2
 fi
 
-# An exam and a series of kill trials may run side by side: each has a folder of its own.
+# An exam and a series of kill trials may run side by side: each has a folder of its own,
+# which a second run of the same kind must not pull away from under the first (the lock is
+# this script's alone: the programs it starts do not inherit it).
 work="$build/e2e"
 [ "$trials" -gt 0 ] && work="$build/e2e-kill"
+exec 8> "$work.lock"
+if ! flock -n 8; then
+    echo "e2e.sh: another run uses $work; wait for it to end" >&2
+    exit 2
+fi
 tree="$work/install"
 rm -rf "$work"
 mkdir -p "$work/data/Virelo/Student" "$work/tmp" "$work/run" "$work/sim" "$work/home"
@@ -94,7 +101,7 @@ else
     # Free ports, so a demo or another run on this machine is never in the way.
     "$build/tools/platform-sim/platform-sim" --data "$work/sim" --files "$build/sim-files" \
         --api-port 0 --download-port 0 --upload-port 0 --remote-port 0 \
-        --log "$work/sim/received.jsonl" > "$work/sim.out" 2>&1 &
+        --log "$work/sim/received.jsonl" > "$work/sim.out" 2>&1 8>&- &
     pids+=($!)
     for _ in $(seq 1 600); do grep -q listening "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
     port() { sed -n "s/.* $1 \([0-9]*\)[,;].*/\1/p" "$work/sim.out"; }
@@ -116,7 +123,7 @@ printf '[AGENT]\nEnable=1\nIP=127.0.0.1\nPort1=%s\nPort2=%s\nPort3=%s\n[REMOTESE
 
 # ---- the screen and the sound ----
 if [ -z "${DISPLAY:-}" ]; then
-    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9> "$work/display" 2>/dev/null &
+    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9> "$work/display" 2>/dev/null 8>&- &
     pids+=($!)
     for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
     export DISPLAY=":$(head -n 1 "$work/display")"
@@ -139,11 +146,11 @@ if [ "$trials" -gt 0 ]; then
     [ -n "$records" ] && args+=(--records "$records")
     [ -n "$seed" ] && args+=(--seed "$seed")
     status=0
-    "$drive" "${args[@]}" || status=$?
+    "$drive" "${args[@]}" 8>&- || status=$?
     exit "$status"
 fi
 
-"$tree/bin/VLStudent" -automation="$sock" > "$work/client.out" 2>&1 &
+"$tree/bin/VLStudent" -automation="$sock" > "$work/client.out" 2>&1 8>&- &
 client=$!
 pids+=($client)
 args=(--socket "$sock" --student "$student")
