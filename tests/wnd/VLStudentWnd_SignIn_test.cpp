@@ -126,6 +126,7 @@ TEST_F(SignIn, RefusalsKeepTheStudentOnTheConfirmationWithTheButtonUsable) {
     VLSimFault garbled;
     garbled.m_nonJson = true;
     garbled.m_times = 1;
+    garbled.m_delayMs = 500;  // the answer is still on its way when the button is looked at
     s_sim->SetFault("/api2/studentLogin", garbled);
     AnswerNextBox(105);
     m_driver->Click(kIdConfirm);

@@ -154,6 +154,8 @@ struct VLSimServer::Pending {
     evhttp_connection* conn;
     event* timer;
     int portIndex;
+    // The fault as taken on arrival: a fault for one request is gone from the table by now.
+    VLSimFault fault;
 };
 
 VLSimServer::VLSimServer(VLSimConfig config) : m_config(std::move(config)) {
@@ -407,7 +409,7 @@ void VLSimServer::OnRequest(evhttp_request* req, void* arg) {
     int one = 1;
     if (fd >= 0)
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    binding->server->Handle(req, binding->index, false);
+    binding->server->Handle(req, binding->index, nullptr);
 }
 
 void VLSimServer::OnDelayed(int, short, void* arg) {
@@ -419,8 +421,9 @@ void VLSimServer::OnDelayed(int, short, void* arg) {
     event_free(p->timer);
     evhttp_request* req = p->req;
     int portIndex = p->portIndex;
+    const VLSimFault fault = p->fault;
     delete p;
-    self->Handle(req, portIndex, true);
+    self->Handle(req, portIndex, &fault);
 }
 
 // The client gave up while its answer was delayed: forget the request, whose
@@ -437,7 +440,7 @@ void VLSimServer::OnPendingClosed(evhttp_connection* conn, void* arg) {
     }
 }
 
-void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
+void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed) {
     const std::string target = evhttp_request_get_uri(req);
     std::string path, query;
     SplitTarget(target, path, query);
@@ -451,10 +454,7 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
     bool hasFault = false;
     if (delayed) {
         // The fault was taken when the request arrived; keep its other switches.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_faults.find(FaultKey(path, portIndex));
-        if (it != m_faults.end())
-            fault = it->second;
+        fault = *delayed;
         fault.m_delayMs = 0;
         hasFault = true;
     } else {
@@ -463,7 +463,7 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
         hasFault = TakeFault(path, portIndex, evhttp_request_get_command(req) != EVHTTP_REQ_HEAD, fault);
     }
     if (hasFault && fault.m_delayMs > 0) {
-        auto* p = new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex};
+        auto* p = new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex, fault};
         p->timer = evtimer_new(m_base, &VLSimServer::OnDelayed, p);
         timeval tv{fault.m_delayMs / 1000, (fault.m_delayMs % 1000) * 1000};
         evhttp_connection_set_closecb(p->conn, &VLSimServer::OnPendingClosed, this);

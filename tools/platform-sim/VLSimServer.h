@@ -111,7 +111,8 @@ private:
     static void OnDelayed(int fd, short what, void* arg);
     static void OnPendingClosed(evhttp_connection* conn, void* arg);
 
-    void Handle(evhttp_request* req, int portIndex, bool faultsApplied);
+    // `delayed`: the fault this request met when it arrived, now that its delay is over.
+    void Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed);
     bool TakeFault(const std::string& path, int portIndex, bool count, VLSimFault& fault);
     // The key of the fault that applies to a request (its path, else its port), or "".
     std::string FaultKey(const std::string& path, int portIndex) const;

@@ -250,6 +250,15 @@ TEST_F(VLSimServerTest, PortFaultsReachEveryPathOfTheirPortAndPathFaultsComeFirs
     const Reply slow = Fetch(Signed(Api("/api2/getCfg"), "school_id=1"));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     EXPECT_EQ(Json(slow.body)["data"]["rhythm_deviation"].asString(), "150");
+
+    // A fault for one request keeps all its switches through its delay.
+    VLSimFault slowGarbled;
+    slowGarbled.m_delayMs = 200;
+    slowGarbled.m_nonJson = true;
+    slowGarbled.m_times = 1;
+    s_sim->SetFault("/api2/getCfg", slowGarbled);
+    EXPECT_TRUE(Json(Fetch(Signed(Api("/api2/getCfg"), "school_id=1")).body).isNull());
+    EXPECT_EQ(Json(Fetch(Signed(Api("/api2/getCfg"), "school_id=1")).body)["code"].asInt(), 0);
 }
 
 TEST_F(VLSimServerTest, APaperNarrowedToSomeItemsKeepsTheirGroupsAndPlaces) {
