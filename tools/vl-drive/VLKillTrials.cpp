@@ -348,7 +348,14 @@ bool VLKillTrials::RunOne(int number) {
     if (!Drive(nullptr, rc, lastStep) || rc != 0) {
         Problem("the resumed exam did not end with an accepted result: " + lastStep);
     } else {
-        CheckResult(firstSeq, restoredAnswers, recordings);
+        // The question on screen after the restart was left through the answer sheet, which
+        // takes its element's answer: an element may write an untouched answer its own way.
+        std::map<std::string, std::string> sentAnswers = restoredAnswers;
+        const KWJsonValue& current = restored["current"];
+        if (!Str(current, "id").empty() && !IsRealAnswer(restoredAnswers[Str(current, "id")]) &&
+            !IsRealAnswer(Str(current, "answer")))
+            sentAnswers[Str(current, "id")] = Str(current, "answer");
+        CheckResult(firstSeq, sentAnswers, recordings);
     }
     client.Stop(SIGTERM, 30000);
     if (client.IsRunning())
