@@ -9,17 +9,26 @@
 #   bash scripts/run.sh -role=3 -id=101,104,106
 #                                       a direct start of those questions (no sign-in)
 #   bash scripts/run.sh --rehearse      the exam taken by itself, step by step, with screenshots
+#   bash scripts/run.sh --rehearse --listen --measure
+#                                       ... listening to everything, with the client's CPU on the
+#                                       answer sheet and its memory at the end
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 rehearse=0
 args=()
+drive=()
 for a in "$@"; do
-    if [ "$a" = "--rehearse" ]; then rehearse=1; else args+=("$a"); fi
+    case "$a" in
+        --rehearse) rehearse=1 ;;
+        --listen) drive+=(--listen) ;;
+        --measure) drive+=(--measure) ;;
+        *) args+=("$a") ;;
+    esac
 done
 
 bash "$here/scripts/setup.sh"
 echo "Building the programs (the first build takes a few minutes)..."
-VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl-automate vl_res" \
+VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl-automate vl_res vl_prompts" \
     bash "$here/scripts/build.sh" release | tail -n 1
 demo="$here/build/demo"
 tree="$demo/install"
@@ -42,6 +51,10 @@ fi
 
 pids=()
 cleanup() {
+    # The client first, while its screen is still there: it closes in order, keeping every answer.
+    if [ -n "${client:-}" ] && kill "$client" 2>/dev/null; then
+        for _ in $(seq 1 100); do kill -0 "$client" 2>/dev/null || break; sleep 0.1; done
+    fi
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     pkill -f "^$tree/VLGuard" 2>/dev/null || true
     wait 2>/dev/null || true
@@ -76,7 +89,12 @@ pids+=($client)
 if [ "$rehearse" = 1 ]; then
     rm -rf "$demo/screens" && mkdir -p "$demo/screens"
     status=0
-    "$here/build/tools/vl-drive/vl-drive" --socket "$demo/run/auto.sock" --screenshots "$demo/screens" || status=$?
+    extra=()
+    for d in "${drive[@]}"; do
+        if [ "$d" = "--measure" ]; then extra+=(--measure-pid "$client"); else extra+=("$d"); fi
+    done
+    "$here/build/tools/vl-drive/vl-drive" --socket "$demo/run/auto.sock" --screenshots "$demo/screens" \
+        "${extra[@]}" || status=$?
     echo "Screenshots: $demo/screens"
     echo "What the platform received as the result:"
     grep -E '"kind":"(result|single_result)"' "$demo/sim/received.jsonl" | tail -n 1 || echo "  (no result received)"

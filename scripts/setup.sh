@@ -14,6 +14,7 @@ PACKAGES=(
     xvfb xdotool imagemagick x11-apps
     chromium
     curl procps
+    lintian
 )
 
 missing=()

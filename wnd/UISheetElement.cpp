@@ -27,11 +27,12 @@ void UISheetElement::Init(VLQuestionBase* record) {
     m_number->SetUserData(std::to_string(record->m_sequence));
     m_number->SetTextStyle(DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     // Answered questions take the left column of the sprite, the others the right one.
-    const int column = record->m_answered ? 0 : 32;
+    m_showsAnswered = record->m_answered;
+    const int column = m_showsAnswered ? 0 : 32;
     m_number->SetNormalImage(Cell(column, 0, 32, 32));
     m_number->SetHotImage(Cell(column, 32, 32, 32));
     m_number->SetPushedImage(Cell(column, 64, 32, 32));
-    m_number->SetTextColor(record->m_answered ? 0xFFFFFFFF : 0xFF9D9D9D);
+    m_number->SetTextColor(m_showsAnswered ? 0xFFFFFFFF : 0xFF9D9D9D);
     Add(m_number);
 
     if (IsSingingType(record->m_type)) {
@@ -48,7 +49,7 @@ void UISheetElement::Init(VLQuestionBase* record) {
         // A switch per question: a click on the one playing stops it.
         m_listen->SetToggle(true);
         m_listen->SetGroup(kListenGroup);
-        m_listen->SetEnabled(record->m_answered);
+        m_listen->SetEnabled(m_showsAnswered);
         Add(m_listen);
     }
 }

@@ -24,6 +24,8 @@ public:
     VLQuestionBase* GetRecord() const { return m_record; }
     UIButton* GetNumber() const { return m_number; }
     UIOption* GetListen() const { return m_listen; }
+    // Whether the entry shows its question as answered (as it was when the sheet opened).
+    bool ShowsAnswered() const { return m_showsAnswered; }
 
     static bool IsSingingType(int type) { return type >= 3 && type <= 7; }
 
@@ -31,6 +33,7 @@ private:
     VLQuestionBase* m_record = nullptr;
     UIButton* m_number = nullptr;  // owned by the control tree
     UIOption* m_listen = nullptr;  // owned by the control tree; singing questions only
+    bool m_showsAnswered = false;
 };
 
 }  // namespace KwLib

@@ -118,7 +118,9 @@ constexpr int kTimerSingTips = 1018;
 constexpr int kTimerSingTipsShow = 1019;
 constexpr int kTimerCloseAfterUpdate = 1021;
 // While a question is on screen its answer is stored this often when it changed.
+// An answer given more than two seconds before a crash must be on disk: the
+// period stays well inside that, so a timer that fires late still makes it.
 constexpr int kTimerSnapshot = 1022;
-constexpr int kSnapshotMs = 2000;
+constexpr int kSnapshotMs = 1000;
 
 }  // namespace KwLib

@@ -76,6 +76,8 @@ uint32_t VLStudentWnd::PlayAudioFile(const std::string& path) {
     WakeProgressTick();
     if (ms == 0 && !path.empty())
         VL_LOG_ERROR("cannot play %s", path.c_str());
+    else if (ms > 0)
+        VL_LOG_DEBUG("playing %s (%u ms)", path.c_str(), ms);  // the rehearsal adds these up
     return ms;
 }
 

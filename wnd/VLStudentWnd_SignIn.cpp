@@ -133,7 +133,13 @@ void VLStudentWnd::OnInformationCheck(std::unique_ptr<VLStudentInfoResult> resul
     if (m_screen != kScreenSignIn)
         return;
     if (result->m_code != 0) {
-        ShowMessage(result->m_msg.empty() ? "没有找到这个学号的考生，请检查后重新输入。" : result->m_msg);
+        // An answer that could not be read (a relay's error page) is the platform's
+        // trouble, not a wrong number: the student is not told to retype it.
+        if (result->m_msg.empty())
+            ShowMessage(result->m_code == -1 ? "服务器的应答无法识别，请稍后重试。"
+                                             : "没有找到这个学号的考生，请检查后重新输入。");
+        else
+            ShowMessage(result->m_msg);
         return;
     }
     m_studentName = result->m_studentName;

@@ -30,7 +30,12 @@ VLStartupOptions ParseStartupOptions(int argc, const char* const* argv) {
     o.role = parser.GetValue("-role");
     o.id = parser.GetValue("-id");
     o.crashTest = parser.HasKey("-crashtest");
+    o.check = parser.HasKey("-check");
     o.automation = parser.GetValue("-automation");
+    // A client that another program starts (the guard's direct start from a page)
+    // can be driven too: the socket then comes with the environment.
+    if (o.automation.empty())
+        o.automation = KWEnvironmentVariable::GetEnvironmentVar("VL_AUTOMATION_SOCKET");
     return o;
 }
 

@@ -11,7 +11,9 @@ struct VLStartupOptions {
     std::string id;
     bool hasRole = false;
     bool crashTest = false;
-    // "-automation=<socket>": scripts drive the window through this socket.
+    // "-check": the classroom readiness check instead of the window.
+    bool check = false;
+    // "-automation=<socket>", else $VL_AUTOMATION_SOCKET: scripts drive the window through this socket.
     std::string automation;
 };
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -25,7 +26,12 @@
 #include "platform/ui/UIAutomationServer.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
+#include "elements/UIQuestionElement.h"
+#include "exam/VLQuestion.h"
+#include "platform/ui/UIButton.h"
+#include "wnd/UISheetElement.h"
 #include "wnd/VLStudentWnd.h"
+#include "wnd/VLStudentWndIds.h"
 
 namespace KwLib {
 
@@ -121,6 +127,18 @@ public:
             }
         }
         answer["stored"] = stored;
+        // The answer being given on screen, which the window stores within two seconds.
+        const VLQuestionBase* q = m_window->GetCurQuestion();
+        UIQuestionElement* element = m_window->GetCurElement();
+        if (q && element && !(q->m_type >= 3 && q->m_type <= 7) && q->m_type != 12) {
+            KWJsonValue current(Json::objectValue);
+            current["id"] = q->m_id;
+            current["answer"] = element->GetAnswer();
+            answer["current"] = current;
+        }
+        // The answer sheet as the student sees it, while it is open.
+        if (m_window->GetPage() == 6)
+            answer["sheet"] = SheetEntries();
         return true;
     }
 
@@ -144,6 +162,27 @@ public:
     }
 
 private:
+    KWJsonValue SheetEntries() {
+        KWJsonValue entries(Json::arrayValue);
+        std::function<void(UIControl*)> walk = [&](UIControl* control) {
+            if (auto* entry = dynamic_cast<UISheetElement*>(control)) {
+                if (const VLQuestionBase* record = entry->GetRecord()) {
+                    KWJsonValue item(Json::objectValue);
+                    item["id"] = record->m_id;
+                    item["number"] = entry->GetNumber() ? entry->GetNumber()->GetText() : std::string();
+                    item["answered"] = entry->ShowsAnswered();
+                    entries.append(item);
+                }
+                return;
+            }
+            if (auto* container = dynamic_cast<UIContainer*>(control))
+                for (int i = 0; i < container->GetCount(); ++i)
+                    walk(container->GetItemAt(i));
+        };
+        walk(m_window->PaintManager().FindControl(kIdSheetArea));
+        return entries;
+    }
+
     void Post(uint32_t message) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_window)

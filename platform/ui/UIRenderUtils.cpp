@@ -381,6 +381,27 @@ UISize UIRenderUtils::GetTextSize(UIPaintManager* pm, const std::string& text, c
     return GetTextSize(ResolveFont(pm, font), text, format, maxWidth);
 }
 
+int UIRenderUtils::ResolveFace(const std::string& face, const std::string& sample, std::string& family) {
+    PangoContext* context = SharedContext();
+    PangoFontDescription* desc = pango_font_description_from_string(face.c_str());
+    pango_font_description_set_absolute_size(desc, 16 * PANGO_SCALE);
+    family.clear();
+    if (PangoFont* font = pango_font_map_load_font(pango_context_get_font_map(context), context, desc)) {
+        PangoFontDescription* real = pango_font_describe(font);
+        if (const char* name = pango_font_description_get_family(real))
+            family = name;
+        pango_font_description_free(real);
+        g_object_unref(font);
+    }
+    PangoLayout* layout = pango_layout_new(context);
+    pango_layout_set_font_description(layout, desc);
+    pango_layout_set_text(layout, sample.c_str(), static_cast<int>(sample.size()));
+    const int unknown = pango_layout_get_unknown_glyphs_count(layout);
+    g_object_unref(layout);
+    pango_font_description_free(desc);
+    return unknown;
+}
+
 int UIRenderUtils::TextIndexToX(const UIFont& font, const std::string& text, size_t byteIndex) {
     PangoLayout* layout = Layouts().Get(font, text.empty() ? std::string(" ") : text, 0, 0, DT_SINGLELINE);
     if (text.empty())

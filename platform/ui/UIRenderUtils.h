@@ -64,6 +64,10 @@ public:
     static void PrepareFont(UIFont& font);
     static void ReleaseFont(UIFont& font);
 
+    // The family that text in `face` is really drawn with (after the shipped
+    // alias file) and how many characters of `sample` no font can show.
+    static int ResolveFace(const std::string& face, const std::string& sample, std::string& family);
+
     // Caret and hit testing for a single line of text drawn at x = 0.
     static int TextIndexToX(const UIFont& font, const std::string& text, size_t byteIndex);
     static size_t TextXToIndex(const UIFont& font, const std::string& text, int x);

@@ -125,7 +125,8 @@ TEST_F(SignIn, RefusalsKeepTheStudentOnTheConfirmationWithTheButtonUsable) {
     // The platform refuses (an answer that is not its format counts as refused).
     VLSimFault garbled;
     garbled.m_nonJson = true;
-    garbled.m_delayMs = 300;  // still on its way when the button is looked at
+    garbled.m_times = 1;
+    garbled.m_delayMs = 500;  // the answer is still on its way when the button is looked at
     s_sim->SetFault("/api2/studentLogin", garbled);
     AnswerNextBox(105);
     m_driver->Click(kIdConfirm);

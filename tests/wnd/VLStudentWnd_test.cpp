@@ -407,7 +407,7 @@ TEST_F(StudentWnd, AnswersAreStoredAsTheyAreGivenAndTheResultListsThemInPaperOrd
     ASSERT_TRUE(AdvanceUntil([&] { return Phase() == VLStudentWnd::kPhaseAnswering; }, 60000, 10));
     const std::string firstId = Q()->m_id;
     ClickOption("1");
-    m_driver->Advance(kSnapshotMs + 10);
+    m_driver->Advance(2000);
     auto rows = StoredAnswers();
     ASSERT_EQ(rows.size(), 1u);
     KWJsonValue stored;

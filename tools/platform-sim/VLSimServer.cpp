@@ -154,6 +154,8 @@ struct VLSimServer::Pending {
     evhttp_connection* conn;
     event* timer;
     int portIndex;
+    // The fault as taken on arrival: a fault for one request is gone from the table by now.
+    VLSimFault fault;
 };
 
 VLSimServer::VLSimServer(VLSimConfig config) : m_config(std::move(config)) {
@@ -283,6 +285,38 @@ void VLSimServer::SetPaper(const KWJsonValue& paper) {
     m_paper = paper;
 }
 
+bool VLSimServer::KeepItems(const std::vector<std::string>& ids) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    KWJsonValue narrowed = m_paper;
+    int kept = 0;
+    for (const char* section : {"1", "2", "3"}) {
+        if (!m_paper[section].isArray())
+            continue;
+        KWJsonValue groups(Json::arrayValue);
+        for (const KWJsonValue& group : m_paper[section]) {
+            KWJsonValue g = group;
+            g["question"] = KWJsonValue(Json::arrayValue);
+            for (const KWJsonValue& item : group["question"]) {
+                if (item.isObject() && item["id"].isString() &&
+                    std::find(ids.begin(), ids.end(), item["id"].asString()) != ids.end())
+                    g["question"].append(item);
+            }
+            if (g["question"].empty())
+                continue;
+            // The group announces how many questions it holds.
+            if (g["conf"].isObject())
+                g["conf"]["number"] = std::to_string(g["question"].size());
+            kept += static_cast<int>(g["question"].size());
+            groups.append(g);
+        }
+        narrowed[section] = groups;
+    }
+    if (kept == 0)
+        return false;
+    m_paper = narrowed;
+    return true;
+}
+
 KWJsonValue VLSimServer::GetPaper() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_paper;
@@ -291,6 +325,14 @@ KWJsonValue VLSimServer::GetPaper() const {
 void VLSimServer::SetFault(const std::string& path, const VLSimFault& fault) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults[path] = fault;
+}
+
+bool VLSimServer::SetPortFault(const std::string& portName, const VLSimFault& fault) {
+    if (std::find(std::begin(kPortNames), std::end(kPortNames), portName) == std::end(kPortNames))
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults["port:" + portName] = fault;
+    return true;
 }
 
 void VLSimServer::ClearFaults() {
@@ -325,9 +367,16 @@ void VLSimServer::ClearRecords() {
     m_records = KWJsonValue(Json::arrayValue);
 }
 
-bool VLSimServer::TakeFault(const std::string& path, bool count, VLSimFault& fault) {
+std::string VLSimServer::FaultKey(const std::string& path, int portIndex) const {
+    if (m_faults.count(path))
+        return path;
+    const std::string port = std::string("port:") + kPortNames[portIndex];
+    return m_faults.count(port) ? port : std::string();
+}
+
+bool VLSimServer::TakeFault(const std::string& path, int portIndex, bool count, VLSimFault& fault) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_faults.find(path);
+    auto it = m_faults.find(FaultKey(path, portIndex));
     if (it == m_faults.end())
         return false;
     fault = it->second;
@@ -360,7 +409,7 @@ void VLSimServer::OnRequest(evhttp_request* req, void* arg) {
     int one = 1;
     if (fd >= 0)
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    binding->server->Handle(req, binding->index, false);
+    binding->server->Handle(req, binding->index, nullptr);
 }
 
 void VLSimServer::OnDelayed(int, short, void* arg) {
@@ -372,8 +421,9 @@ void VLSimServer::OnDelayed(int, short, void* arg) {
     event_free(p->timer);
     evhttp_request* req = p->req;
     int portIndex = p->portIndex;
+    const VLSimFault fault = p->fault;
     delete p;
-    self->Handle(req, portIndex, true);
+    self->Handle(req, portIndex, &fault);
 }
 
 // The client gave up while its answer was delayed: forget the request, whose
@@ -390,7 +440,7 @@ void VLSimServer::OnPendingClosed(evhttp_connection* conn, void* arg) {
     }
 }
 
-void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
+void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed) {
     const std::string target = evhttp_request_get_uri(req);
     std::string path, query;
     SplitTarget(target, path, query);
@@ -404,19 +454,16 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, bool delayed) {
     bool hasFault = false;
     if (delayed) {
         // The fault was taken when the request arrived; keep its other switches.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_faults.find(path);
-        if (it != m_faults.end())
-            fault = it->second;
+        fault = *delayed;
         fault.m_delayMs = 0;
         hasFault = true;
     } else {
         // A size probe (HEAD) sees the fault but does not use up one of its times,
         // so "the next download fails" means the next body transfer.
-        hasFault = TakeFault(path, evhttp_request_get_command(req) != EVHTTP_REQ_HEAD, fault);
+        hasFault = TakeFault(path, portIndex, evhttp_request_get_command(req) != EVHTTP_REQ_HEAD, fault);
     }
     if (hasFault && fault.m_delayMs > 0) {
-        auto* p = new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex};
+        auto* p = new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex, fault};
         p->timer = evtimer_new(m_base, &VLSimServer::OnDelayed, p);
         timeval tv{fault.m_delayMs / 1000, (fault.m_delayMs % 1000) * 1000};
         evhttp_connection_set_closecb(p->conn, &VLSimServer::OnPendingClosed, this);
@@ -799,10 +846,14 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
         f.m_truncate = q.count("truncate") ? KWStringUtils::ConvertStringToInt64(q["truncate"]) : -1;
         f.m_nonJson = q["non_json"] == "1";
         f.m_times = q.count("times") ? KWStringUtils::ConvertStringToInt32(q["times"]) : -1;
-        if (q["path"].empty())
+        if (!q["port"].empty()) {
+            if (!SetPortFault(q["port"], f))
+                out = Envelope(1, "unknown port (api, download, upload or remote)");
+        } else if (q["path"].empty()) {
             out = Envelope(1, "path missing");
-        else
+        } else {
             SetFault(q["path"], f);
+        }
     } else if (path == "/__sim/clear_faults") {
         ClearFaults();
     } else if (path == "/__sim/records") {
@@ -815,6 +866,12 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
         SetSignInExam(q.count("time_type") ? KWStringUtils::ConvertStringToInt32(q["time_type"]) : 2,
                       q.count("time_limit") ? KWStringUtils::ConvertStringToInt32(q["time_limit"]) : 3600,
                       q.count("instrument") ? q["instrument"] : std::string("1,2,3,4,5,6"));
+    } else if (path == "/__sim/paper" && !q["keep"].empty()) {
+        // GET with keep=ID,ID: the paper narrowed to those items.
+        std::vector<std::string> ids;
+        KWStringToken::StringToArray(q["keep"], ",", ids);
+        if (!KeepItems(ids))
+            out = Envelope(1, "none of these items is in the paper");
     } else if (path == "/__sim/paper") {
         // POST a paper document (or its data member) to serve from now on.
         KWJsonValue root;

@@ -81,6 +81,10 @@ public:
     std::string UploadsDir() const;
 
     void SetFault(const std::string& path, const VLSimFault& fault);
+    // A fault for every request that arrives on one port ("api", "download",
+    // "upload" or "remote"), such as a slow request port. A fault set for the
+    // exact path of a request comes first.
+    bool SetPortFault(const std::string& portName, const VLSimFault& fault);
     void ClearFaults();
     void SetExamState(int state);
     // What a successful sign-in tells about the exam: its time type (2 timed, 3
@@ -96,6 +100,10 @@ public:
     // paper unless replaced.
     KWJsonValue GetPaper() const;
     void SetPaper(const KWJsonValue& paper);
+    // Narrows the paper served to the items with these ids, in their places,
+    // dropping groups left empty: a short paper made of sample questions.
+    // False when none of the ids is in the paper (the paper is then unchanged).
+    bool KeepItems(const std::vector<std::string>& ids);
 
 private:
     struct Pending;
@@ -103,8 +111,11 @@ private:
     static void OnDelayed(int fd, short what, void* arg);
     static void OnPendingClosed(evhttp_connection* conn, void* arg);
 
-    void Handle(evhttp_request* req, int portIndex, bool faultsApplied);
-    bool TakeFault(const std::string& path, bool count, VLSimFault& fault);
+    // `delayed`: the fault this request met when it arrived, now that its delay is over.
+    void Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed);
+    bool TakeFault(const std::string& path, int portIndex, bool count, VLSimFault& fault);
+    // The key of the fault that applies to a request (its path, else its port), or "".
+    std::string FaultKey(const std::string& path, int portIndex) const;
     void Record(KWJsonValue record);
     void HandleControl(evhttp_request* req, const std::string& path, const std::string& query);
     void HandleFile(evhttp_request* req, const std::string& path, const VLSimFault& fault,

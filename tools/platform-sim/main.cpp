@@ -34,9 +34,11 @@ void PrintHelp() {
         "  --help                this text\n\n"
         "Control paths on every port:\n"
         "  /__sim/fault?path=P&delay=MS&drop=1&ignore_range=1&status=404&truncate=N&non_json=1&times=N\n"
+        "  /__sim/fault?port=api|download|upload|remote&...   the same for every request on that port\n"
         "  /__sim/clear_faults   /__sim/records   /__sim/clear_records   /__sim/exam_state?state=N   "
         "/__sim/info\n"
-        "  /__sim/paper (POST a paper document to serve instead)\n");
+        "  /__sim/paper (POST a paper document to serve instead)\n"
+        "  /__sim/paper?keep=ID,ID (only those items of the paper)\n");
 }
 
 bool ParsePort(const char* text, int& port) {

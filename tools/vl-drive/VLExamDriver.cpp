@@ -217,6 +217,14 @@ int VLExamDriver::Run() {
             Log("result accepted");
             return 0;
         }
+        if (m_options.stop && m_options.stop(state))
+            return 3;
+        // Recordings leave for the platform in the background: said as they arrive there.
+        const int pending = Int(state, "pendingUploads", 0);
+        if (pending < m_pendingUploads)
+            Log(pending == 0 ? "recording uploaded"
+                             : KWStringUtils::Format("recording uploaded (%d to go)", pending));
+        m_pendingUploads = pending;
         Step(state);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
@@ -297,6 +305,8 @@ void VLExamDriver::AnswerBox(const KWJsonValue& state) {
     const KWJsonValue* text = Control(state, kBoxText);
     Log("message: " + (text ? (*text)["text"].asString() : std::string()));
     Click(kBoxOk);
+    // A box answers the sign-in too: the next look at the sign-in screen may try again.
+    m_signInSent = {};
 }
 
 bool VLExamDriver::Step(const KWJsonValue& state) {
@@ -314,6 +324,11 @@ bool VLExamDriver::Step(const KWJsonValue& state) {
     const int page = Int(state, "page");
     if (screen == 2) {
         Screenshot("screen2-sign-in");
+        // The check of the number is on its way: a slow platform gets its time, as a student would give it.
+        if (m_typedNumber && std::chrono::steady_clock::now() - m_signInSent < std::chrono::seconds(15)) {
+            Log("waiting for the platform");
+            return true;
+        }
         Click(kStudentNumber);
         Cmd("{\"cmd\":\"key\",\"key\":\"end\"}");
         // Whatever a previous try left in the field goes first.
@@ -325,6 +340,7 @@ bool VLExamDriver::Step(const KWJsonValue& state) {
         Send(type, answer);
         Click(kSignIn);
         m_typedNumber = true;
+        m_signInSent = std::chrono::steady_clock::now();
         Log("student number " + m_options.student + " entered");
         return true;
     }
@@ -407,7 +423,7 @@ void VLExamDriver::OnQuestion(const KWJsonValue& state) {
         return;
     if (phase != 7) {
         // Listening material can be skipped where the window offers it.
-        if (Usable(Control(state, kStartAnswer)))
+        if (!m_options.listenFully && Usable(Control(state, kStartAnswer)))
             Click(kStartAnswer);
         Log(where + ": listening");
         return;

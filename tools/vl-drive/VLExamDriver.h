@@ -7,6 +7,7 @@
 //
 // Used by the end-to-end tests, the rehearsal run and scripts/e2e.sh.
 // One thread; the program it drives runs in another process.
+#include <chrono>
 #include <functional>
 #include <set>
 #include <string>
@@ -24,13 +25,20 @@ struct VLDriveOptions {
     int timeoutSeconds = 1200;     // the whole exam
     // Each step as it happens ("signed in", "question 3/24 choice answered").
     std::function<void(const std::string&)> log;
+    // Asked after every look at the screen, before acting on it: true ends Run
+    // with 3 (kill trials stop the driver at a moment of their choice).
+    std::function<bool(const KWJsonValue& state)> stop;
+    // Listens to all the material instead of starting to answer early, as a
+    // student who waits does (the rehearsal's timing).
+    bool listenFully = false;
 };
 
 class VLExamDriver {
 public:
     explicit VLExamDriver(VLDriveOptions options);
 
-    // Drives until the finished page (0), a time-out (1) or a lost connection (2).
+    // Drives until the finished page (0), a time-out (1), a lost connection (2)
+    // or the stop callback's say (3).
     int Run();
     // Questions answered, and questions passed over because the driver has no way to answer their kind.
     int AnsweredCount() const { return static_cast<int>(m_answered.size() - m_skipped.size()); }
@@ -87,8 +95,10 @@ private:
     int m_rhythmMissed = 0;
     int m_paperRetries = 0;
     int m_submitRetries = 0;
+    int m_pendingUploads = 0;  // recordings waiting for their upload at the last look
     bool m_signedIn = false;
     bool m_typedNumber = false;
+    std::chrono::steady_clock::time_point m_signInSent;
     bool m_handedIn = false;
 };
 

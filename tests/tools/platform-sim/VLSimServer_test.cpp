@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <map>
 #include <set>
 #include <thread>
 
@@ -222,6 +223,73 @@ TEST_F(VLSimServerTest, FaultSwitchesSetOverHttpApplyPerPathAndCount) {
     for (const auto& r : s_sim->GetRecords())
         order.push_back(r["path"].asString());
     EXPECT_EQ(order.back(), "/files/opt_c.png");
+}
+
+TEST_F(VLSimServerTest, PortFaultsReachEveryPathOfTheirPortAndPathFaultsComeFirst) {
+    auto set = [&](const std::string& q) {
+        return Json(Fetch(Api("/__sim/fault?") + q).body)["code"].asInt();
+    };
+    ASSERT_EQ(set("port=download&status=503&times=2"), 0);
+    EXPECT_EQ(set("port=printer&status=503"), 1);
+    // The download port fails both requests, whatever their path; the API port is untouched.
+    EXPECT_EQ(Fetch(FileUrl("opt_a.png")).status, 503);
+    EXPECT_EQ(Json(Fetch(Signed(Api("/api2/getCfg"), "school_id=1")).body)["code"].asInt(), 0);
+    EXPECT_EQ(Fetch(FileUrl("opt_b.png")).status, 503);
+    EXPECT_EQ(Fetch(FileUrl("opt_b.png")).status, 200);
+
+    // A fault of the exact path wins over the port's.
+    EXPECT_TRUE(s_sim->SetPortFault("download", VLSimFault{0, false, false, 503, -1, false, -1}));
+    s_sim->SetFault("/files/opt_a.png", VLSimFault{0, false, false, 404, -1, false, -1});
+    EXPECT_EQ(Fetch(FileUrl("opt_a.png")).status, 404);
+    EXPECT_EQ(Fetch(FileUrl("opt_c.png")).status, 503);
+    s_sim->ClearFaults();
+
+    // A slow port: the answer comes whole after the delay.
+    ASSERT_EQ(set("port=api&delay=300&times=1"), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const Reply slow = Fetch(Signed(Api("/api2/getCfg"), "school_id=1"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(Json(slow.body)["data"]["rhythm_deviation"].asString(), "150");
+
+    // A fault for one request keeps all its switches through its delay.
+    VLSimFault slowGarbled;
+    slowGarbled.m_delayMs = 200;
+    slowGarbled.m_nonJson = true;
+    slowGarbled.m_times = 1;
+    s_sim->SetFault("/api2/getCfg", slowGarbled);
+    EXPECT_TRUE(Json(Fetch(Signed(Api("/api2/getCfg"), "school_id=1")).body).isNull());
+    EXPECT_EQ(Json(Fetch(Signed(Api("/api2/getCfg"), "school_id=1")).body)["code"].asInt(), 0);
+}
+
+TEST_F(VLSimServerTest, APaperNarrowedToSomeItemsKeepsTheirGroupsAndPlaces) {
+    const KWJsonValue sample = s_sim->GetPaper();
+    const std::map<std::string, KWJsonValue> before = [&] {
+        std::map<std::string, KWJsonValue> m;
+        for (const auto& id : VLSimAssets::CollectItems(sample).getMemberNames())
+            m[id] = VLSimAssets::CollectItems(sample)[id];
+        return m;
+    }();
+    ASSERT_TRUE(before.count("102") && before.count("104") && before.count("203"));
+    EXPECT_EQ(Json(Fetch(Api("/__sim/paper?keep=nothing-here")).body)["code"].asInt(), 1);
+    EXPECT_EQ(s_sim->GetPaper(), sample);
+
+    ASSERT_EQ(Json(Fetch(Api("/__sim/paper?keep=203,102,104")).body)["code"].asInt(), 0);
+    const KWJsonValue shortPaper = s_sim->GetPaper();
+    const KWJsonValue items = VLSimAssets::CollectItems(shortPaper);
+    EXPECT_EQ(items.getMemberNames(), (std::vector<std::string>{"102", "104", "203"}));
+    for (const auto& id : items.getMemberNames())
+        EXPECT_EQ(items[id], before.at(id)) << id;
+    int groups = 0;
+    for (const char* section : {"1", "2", "3"}) {
+        for (const auto& group : shortPaper[section]) {
+            ++groups;
+            EXPECT_EQ(group["conf"]["number"].asString(), std::to_string(group["question"].size()));
+        }
+    }
+    EXPECT_EQ(groups, 3);
+    // The single-question documents follow the narrowed paper.
+    EXPECT_EQ(Json(Fetch(Signed(Api("/api2/getQuestion"), "id=101")).body)["code"].asInt(), 404);
+    s_sim->SetPaper(sample);
 }
 
 TEST_F(VLSimServerTest, ClientGivingUpOnADelayedAnswerLeavesTheSimulatorServing) {
