@@ -21,6 +21,7 @@
 #include "platform/common/KWFile.h"
 #include "platform/common/KWJson.h"
 #include "platform/common/KWStringToken.h"
+#include "tests/app/VLRealClient.h"
 #include "tools/platform-sim/VLSimServer.h"
 #include "tools/vl-drive/VLExamDriver.h"
 
@@ -29,45 +30,7 @@ namespace fs = std::filesystem;
 namespace KwLib {
 namespace {
 
-// A virtual screen of our own; none when a display is given or Xvfb is missing.
-class VirtualScreen {
-public:
-    VirtualScreen() {
-        if (getenv("DISPLAY") || !fs::exists("/usr/bin/Xvfb"))
-            return;
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
-                  "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c = 0;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (!number.empty())
-            m_display = ":" + number;
-    }
-    ~VirtualScreen() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    // The DISPLAY to use; empty means the client runs headless.
-    std::string Display() const { return getenv("DISPLAY") ? getenv("DISPLAY") : m_display; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_display;
-};
+using TestSupport::VirtualScreen;
 
 class ClientE2E : public ::testing::Test {
 protected:
