@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "audio/UIVirtualMusicPlayer.h"
+#include "elements/UIElementParts.h"
 #include "exam/VLQuestion.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIButton.h"
@@ -190,20 +191,12 @@ UIHorizontalLayout* UIChoiceElement::CreateOptionRow(const VLQuestionOption& rec
                 style.letters ? KWStringUtils::Format("%c. %s", letter, record.value.c_str()) : record.value;
             option->SetText(text);
             option->SetAttribute("align", "left top wordbreak");
-            UISize line =
+            const UISize line =
                 UIRenderUtils::GetTextSize(m_manager, text, kOptionFont, DT_SINGLELINE | DT_NOPREFIX);
             const int textWidth = kContentWidth - kOptionTextIndent;
             width = std::min(line.cx + kOptionTextIndent, kContentWidth);
-            int lines = static_cast<int>(std::ceil(line.cx / static_cast<double>(textWidth)));
-            height = static_cast<int>(lines * line.cy);
-            // Word wrapping can take a line more than the plain division; a
-            // lower option would cut the last line off.
-            if (lines > 1) {
-                UISize wrapped = UIRenderUtils::GetTextSize(m_manager, text, kOptionFont,
-                                                            DT_WORDBREAK | DT_NOPREFIX, textWidth);
-                height = std::max(height, wrapped.cy);
-            }
-            height = std::max(height, kMinTextOptionHeight);
+            height = std::max(UIElementParts::WrappedTextHeight(m_manager, text, kOptionFont, textWidth),
+                              kMinTextOptionHeight);
             rowWidth = width;
             break;
         }

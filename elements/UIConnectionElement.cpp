@@ -24,10 +24,7 @@ constexpr int kThumbWidth = 82, kThumbHeight = 62;
 constexpr UIColor kTextItemColor = 0xFFFBC368;
 constexpr int kButtonWidth = 66, kButtonHeight = 26;
 
-void SetDispatch(UIControl* c, std::initializer_list<int> flags) {
-    for (int f : flags)
-        c->SetControlDispatch(f);
-}
+using UIElementParts::SetDispatch;
 // Mouse events over every part of the answer area reach the element.
 void SetAreaDispatch(UIControl* c) {
     SetDispatch(c, {kDispatchMouseMove, kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseToParent});
@@ -97,17 +94,8 @@ void UIConnectionElement::AddContent() {
 UIControl* UIConnectionElement::CreateItem(ColumnKind kind, const std::string& value, int& height) {
     switch (kind) {
         case ColumnKind::kText: {
-            const UISize line = UIRenderUtils::GetTextSize(m_manager, value, "", DT_SINGLELINE | DT_NOPREFIX);
             const int labelWidth = kTextItemWidth - 2 * kTextItemInset;
-            const int lines = static_cast<int>(std::ceil(line.cx / static_cast<double>(labelWidth)));
-            int textHeight = static_cast<int>(lines * line.cy);
-            // Wrapping breaks at words: a label too low would cut its last line off.
-            if (lines > 1) {
-                UISize wrapped =
-                    UIRenderUtils::GetTextSize(m_manager, value, "", DT_WORDBREAK | DT_NOPREFIX, labelWidth);
-                textHeight = std::max(textHeight, wrapped.cy);
-            }
-            height = textHeight + 22;
+            height = UIElementParts::WrappedTextHeight(m_manager, value, "", labelWidth) + 22;
             auto* item = new UIContainer;
             item->SetFixedWidth(kTextItemWidth);
             item->SetFixedHeight(height);

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "elements/UIElementParts.h"
+#include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIRenderUtils.h"
@@ -91,9 +92,8 @@ std::string UIDianXianControl::GetAnswer() const {
 void UIDianXianControl::SetAnswer(const std::string& answer) {
     if (answer.empty())
         return;
-    // An answer given before is sent again as it was, even unchanged.
-    m_moved = true;
     const std::vector<std::string> parts = UIElementParts::Split(answer, ';');
+    bool applied = false;
     if (parts.size() == m_segments.size()) {
         for (size_t i = 0; i < parts.size(); ++i) {
             const std::vector<std::string> points = UIElementParts::Split(parts[i], ',');
@@ -107,9 +107,16 @@ void UIDianXianControl::SetAnswer(const std::string& answer) {
                     continue;
                 (k == 0 ? m_segments[i].x1 : m_segments[i].x2) = Clamp(x);
                 (k == 0 ? m_segments[i].y1 : m_segments[i].y2) = Clamp(y);
+                applied = true;
             }
         }
     }
+    // An answer given before is sent again as it was, even unchanged; a damaged
+    // one must not turn the displaced start positions into the student's answer.
+    if (applied)
+        m_moved = true;
+    else
+        VL_LOG_WARN("a saved dot-line answer did not fit the question and was not restored: %s", answer.c_str());
     Invalidate();
 }
 

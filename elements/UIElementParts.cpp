@@ -1,9 +1,11 @@
 #include "elements/UIElementParts.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "platform/common/KWStringUtils.h"
 #include "platform/ui/UIButton.h"
+#include "platform/ui/UIRenderUtils.h"
 
 namespace KwLib::UIElementParts {
 
@@ -28,6 +30,22 @@ UIButton* CreateSmallButton(const std::string& text, int id, int width, int heig
     button->SetDisabledImage(
         KWStringUtils::Format("res='%d' restype='PNG' source='0,72,58,96'%s", kButtonRes, nine));
     return button;
+}
+
+void SetDispatch(UIControl* c, std::initializer_list<int> flags) {
+    for (int f : flags)
+        c->SetControlDispatch(f);
+}
+
+int WrappedTextHeight(UIPaintManager* pm, const std::string& text, const std::string& font, int width) {
+    const UISize line = UIRenderUtils::GetTextSize(pm, text, font, DT_SINGLELINE | DT_NOPREFIX);
+    const int lines = static_cast<int>(std::ceil(line.cx / static_cast<double>(std::max(width, 1))));
+    int height = lines * line.cy;
+    if (lines > 1) {
+        const UISize wrapped = UIRenderUtils::GetTextSize(pm, text, font, DT_WORDBREAK | DT_NOPREFIX, width);
+        height = std::max(height, wrapped.cy);
+    }
+    return height;
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {

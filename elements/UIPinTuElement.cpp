@@ -22,10 +22,7 @@ constexpr UIColor kCellColor = 0xFFFFFFFF;
 // More pieces than this a side would leave cells too small to take hold of.
 constexpr int kMaxSide = 20;
 
-void SetDispatch(UIControl* c, std::initializer_list<int> flags) {
-    for (int f : flags)
-        c->SetControlDispatch(f);
-}
+using UIElementParts::SetDispatch;
 void SetAreaDispatch(UIControl* c) {
     SetDispatch(c, {kDispatchButtonDown, kDispatchButtonUp, kDispatchDblClick, kDispatchMouseMove,
                     kDispatchMouseToParent});
@@ -64,7 +61,16 @@ std::string UIPinTuElement::PieceImage(int number) const {
 void UIPinTuElement::AddContent() {
     m_cells.clear();
     m_pieces.clear();
-    m_placements.clear();
+    m_board.Clear();
+    m_board.SetHooks({[this](UIControl* piece, UIControl* cell) {
+                          const int number = std::stoi(piece->GetUserData());
+                          cell->SetBkImage(PieceImage(number));
+                          cell->SetUserData(piece->GetUserData());
+                          cell->SetToolTip(kPlacedToolTip);
+                      },
+                      [this](UIControl* cell) { ClearCell(cell); },
+                      // A placed piece is hidden; taken back, it lies where it lay.
+                      [](UIControl* piece, bool placed) { piece->SetVisible(!placed); }});
     auto* question = dynamic_cast<VLPinTuQuestion*>(m_question);
     if (!question || !m_stem)
         return;
@@ -257,10 +263,6 @@ void UIPinTuElement::InitAnswer() {
         entries[m_defaultNo - 1] = std::to_string(m_defaultNo);
     if (entries.size() != static_cast<size_t>(count) || m_cells.size() != entries.size())
         return;
-    auto trayPiece = [this](int number) -> UIControl* {
-        UIControl* piece = m_pieces[number - 1];
-        return piece->IsVisible() ? piece : nullptr;
-    };
     // The default piece sits in its own cell whatever the answer says.
     if (HasDefault()) {
         UIControl* cell = m_cells[m_defaultNo - 1];
@@ -268,21 +270,11 @@ void UIPinTuElement::InitAnswer() {
         cell->SetToolTip(kDefaultToolTip);
         m_pieces[m_defaultNo - 1]->SetVisible(false);
     }
-    for (int j = 0; j < count; ++j) {
-        int v = 0;
-        if (j + 1 == m_defaultNo || !UIElementParts::ParseInt(entries[j], v) || v < 1)
-            continue;
-        // Each piece in one cell at most, the default piece in its own only.
-        UIControl* cell = m_cells[j];
-        UIControl* piece = v <= count && v != m_defaultNo ? trayPiece(v) : nullptr;
-        if (!piece || cell->GetUserData() != "-1")
-            continue;
-        cell->SetBkImage(PieceImage(v));
-        cell->SetToolTip(kPlacedToolTip);
-        cell->SetUserData(std::to_string(v));
-        piece->SetVisible(false);
-        m_placements.emplace_back(piece, cell);
-    }
+    // Each piece in one cell at most, the default piece in its own only.
+    m_board.Restore(
+        entries, m_cells,
+        [this, count](const std::string&, int number) { return number <= count && number != m_defaultNo ? m_pieces[number - 1] : nullptr; },
+        [this](const UIControl* cell) { return !IsDefaultCell(cell); });
 }
 
 std::string UIPinTuElement::GetAnswer() {
@@ -314,7 +306,7 @@ void UIPinTuElement::SetEnabled(bool enabled) {
         if (b)
             b->SetEnabled(enabled);
     if (!enabled)
-        EndDrag();
+        m_board.EndDrag(m_manager);
 }
 
 // ---- placing ----
@@ -325,35 +317,19 @@ void UIPinTuElement::ClearCell(UIControl* cell) {
     cell->SetToolTip("");
 }
 
-void UIPinTuElement::Undo(size_t placement) {
-    if (placement >= m_placements.size())
-        return;
-    auto [piece, cell] = m_placements[placement];
-    piece->SetVisible(true);
-    ClearCell(cell);
-    m_placements.erase(m_placements.begin() + static_cast<std::ptrdiff_t>(placement));
-}
-
-void UIPinTuElement::EndDrag() {
-    if (m_dragFrom && m_dragMoved && m_manager)
-        m_manager->Invalidate(GhostRect());
-    m_dragFrom = nullptr;
-    m_dragMoved = false;
+bool UIPinTuElement::IsDraggable(const UIControl* c) const {
+    return c && ((c->GetId() == kCellId && c->GetUserData() != "-1") || c->GetId() == kPieceId);
 }
 
 // ---- mouse ----
 
 void UIPinTuElement::OnLButtonDown(UIPoint pt) {
-    EndDrag();
+    m_board.EndDrag(m_manager);
     if (!IsEnabled() || !m_manager)
         return;
     UIControl* c = m_manager->FindControl(pt);
-    if (!c)
-        return;
-    if ((c->GetId() == kCellId && c->GetUserData() != "-1") || c->GetId() == kPieceId) {
-        m_dragFrom = c;
-        m_grabOffset = {pt.x - c->GetX(), pt.y - c->GetY()};
-        m_mousePos = pt;
+    if (IsDraggable(c)) {
+        m_board.BeginDrag(c, pt);
         m_manager->SetCursor("hand");
     }
 }
@@ -361,97 +337,55 @@ void UIPinTuElement::OnLButtonDown(UIPoint pt) {
 void UIPinTuElement::OnMouseMove(UIPoint pt) {
     if (!IsEnabled() || !m_manager)
         return;
-    if (m_dragFrom) {
-        if (m_dragMoved)
-            m_manager->Invalidate(GhostRect());
-        m_mousePos = pt;
-        m_dragMoved = true;
-        m_manager->Invalidate(GhostRect());
+    if (m_board.GetDragFrom()) {
+        m_board.DragTo(m_manager, pt);
         return;
     }
-    UIControl* c = m_manager->FindControl(pt);
-    if (c && ((c->GetId() == kCellId && c->GetUserData() != "-1") || c->GetId() == kPieceId))
+    if (IsDraggable(m_manager->FindControl(pt)))
         m_manager->SetCursor("hand");
 }
 
 void UIPinTuElement::OnLButtonUp(UIPoint pt) {
     if (!IsEnabled() || !m_manager) {
-        EndDrag();
+        m_board.EndDrag(m_manager);
         return;
     }
     UIControl* c = m_manager->FindControl(pt);
-    const bool drop =
-        m_dragFrom && c && c->GetId() == kCellId && KWStringUtils::CompareNoCase(c->GetUserData(), "-1") == 0;
+    UIControl* from = m_board.GetDragFrom();
+    const bool drop = from && c && c->GetId() == kCellId && KWStringUtils::CompareNoCase(c->GetUserData(), "-1") == 0;
     if (drop) {
         if (!IsDefaultCell(c)) {
-            c->SetBkImage(m_dragFrom->GetBkImage());
-            c->SetUserData(m_dragFrom->GetUserData());
-            c->SetToolTip(kPlacedToolTip);
-            if (m_dragFrom->GetId() == kCellId) {
-                for (auto& placement : m_placements)
-                    if (placement.second == m_dragFrom)
-                        placement.second = c;
-                ClearCell(m_dragFrom);
-            } else {
-                m_dragFrom->SetVisible(false);
-                m_placements.emplace_back(m_dragFrom, c);
-            }
+            if (from->GetId() == kCellId)
+                m_board.Move(from, c);
+            else
+                m_board.Place(from, c);
             m_manager->SetCursor("arrow");
         }
     } else if (c && c->GetId() == UIElementParts::kUndoButtonId && c->IsEnabled()) {
-        if (!m_placements.empty())
-            Undo(m_placements.size() - 1);
+        m_board.UndoLast();
         Invalidate();
     } else if (c && c->GetId() == UIElementParts::kResetButtonId && c->IsEnabled()) {
-        while (!m_placements.empty())
-            Undo(m_placements.size() - 1);
+        m_board.UndoAll();
         Invalidate();
     }
-    EndDrag();
+    m_board.EndDrag(m_manager);
 }
 
 void UIPinTuElement::OnLButtonDblClk(UIPoint pt) {
     if (!IsEnabled() || !m_manager)
         return;
     UIControl* c = m_manager->FindControl(pt);
-    if (!c || c->GetId() != kCellId)
-        return;
-    for (size_t i = 0; i < m_placements.size(); ++i) {
-        if (m_placements[i].second == c) {
-            Undo(i);
-            Invalidate();
-            return;
-        }
-    }
+    if (c && c->GetId() == kCellId && m_board.UndoOn(c))
+        Invalidate();
 }
 
 // ---- painting ----
 
-UIRect UIPinTuElement::GhostRect() const {
-    if (!m_dragFrom)
-        return {};
-    const int x = m_mousePos.x - m_grabOffset.x, y = m_mousePos.y - m_grabOffset.y;
-    return {x - 1, y - 1, x + m_dragFrom->GetWidth() + 1, y + m_dragFrom->GetHeight() + 1};
-}
-
 void UIPinTuElement::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
     UIQuestionElement::DoPaint(cr, rcPaint);
-    if (!m_dragFrom || !m_dragMoved)
-        return;
     // The piece follows the pointer, faded, until it is dropped.
-    const UIRect clip = m_rcItem.Intersect(rcPaint);
-    if (clip.IsEmpty())
-        return;
-    UIRect ghost = GhostRect();
-    ghost.Deflate({1, 1, 1, 1});
-    cairo_save(cr);
-    cairo_rectangle(cr, clip.left, clip.top, clip.Width(), clip.Height());
-    cairo_clip(cr);
-    cairo_push_group(cr);
-    UIRenderUtils::DrawImageString(cr, ghost, m_dragFrom->GetBkImage());
-    cairo_pop_group_to_source(cr);
-    cairo_paint_with_alpha(cr, 0.7);
-    cairo_restore(cr);
+    if (UIControl* from = m_board.GetDragFrom())
+        m_board.PaintGhost(cr, m_rcItem.Intersect(rcPaint), from->GetBkImage(), 0, 0);
 }
 
 }  // namespace KwLib

@@ -14,9 +14,9 @@
 // The tray's scatter is the same every time a question is shown (it follows
 // from the question id), so a restarted exam looks as it was left.
 // UI thread only.
-#include <utility>
 #include <vector>
 
+#include "elements/UIPlacementBoard.h"
 #include "elements/UIQuestionElement.h"
 
 namespace KwLib {
@@ -61,11 +61,9 @@ private:
     bool HasDefault() const { return m_defaultNo >= 1 && m_defaultNo <= m_indexX * m_indexY; }
     bool IsDefaultCell(const UIControl* cell) const;
     void ClearCell(UIControl* cell);
-    void Undo(size_t placement);
     // Spreads the pieces over the tray.
     void ScatterPieces(int cellWidth, int cellHeight);
-    UIRect GhostRect() const;
-    void EndDrag();
+    bool IsDraggable(const UIControl* c) const;
 
     int m_indexX = 0;
     int m_indexY = 0;
@@ -77,11 +75,8 @@ private:
     UIContainer* m_tray = nullptr;
     std::vector<UIControl*> m_cells;
     std::vector<UIControl*> m_pieces;
-    UIControl* m_dragFrom = nullptr;  // a piece or a filled cell
-    UIPoint m_grabOffset;
-    UIPoint m_mousePos;
-    bool m_dragMoved = false;
-    std::vector<std::pair<UIControl*, UIControl*>> m_placements;  // (piece, cell), oldest first
+    // Pieces on cells (the default piece is in no placement) and the drag.
+    UIPlacementBoard m_board;
     UIButton* m_undoButton = nullptr;
     UIButton* m_resetButton = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "elements/UIElementParts.h"
 #include "exam/VLQuestion.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
@@ -95,17 +96,7 @@ void UIQuestionElement::SetEnabled(bool enabled) {
 }
 
 int UIQuestionElement::CalcTextHeight(const std::string& font, const std::string& text) {
-    UISize line = UIRenderUtils::GetTextSize(m_manager, text, font, DT_SINGLELINE | DT_NOPREFIX);
-    int lines = static_cast<int>(std::ceil(line.cx / static_cast<double>(kContentWidth)));
-    int height = static_cast<int>(lines * line.cy);
-    // Wrapping breaks at words, so a text can need a line more than its width
-    // divided by the label's; a label too low would cut its last line off.
-    if (lines > 1) {
-        UISize wrapped =
-            UIRenderUtils::GetTextSize(m_manager, text, font, DT_WORDBREAK | DT_NOPREFIX, kContentWidth);
-        height = std::max(height, wrapped.cy);
-    }
-    return height;
+    return UIElementParts::WrappedTextHeight(m_manager, text, font, kContentWidth);
 }
 
 UIControl* UIQuestionElement::CreateTextLabel(const std::string& text, const std::string& font) {

@@ -1,5 +1,6 @@
 #include "elements/UIRhythmElement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -107,7 +108,7 @@ std::string UIRhythmElement::GetAnswer() {
         return m_defaultAnswer;
     // Read during a hold: the release is now for the moment, but the stored
     // taps stay as they are, so reading twice never writes two releases.
-    const int64_t now = static_cast<int64_t>(UIClock::NowMs()) - m_origin;
+    const int64_t now = std::max<int64_t>(static_cast<int64_t>(UIClock::NowMs()) - m_pressOrigin, 0);
     return m_defaultAnswer + KWStringUtils::Format("-%lld", static_cast<long long>(now));
 }
 
@@ -198,12 +199,16 @@ void UIRhythmElement::Tap(uint64_t timeMs) {
     if (!m_started)
         return;
     RefreshOrigin();
+    // A long note's release is measured from the same moment as its press, even
+    // when the music's first sample reaches the output in between.
+    m_pressOrigin = m_origin;
     const int64_t at = static_cast<int64_t>(timeMs) - m_origin;
-    // Before the music there is nothing to tap along with, and a negative time
+    // Well before the music there is nothing to tap along with. A tap just
+    // before it is judged as early as it was, and written as 0: a negative time
     // would read as a release in the answer.
-    if (at < 0)
+    if (at <= -static_cast<int64_t>(m_tolerance))
         return;
-    Append(m_defaultAnswer.empty() ? "%lld" : ",%lld", at);
+    Append(m_defaultAnswer.empty() ? "%lld" : ",%lld", std::max<int64_t>(at, 0));
     for (auto it = m_beats.begin(); it != m_beats.end(); ++it) {
         if (std::llabs(at - static_cast<int64_t>(*it)) < m_tolerance) {
             m_beats.erase(it);
@@ -225,8 +230,7 @@ void UIRhythmElement::Tap(uint64_t timeMs) {
 void UIRhythmElement::Release(uint64_t timeMs) {
     if (m_hold) {
         m_hold = false;
-        RefreshOrigin();
-        Append("-%lld", static_cast<int64_t>(timeMs) - m_origin);
+        Append("-%lld", std::max<int64_t>(static_cast<int64_t>(timeMs) - m_pressOrigin, 0));
         SetResult(kNone, timeMs);
     }
     m_keyDown = false;

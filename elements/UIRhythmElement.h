@@ -127,6 +127,7 @@ private:
     bool m_keyDown = false;
     int m_result = kNone;
     int64_t m_origin = 0;
+    int64_t m_pressOrigin = 0;  // the origin the held key's press was measured from
     int m_bpm = kDefaultBpm;
     float m_speed = 0.2f;  // 80 beats a minute
     int m_tolerance = 100;

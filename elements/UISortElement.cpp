@@ -18,16 +18,13 @@ constexpr const char* kSlotFont = "font28";
 constexpr UIColor kSlotTextColor = 0xFF808080;
 constexpr int kZoomInset = UISortElement::kBoxSize - 27;
 
-void SetDispatch(UIControl* c, std::initializer_list<int> flags) {
-    for (int f : flags)
-        c->SetControlDispatch(f);
-}
+using UIElementParts::SetDispatch;
 void SetAreaDispatch(UIControl* c) {
     SetDispatch(c, {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchDblClick,
                     kDispatchMouseToParent});
 }
 
-UIButton* ZoomOf(UIControl* box) {
+UIButton* ZoomOf(const UIControl* box) {
     return reinterpret_cast<UIButton*>(box->GetTag());
 }
 
@@ -51,7 +48,28 @@ UIContainer* UISortElement::CreateBox(int id) {
 void UISortElement::AddContent() {
     m_slots.clear();
     m_pictures.clear();
-    m_placements.clear();
+    m_board.Clear();
+    m_board.SetHooks({[this](UIControl* picture, UIControl* slot) {
+                          slot->SetBkImage(PictureImage(picture));
+                          // The number stands in an empty slot only: over a picture it would hide part of it.
+                          slot->SetText("");
+                          slot->SetUserData(picture->GetUserData());
+                          slot->SetToolTip(kPlacedToolTip);
+                          ZoomOf(slot)->SetUserData(ZoomOf(picture)->GetUserData());
+                          ZoomOf(slot)->SetVisible(true);
+                      },
+                      [this](UIControl* slot) {
+                          slot->SetBkImage("");
+                          slot->SetText(std::to_string(SlotNumber(slot)));
+                          ZoomOf(slot)->SetVisible(false);
+                          slot->SetUserData("-1");
+                          slot->SetToolTip("");
+                      },
+                      // A placed picture leaves an empty frame behind.
+                      [this](UIControl* picture, bool placed) {
+                          picture->SetBkImage(placed ? std::string() : PictureImage(picture));
+                          ZoomOf(picture)->SetVisible(!placed);
+                      }});
     auto* question = dynamic_cast<VLChoiceQuestion*>(m_question);
     if (!question || !m_stem)
         return;
@@ -130,54 +148,22 @@ std::string UISortElement::GetAnswer() {
 void UISortElement::SetAnswer(const std::string& answer) {
     if (answer.empty())
         return;
-    const std::vector<std::string> entries = UIElementParts::Split(answer, ',');
-    if (entries.size() != m_slots.size())
-        return;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        int number = 0;
-        if (!UIElementParts::ParseInt(entries[i], number) || number < 1)
-            continue;
-        for (UIContainer* picture : m_pictures) {
-            if (KWStringUtils::CompareNoCase(picture->GetUserData(), entries[i]) != 0)
-                continue;
-            // As a drop: into an empty slot, and each picture once.
-            if (!picture->GetBkImage().empty() && m_slots[i]->GetUserData() == "-1")
-                Place(picture, m_slots[i]);
-            break;
-        }
-    }
+    std::vector<UIControl*> slots(m_slots.begin(), m_slots.end());
+    m_board.Restore(UIElementParts::Split(answer, ','), slots, [this](const std::string& entry, int) -> UIControl* {
+        for (UIContainer* picture : m_pictures)
+            if (KWStringUtils::CompareNoCase(picture->GetUserData(), entry) == 0)
+                return picture;
+        return nullptr;
+    }, nullptr);
 }
 
-void UISortElement::Place(UIContainer* picture, UIContainer* slot) {
-    slot->SetBkImage(picture->GetBkImage());
-    // The number stands in an empty slot only: over a picture it would hide part of it.
-    slot->SetText("");
-    slot->SetUserData(picture->GetUserData());
-    slot->SetToolTip(kPlacedToolTip);
-    ZoomOf(slot)->SetUserData(UIImageString::GetImageFile(picture->GetBkImage()));
-    ZoomOf(slot)->SetVisible(true);
-    picture->SetBkImage("");
-    ZoomOf(picture)->SetVisible(false);
-    m_placements.emplace_back(picture, slot);
+std::string UISortElement::PictureImage(const UIControl* picture) const {
+    return KWStringUtils::Format("file='%s'", ZoomOf(picture)->GetUserData().c_str());
 }
 
-int UISortElement::SlotNumber(const UIContainer* slot) const {
+int UISortElement::SlotNumber(const UIControl* slot) const {
     auto it = std::find(m_slots.begin(), m_slots.end(), slot);
     return static_cast<int>(it - m_slots.begin()) + 1;
-}
-
-void UISortElement::Unplace(size_t placement) {
-    if (placement >= m_placements.size())
-        return;
-    auto [picture, slot] = m_placements[placement];
-    picture->SetBkImage(slot->GetBkImage());
-    ZoomOf(picture)->SetVisible(true);
-    slot->SetBkImage("");
-    slot->SetText(std::to_string(SlotNumber(slot)));
-    ZoomOf(slot)->SetVisible(false);
-    slot->SetUserData("-1");
-    slot->SetToolTip("");
-    m_placements.erase(m_placements.begin() + static_cast<std::ptrdiff_t>(placement));
 }
 
 void UISortElement::SetEnabled(bool enabled) {
@@ -186,37 +172,26 @@ void UISortElement::SetEnabled(bool enabled) {
         if (b)
             b->SetEnabled(enabled);
     if (!enabled)
-        EndDrag();
+        m_board.EndDrag(m_manager);
 }
 
 // ---- mouse ----
 
-void UISortElement::EndDrag() {
-    if (m_dragFrom && m_dragMoved)
-        m_manager->Invalidate(GhostRect());
-    m_dragFrom = nullptr;
-    m_dragMoved = false;
-}
-
 void UISortElement::OnLButtonDown(UIPoint pt) {
-    EndDrag();
+    m_board.EndDrag(m_manager);
     if (!IsEnabled() || !m_manager)
         return;
     UIControl* c = m_manager->FindControl(pt);
     if (!c)
         return;
-    if (c->GetId() == kPictureId && !c->GetBkImage().empty()) {
-        m_dragFrom = static_cast<UIContainer*>(c);
-        m_grabOffset = {pt.x - c->GetX(), pt.y - c->GetY()};
-        m_mousePos = pt;
+    if (c->GetId() == kPictureId && !m_board.IsPlaced(c)) {
+        m_board.BeginDrag(c, pt);
         m_manager->SetCursor("hand");
     } else if (c->GetId() == UIElementParts::kResetButtonId && c->IsEnabled()) {
-        while (!m_placements.empty())
-            Unplace(m_placements.size() - 1);
+        m_board.UndoAll();
         Invalidate();
-    } else if (c->GetId() == UIElementParts::kUndoButtonId && c->IsEnabled() && !m_placements.empty()) {
+    } else if (c->GetId() == UIElementParts::kUndoButtonId && c->IsEnabled() && m_board.UndoLast()) {
         // The last placement goes back, as a double-click on its slot would.
-        Unplace(m_placements.size() - 1);
         Invalidate();
     }
 }
@@ -224,72 +199,39 @@ void UISortElement::OnLButtonDown(UIPoint pt) {
 void UISortElement::OnMouseMove(UIPoint pt) {
     if (!IsEnabled() || !m_manager)
         return;
-    if (m_dragFrom) {
-        if (m_dragMoved)
-            m_manager->Invalidate(GhostRect());
-        m_mousePos = pt;
-        m_dragMoved = true;
-        m_manager->Invalidate(GhostRect());
+    if (m_board.GetDragFrom()) {
+        m_board.DragTo(m_manager, pt);
         return;
     }
     UIControl* c = m_manager->FindControl(pt);
-    if (c && c->GetId() == kPictureId && !c->GetBkImage().empty())
+    if (c && c->GetId() == kPictureId && !m_board.IsPlaced(c))
         m_manager->SetCursor("hand");
 }
 
 void UISortElement::OnLButtonUp(UIPoint pt) {
-    if (IsEnabled() && m_manager && m_dragFrom) {
+    if (IsEnabled() && m_manager && m_board.GetDragFrom()) {
         UIControl* c = m_manager->FindControl(pt);
-        if (c && c->GetId() == kSlotId && c->GetUserData() == "-1") {
-            Place(m_dragFrom, static_cast<UIContainer*>(c));
+        if (c && c->GetId() == kSlotId && m_board.Place(m_board.GetDragFrom(), c))
             m_manager->SetCursor("arrow");
-        }
     }
-    EndDrag();
+    m_board.EndDrag(m_manager);
 }
 
 void UISortElement::OnLButtonDblClk(UIPoint pt) {
     if (!IsEnabled() || !m_manager)
         return;
     UIControl* c = m_manager->FindControl(pt);
-    if (!c || c->GetId() != kSlotId)
-        return;
-    for (size_t i = 0; i < m_placements.size(); ++i) {
-        if (m_placements[i].second == c) {
-            Unplace(i);
-            Invalidate();
-            return;
-        }
-    }
+    if (c && c->GetId() == kSlotId && m_board.UndoOn(c))
+        Invalidate();
 }
 
 // ---- painting ----
 
-UIRect UISortElement::GhostRect() const {
-    const int x = m_mousePos.x - m_grabOffset.x, y = m_mousePos.y - m_grabOffset.y;
-    return {x - 1, y - 1, x + kBoxSize + 1, y + kBoxSize + 1};
-}
-
 void UISortElement::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
     UIQuestionElement::DoPaint(cr, rcPaint);
-    if (!m_dragFrom || !m_dragMoved)
-        return;
     // The picture follows the pointer, faded, until it is dropped.
-    UIRect clip = m_rcItem.Intersect(rcPaint);
-    if (clip.IsEmpty())
-        return;
-    const UIRect ghost = GhostRect();
-    cairo_save(cr);
-    cairo_rectangle(cr, clip.left, clip.top, clip.Width(), clip.Height());
-    cairo_clip(cr);
-    cairo_push_group(cr);
-    UIRenderUtils::DrawImageString(cr, {ghost.left + 1, ghost.top + 1, ghost.right - 1, ghost.bottom - 1},
-                                   m_dragFrom->GetBkImage());
-    UIRenderUtils::DrawBorder(cr, {ghost.left + 1, ghost.top + 1, ghost.right - 1, ghost.bottom - 1}, 2,
-                              kFrameColor, 0);
-    cairo_pop_group_to_source(cr);
-    cairo_paint_with_alpha(cr, 0.7);
-    cairo_restore(cr);
+    if (UIControl* from = m_board.GetDragFrom())
+        m_board.PaintGhost(cr, m_rcItem.Intersect(rcPaint), PictureImage(from), 2, kFrameColor);
 }
 
 }  // namespace KwLib

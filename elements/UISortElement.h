@@ -10,9 +10,9 @@
 // The answer is the slots' contents in slot order, "-1" for an empty slot:
 // "3,-1,1" has document picture 3 in slot 1 and picture 1 in slot 3.
 // UI thread only.
-#include <utility>
 #include <vector>
 
+#include "elements/UIPlacementBoard.h"
 #include "elements/UIQuestionElement.h"
 
 namespace KwLib {
@@ -50,25 +50,17 @@ public:
 
 private:
     UIContainer* CreateBox(int id);
-    // Moves a picture into an empty slot (the drop).
-    void Place(UIContainer* picture, UIContainer* slot);
-    // Gives a placed picture back to its place in the lower row.
-    void Unplace(size_t placement);
     // 1 for the first slot.
-    int SlotNumber(const UIContainer* slot) const;
-    // Where the dragged picture's ghost is drawn.
-    UIRect GhostRect() const;
-    void EndDrag();
+    int SlotNumber(const UIControl* slot) const;
+    // What picture `picture` shows while it is not placed.
+    std::string PictureImage(const UIControl* picture) const;
 
-    UIContainer* m_dragFrom = nullptr;  // a picture, owned by the control tree
-    UIPoint m_grabOffset;               // the press, from the picture's corner
-    UIPoint m_mousePos;
-    bool m_dragMoved = false;
     UIHorizontalLayout* m_slotRow = nullptr;
     UIHorizontalLayout* m_pictureRow = nullptr;
     std::vector<UIContainer*> m_slots;
     std::vector<UIContainer*> m_pictures;
-    std::vector<std::pair<UIContainer*, UIContainer*>> m_placements;  // (picture, slot), oldest first
+    // Pictures in slots, and the drag.
+    UIPlacementBoard m_board;
     UIButton* m_undoButton = nullptr;
     UIButton* m_resetButton = nullptr;
 };

@@ -19,8 +19,7 @@ namespace {
 constexpr const char* kCaptionFont = "CustomFont14";
 
 void SetAreaDispatch(UIControl* c) {
-    for (int f : {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchMouseToParent})
-        c->SetControlDispatch(f);
+    UIElementParts::SetDispatch(c, {kDispatchButtonDown, kDispatchButtonUp, kDispatchMouseMove, kDispatchMouseToParent});
 }
 
 }  // namespace

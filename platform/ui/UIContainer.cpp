@@ -208,7 +208,7 @@ void UIContainer::SetFloatPos(UIControl* child) {
 int UIContainer::LayoutChildren(const UIRect& rc) {
     int content = 0;
     for (auto& c : m_items) {
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({rc.Width(), rc.Height()});
@@ -226,7 +226,7 @@ int UIContainer::LayoutChildren(const UIRect& rc) {
 int UIContainer::EstimateContentHeight(int width) {
     int content = 0;
     for (auto& c : m_items) {
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({width - pad.left - pad.right, 0});
@@ -254,7 +254,7 @@ void UIContainer::SetPos(UIRect rc, bool needInvalidate) {
             LayoutChildren(inner);
     }
     for (auto& c : m_items)
-        if (c->IsVisible() && c->IsFloat())
+        if (c->IsVisibleInLayout() && c->IsFloat())
             SetFloatPos(c.get());
 }
 

@@ -139,6 +139,10 @@ public:
 
     // ---- state ----
     virtual bool IsVisible() const { return m_visible && m_internVisible; }
+    // Visible by its own setting, whatever its ancestors: what layout and
+    // measuring go by, so that a control measured while its page is hidden
+    // gets the size it will have once shown.
+    bool IsVisibleInLayout() const { return m_visible; }
     virtual void SetVisible(bool visible = true);
     // Visibility forced by a hidden ancestor.
     virtual void SetInternVisible(bool visible = true);

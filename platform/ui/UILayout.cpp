@@ -32,7 +32,7 @@ int UIVerticalLayout::LayoutChildren(const UIRect& rc) {
     std::vector<UISize> sizes(m_items.size());
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         sizes[i] = c->EstimateSize({available.cx - pad.left - pad.right, available.cy});
@@ -54,7 +54,7 @@ int UIVerticalLayout::LayoutChildren(const UIRect& rc) {
     int seen = 0, adjusted = 0;
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         int cy = sizes[i].cy;
@@ -74,7 +74,7 @@ int UIVerticalLayout::EstimateContentHeight(int width) {
     int total = 0, count = 0;
     for (auto& item : m_items) {
         UIControl* c = item.get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({width - pad.left - pad.right, 0});
@@ -94,7 +94,7 @@ int UIHorizontalLayout::LayoutChildren(const UIRect& rc) {
     std::vector<UISize> sizes(m_items.size());
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         sizes[i] = c->EstimateSize({available.cx, available.cy - pad.top - pad.bottom});
@@ -115,7 +115,7 @@ int UIHorizontalLayout::LayoutChildren(const UIRect& rc) {
     int seen = 0, adjusted = 0, content = 0;
     for (size_t i = 0; i < m_items.size(); ++i) {
         UIControl* c = m_items[i].get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         int cx = sizes[i].cx;
@@ -137,7 +137,7 @@ int UIHorizontalLayout::EstimateContentHeight(int width) {
     int content = 0;
     for (auto& item : m_items) {
         UIControl* c = item.get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         const UIRect& pad = c->GetPadding();
         UISize sz = c->EstimateSize({width, 0});
@@ -213,7 +213,7 @@ int UIGridList::LayoutChildren(const UIRect& rc) {
     int index = 0, rows = 0;
     for (auto& item : m_items) {
         UIControl* c = item.get();
-        if (!c->IsVisible() || c->IsFloat())
+        if (!c->IsVisibleInLayout() || c->IsFloat())
             continue;
         int col = index % columns, row = index / columns;
         int x = rc.left + col * StepX() + m_cellMargin.left;
@@ -228,7 +228,7 @@ int UIGridList::LayoutChildren(const UIRect& rc) {
 int UIGridList::EstimateContentHeight(int width) {
     int count = 0;
     for (auto& item : m_items)
-        if (item->IsVisible() && !item->IsFloat())
+        if (item->IsVisibleInLayout() && !item->IsFloat())
             ++count;
     int columns = GetColumnCount(width);
     int rows = (count + columns - 1) / columns;

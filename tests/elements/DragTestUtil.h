@@ -199,7 +199,8 @@ protected:
 
     // As after a restart: the answer taken into the record and stored, the
     // element built again from the record. The new element answers the same
-    // and the screen shows the same, pixel for pixel. Returns the new element.
+    // and the screen shows the same, pixel for pixel, also when it was built
+    // while the question area was hidden. Returns the new element.
     template <class T>
     T* ExpectRestoredAfterRestart(T* element, VLQuestionBase& record, const std::string& name) {
         const std::string answer = element->GetAnswer();
@@ -219,7 +220,25 @@ protected:
         EXPECT_EQ(differ, 0u) << name << ": the restored element looks different";
         if (differ)
             Shot(name + "_restored.png");
-        return restored;
+
+        // Reopened from the answer sheet: the window builds the element and
+        // restores its answer while the question area is still hidden.
+        m_area->SetVisible(false);
+        T* reopened = Show<T>(record);
+        m_area->SetVisible(true);
+        m_driver.Pump();
+        EXPECT_NE(reopened, nullptr);
+        if (!reopened)
+            return nullptr;
+        EXPECT_EQ(reopened->GetAnswer(), answer) << name << ": reopened while hidden";
+        const std::vector<uint32_t> shown = Pixels();
+        differ = 0;
+        for (size_t i = 0; i < before.size() && i < shown.size(); ++i)
+            differ += before[i] != shown[i];
+        EXPECT_EQ(differ, 0u) << name << ": the element restored while hidden looks different";
+        if (differ)
+            Shot(name + "_reopened.png");
+        return reopened;
     }
 };
 

@@ -203,11 +203,14 @@ TEST_F(UIDianXianElementTest, ASavedAnswerPlacesTheSegments) {
     EXPECT_EQ(e->GetAnswer(), "120^40,220^40");
     EXPECT_EQ(m_driver.PixelAt(At(e, 170, 40).x, At(e, 170, 40).y), UIDianXianControl::kLineColor);
 
-    // A wrong number of parts is ignored, but the answer counts as given.
-    e = ShowLines({{0, 0, 10, 10, 1}}, "1^2,3^4;5^6,7^8");
-    EXPECT_TRUE(e->GetSurface()->IsMoved());
-    EXPECT_FALSE(e->GetAnswer().empty());
-    EXPECT_EQ(Segment(e, 0).y1, 0);
+    // A damaged saved answer (a wrong number of parts, nothing readable) is not
+    // restored, and the displaced start positions never become the student's answer.
+    for (const char* damaged : {"1^2,3^4;5^6,7^8", "x^y,z^w", ";"}) {
+        e = ShowLines({{0, 0, 10, 10, 1}}, damaged);
+        EXPECT_FALSE(e->GetSurface()->IsMoved()) << damaged;
+        EXPECT_EQ(e->GetAnswer(), "") << damaged;
+        EXPECT_EQ(Segment(e, 0).y1, 0) << damaged;
+    }
     // A point that is not two numbers leaves its end as it was; huge numbers are held in range.
     e = ShowLines({{0, 0, 10, 10, 1}, {0, 5, 10, 5, 1}}, "1^2,x^4;5^6,99999999999^8");
     EXPECT_EQ(Segment(e, 0).x1, 1);

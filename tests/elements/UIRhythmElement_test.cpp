@@ -147,6 +147,25 @@ TEST_F(UIRhythmElementTest, TheTrackFrameSitsAtTheBottomAndTheCountInFollowsTheT
     EXPECT_EQ(e->Start(0), 2990u);
 }
 
+TEST_F(UIRhythmElementTest, BuiltWhileTheQuestionAreaIsHiddenTheFrameStillEndsAtItsBottom) {
+    // A question reopened from the answer sheet is built before its area shows.
+    m_area->SetVisible(false);
+    UIRhythmElement* e = ShowRhythm("750\n1500");
+    ASSERT_NE(e, nullptr);
+    m_area->SetVisible(true);
+    m_driver.Pump();
+    const UIControl* frame = e->GetTrackFrame();
+    EXPECT_EQ(frame->GetPos().Height(), 155);
+    EXPECT_EQ(frame->GetPos().bottom, m_area->GetPos().bottom - 5);
+    EXPECT_EQ(e->GetScrollRange(), 0);
+    Begin(e);
+    m_driver.Pump();
+    const UIRect track = e->GetTrackView()->GetPos();
+    EXPECT_EQ(track.bottom, m_area->GetPos().bottom - 5);
+    EXPECT_EQ(track.top, frame->GetPos().top);
+    e->Stop();
+}
+
 TEST_F(UIRhythmElementTest, TapsWithinTheToleranceHitAndTheRestMiss) {
     UIRhythmElement* e = ShowRhythm("1000\n2000\n3000");
     ASSERT_NE(e, nullptr);
@@ -171,6 +190,25 @@ TEST_F(UIRhythmElementTest, TapsWithinTheToleranceHitAndTheRestMiss) {
     Begin(e);
     Tap(1149);
     EXPECT_EQ(e->GetResult(), UIRhythmElement::kHit);
+}
+
+TEST_F(UIRhythmElementTest, ATapJustBeforeTheOriginIsJudgedAndWrittenAsZero) {
+    UIRhythmElement* e = ShowRhythm("0\n1000\n2000-3000");
+    Begin(e);
+    Tap(-120);  // beyond the tolerance before the music: nothing to tap along with yet
+    EXPECT_EQ(e->GetAnswer(), "");
+    EXPECT_EQ(e->GetResult(), UIRhythmElement::kNone);
+    Tap(-40);  // 40 ms early for the beat on the first sample
+    EXPECT_EQ(e->GetResult(), UIRhythmElement::kHit);
+    EXPECT_EQ(e->GetAnswer(), "0");
+    EXPECT_EQ(e->GetBeats(), (std::vector<uint32_t>{1000}));
+
+    // The music's first sample reaches the output while the key is held: the
+    // release is measured from the same moment as its press.
+    Down(2000);
+    e->SetOrigin(m_origin + 30);
+    Up(3000);
+    EXPECT_EQ(e->GetAnswer(), "0,2000-3000");
 }
 
 TEST_F(UIRhythmElementTest, EachBeatIsHitOnceAndABeatGoesBeforeALongNote) {

@@ -118,6 +118,28 @@ TEST_F(UILayoutTest, AutoMinHeightRowsAndGrids) {
         column.Add(c);
     }
     EXPECT_EQ(column.EstimateSize({0, 0}).cy, 10 + 20 + 10 + 30 + 5);
+
+    // Measured while an ancestor hides it (a page not shown yet), a column and
+    // a grid ask for the size they will have when shown; a child hidden itself
+    // still takes no room.
+    UIControl* row = driver.Find(1);
+    auto* page = dynamic_cast<UIContainer*>(row->GetParent());
+    ASSERT_NE(page, nullptr);
+    const int rowHeight = row->EstimateSize({300, 0}).cy;
+    const int gridHeight = grid->EstimateSize({300, 0}).cy;
+    driver.Find(12)->SetVisible(false);
+    const int rowWithoutTwelve = row->EstimateSize({300, 0}).cy;
+    driver.Find(12)->SetVisible(true);
+    page->SetVisible(false);
+    EXPECT_FALSE(driver.Find(11)->IsVisible());
+    EXPECT_EQ(row->EstimateSize({300, 0}).cy, rowHeight);
+    EXPECT_EQ(grid->EstimateSize({300, 0}).cy, gridHeight);
+    driver.Find(12)->SetVisible(false);
+    EXPECT_EQ(row->EstimateSize({300, 0}).cy, rowWithoutTwelve);
+    driver.Find(12)->SetVisible(true);
+    page->SetVisible(true);
+    driver.Pump();
+    EXPECT_EQ(PosOf(driver, 12), (UIRect{50, 5, 100, 75}));
     w->DestroyWindow();
 }
 
