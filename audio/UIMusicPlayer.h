@@ -59,6 +59,7 @@ public:
     int64_t RecordSecondsToBytes(int seconds) const { return m_player->RecordSecondsToBytes(seconds); }
     uint64_t GetRecordPositionBytes() const { return m_player->GetRecordPositionBytes(); }
     bool IsRecording() const { return m_player->IsRecording(); }
+    bool HasOpenRecording() const { return m_player->HasOpenRecording(); }
     int RecordProgressPermille(int limitSeconds) const {
         return m_player->RecordProgressPermille(limitSeconds);
     }

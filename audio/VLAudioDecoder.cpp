@@ -2,12 +2,14 @@
 
 #include <libopenmpt/libopenmpt.h>
 #include <mpg123.h>
+#include <smf.h>
 #include <sndfile.h>
 #include <speex/speex_resampler.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -413,6 +415,27 @@ std::optional<VLDecodedAudio> VLAudioDecoder::Decode(const std::string& path, in
     return audio;
 }
 
+double VLAudioDecoder::MidiDurationSeconds(const std::string& path) {
+    // Only a file that says it is a Standard MIDI File reaches the MIDI reader.
+    char magic[4] = {};
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        const size_t got = std::fread(magic, 1, sizeof magic, f);
+        std::fclose(f);
+        if (got != sizeof magic || std::memcmp(magic, "MThd", 4) != 0)
+            return 0.0;
+    } else {
+        return 0.0;
+    }
+    smf_t* smf = smf_load(path.c_str());
+    if (!smf) {
+        VL_LOG_ERROR("the MIDI file %s cannot be read", path.c_str());
+        return 0.0;
+    }
+    const double seconds = smf_get_length_seconds(smf);
+    smf_delete(smf);
+    return seconds > 0.0 ? seconds : 0.0;
+}
+
 double VLAudioDecoder::DurationSeconds(const std::string& path) {
     SF_INFO info;
     if (SndFilePtr file = OpenSndFile(path, info)) {
@@ -440,6 +463,11 @@ double VLAudioDecoder::DurationSeconds(const std::string& path) {
     }
     if (auto known = DurationCache::Instance().Find(path))
         return *known;
+    // A melody file: no decoder here plays MIDI, but its tempo map gives its length.
+    if (const double midi = MidiDurationSeconds(path); midi > 0.0) {
+        DurationCache::Instance().Store(path, midi);
+        return midi;
+    }
     // A module's own duration estimate can differ from what it renders; count
     // the rendered frames (at the output rate) so that this agrees with playing.
     constexpr int kModuleRate = 44100;

@@ -91,6 +91,8 @@ public:
     // counted and modules are decoded once, and both are remembered (by path,
     // size and modification time), as is every module a stream finished decoding.
     static double DurationSeconds(const std::string& path);
+    // The length of a Standard MIDI File from its tempo map; 0 for anything else.
+    static double MidiDurationSeconds(const std::string& path);
 };
 
 }  // namespace KwLib

@@ -17,8 +17,10 @@ namespace KwLib {
 int ChooseRecordingDevice(const std::vector<VLRecordDevice>& devices) {
     std::vector<int> candidates;
     int systemDefault = -1;
+    bool defaultKnown = false;
     for (size_t i = 0; i < devices.size(); ++i) {
         const VLRecordDevice& d = devices[i];
+        defaultKnown = defaultKnown || d.isDefault;
         if (!d.enabled)
             continue;
         // Loopback ("stereo mix") and virtual devices record the computer's own
@@ -33,6 +35,10 @@ int ChooseRecordingDevice(const std::vector<VLRecordDevice>& devices) {
     if (systemDefault >= 0 &&
         std::find(candidates.begin(), candidates.end(), systemDefault) != candidates.end())
         return systemDefault;
+    // Nobody says which device the desktop chose: opening without a name takes it.
+    if (!defaultKnown)
+        return -1;
+    // The default records the computer's own sound: the first real microphone instead.
     return candidates.empty() ? -1 : candidates.front();
 }
 
@@ -416,10 +422,20 @@ std::vector<VLRecordDevice> VLAudioEngine::ListRecordDevices() {
     std::vector<VLRecordDevice> devices;
     if (!EnsureSdlAudio())
         return devices;
+    // The system's default source where the driver can tell it; SDL's first
+    // device is only the first it found, not the one the desktop chose.
+    std::string defaultName;
+    char* name = nullptr;
+    SDL_AudioSpec spec{};
+    if (SDL_GetDefaultAudioInfo(&name, &spec, 1) == 0 && name) {
+        defaultName = name;
+        SDL_free(name);
+    }
     const int count = SDL_GetNumAudioDevices(1);
     for (int i = 0; i < count; ++i) {
-        const char* name = SDL_GetAudioDeviceName(i, 1);
-        devices.push_back({name ? name : "", true, i == 0});
+        const char* device = SDL_GetAudioDeviceName(i, 1);
+        const std::string text = device ? device : "";
+        devices.push_back({text, true, !defaultName.empty() && text == defaultName});
     }
     return devices;
 }

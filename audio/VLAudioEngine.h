@@ -20,8 +20,9 @@ struct VLRecordDevice {
 };
 
 // The microphone to record from: the system default unless it is a loopback or
-// virtual device, else the first real device; -1 (let the system choose) when
-// none qualifies. Returns an index into `devices`.
+// virtual device, else the first real device; -1 (open without a name: the
+// system default) when the default is not known or no device qualifies.
+// Returns an index into `devices`.
 int ChooseRecordingDevice(const std::vector<VLRecordDevice>& devices);
 
 // The client's sound output and capture, on SDL2 audio. One output device is

@@ -171,6 +171,8 @@ bool VLAudioPlayer::StartRecord(const std::string& path) {
         VL_LOG_ERROR("no memory for a recording");
         return false;
     }
+    m_recorder.SetMaxLength(m_recordLimitBytes);
+    m_captureCut = false;
     if (!m_engine.RecordStart(
             m_recordDevice, kCaptureRate, kCaptureChannels,
             [this](const void* data, uint32_t length) { return OnCapture(data, length); })) {
@@ -185,6 +187,7 @@ bool VLAudioPlayer::OnCapture(const void* data, uint32_t length) {
     if (!m_recorder.Append(data, length)) {
         // The recording ends here, but what was captured is kept and written at the stop.
         VL_LOG_ERROR("the recording buffer cannot grow past %u bytes", m_recorder.CapturedLength());
+        m_captureCut = true;
         return false;
     }
     const VLChannel monitor = m_monitor.load();
@@ -223,6 +226,12 @@ int VLAudioPlayer::StopRecord() {
     if (!m_recorder.Finish(m_capturePath)) {
         VL_LOG_ERROR("the recording could not be written to %s", m_capturePath.c_str());
         return -1;
+    }
+    // What was captured is on disk, but it ends where the buffer could not grow:
+    // not the whole answer, and not to be sent as one.
+    if (m_captureCut) {
+        VL_LOG_ERROR("the recording %s was cut short and is kept apart", m_capturePath.c_str());
+        return kRecordCutShort;
     }
     return stopped ? 1 : 0;
 }

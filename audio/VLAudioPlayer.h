@@ -93,14 +93,23 @@ public:
     // sets the mode afterwards.
     bool StartRecord(const std::string& path);
     // Ends the recording and writes the WAV file: 1 when it was written, 0 when
-    // nothing was recording, -1 when the file could not be written.
+    // nothing was recording, -1 when the file could not be written, and
+    // kRecordCutShort when the capture had to end early (the memory it needed,
+    // or the length limit): the part captured is on disk, but it is not the
+    // whole answer.
+    static constexpr int kRecordCutShort = -2;
     int StopRecord();
+    // The longest recording in bytes (header included); an hour of 16 kHz mono by default.
+    void SetRecordLimitBytes(uint32_t bytes) { m_recordLimitBytes = bytes; }
     // Microphone level in percent (0 records silence).
     void SetRecordVolume(int percent);
     double GetRecordPosition() const;
     int64_t RecordSecondsToBytes(int seconds) const;
     uint64_t GetRecordPositionBytes() const;
     bool IsRecording() const;
+    // A recording was started and not stopped yet, even when its capture ended
+    // by itself (the device went, the buffer was full): StopRecord still writes it.
+    bool HasOpenRecording() const { return m_recording; }
 
     void SetMode(int mode) { m_mode.store(mode); }
     int GetMode() const { return m_mode.load(); }
@@ -133,6 +142,8 @@ private:
     bool m_recording = false;
     std::string m_capturePath;
     VLWavRecorder m_recorder;
+    uint32_t m_recordLimitBytes = 44 + 3600u * 32000u;
+    std::atomic<bool> m_captureCut{false};
     int m_recordDevice = -1;
 
     // Monitor latency control; used on the capture thread while recording.

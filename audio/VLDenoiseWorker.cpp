@@ -55,12 +55,17 @@ bool VLDenoiseWorker::Start() {
     return true;
 }
 
-void VLDenoiseWorker::AddFile(const std::string& path) {
+bool VLDenoiseWorker::AddFile(const std::string& path) {
+    if (!m_thread)
+        return false;
     {
         KWMutexGuard lock(m_mutex);
+        if (m_stop)
+            return false;
         m_files.push_back(path);
     }
     m_wake.notify_all();
+    return true;
 }
 
 void VLDenoiseWorker::Stop() {

@@ -46,8 +46,9 @@ public:
     bool Init(IKWMessageReceiver* receiver);
     // Starts the worker thread; once, after Init.
     bool Start();
-    // Queues a finished WAV recording.
-    void AddFile(const std::string& path);
+    // Queues a finished WAV recording; false (nothing queued) while the worker
+    // thread does not run, since nobody would ever hand the file back.
+    bool AddFile(const std::string& path);
     // Sets the stop flag, lets the file in hand finish and joins the thread.
     // Files still queued stay as they were recorded.
     void Stop();

@@ -1,5 +1,6 @@
 #include "audio/VLWavRecorder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -27,7 +28,7 @@ bool VLWavRecorder::Append(const void* data, uint32_t length) {
     if (length == 0)
         return true;
     // A WAV file cannot describe more than 4 GiB; stop rather than wrap the lengths.
-    if (static_cast<uint64_t>(m_length) + length > std::numeric_limits<uint32_t>::max() - kGrowStep)
+    if (static_cast<uint64_t>(m_length) + length > std::min<uint64_t>(m_maxLength, UINT32_MAX - kGrowStep))
         return false;
     if ((m_length % kGrowStep) + length >= kGrowStep || m_length + length > m_capacity) {
         const uint64_t wanted = (static_cast<uint64_t>(m_length + length) / kGrowStep + 1) * kGrowStep;

@@ -31,6 +31,10 @@ public:
     // Drops the recording without writing anything.
     void Discard();
 
+    // The most the image may hold, header included; Append refuses beyond it
+    // as it does when memory runs out.
+    void SetMaxLength(uint32_t bytes) { m_maxLength = bytes; }
+
     bool HasBuffer() const { return m_buffer != nullptr; }
     uint32_t CapturedLength() const { return m_length; }
     uint32_t Capacity() const { return m_capacity; }
@@ -43,6 +47,7 @@ private:
     std::unique_ptr<uint8_t, FreeDeleter> m_buffer;
     uint32_t m_length = 0;
     uint32_t m_capacity = 0;
+    uint32_t m_maxLength = UINT32_MAX - kGrowStep;
 };
 
 }  // namespace KwLib

@@ -611,11 +611,11 @@ bool VLDatabaseManager::SaveExamAnswer(const VLExamAnswer& answer) {
                             {answer.RecordId, answer.UserId, answer.AnswerParam}) == 0;
 }
 
-bool VLDatabaseManager::ClearExamAnswer() {
+bool VLDatabaseManager::ClearExamAnswer(int64_t recordId, int64_t userId) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!ConnectUserDb())
         return false;
-    return m_userDb.ExecSQL("delete from ExamAnswer;") == 0;
+    return m_userDb.ExecSQL("delete from ExamAnswer where RecordId = ? and UserId = ?;", {recordId, userId}) == 0;
 }
 
 bool VLDatabaseManager::LoadExamAnswer(int64_t recordId, std::vector<VLExamAnswer>& answers) {

@@ -64,7 +64,9 @@ public:
     bool GetMaxClearTimestamp(int64_t& value);
 
     bool SaveExamAnswer(const VLExamAnswer& answer);
-    bool ClearExamAnswer();
+    // Removes the answers of one finished exam of one student; another
+    // student's interrupted exam on the same computer keeps its own.
+    bool ClearExamAnswer(int64_t recordId, int64_t userId);
     // Appends every stored answer of the exam record, whichever user gave it.
     bool LoadExamAnswer(int64_t recordId, std::vector<VLExamAnswer>& answers);
 

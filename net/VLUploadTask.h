@@ -27,6 +27,10 @@ struct VLUploadTask {
     int32_t m_maxAttempts = 3;
     int32_t m_attempts = 0;
     std::string m_userText2;                   // the creator's
+    // The exam (record and student) a recording answers, so that a result
+    // arriving after that exam left the screen still reaches its stored answers.
+    int64_t m_ownerRecordId = 0;
+    int64_t m_ownerUserId = 0;
     IKWMessageReceiver* m_receiver = nullptr;  // borrowed
 };
 

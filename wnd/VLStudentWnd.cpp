@@ -1,6 +1,7 @@
 // Creation, pages, notifications, worker messages and destruction of the main window.
 #include "wnd/VLStudentWnd.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "app/core/VLAppState.h"
@@ -34,6 +35,10 @@
 #include "wnd/VLStudentWndIds.h"
 
 namespace KwLib {
+
+namespace {
+constexpr int kMaxUpdateRetrySeconds = 1800;
+}  // namespace
 
 VLStudentServices VLStudentServices::ProcessWide() {
     VLStudentServices s;
@@ -287,7 +292,9 @@ void VLStudentWnd::ShowPage(int page) {
             close->SetEnabled(page != 5 && page != 6 && page != 7);
     }
     m_page = page;
-    if ((page == 0 || page == 1) && (m_services.runMode == 3 || m_services.runMode == 4))
+    // On the tips page only: on the headphone test the prompt would take the
+    // player out of the microphone monitor the student is listening to.
+    if (page == 0 && (m_services.runMode == 3 || m_services.runMode == 4))
         SetTimer(kTimerDeviceTips, 1000);
     if (page == 3)
         PlayAudioFile(m_services.paths.GetAudioDir() + "设备测试.mp3");
@@ -373,6 +380,10 @@ void VLStudentWnd::Notify(UINotification& msg) {
                     OnConfirmClick();
                     break;
                 case kIdCancel:
+                    // A sign-in still under way is given up with the screen.
+                    m_loginsStale = m_loginsInFlight;
+                    if (UIControl* confirm = m_pm.FindControl(kIdConfirm))
+                        confirm->SetEnabled(true);
                     ShowScreen(kScreenSignIn);
                     break;
                 case kIdHeadphoneTest:
@@ -567,7 +578,9 @@ intptr_t VLStudentWnd::OnTimer(uint32_t, uintptr_t wParam, intptr_t, bool& handl
             StopClip(kGroupListen, kTimerListen);
             break;
         case kTimerUpdateRetry:
-            m_updateRetrySeconds *= 2;
+            // Doubled up to the half hour the pause is capped at, never beyond: an int
+            // doubled without end wraps round to a pause of nothing.
+            m_updateRetrySeconds = std::min(m_updateRetrySeconds * 2, kMaxUpdateRetrySeconds);
             m_services.requests->SendUpdateCheckReq(2, m_binding.SchoolId, this);
             break;
         case kTimerFullScreen:
@@ -596,6 +609,9 @@ intptr_t VLStudentWnd::OnTimer(uint32_t, uintptr_t wParam, intptr_t, bool& handl
             break;
         case kTimerSnapshot:
             SnapshotAnswers();
+            break;
+        case kTimerCloseUploads:
+            OnCloseUploadTick();
             break;
         default:
             handled = false;
@@ -788,9 +804,13 @@ void VLStudentWnd::OnHttpFailed(int requestId, int code) {
     VL_LOG_ERROR("request %d failed with code %d", requestId, code);
     switch (requestId) {
         case kReqInformationCheck:
-            ShowMessage(text);
+            m_infoChecksInFlight = std::max(0, m_infoChecksInFlight - 1);
+            if (m_infoChecksInFlight == 0)
+                ShowMessage(text);
             break;
         case kReqStudentLogin:
+            if (TakeLoginAnswerIsStale())
+                break;
             if (UIControl* confirm = m_pm.FindControl(kIdConfirm))
                 confirm->SetEnabled(true);
             ShowMessage(text);
@@ -806,6 +826,11 @@ void VLStudentWnd::OnHttpFailed(int requestId, int code) {
         case kReqUpdateCheck:
             OnUpdateCheck(false, false, std::string(), std::string());
             break;
+        case kReqLogUpload:
+            // Said like any failed sending, and the hot key works again.
+            if (m_sendingLog)
+                OnLogUploadResult(-1);
+            break;
         default:
             break;
     }
@@ -820,7 +845,8 @@ void VLStudentWnd::ReportExamState(int state, const std::string& questionId, int
 
 void VLStudentWnd::OnUpdateCheck(bool ok, bool offered, const std::string& version, const std::string& url) {
     if (!ok) {
-        SetTimer(kTimerUpdateRetry, static_cast<uint32_t>(std::min(m_updateRetrySeconds * 1000LL, 1800000LL)));
+        SetTimer(kTimerUpdateRetry,
+                 static_cast<uint32_t>(std::min<int64_t>(m_updateRetrySeconds * 1000LL, kMaxUpdateRetrySeconds * 1000LL)));
         return;
     }
     if (!offered)

@@ -46,6 +46,7 @@ class VLHttpRequestManager;
 class VLQuestionBase;
 class VLSingQuestion;
 class VLUploadManager;
+class VLWaitCloseWnd;
 
 // What the window drives. The program hands in the process-wide instances;
 // tests construct their own managers, folders and clocks.
@@ -199,6 +200,8 @@ private:
     void SnapshotAnswers();
     bool IsSingType(int type) const { return type >= 3 && type <= 7; }
     bool IsDirectMode() const { return m_services.runMode == 5 || m_services.runMode == 6; }
+    // Only a signed-in exam keeps its answers on the computer.
+    bool StoresAnswers() const { return m_services.runMode == 3 || m_services.runMode == 4; }
     VLQuestionBase* QuestionAt(int index);
     int QuestionCount();
 
@@ -213,6 +216,21 @@ private:
     void ApplySpeakerLevel();
     void QueueRecordingUpload(VLSingQuestion* sing, bool denoise);
     void QueueUpload(const VLUploadTask& task);
+    // The take just recorded becomes the question's answer, or is dropped when
+    // it was not written or was cut short while an earlier one exists.
+    void TakeRecording(VLSingQuestion* sing);
+    // A recording answers the question: its address, or an upload under way.
+    bool HasRecordingAnswer(const VLQuestionBase* q) const;
+    // The upload belongs to the exam whose answers are loaded now.
+    bool IsLoadedExam(const VLUploadTask& task) const;
+    // The address of an upload whose exam is not on screen, into its stored row only.
+    void StoreUploadAddress(const VLUploadTask& upload, const std::string& address);
+    // After an accepted result: this exam's stored row and its recordings go.
+    void ClearFinishedExam();
+    // A recording was uploaded: a close that waits for the uploads may go on.
+    void OnPendingUploadsChanged();
+    void SendCloseResult();
+    void OnCloseUploadTick();
     VLUploadTask MakeRecordingUpload(const std::string& path, const std::string& questionId) const;
     void StoreAnswers();
 
@@ -278,12 +296,34 @@ private:
     bool m_recordingHandedOver = false;
     // What the last stop of a recording reported (negative: the file was not written).
     int m_lastStopResult = 0;
+    // The recording being made on this visit, apart from the question's answer.
+    std::string m_takeFile;
+    // It ran to its end (the end mark or the answering time), not cut short.
+    bool m_takeComplete = false;
+    // The exam manager holds the signed-in exam's restored answers: only then are they stored.
+    bool m_answersLoaded = false;
+    // A close during the exam that waits for the recordings' uploads (its window is modal).
+    VLWaitCloseWnd* m_closeWait = nullptr;
+    int m_closeTicks = 0;
+    bool m_closeResultSent = false;
+    bool m_closeWaitsForSubmission = false;  // the hand-in's own result ends the close
     int m_submitTicks = 0;
     bool m_submitting = false;
+    // The submission's result request is out and not answered yet.
+    bool m_resultRequested = false;
     std::map<std::string, VLUploadTask> m_pendingUploads;
     bool m_sendingLog = false;
     bool m_examInProgress = false;
     int m_questionCount = 0;
+
+    // Answers come back in the order the requests went out: only the answer
+    // to the newest number checked counts, and sign-ins sent before "取 消"
+    // are no one's any more.
+    int m_infoChecksInFlight = 0;
+    int m_loginsInFlight = 0;
+    int m_loginsStale = 0;
+    // True when this answer of the sign-in is stale (and counts it as arrived).
+    bool TakeLoginAnswerIsStale();
 
     std::string m_studentName;
     std::string m_studentNumber;

@@ -121,6 +121,8 @@ constexpr int kTimerCloseAfterUpdate = 1021;
 // An answer given more than two seconds before a crash must be on disk: the
 // period stays well inside that, so a timer that fires late still makes it.
 constexpr int kTimerSnapshot = 1022;
+// A close during the exam waits for the recordings' uploads (1 s ticks).
+constexpr int kTimerCloseUploads = 1023;
 constexpr int kSnapshotMs = 1000;
 
 }  // namespace KwLib

@@ -1,5 +1,6 @@
 // Taking, storing and restoring answers, and the singing recordings that are answers.
 #include <algorithm>
+#include <set>
 
 #include "app/core/VLAppState.h"
 #include "audio/UIMusicPlayer.h"
@@ -24,6 +25,21 @@ namespace {
 // Below this size a WAV file holds no sound at all: its header only.
 constexpr int64_t kWavHeaderBytes = 44;
 
+// A recording's name as the answer list keeps it: a file of the answer folder,
+// never a path that could lead out of it.
+bool IsBareFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+// A recording and the copy kept of it as captured, before cleaning.
+void RemoveRecording(const std::string& path) {
+    if (path.empty())
+        return;
+    KWFilePathUtils::RemoveFile(path);
+    KWFilePathUtils::RemoveFile(path + ".bak");
+}
+
 // A sort or jigsaw answer counts only when some slot holds something.
 bool HasRealPiece(const std::string& answer) {
     std::vector<std::string> pieces;
@@ -46,29 +62,12 @@ void VLStudentWnd::FinishQuestion() {
     const int type = q->m_type;
     if (IsSingType(type)) {
         auto* sing = dynamic_cast<VLSingQuestion*>(q);
-        if (m_recorded && sing && !sing->m_recordFile.empty()) {
-            if (!m_recordingHandedOver) {
-                m_recordingHandedOver = true;
-                const int64_t size = KWFilePathUtils::FileSize(sing->m_recordFile);
-                if (m_lastStopResult < 0 || size < kWavHeaderBytes) {
-                    // The recording is not on disk: nothing to clean or upload, and the
-                    // answer sheet shows the question as not answered.
-                    VL_LOG_ERROR("recording %s of question %s was not written (stop %d, size %lld)",
-                                 sing->m_recordFile.c_str(), q->m_id.c_str(), m_lastStopResult,
-                                 static_cast<long long>(size));
-                    q->m_answered = false;
-                } else {
-                    q->m_answered = true;
-                    QueueRecordingUpload(sing, true);
-                }
-            }
-        } else {
-            // Nothing recorded on this visit: an earlier recording still counts.
-            const bool earlier = !q->m_answer.empty() ||
-                                 std::any_of(m_pendingUploads.begin(), m_pendingUploads.end(),
-                                             [q](const auto& p) { return p.second.m_userText == q->m_id; });
-            q->m_answered = earlier;
+        if (sing && m_recorded && !m_recordingHandedOver) {
+            m_recordingHandedOver = true;
+            TakeRecording(sing);
         }
+        // Nothing new on this visit: an earlier recording still counts.
+        q->m_answered = HasRecordingAnswer(q);
     } else if (m_curElement) {
         if (type == 8 || type == 9)
             m_curElement->StopActivity();
@@ -78,9 +77,44 @@ void VLStudentWnd::FinishQuestion() {
     StoreAnswers();
 }
 
+bool VLStudentWnd::HasRecordingAnswer(const VLQuestionBase* q) const {
+    return !q->m_answer.empty() || std::any_of(m_pendingUploads.begin(), m_pendingUploads.end(), [q](const auto& p) {
+               return p.second.m_userText == q->m_id;
+           });
+}
+
+void VLStudentWnd::TakeRecording(VLSingQuestion* sing) {
+    const std::string take = m_takeFile;
+    m_takeFile.clear();
+    if (take.empty())
+        return;
+    const int64_t size = KWFilePathUtils::FileSize(take);
+    if (m_lastStopResult < 0 || size < kWavHeaderBytes) {
+        // Not on disk, or cut off by a failing device: nothing to clean or
+        // upload. An earlier recording of the question stays its answer.
+        // A part captured before the device failed stays on disk, for a teacher to find.
+        VL_LOG_ERROR("recording %s of question %s was not written whole (stop %d, size %lld)", take.c_str(),
+                     sing->m_id.c_str(), m_lastStopResult, static_cast<long long>(size));
+        return;
+    }
+    if (!m_takeComplete && HasRecordingAnswer(sing)) {
+        // Left before the end: a fragment never replaces a whole earlier take.
+        VL_LOG_INFO("question %s left during a new recording; the earlier recording stays its answer",
+                    sing->m_id.c_str());
+        RemoveRecording(take);
+        return;
+    }
+    if (!sing->m_recordFile.empty() && sing->m_recordFile != take)
+        RemoveRecording(sing->m_recordFile);
+    sing->m_recordFile = take;
+    // The earlier take's address goes only now that the new one has run its course.
+    sing->m_answer.clear();
+    QueueRecordingUpload(sing, true);
+}
+
 void VLStudentWnd::SnapshotAnswers() {
     VLQuestionBase* q = m_curQuestion;
-    if (IsDirectMode() || !q || !m_curElement || IsSingType(q->m_type) || q->m_type == 12)
+    if (!StoresAnswers() || !q || !m_curElement || IsSingType(q->m_type) || q->m_type == 12)
         return;
     // Read without stopping anything: the question goes on.
     const std::string answer = m_curElement->GetAnswer();
@@ -92,7 +126,12 @@ void VLStudentWnd::SnapshotAnswers() {
 }
 
 void VLStudentWnd::StoreAnswers() {
-    if (IsDirectMode())
+    if (!StoresAnswers())
+        return;
+    // Only while an exam's answers are loaded: before (a paper loading) or after
+    // (back at sign-in) the list is empty or not yet restored, and storing it
+    // would replace the answers the database keeps.
+    if (!m_answersLoaded)
         return;
     const std::string list = BuildAnswerList();
     if (list == m_storedAnswers)
@@ -146,7 +185,7 @@ std::string VLStudentWnd::BuildShortAnswers() {
 }
 
 void VLStudentWnd::RestoreAnswers() {
-    if (IsDirectMode())
+    if (!StoresAnswers())
         return;
     std::vector<VLExamAnswer> rows;
     if (!m_services.db->LoadExamAnswer(VLAppState::Get().signIn.recordId, rows))
@@ -177,7 +216,10 @@ void VLStudentWnd::RestoreAnswers() {
                     q->m_answered = !q->m_answer.empty();
                 auto* sing = dynamic_cast<VLSingQuestion*>(q);
                 const std::string userdata = KWJsonUtils::AsString(item["userdata"]);
-                if (sing && IsSingType(q->m_type) && !userdata.empty()) {
+                if (sing && IsSingType(q->m_type) && !userdata.empty() && !IsBareFileName(userdata)) {
+                    VL_LOG_ERROR("the stored recording name of question %s is not a file name of the answer "
+                                 "folder and is ignored: %s", q->m_id.c_str(), userdata.c_str());
+                } else if (sing && IsSingType(q->m_type) && !userdata.empty()) {
                     sing->m_recordFile = m_answerDataDir + userdata;
                     // Uploaded before the interruption: the address is the answer already.
                     if (q->m_answer.empty() && KWFilePathUtils::FileSize(sing->m_recordFile) >= kWavHeaderBytes) {
@@ -209,10 +251,12 @@ bool VLStudentWnd::StartSingRecording(VLSingQuestion* sing) {
     }
     if (path.empty())
         VL_LOG_ERROR("no file for the recording of question %s in %s", sing->m_id.c_str(), m_answerDataDir.c_str());
-    sing->m_recordFile = path;
+    // A take of its own: the question's earlier recording stays its answer
+    // until this one has run to its end.
+    m_takeFile = path;
+    m_takeComplete = false;
     StartRecording(path, 1);
     m_recordState = 2;
-    sing->m_answered = true;
     m_recorded = true;
     m_recordingHandedOver = false;
     m_lastStopResult = 0;
@@ -237,7 +281,7 @@ void VLStudentWnd::StartRecording(const std::string& path, int mode) {
 
 int VLStudentWnd::StopRecording() {
     int result = 0;
-    if (m_player && m_player->IsRecording()) {
+    if (m_player && m_player->HasOpenRecording()) {
         result = m_player->StopRecord();
         m_lastStopResult = result;
     }
@@ -256,6 +300,8 @@ VLUploadTask VLStudentWnd::MakeRecordingUpload(const std::string& path, const st
     task.m_userText2 = "wav";
     task.m_fileSize = std::max<int64_t>(KWFilePathUtils::FileSize(path), 0);
     task.m_receiver = const_cast<VLStudentWnd*>(this);
+    task.m_ownerRecordId = VLAppState::Get().signIn.recordId;
+    task.m_ownerUserId = VLAppState::Get().signIn.studentId;
     return task;
 }
 
@@ -269,10 +315,11 @@ void VLStudentWnd::QueueRecordingUpload(VLSingQuestion* sing, bool denoise) {
     }
     const VLUploadTask task = MakeRecordingUpload(sing->m_recordFile, sing->m_id);
     m_pendingUploads[sing->m_recordFile] = task;
+    if (denoise && m_services.denoise->AddFile(sing->m_recordFile))
+        return;
     if (denoise)
-        m_services.denoise->AddFile(sing->m_recordFile);
-    else
-        QueueUpload(task);
+        VL_LOG_ERROR("noise reduction does not run: %s is uploaded as recorded", sing->m_recordFile.c_str());
+    QueueUpload(task);
 }
 
 void VLStudentWnd::QueueUpload(const VLUploadTask& task) {
@@ -288,27 +335,105 @@ void VLStudentWnd::OnDenoiseFinished(const std::string& path) {
     QueueUpload(it->second);
 }
 
+bool VLStudentWnd::IsLoadedExam(const VLUploadTask& task) const {
+    const VLSignInRecord& signIn = VLAppState::Get().signIn;
+    return (m_answersLoaded || !StoresAnswers()) && task.m_ownerRecordId == signIn.recordId &&
+           task.m_ownerUserId == signIn.studentId;
+}
+
 void VLStudentWnd::OnUploadDone(std::unique_ptr<VLUploadTask> task) {
     if (task->m_kind == VLUploadTask::kRecording) {
         auto it = m_pendingUploads.find(task->m_filePath);
         if (it == m_pendingUploads.end())
             return;  // replaced by a newer recording of its question
+        const VLUploadTask owner = it->second;
         m_pendingUploads.erase(it);
-        {
-            auto lock = m_services.exam->Lock();
-            for (int i = 0; i < m_services.exam->GetCount(); ++i) {
-                auto* sing = dynamic_cast<VLSingQuestion*>(m_services.exam->GetQuestion(i));
-                if (sing && sing->m_id == task->m_userText && sing->m_recordFile == task->m_filePath) {
-                    sing->m_answer = task->m_result;
-                    sing->m_answered = true;
+        if (IsLoadedExam(owner)) {
+            {
+                auto lock = m_services.exam->Lock();
+                for (int i = 0; i < m_services.exam->GetCount(); ++i) {
+                    auto* sing = dynamic_cast<VLSingQuestion*>(m_services.exam->GetQuestion(i));
+                    if (sing && sing->m_id == task->m_userText && sing->m_recordFile == task->m_filePath) {
+                        sing->m_answer = task->m_result;
+                        sing->m_answered = true;
+                    }
                 }
             }
+            // The address is stored at once, so a restart does not upload the file again.
+            StoreAnswers();
+        } else {
+            // Its exam is not on screen (back at sign-in, or its paper loading
+            // again): only the stored row learns the address.
+            StoreUploadAddress(owner, task->m_result);
         }
-        // The address is stored at once, so a restart does not upload the file again.
-        StoreAnswers();
+        OnPendingUploadsChanged();
         return;
     }
     OnLogUploaded(*task);
+}
+
+void VLStudentWnd::StoreUploadAddress(const VLUploadTask& upload, const std::string& address) {
+    if (!StoresAnswers())
+        return;
+    std::vector<VLExamAnswer> rows;
+    if (!m_services.db->LoadExamAnswer(upload.m_ownerRecordId, rows))
+        return;
+    const std::string name = KWFilePathUtils::FileName(upload.m_filePath);
+    for (VLExamAnswer& row : rows) {
+        KWJsonValue root;
+        if (row.UserId != upload.m_ownerUserId || !KWJsonReader::Parse(row.AnswerParam, root) || !root.isObject() ||
+            !root["answerlist"].isArray())
+            continue;
+        bool changed = false;
+        for (KWJsonValue& item : root["answerlist"]) {
+            if (item.isObject() && KWJsonUtils::AsString(item["id"]) == upload.m_userText &&
+                KWJsonUtils::AsString(item["userdata"]) == name) {
+                item["answer"] = address;
+                changed = true;
+            }
+        }
+        if (!changed)
+            continue;
+        row.AnswerParam = KWJsonWriter::Write(root);
+        if (!m_services.db->SaveExamAnswer(row))
+            VL_LOG_ERROR("the address of recording %s could not be stored", name.c_str());
+        return;
+    }
+    VL_LOG_INFO("recording %s was uploaded, but no stored answer names it any more", name.c_str());
+}
+
+void VLStudentWnd::ClearFinishedExam() {
+    const VLSignInRecord& signIn = VLAppState::Get().signIn;
+    // The recordings of this exam only: another student's interrupted exam on
+    // this computer keeps its own.
+    std::set<std::string> files;
+    {
+        auto lock = m_services.exam->Lock();
+        for (int i = 0; i < m_services.exam->GetCount(); ++i) {
+            const auto* sing = dynamic_cast<const VLSingQuestion*>(m_services.exam->GetQuestion(i));
+            if (sing && !sing->m_recordFile.empty())
+                files.insert(sing->m_recordFile);
+        }
+    }
+    std::vector<VLExamAnswer> rows;
+    if (m_services.db->LoadExamAnswer(signIn.recordId, rows)) {
+        for (const VLExamAnswer& row : rows) {
+            KWJsonValue root;
+            if (row.UserId != signIn.studentId || !KWJsonReader::Parse(row.AnswerParam, root) || !root.isObject() ||
+                !root["answerlist"].isArray())
+                continue;
+            for (const KWJsonValue& item : root["answerlist"]) {
+                const std::string name = item.isObject() ? KWJsonUtils::AsString(item["userdata"]) : std::string();
+                if (IsBareFileName(name))
+                    files.insert(m_answerDataDir + name);
+            }
+        }
+    }
+    for (const std::string& file : files)
+        RemoveRecording(file);
+    if (!m_services.db->ClearExamAnswer(signIn.recordId, signIn.studentId))
+        VL_LOG_ERROR("the answers of the finished exam could not be cleared");
+    m_storedAnswers.clear();
 }
 
 void VLStudentWnd::OnUploadFailed(std::unique_ptr<VLUploadTask> task) {

@@ -85,7 +85,7 @@ void VLStudentWnd::StopAudio() {
     if (!m_player)
         return;
     m_player->StopPlayback();
-    if (m_player->IsRecording())
+    if (m_player->HasOpenRecording())
         StopRecording();
 }
 
@@ -104,7 +104,9 @@ void VLStudentWnd::SetProgressText(int permille, const std::string& text) {
 }
 
 void VLStudentWnd::StopQuestionActivity() {
-    for (int id : {kTimerPhase, kTimerPrevious, kTimerNext, kTimerRhythmMusic, kTimerSingTips, kTimerSingTipsShow})
+    // The clip timers too: firing later they would stop the next question's music.
+    for (int id : {kTimerPhase, kTimerPrevious, kTimerNext, kTimerRhythmMusic, kTimerSingTips, kTimerSingTipsShow,
+                   kTimerClip, kTimerListen})
         KillTimer(id);
     SetProgressText(0, "00:00");
     if (m_player)
@@ -142,6 +144,7 @@ void VLStudentWnd::LoadPaper() {
     m_curIndex = -1;
     KillTimer(kTimerStartExam);
     KillTimer(kTimerSnapshot);
+    m_answersLoaded = false;
     m_services.downloads->RemoveQueuedTasks();
     {
         auto lock = m_services.exam->Lock();
@@ -169,6 +172,13 @@ void VLStudentWnd::OnQuestionList(int code, std::unique_ptr<VLQuestionList> list
     m_downloadTotal = static_cast<int>(list->m_downloads.size());
     if (code != 0) {
         VL_LOG_ERROR("the paper request was answered with code %d", code);
+        SetTimer(kTimerPaperError, 1000);
+        return;
+    }
+    // A paper with no question the client can show is a failure to get the
+    // paper, not an exam to start (a direct start would hand it in at once).
+    if (QuestionCount() == 0) {
+        VL_LOG_ERROR("the paper came without any usable question");
         SetTimer(kTimerPaperError, 1000);
         return;
     }
@@ -226,6 +236,10 @@ void VLStudentWnd::ShowPaperFailure() {
 }
 
 void VLStudentWnd::StartExam() {
+    if (QuestionCount() == 0) {
+        ShowPaperFailure();
+        return;
+    }
     m_paperRequested = false;
     m_pm.GetAnimationManager().RemoveAnimation(m_pm.FindControl(kIdLoadingSpinner), kAnimSpinner);
     m_pm.FindControl(kIdPrevious)->SetEnabled(false);
@@ -233,6 +247,7 @@ void VLStudentWnd::StartExam() {
     m_examInProgress = true;
     m_questionCount = QuestionCount();
     RestoreAnswers();
+    m_answersLoaded = true;
     ShowPage(5);
     SetProgressText(0, "00:00");
     SetTimer(kTimerSnapshot, kSnapshotMs);
@@ -285,6 +300,8 @@ void VLStudentWnd::ShowCurQuestion(bool forward) {
     m_recorded = false;
     m_recordingHandedOver = false;
     m_lastStopResult = 0;
+    m_takeFile.clear();
+    m_takeComplete = false;
     if (std::unique_ptr<UIQuestionElement> element = CreateQuestionElement(record->m_type)) {
         UIQuestionElement* e = element.get();
         if (AddsToAreaFirst(record->m_type)) {
@@ -421,14 +438,25 @@ void VLStudentWnd::StartAnswering() {
         const uint32_t countIn = m_curElement ? m_curElement->StartActivity(q) : 0;
         SetTimer(kTimerRhythmMusic, std::max<uint32_t>(countIn, 1));
     } else if (IsSingType(type)) {
+        // An earlier recording (and its address) stays the answer until a new
+        // take has run to its end: leaving early must not lose it.
         auto* sing = dynamic_cast<VLSingQuestion*>(q);
-        q->m_answer.clear();
-        q->m_answered = false;
+        m_takeComplete = false;
         const std::string& audio = q->m_accompanimentFile.empty() ? q->m_backgroundFile : q->m_accompanimentFile;
         const uint32_t p = PlayAudioFile(audio) + 100;
         if (sing) {
-            if (!q->m_midFile.empty() && m_player)
-                sing->m_endMs = static_cast<int>(m_player->GetFileDuration(q->m_midFile) * 1000) + sing->m_startMs + 100;
+            if (!q->m_midFile.empty() && m_player) {
+                const double melody = m_player->GetFileDuration(q->m_midFile);
+                if (melody > 0) {
+                    sing->m_endMs = static_cast<int>(melody * 1000) + sing->m_startMs + 100;
+                } else {
+                    // A length nobody could read must not end the singing 100 ms after
+                    // it began: the accompaniment decides instead.
+                    VL_LOG_WARN("the length of melody %s is unknown; question %s records to the end of its music",
+                                q->m_midFile.c_str(), q->m_id.c_str());
+                    sing->m_endMs = static_cast<int>(p);
+                }
+            }
             if (sing->m_endMs == 0 || static_cast<uint32_t>(sing->m_endMs) > p)
                 sing->m_endMs = static_cast<int>(p);
             if (sing->m_startMs == 0)
@@ -443,6 +471,9 @@ void VLStudentWnd::StartAnswering() {
 }
 
 void VLStudentWnd::EndAnswering() {
+    // A recording still running when the answering time ends has run its course.
+    if (m_recordState == 2 && m_recorded)
+        m_takeComplete = true;
     m_recordState = 3;
     FinishQuestion();
     if (m_services.exam->GetTiming().timeType != 3)
@@ -559,6 +590,13 @@ void VLStudentWnd::OnProgressTick() {
                 if (p > sing->m_endMs && sing->m_endMs != 0 && m_recordState == 2) {
                     StopRecording();
                     m_recordState = 3;
+                    // The whole take is in: it becomes the answer now, not only when
+                    // the question is left, so a crash meanwhile keeps it.
+                    m_takeComplete = true;
+                    m_recordingHandedOver = true;
+                    TakeRecording(sing);
+                    sing->m_answered = HasRecordingAnswer(sing);
+                    StoreAnswers();
                 }
             }
             break;
@@ -611,6 +649,17 @@ void VLStudentWnd::OnCountdownTick() {
     if (!text || !text->IsVisible())
         return;
     const int64_t remaining = m_services.exam->GetTiming().deadline - m_services.now();
+    if (remaining < 1 && !m_openBoxes.empty()) {
+        // Time is up while the student is asked something (hand in? close?):
+        // the question goes first, answered as cancelled, and the next tick
+        // hands in, so the paper never goes out twice or under a box.
+        CloseMessageBoxes();
+        return;
+    }
+    if (remaining < 1 && (m_submitting || m_closeWait)) {
+        KillTimer(kTimerCountdown);
+        return;
+    }
     if (remaining < 1) {
         KillTimer(kTimerCountdown);
         m_pm.GetAnimationManager().RemoveAnimation(text, kAnimSpinner);

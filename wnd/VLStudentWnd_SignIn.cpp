@@ -1,4 +1,6 @@
 // The sign-in screens, the device check and the performance method of the main window.
+#include <algorithm>
+
 #include "app/core/VLAppState.h"
 #include "audio/UIMusicPlayer.h"
 #include "elements/UIQuestionElement.h"
@@ -36,6 +38,7 @@ void VLStudentWnd::ShowScreen(int kind) {
     UIControl* background = m_pm.FindControl(kIdBackground);
     if (kind == kScreenSignIn || kind == kScreenConfirm) {
         m_examInProgress = false;
+        m_answersLoaded = false;
         {
             auto lock = m_services.exam->Lock();
             m_services.exam->Clear();
@@ -126,11 +129,14 @@ void VLStudentWnd::OnSignInClick() {
     if (UIControl* button = m_pm.FindControl(kIdSignIn))
         button->SetFocus();
     AgeDownloadCache();
+    ++m_infoChecksInFlight;
     m_services.requests->SendInfomationCheckReq(m_binding.SchoolId, m_studentNumber, this);
 }
 
 void VLStudentWnd::OnInformationCheck(std::unique_ptr<VLStudentInfoResult> result) {
-    if (m_screen != kScreenSignIn)
+    // The answer for a number typed before the one checked last is not this student's.
+    m_infoChecksInFlight = std::max(0, m_infoChecksInFlight - 1);
+    if (m_screen != kScreenSignIn || m_infoChecksInFlight > 0)
         return;
     if (result->m_code != 0) {
         // An answer that could not be read (a relay's error page) is the platform's
@@ -148,13 +154,28 @@ void VLStudentWnd::OnInformationCheck(std::unique_ptr<VLStudentInfoResult> resul
     ShowScreen(kScreenConfirm);
 }
 
+bool VLStudentWnd::TakeLoginAnswerIsStale() {
+    m_loginsInFlight = std::max(0, m_loginsInFlight - 1);
+    if (m_loginsStale > 0) {
+        --m_loginsStale;
+        return true;
+    }
+    return false;
+}
+
 void VLStudentWnd::OnConfirmClick() {
     m_pm.FindControl(kIdConfirm)->SetEnabled(false);
+    ++m_loginsInFlight;
     m_services.requests->SendStudentLoginReq(m_studentName, m_studentNumber, m_binding.SchoolId,
                                              m_binding.ClassId, m_userAgent, this);
 }
 
 void VLStudentWnd::OnStudentLogin(std::unique_ptr<VLStudentLoginResult> r) {
+    if (TakeLoginAnswerIsStale()) {
+        // Sent for a student who pressed "取 消": it must not sign in whoever confirms next.
+        VL_LOG_INFO("a sign-in answer that came after its cancel was ignored");
+        return;
+    }
     m_pm.FindControl(kIdConfirm)->SetEnabled(true);
     VLSignInRecord& signIn = VLAppState::Get().signIn;
     signIn.code = r->m_code;
@@ -256,6 +277,7 @@ void VLStudentWnd::OnClearClick() {
 
 void VLStudentWnd::OnStartExamClick() {
     m_curIndex = -1;
+    m_answersLoaded = false;
     {
         auto lock = m_services.exam->Lock();
         m_services.exam->Clear();

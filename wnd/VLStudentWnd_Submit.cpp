@@ -11,6 +11,7 @@
 #include "platform/ui/UIButton.h"
 #include "platform/ui/UILayout.h"
 #include "wnd/VLMessagebox.h"
+#include "wnd/VLWaitCloseWnd.h"
 #include "wnd/VLStudentWnd.h"
 #include "wnd/VLStudentWndIds.h"
 
@@ -36,6 +37,8 @@ void VLStudentWnd::OnAnswerSheet() {
 }
 
 void VLStudentWnd::OnJump(UIControl* number) {
+    // A recording being listened to stops here, and its timer with it.
+    StopQuestionActivity();
     m_curIndex = KWStringUtils::ConvertStringToInt32(number->GetUserData()) - 1;
     ShowCurQuestion(true);
 }
@@ -62,6 +65,9 @@ void VLStudentWnd::OnListenToggle(UIControl* toggle) {
 void VLStudentWnd::HandIn(bool confirm) {
     if (confirm && ShowMessage("是否确认提交答案？", VLMessagebox::kOkCancel, 0) != IDOK)
         return;
+    // The box was modal: the time may have run out and handed the paper in meanwhile.
+    if (m_submitting || m_page != 6)
+        return;
     if (m_player)
         m_player->StopPlayback();
     Submit();
@@ -71,6 +77,7 @@ void VLStudentWnd::HandIn(bool confirm) {
 void VLStudentWnd::Submit() {
     m_submitTicks = 0;
     m_submitting = true;
+    m_resultRequested = false;
     m_pm.FindControl(kIdSubmitFailure)->SetVisible(false);
     m_pm.FindControl(kIdSubmitting)->SetVisible(true);
     std::vector<std::string> frames;
@@ -84,6 +91,7 @@ void VLStudentWnd::OnSubmitTick() {
     ++m_submitTicks;
     if (m_pendingUploads.empty() && m_submitTicks >= kSubmitMinTicks) {
         KillTimer(kTimerSubmit);
+        m_resultRequested = true;
         const std::string answers = BuildShortAnswers();
         if (!IsDirectMode()) {
             const VLSignInRecord& signIn = VLAppState::Get().signIn;
@@ -101,6 +109,10 @@ void VLStudentWnd::OnSubmitTick() {
 void VLStudentWnd::OnPaperResult(int code) {
     if (!m_submitting)
         return;
+    m_resultRequested = false;
+    // A close waiting for this same result ends with it.
+    if (m_closeWait && m_closeWaitsForSubmission)
+        m_closeWait->Finish(code == 0);
     if (code != 0) {
         ShowSubmitFailure();
         return;
@@ -110,12 +122,13 @@ void VLStudentWnd::OnPaperResult(int code) {
     KillTimer(kTimerSnapshot);
     ShowPage(8);
     ReportExamState(3);
-    m_services.db->ClearExamAnswer();
+    ClearFinishedExam();
 }
 
 void VLStudentWnd::OnSingleResult(int code, int score) {
     if (!m_submitting)
         return;
+    m_resultRequested = false;
     if (code != 0) {
         ShowSubmitFailure();
         return;
@@ -131,6 +144,9 @@ void VLStudentWnd::OnSingleResult(int code, int score) {
 
 void VLStudentWnd::ShowSubmitFailure() {
     KillTimer(kTimerSubmit);
+    m_resultRequested = false;
+    if (m_closeWait && m_closeWaitsForSubmission)
+        m_closeWait->Finish(false);
     m_pm.FindControl(kIdSubmitting)->SetVisible(false);
     m_pm.FindControl(kIdSubmitFailure)->SetVisible(true);
     m_pm.GetAnimationManager().RemoveAnimation(m_pm.FindControl(kIdSubmitSpinner), kAnimSpinner);

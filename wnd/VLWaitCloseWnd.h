@@ -47,6 +47,11 @@ public:
     // window closes): true when the platform accepted the result (code 0).
     void SetOnResult(std::function<void(bool accepted)> handler) { m_onResult = std::move(handler); }
 
+    // Ends the wait from outside: the result came to another receiver (a
+    // submission already under way), or it was never sent (recordings that
+    // could not be uploaded in time: `accepted` false).
+    void Finish(bool accepted) { OnAnswer(accepted); }
+
     bool ResultArrived() const { return m_resultArrived; }
     // The platform accepted the paper (code 0); false for a refusal, a lost
     // request, or no answer at all.

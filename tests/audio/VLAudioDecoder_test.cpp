@@ -51,6 +51,39 @@ TEST(VLAudioDecoder, DurationOfWavMp3ModuleAndNonAudio) {
     EXPECT_EQ(VLAudioDecoder::DurationSeconds(dir.File("absent.wav")), 0.0);
 }
 
+// A format-0 MIDI file, 480 ticks a quarter: two quarters at 120 beats a
+// minute, then two at 60 (the tempo map changes halfway): 1 s + 2 s.
+std::string TwoTempoMelody() {
+    const std::string track = std::string("\x00\xFF\x51\x03\x07\xA1\x20", 7) +         // 500000 us a quarter
+                              std::string("\x00\x90\x3C\x50\x83\x60\x80\x3C\x40", 9) +  // C for 480 ticks
+                              std::string("\x00\x90\x3E\x50\x83\x60\x80\x3E\x40", 9) +
+                              std::string("\x00\xFF\x51\x03\x0F\x42\x40", 7) +         // 1000000 us a quarter
+                              std::string("\x00\x90\x40\x50\x83\x60\x80\x40\x40", 9) +
+                              std::string("\x00\x90\x43\x50\x83\x60\x80\x43\x40", 9) +
+                              std::string("\x00\xFF\x2F\x00", 4);
+    std::string file = std::string("MThd\x00\x00\x00\x06\x00\x00\x00\x01\x01\xE0", 14);
+    file += std::string("MTrk", 4);
+    const auto n = static_cast<uint32_t>(track.size());
+    file += {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+    return file + track;
+}
+
+TEST(VLAudioDecoder, AMelodyFileLastsWhatItsTempoMapSays) {
+    TempDir dir;
+    const std::string mid = dir.File("mel.mid");
+    const std::string melody = TwoTempoMelody();
+    WriteBytes(mid, melody.data(), melody.size());
+    EXPECT_NEAR(VLAudioDecoder::DurationSeconds(mid), 3.0, 1e-6);
+    EXPECT_NEAR(VLAudioDecoder::MidiDurationSeconds(mid), 3.0, 1e-6);
+    // A damaged melody has no length rather than a wrong one; other files are not melodies.
+    const std::string cut = dir.File("cut.mid");
+    WriteBytes(cut, melody.data(), 30);
+    EXPECT_EQ(VLAudioDecoder::DurationSeconds(cut), 0.0);
+    const std::string wav = dir.File("a.wav");
+    ASSERT_TRUE(WriteWav(wav, Tone(440, 1.0, 22050), 22050, 1));
+    EXPECT_EQ(VLAudioDecoder::MidiDurationSeconds(wav), 0.0);
+}
+
 TEST(VLAudioDecoder, DecodedLengthAgreesWithDurationAfterResampling) {
     TempDir dir;
     const std::string wav = dir.File("speech.wav");

@@ -228,6 +228,33 @@ TEST_F(VLAudioPlayerDisk, ARecordingThatCannotBeWrittenIsReportedAsFailed) {
     EXPECT_FALSE(std::filesystem::exists(take));
 }
 
+TEST_F(VLAudioPlayerDisk, ARecordingTheBufferCouldNotHoldIsReportedCutShort) {
+    std::vector<int16_t> input(64000, 1000);
+    WriteBytes(m_in, input.data(), input.size() * 2);
+    UseDiskDriver("/dev/null", m_in, 0);
+    ASSERT_TRUE(m_player.InitAudio());
+    // Room for a second only: the capture ends where the buffer could not grow.
+    m_player.SetRecordLimitBytes(44 + 32000);
+    const std::string take = m_dir.File("take.wav");
+    ASSERT_TRUE(m_player.StartRecord(take));
+    m_player.SetMode(VLAudioPlayer::ModeRecordToFile);
+    ASSERT_TRUE(WaitUntil([&] { return !m_player.IsRecording(); }));
+    EXPECT_TRUE(m_player.HasOpenRecording());
+    EXPECT_EQ(m_player.StopRecord(), VLAudioPlayer::kRecordCutShort);
+    // What was captured is kept on disk, a valid WAV that ends at the limit.
+    const auto bytes = ReadBytes(take);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_LE(bytes.size(), 44u + 32000u);
+    EXPECT_EQ(Le32(bytes, 40), bytes.size() - 44);
+
+    // The next recording starts whole again.
+    m_player.SetRecordLimitBytes(44 + 3600u * 32000u);
+    ASSERT_TRUE(m_player.StartRecord(m_dir.File("next.wav")));
+    m_player.SetMode(VLAudioPlayer::ModeRecordToFile);
+    ASSERT_TRUE(WaitUntil([&] { return m_player.GetRecordPositionBytes() >= 3200; }));
+    EXPECT_EQ(m_player.StopRecord(), 1);
+}
+
 TEST_F(VLAudioPlayerDisk, MonitoringPlaysTheMicrophoneAndWritesNoFile) {
     std::vector<int16_t> input = Tone(500, 3.0, 16000, 1, 0.5);
     WriteBytes(m_in, input.data(), input.size() * 2);
@@ -454,6 +481,9 @@ TEST(ChooseRecordingDevice, SkipsLoopbackAndVirtualDevices) {
     // Disabled devices are never candidates.
     EXPECT_EQ(ChooseRecordingDevice({D{"Mic", false, true}, D{"Mic 2", true, false}}), 1);
     EXPECT_EQ(ChooseRecordingDevice({D{"Virtual Cable", true, true}, D{"Mic", false, false}}), -1);
+    // Where the driver cannot tell the default, the first device listed is not
+    // taken for it: the device opened without a name is the one the desktop chose.
+    EXPECT_EQ(ChooseRecordingDevice({D{"Webcam", true, false}, D{"Headset Mic", true, false}}), -1);
 }
 
 }  // namespace

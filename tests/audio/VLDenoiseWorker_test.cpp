@@ -127,21 +127,23 @@ TEST_F(VLDenoiseWorkerTest, AFailedBackupLeavesTheRecordingAndStillReportsIt) {
     EXPECT_EQ(ReadBytes(path + ".bak"), original);
 }
 
-TEST(VLDenoiseWorker, StopLeavesQueuedFilesAsRecorded) {
+TEST(VLDenoiseWorker, OnlyARunningWorkerTakesFilesAndStopLeavesQueuedOnesAsRecorded) {
     TempDir dir;
     KWMessageQueue queue;
     VLDenoiseWorker worker;
     ASSERT_TRUE(worker.Init(&queue));
-    // Not started: files wait in the list.
+    // Not started: a file would wait for ever, so it is refused and the caller uploads it as it is.
     const std::string path = dir.File("late.wav");
     ASSERT_TRUE(WriteWav(path, Noise(3200, 0.1, 3), 16000, 1));
     const auto original = ReadBytes(path);
-    worker.AddFile(path);
-    EXPECT_EQ(worker.PendingCount(), 1u);
+    EXPECT_FALSE(worker.AddFile(path));
+    EXPECT_EQ(worker.PendingCount(), 0u);
     ASSERT_TRUE(worker.Start());
+    EXPECT_TRUE(worker.AddFile(path));
     EXPECT_EQ(TakeReport(queue), path);
     worker.AddFile(dir.File("never.wav"));
     worker.Stop();
+    EXPECT_FALSE(worker.AddFile(path));
     // The worker may or may not have reached the last file before the stop; a report it sent is freed here.
     while (queue.Size() > 0)
         TakeReport(queue);

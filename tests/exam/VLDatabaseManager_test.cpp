@@ -251,10 +251,16 @@ TEST_F(DatabaseManagerTest, ExamAnswersAreKeptPerRecordAndUser) {
     EXPECT_EQ(loaded[1].AnswerParam, "replaced");
     EXPECT_EQ(loaded[2].AnswerParam, "other user") << "not filtered by user";
 
-    ASSERT_TRUE(manager.ClearExamAnswer());
+    // Clearing one finished exam leaves every other student's and exam's answers.
+    ASSERT_TRUE(manager.ClearExamAnswer(5000000000LL, 1));
+    loaded.clear();
+    ASSERT_TRUE(manager.LoadExamAnswer(5000000000LL, loaded));
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].AnswerParam, "other user");
     loaded.clear();
     ASSERT_TRUE(manager.LoadExamAnswer(6, loaded));
-    EXPECT_TRUE(loaded.empty());
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].AnswerParam, "other exam");
 }
 
 TEST_F(DatabaseManagerTest, MaxClearTimestampOnEmptyTableLeavesTheValue) {

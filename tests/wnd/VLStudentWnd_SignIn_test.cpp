@@ -397,6 +397,19 @@ TEST_F(SignIn, ClosingDuringTheExamAsksAndKeepsTheAnswersWhenTheResultIsLost) {
 TEST_F(SignIn, ClosingDuringTheExamClearsTheAnswersOnceTheResultIsAccepted) {
     s_sim->SetSignInExam(1, 0, "");
     ServeOnly({"106"});
+    // Another student's interrupted exam on this PC, with a recording of hers.
+    const std::string hers = m_paths.GetAnswerDataDir() + "rec_other.wav";
+    {
+        KWFilePathUtils::CreateDirectories(m_paths.GetAnswerDataDir());
+        KWFile::WriteAtomic(hers, std::string(4000, 'x'));
+        VLDatabaseManager db(VLDatabaseConfig{m_paths.GetUserDataDir(), m_paths.GetUserDbPath(),
+                                              m_install + "bin/sys.db", GetClientVersion(), 3});
+        ASSERT_TRUE(db.Init());
+        ASSERT_TRUE(db.SaveExamAnswer({8589934597LL, 7000001002LL,
+                                       R"({"uid":"7000001002","answerlist":[{"id":"104","answer":"",)"
+                                       R"("userdata":"rec_other.wav"}]})"}));
+        db.Release();
+    }
     SignInAndStart();
     uint64_t shownFor = 0;
     QueueSteps({
@@ -417,8 +430,11 @@ TEST_F(SignIn, ClosingDuringTheExamClearsTheAnswersOnceTheResultIsAccepted) {
     EXPECT_GE(shownFor, 1000u);
     EXPECT_LE(shownFor, 2500u);
     EXPECT_EQ(RecordsOfKind("result").size(), 1u);
-    EXPECT_TRUE(StoredAnswers().empty());
-    EXPECT_FALSE(KWFilePathUtils::IsExists(m_paths.GetAnswerDataDir()));
+    // This student's answers go; the other student's row and recording stay for her resume.
+    const auto rows = StoredAnswers();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].UserId, 7000001002LL);
+    EXPECT_TRUE(KWFilePathUtils::IsExistsFile(hers));
 }
 
 TEST_F(SignIn, TheLogHotKeyAsksOnceAndSendsTheLog) {

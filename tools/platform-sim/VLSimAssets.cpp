@@ -61,7 +61,7 @@ struct Tune {
 
 const Tune kTunes[] = {
     {"bg_1.mp3", 4.0},        {"bg_2.wav", 3.0},        {"melody_1.mp3", 4.0},
-    {"banzou_1.mp3", 4.0},    {"mid_1.wav", 3.0},       {"opt_audio_1.wav", 1.5},
+    {"banzou_1.mp3", 4.0},    {"opt_audio_1.wav", 1.5},
     {"opt_audio_2.wav", 1.5}, {"opt_audio_3.mp3", 1.5}, {"rhythm_bg.wav", 4.0},
 };
 
@@ -127,7 +127,7 @@ KWJsonValue SingItem(const std::string& id, const std::string& base, const char*
     KWJsonValue& a = item["answer"];
     SetScores(a, base);
     a["background_file"] = FileUrl(base, "bg_1.mp3");
-    a["mid_file"] = FileUrl(base, "mid_1.wav");
+    a["mid_file"] = FileUrl(base, "mel.mid");
     if (withAccompaniment)
         a["banzou_file"] = FileUrl(base, "banzou_1.mp3");
     a["rhythm_file"] = "";
@@ -297,6 +297,50 @@ bool VLSimAssets::WriteTune(const std::string& path, double seconds, unsigned se
     return ok;
 }
 
+bool VLSimAssets::WriteMelody(const std::string& path, int quarters, unsigned seed) {
+    constexpr int kDivision = 480;  // ticks per quarter note
+    std::string track;
+    auto varLen = [&track](uint32_t v) {
+        char bytes[5];
+        int n = 0;
+        bytes[n++] = static_cast<char>(v & 0x7F);
+        while ((v >>= 7) != 0)
+            bytes[n++] = static_cast<char>(0x80 | (v & 0x7F));
+        while (n > 0)
+            track += bytes[--n];
+    };
+    // Tempo: 500000 microseconds a quarter note.
+    varLen(0);
+    track += std::string("\xFF\x51\x03\x07\xA1\x20", 6);
+    static const unsigned char kScale[] = {60, 62, 64, 67, 69, 72};
+    for (int i = 0; i < quarters; ++i) {
+        const auto note = static_cast<char>(kScale[(seed + i * 3 + i * i) % 6]);
+        varLen(0);
+        track += '\x90';
+        track += note;
+        track += '\x50';
+        varLen(kDivision);
+        track += '\x80';
+        track += note;
+        track += '\x40';
+    }
+    varLen(0);
+    track += std::string("\xFF\x2F\x00", 3);
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    std::string file = "MThd" + be32(6) + std::string("\x00\x00\x00\x01", 4);
+    file += static_cast<char>(kDivision >> 8);
+    file += static_cast<char>(kDivision & 0xFF);
+    file += "MTrk" + be32(static_cast<uint32_t>(track.size())) + track;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
+    return std::fclose(f) == 0 && ok;
+}
+
 bool VLSimAssets::WritePatternFile(const std::string& path, int64_t size, unsigned seed) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
@@ -340,6 +384,13 @@ bool VLSimAssets::GenerateSampleFiles(const std::string& filesDir) {
         // The temporary name keeps the extension so that the encoder is chosen by it.
         std::string part = filesDir + "part" + PartSuffix() + "_" + t.name;
         if (!WriteTune(part, t.seconds, seed) || !KWFilePathUtils::Rename(part, path))
+            return false;
+    }
+    // The sung melody, 3 s like the recordings it times.
+    const std::string melody = filesDir + "mel.mid";
+    if (!KWFilePathUtils::IsExistsFile(melody)) {
+        const std::string part = melody + PartSuffix();
+        if (!WriteMelody(part, 6, ++seed) || !KWFilePathUtils::Rename(part, melody))
             return false;
     }
     return true;

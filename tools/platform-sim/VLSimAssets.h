@@ -27,6 +27,9 @@ public:
                              unsigned seed);
     // A melody of `seconds` seconds: WAV (16-bit PCM) or MP3 by the extension.
     static bool WriteTune(const std::string& path, double seconds, unsigned seed);
+    // The sung melody as a Standard MIDI File (format 0, 120 beats a minute):
+    // `quarters` quarter notes, so it lasts quarters / 2 seconds.
+    static bool WriteMelody(const std::string& path, int quarters, unsigned seed);
     // A file of `size` bytes of a deterministic pattern, for transfer tests.
     static bool WritePatternFile(const std::string& path, int64_t size, unsigned seed);
 };

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "audio/VLAudioDecoder.h"
 #include "net/VLHttpClient.h"
 #include "platform/common/KWMD5Utils.h"
 #include "platform/common/KWStringUtils.h"
@@ -131,7 +132,7 @@ TEST_F(VLSimServerTest, SamplePaperHoldsEveryTypeOfBothGenerationsWithFilesThatE
 
     // Every referenced file is served, pictures are PNGs and music decodes.
     ASSERT_GT(urls.size(), 20u);
-    int pictures = 0, wav = 0, mp3 = 0;
+    int pictures = 0, wav = 0, mp3 = 0, melodies = 0;
     for (const auto& url : urls) {
         Reply r = Fetch(url);
         ASSERT_EQ(r.status, 200) << url;
@@ -143,6 +144,11 @@ TEST_F(VLSimServerTest, SamplePaperHoldsEveryTypeOfBothGenerationsWithFilesThatE
             EXPECT_GT(cairo_image_surface_get_width(s), 50) << url;
             cairo_surface_destroy(s);
             ++pictures;
+        } else if (KWFilePathUtils::Extension(url) == ".mid") {
+            // The sung melody: a MIDI file whose tempo map gives it the 3 s of the recordings it times.
+            EXPECT_EQ(r.body.compare(0, 4, "MThd"), 0) << url;
+            EXPECT_NEAR(VLAudioDecoder::MidiDurationSeconds(local), 3.0, 1e-6) << url;
+            ++melodies;
         } else {
             SF_INFO info{};
             SNDFILE* f = sf_open(local.c_str(), SFM_READ, &info);
@@ -156,6 +162,7 @@ TEST_F(VLSimServerTest, SamplePaperHoldsEveryTypeOfBothGenerationsWithFilesThatE
     EXPECT_GT(pictures, 10);
     EXPECT_GT(wav, 0);
     EXPECT_GT(mp3, 0);
+    EXPECT_GT(melodies, 0);
 }
 
 TEST_F(VLSimServerTest, FilesHonourRangeAndStayInsideTheirFolder) {
