@@ -26,6 +26,19 @@ void PostRecord(IKWMessageReceiver* receiver, uint32_t message, T* record) {
 
 }  // namespace
 
+// Stands in for the receiver of the request in flight, posting only while it is not forgotten.
+class VLHttpRequestManager::InFlightReceiver : public IKWMessageReceiver {
+public:
+    explicit InFlightReceiver(VLHttpRequestManager& manager) : m_manager(manager) {}
+    bool PostMessageW(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+        std::lock_guard<std::mutex> lock(m_manager.m_receiverMutex);
+        return m_manager.m_inFlightReceiver && m_manager.m_inFlightReceiver->PostMessageW(message, wParam, lParam);
+    }
+
+private:
+    VLHttpRequestManager& m_manager;
+};
+
 VLHttpRequestManager::VLHttpRequestManager() {
     VLHttpClient::GlobalInit();
 }
@@ -73,6 +86,18 @@ void VLHttpRequestManager::AddRequest(const VLHttpRequest& request) {
         m_queue.push_back(request);
     }
     m_wake.notify_all();
+}
+
+void VLHttpRequestManager::ForgetReceiver(IKWMessageReceiver* receiver) {
+    if (!receiver)
+        return;
+    {
+        KWMutexGuard lock(m_mutex);
+        m_queue.remove_if([receiver](const VLHttpRequest& r) { return r.m_receiver == receiver; });
+    }
+    std::lock_guard<std::mutex> lock(m_receiverMutex);
+    if (m_inFlightReceiver == receiver)
+        m_inFlightReceiver = nullptr;
 }
 
 size_t VLHttpRequestManager::QueuedCount() {
@@ -243,12 +268,19 @@ void VLHttpRequestManager::HttpRequestFunc() {
             }
             request = m_queue.front();
             m_queue.pop_front();
+            // Under the queue's lock too: a ForgetReceiver running now either
+            // dropped this request or will find it in flight.
+            std::lock_guard<std::mutex> receiverLock(m_receiverMutex);
+            m_inFlightReceiver = request.m_receiver;
         }
-        Process(request);
+        InFlightReceiver proxy(*this);
+        Process(request, request.m_receiver ? &proxy : nullptr);
+        std::lock_guard<std::mutex> receiverLock(m_receiverMutex);
+        m_inFlightReceiver = nullptr;
     }
 }
 
-void VLHttpRequestManager::Process(VLHttpRequest& request) {
+void VLHttpRequestManager::Process(VLHttpRequest& request, IKWMessageReceiver* answerTo) {
     const std::string url = request.m_url + "&client_version=" + m_clientVersion;
     int code = 0;
     if (request.m_method == VLHttpRequest::kGet) {
@@ -277,15 +309,18 @@ void VLHttpRequestManager::Process(VLHttpRequest& request) {
         }
     }
     if (code != 0) {
-        if (request.m_receiver)
-            request.m_receiver->PostMessageW(WM_HTTP_FAILED, static_cast<uintptr_t>(request.m_id), code);
+        if (answerTo)
+            answerTo->PostMessageW(WM_HTTP_FAILED, static_cast<uintptr_t>(request.m_id), code);
         return;
     }
-    Dispatch(request);
+    Dispatch(request, answerTo);
 }
 
-void VLHttpRequestManager::Dispatch(VLHttpRequest& request) {
-    IKWMessageReceiver* receiver = request.m_receiver;
+void VLHttpRequestManager::Dispatch(VLHttpRequest& request, IKWMessageReceiver* answerTo) {
+    // Answers go through `answerTo`, which stops posting once the receiver is
+    // forgotten; files the answer asks for are the receiver's own tasks.
+    IKWMessageReceiver* receiver = answerTo;
+    IKWMessageReceiver* owner = request.m_receiver;
     const std::string& text = request.m_response;
     switch (request.m_id) {
         case kReqServerCfg: {
@@ -300,7 +335,7 @@ void VLHttpRequestManager::Dispatch(VLHttpRequest& request) {
             VLAgentSettings* agent = m_agent;
             VLServerApi::ParseInformationCheckRsp(
                 text, *r, m_downloadDir,
-                [agent](const std::string& u) { return agent ? agent->RewriteDownloadUrl(u) : u; }, receiver,
+                [agent](const std::string& u) { return agent ? agent->RewriteDownloadUrl(u) : u; }, owner,
                 downloads);
             if (!downloads.empty() && m_downloads)
                 m_downloads->AddTasks(downloads);
@@ -326,8 +361,8 @@ void VLHttpRequestManager::Dispatch(VLHttpRequest& request) {
             // The paper parser regroups the records itself before it returns.
             VLQuestionParseResult parsed =
                 paper ? parser.ParsePaperResponse(text, KWStringUtils::ConvertStringToInt32(request.m_extra),
-                                                  receiver)
-                      : parser.ParseSingleQuestionResponse(text, receiver);
+                                                  owner)
+                      : parser.ParseSingleQuestionResponse(text, owner);
             auto* list = new VLQuestionList;
             list->m_questionCount = parsed.questionCount;
             list->m_downloads = std::move(parsed.downloads);

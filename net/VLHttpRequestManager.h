@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "exam/VLDatabaseRecords.h"
@@ -50,6 +51,11 @@ public:
     void AddRequest(const VLHttpRequest& request);
     // Requests waiting for the worker (the one in transfer not counted).
     size_t QueuedCount();
+    // A receiver that goes away (a window closed while its request runs): its
+    // queued requests are dropped, and nothing is posted to it any more, also
+    // not the answer of the one the worker is sending now. After the return it
+    // may be destroyed.
+    void ForgetReceiver(IKWMessageReceiver* receiver);
 
     void SendServerCfgReq(const std::string& schoolId, IKWMessageReceiver* receiver);
     void SendInfomationCheckReq(const std::string& schoolId, const std::string& studentNumber,
@@ -87,8 +93,8 @@ public:
 
 private:
     void HttpRequestFunc();
-    void Process(VLHttpRequest& request);
-    void Dispatch(VLHttpRequest& request);
+    void Process(VLHttpRequest& request, IKWMessageReceiver* answerTo);
+    void Dispatch(VLHttpRequest& request, IKWMessageReceiver* answerTo);
     void Queue(int32_t method, int32_t id, const std::string& url, bool useRemotePort,
                IKWMessageReceiver* receiver, const std::string& extra = std::string());
 
@@ -104,6 +110,11 @@ private:
     std::list<VLHttpRequest> m_queue;
     KWMutex m_mutex;  // guards m_queue and m_thread
     std::condition_variable_any m_wake;
+    // The receiver of the request being sent: the worker posts to it only
+    // under this lock, so ForgetReceiver can take it away at any moment.
+    IKWMessageReceiver* m_inFlightReceiver = nullptr;
+    std::mutex m_receiverMutex;
+    class InFlightReceiver;
 };
 
 }  // namespace KwLib

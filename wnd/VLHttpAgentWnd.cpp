@@ -24,6 +24,9 @@ bool VLHttpAgentWnd::Show(UIWindowWnd* owner, VLConfigManager* config, VLAgentSe
         return false;
     window.CenterWindow();
     window.ShowModal();
+    // The window lives on this stack: a test of the agent still under way
+    // (5 s to give up on an agent that does not answer) must not answer to it.
+    requests->ForgetReceiver(&window);
     return window.Saved();
 }
 

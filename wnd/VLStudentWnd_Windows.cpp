@@ -95,6 +95,7 @@ bool VLStudentWnd::ConfirmClose() {
             SetTimer(kTimerCloseUploads, 1000);
     }
     wait.ShowModal();
+    m_services.requests->ForgetReceiver(&wait);
     KillTimer(kTimerCloseUploads);
     m_closeWait = nullptr;
     m_closeWaitsForSubmission = false;

@@ -362,6 +362,27 @@ TEST_F(VLHttpRequestManagerTest, SlowRequestDelaysTheNextAndReleaseWaitsForIt) {
     delete reinterpret_cast<VLServerCfgResult*>(after->wParam);
 }
 
+TEST_F(VLHttpRequestManagerTest, AForgottenReceiverHearsNothingMoreNotEvenTheAnswerInFlight) {
+    VLSimFault slow;
+    slow.m_delayMs = 400;
+    s_sim->SetFault("/api2/getCfg", slow);
+    m_manager.Start();
+    // A window on the stack asks, and closes while the worker waits for the answer.
+    auto gone = std::make_unique<KWMessageQueue>();
+    m_manager.SendServerCfgReq("11", gone.get());
+    m_manager.SendUpdateCheckReq(2, "11", gone.get());  // still queued behind it
+    for (int i = 0; i < 5000 && m_manager.QueuedCount() > 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_manager.ForgetReceiver(gone.get());
+    EXPECT_EQ(m_manager.QueuedCount(), 0u);
+    gone->Close();  // a post from now on would reach a freed window
+    // Others are answered as before, after the one in flight.
+    m_manager.SendUpdateCheckReq(2, "11", &m_queue);
+    delete Take<VLUpdateCheckResult>(WM_UPDATE_CHECK_RSP).release();
+    EXPECT_EQ(gone->RefusedPosts(), 0u);
+    EXPECT_EQ(gone->Size(), 0u);
+}
+
 }  // namespace
 }  // namespace KwLib
 

@@ -34,6 +34,17 @@
 #include "platform/ui/UIButton.h"
 #include "elements/UIQuestionElement.h"
 
+// Runs the answering phase of the singing question on screen in real time until `done`.
+#define SING_UNTIL(done)                                                                      \
+    do {                                                                                      \
+        const auto singEnd = std::chrono::steady_clock::now() + std::chrono::seconds(40);     \
+        while (!(done) && std::chrono::steady_clock::now() < singEnd) {                       \
+            m_driver->Advance(10);                                                            \
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));                       \
+        }                                                                                     \
+        ASSERT_TRUE(done);                                                                    \
+    } while (0)
+
 namespace KwLib {
 
 class VLStudentWndTest : public VLSimTest {
@@ -357,8 +368,8 @@ protected:
 
     // Signs in as a student of the roster and goes through the device check to
     // the first question of the paper.
-    void SignInAndStart(const std::string& number = "1001") {
-        ASSERT_TRUE(Open(3));
+    void SignInAndStart(const std::string& number = "1001", int runMode = 3) {
+        ASSERT_TRUE(Open(runMode));
         ASSERT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenSignIn);
         m_driver->Click(kIdStudentNumber);
         m_driver->TypeText(number);

@@ -193,16 +193,6 @@ TEST_P(StudentWndSinging, TipsAnswerPhaseAndRecordingFollowTheStartMark) {
 
 INSTANTIATE_TEST_SUITE_P(StartMarks, StudentWndSinging, ::testing::Values(0, 2000, 5000));
 
-// Runs the answering phase of the singing question on screen in real time until `done`.
-#define SING_UNTIL(done)                                                                      \
-    do {                                                                                      \
-        const auto singEnd = std::chrono::steady_clock::now() + std::chrono::seconds(40);     \
-        while (!(done) && std::chrono::steady_clock::now() < singEnd) {                       \
-            m_driver->Advance(10);                                                            \
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));                       \
-        }                                                                                     \
-        ASSERT_TRUE(done);                                                                    \
-    } while (0)
 
 TEST_F(StudentWnd, ASingingRecordingIsCleanedUploadedAndSubmittedAsItsAddress) {
     OpenDirect("104");
