@@ -12,6 +12,9 @@
 #   bash scripts/e2e.sh --external             a platform (or agent) already answering on 127.0.0.1:9500-9502/9600
 #   bash scripts/e2e.sh --kill-trials 20       crash-and-resume trials; last line "kill trials: K/N lost nothing"
 #   bash scripts/e2e.sh --keep 102,104,203     only those items of the sample paper (a short exam)
+#   bash scripts/e2e.sh --wander 60 --seed 7   a wandering student: 60 random moves checked against a model
+#                                              of the answers; last line "wander: N moves, K checks, 0 lost"
+#   bash scripts/e2e.sh --kill-trials 3 --wander 40   kills in the middle of wandering
 #
 # Other options: --build release|asan (default release, in build/ or build-asan/),
 # --no-build (the programs are built already), --seed N (repeats the kill trials'
@@ -23,20 +26,21 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-external=0 student=1001 screenshots="" trials=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
+external=0 student=1001 screenshots="" trials=0 wander=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --external) external=1 ;;
         --student) student="$2"; shift ;;
         --screenshots) screenshots="$(mkdir -p "$2" && cd "$2" && pwd)"; shift ;;
         --kill-trials) trials="$2"; shift ;;
+        --wander) wander="$2"; shift ;;
         --keep) keep="$2"; shift ;;
         --build) kind="$2"; shift ;;
         --seed) seed="$2"; shift ;;
         --listen) listen=1 ;;
         --measure) measure=1 ;;
         --no-build) build_first=0 ;;
-        -h|--help) sed -n '2,27p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,30p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "e2e.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
@@ -58,6 +62,7 @@ fi
 # which a second run of the same kind must not pull away from under the first (the lock is
 # this script's alone: the programs it starts do not inherit it).
 work="$build/e2e"
+[ "$wander" -gt 0 ] && work="$build/e2e-wander"
 [ "$trials" -gt 0 ] && work="$build/e2e-kill"
 exec 8> "$work.lock"
 if ! flock -n 8; then
@@ -145,6 +150,7 @@ if [ "$trials" -gt 0 ]; then
           --answer-dir "$work/data/Virelo/Student/AnswerData" --client-output "$work/client.out")
     [ -n "$records" ] && args+=(--records "$records")
     [ -n "$seed" ] && args+=(--seed "$seed")
+    [ "$wander" -gt 0 ] && args+=(--wander "$wander")
     status=0
     "$drive" "${args[@]}" 8>&- || status=$?
     exit "$status"
@@ -154,6 +160,11 @@ fi
 client=$!
 pids+=($client)
 args=(--socket "$sock" --student "$student")
+if [ "$wander" -gt 0 ]; then
+    args+=(--wander "$wander" --answer-dir "$work/data/Virelo/Student/AnswerData")
+    [ -n "$records" ] && args+=(--records "$records")
+    [ -n "$seed" ] && args+=(--seed "$seed")
+fi
 [ -n "$screenshots" ] && args+=(--screenshots "$screenshots")
 [ "$listen" = 1 ] && args+=(--listen)
 [ "$measure" = 1 ] && args+=(--measure-pid "$client")

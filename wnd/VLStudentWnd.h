@@ -300,6 +300,11 @@ private:
     std::string m_takeFile;
     // It ran to its end (the end mark or the answering time), not cut short.
     bool m_takeComplete = false;
+    // A rhythm attempt of this visit, the taps it started over, and whether its music ran out:
+    // taps of an attempt left early never replace an earlier answer.
+    bool m_rhythmAttempt = false;
+    bool m_rhythmComplete = false;
+    std::string m_rhythmEarlier;
     // The exam manager holds the signed-in exam's restored answers: only then are they stored.
     bool m_answersLoaded = false;
     // A close during the exam that waits for the recordings' uploads (its window is modal).

@@ -72,6 +72,10 @@ void VLStudentWnd::FinishQuestion() {
         if (type == 8 || type == 9)
             m_curElement->StopActivity();
         q->m_answer = m_curElement->GetAnswer();
+        if ((type == 8 || type == 9) && m_rhythmAttempt && !m_rhythmComplete && !m_rhythmEarlier.empty()) {
+            VL_LOG_INFO("question %s left before its music ended; its earlier taps stay its answer", q->m_id.c_str());
+            q->m_answer = m_rhythmEarlier;
+        }
         q->m_answered = (type == 13 || type == 14) ? HasRealPiece(q->m_answer) : !q->m_answer.empty();
     }
     StoreAnswers();
@@ -115,6 +119,9 @@ void VLStudentWnd::TakeRecording(VLSingQuestion* sing) {
 void VLStudentWnd::SnapshotAnswers() {
     VLQuestionBase* q = m_curQuestion;
     if (!StoresAnswers() || !q || !m_curElement || IsSingType(q->m_type) || q->m_type == 12)
+        return;
+    // A new rhythm attempt under way does not overwrite the taps it may yet give way to.
+    if ((q->m_type == 8 || q->m_type == 9) && m_rhythmAttempt && !m_rhythmComplete && !m_rhythmEarlier.empty())
         return;
     // Read without stopping anything: the question goes on.
     const std::string answer = m_curElement->GetAnswer();

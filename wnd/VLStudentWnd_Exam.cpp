@@ -302,6 +302,8 @@ void VLStudentWnd::ShowCurQuestion(bool forward) {
     m_lastStopResult = 0;
     m_takeFile.clear();
     m_takeComplete = false;
+    m_rhythmAttempt = false;
+    m_rhythmComplete = false;
     if (std::unique_ptr<UIQuestionElement> element = CreateQuestionElement(record->m_type)) {
         UIQuestionElement* e = element.get();
         if (AddsToAreaFirst(record->m_type)) {
@@ -434,6 +436,9 @@ void VLStudentWnd::StartAnswering() {
     } else if (type == 11 || (type >= 13 && type <= 16)) {
         // The student moves on with the buttons.
     } else if (type == 8 || type == 9) {
+        m_rhythmEarlier = q->m_answer;
+        m_rhythmAttempt = true;
+        m_rhythmComplete = false;
         BringToFront();
         const uint32_t countIn = m_curElement ? m_curElement->StartActivity(q) : 0;
         SetTimer(kTimerRhythmMusic, std::max<uint32_t>(countIn, 1));
@@ -471,6 +476,8 @@ void VLStudentWnd::StartAnswering() {
 }
 
 void VLStudentWnd::EndAnswering() {
+    if (m_rhythmAttempt)
+        m_rhythmComplete = true;
     // A recording still running when the answering time ends has run its course.
     if (m_recordState == 2 && m_recorded)
         m_takeComplete = true;

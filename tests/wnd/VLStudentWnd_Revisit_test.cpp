@@ -307,8 +307,12 @@ TEST_F(Revisit, TimeRunningOutDuringTheHandInQuestionHandsInOnce) {
     QueueSteps({
         {[] { return TopWindow("VLMessagebox") != nullptr; },
          [&] {
+             // The time runs out while she thinks about it, and a while passes.
              m_now = deadline;
-             m_driver->Advance(1000);
+             for (int i = 0; i < 80; ++i) {
+                 m_driver->Advance(100);
+                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+             }
          }},
         // Should the question still be open, she says yes to it.
         {[] { return true; },
@@ -375,6 +379,11 @@ TEST_F(Revisit, TheHeadphoneTestKeepsTheStudentsVoiceInHerEars) {
 
 TEST_F(Revisit, AClipLeftPlayingDoesNotStopTheNextQuestionsSound) {
     ServeOnly({"103", "106"});
+    // Clips of 4 s: still playing when the next question has begun to speak.
+    PatchItem("103", [](KWJsonValue& item) {
+        for (KWJsonValue& option : item["answer"]["options"])
+            option["audio"] = FileUrl("bg_1.mp3");
+    });
     s_sim->SetSignInExam(1, 0, "");
     SignInAndStart();
     ToAnswering();
@@ -390,7 +399,7 @@ TEST_F(Revisit, AClipLeftPlayingDoesNotStopTheNextQuestionsSound) {
     m_driver->Click(kIdNext);
     ASSERT_TRUE(AdvanceUntil([&] { return Q() && Q()->m_id == "106"; }, 20000, 1));
     // The clip's own end (its length and a second) passes during 106's first prompt.
-    const uint64_t clipEnd = clicked + 1500 + 1000 + 50;
+    const uint64_t clipEnd = clicked + LengthMs(s_sim->FilesDir() + "bg_1.mp3") + 1000 + 50;
     ASSERT_LT(m_driver->Now(), clipEnd);
     m_driver->Advance(clipEnd - m_driver->Now());
     EXPECT_TRUE(m_window->GetPlayer()->IsPlaying());

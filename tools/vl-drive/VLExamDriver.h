@@ -48,15 +48,25 @@ public:
     int RhythmBeatsMissed() const { return m_rhythmMissed; }
     const std::string& LastError() const { return m_error; }
 
-private:
+    // ---- the channel, for drivers built on this one (the wandering student) ----
     bool Connect();
     bool Send(const KWJsonValue& request, KWJsonValue& answer);
+    // A command as JSON text; true when the program answered "ok".
     bool Cmd(const std::string& json, KWJsonValue* answer = nullptr);
     bool Click(int id);
     bool ClickAt(int x, int y);
     bool DragFrom(int x, int y, int toX, int toY);
     bool State(KWJsonValue& state);
     void Screenshot(const std::string& name);
+    // Sweeps the dot-line picture for a segment and drags it aside.
+    bool AnswerDotLine(const KWJsonValue& state);
+    // The usable controls with an id inside the question area, in the order "state" lists them.
+    static std::vector<const KWJsonValue*> InArea(const KWJsonValue& state, int id);
+    static const KWJsonValue* Control(const KWJsonValue& state, int id);
+    static bool Usable(const KWJsonValue* control);
+    static std::string TypeName(int type);
+
+private:
     void Log(const std::string& line);
 
     // One look at the screen and at most one action; false when nothing moves any more.
@@ -74,13 +84,7 @@ private:
     bool AnswerConnection(const KWJsonValue& state);
     bool AnswerSort(const KWJsonValue& state);
     bool AnswerJigsaw(const KWJsonValue& state);
-    bool AnswerDotLine(const KWJsonValue& state);
     bool AnswerColouring(const KWJsonValue& state);
-    // The usable controls with an id inside the question area, in the order "state" lists them.
-    static std::vector<const KWJsonValue*> InArea(const KWJsonValue& state, int id);
-    static const KWJsonValue* Control(const KWJsonValue& state, int id);
-    static bool Usable(const KWJsonValue* control);
-    static std::string TypeName(int type);
 
     VLDriveOptions m_options;
     KWLineSocketClient m_client;

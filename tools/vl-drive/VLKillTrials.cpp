@@ -12,12 +12,18 @@
 #include "platform/common/KWMD5Utils.h"
 #include "platform/common/KWStringToken.h"
 #include "platform/common/KWStringUtils.h"
+#include "tools/vl-drive/VLAnswerChecks.h"
 #include "tools/vl-drive/VLClientProcess.h"
 #include "tools/vl-drive/VLExamDriver.h"
+#include "tools/vl-drive/VLWanderer.h"
 
 namespace KwLib {
 
 namespace {
+
+using VLAnswerChecks::IsFinishedRecording;
+using VLAnswerChecks::IsRealAnswer;
+using VLAnswerChecks::ParseResult;
 
 constexpr int kAnswerSheetButton = 1950;
 // An answer changed longer ago than this must survive a crash.
@@ -33,52 +39,6 @@ std::string Str(const KWJsonValue& v, const char* name) {
 
 std::string Quoted(const std::string& s) {
     return "\"" + s + "\"";
-}
-
-// Counts as an answer on the sheet: something chosen, placed or drawn (an
-// ordering of "-1" slots only is an untouched one).
-bool IsRealAnswer(const std::string& answer) {
-    std::vector<std::string> pieces;
-    KWStringToken::StringToken(answer, ",", pieces);
-    return std::any_of(pieces.begin(), pieces.end(), [](const std::string& p) {
-        return !p.empty() && KWStringUtils::CompareNoCase(p, "-1") != 0;
-    });
-}
-
-// A recording the client finished: the 16 kHz WAV image is written in one go
-// when the recording stops, so a file that is there and whose header matches
-// its length is complete.
-bool IsFinishedRecording(const std::string& path) {
-    const auto bytes = KWFile::ReadAll(path);
-    if (!bytes || bytes->size() <= 44 || bytes->compare(0, 4, "RIFF") != 0 ||
-        bytes->compare(8, 4, "WAVE") != 0)
-        return false;
-    auto le32 = [&](size_t at) {
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes->data() + at);
-        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    };
-    return le32(4) == bytes->size() - 8 && le32(40) == bytes->size() - 44;
-}
-
-// "id:answer|id:answer" of the result back into answers. An answer may hold
-// "|" or ":" itself, so a piece starts a new answer only at a known id.
-std::map<std::string, std::string> ParseResult(const std::string& text, const std::set<std::string>& ids) {
-    std::map<std::string, std::string> out;
-    std::vector<std::string> pieces;
-    KWStringToken::StringToken(text, "|", pieces);
-    std::string current;
-    for (const std::string& piece : pieces) {
-        const size_t colon = piece.find(':');
-        const std::string id = colon == std::string::npos ? std::string() : piece.substr(0, colon);
-        if (!id.empty() && ids.count(id) && !out.count(id)) {
-            current = id;
-            out[id] = piece.substr(colon + 1);
-        } else if (!current.empty()) {
-            out[current] += "|" + piece;
-        }
-    }
-    return out;
 }
 
 std::string Describe(const KWJsonValue& state) {
@@ -200,10 +160,7 @@ bool VLKillTrials::RunOne(int number) {
     m_trialStart = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now().time_since_epoch())
                        .count();
-    int64_t firstSeq = 0;
-    if (m_options.records)
-        for (const KWJsonValue& r : m_options.records())
-            firstSeq = std::max<int64_t>(firstSeq, r["seq"].asInt64());
+    const int64_t firstSeq = m_options.records ? VLAnswerChecks::LastSeq(m_options.records()) : 0;
 
     std::vector<std::string> args = m_options.clientArgs;
     args.push_back("-automation=" + m_options.socket);
@@ -244,8 +201,10 @@ bool VLKillTrials::RunOne(int number) {
                 killAt = Now() +
                          std::uniform_int_distribution<int>(0, m_options.maxKillDelayMs)(m_random) / 1000.0;
         }
-        // The exam must still be running when it is killed: not handed in.
-        if ((started && Int(state, "page") >= 6) || (killAt >= 0 && Now() >= killAt))
+        // The exam must still be running when it is killed: not handed in (a wandering
+        // student opens the sheet on her way, and may be killed there).
+        const int lastPage = m_options.wanderMoves > 0 ? 7 : 6;
+        if ((started && Int(state, "page") >= lastPage) || (killAt >= 0 && Now() >= killAt))
             return finalLook(state);
         // An answer on screen that the question has not been left with yet: a while to look at it.
         const std::string question = Str(state, "questionId");
@@ -269,7 +228,32 @@ bool VLKillTrials::RunOne(int number) {
     };
     int rc = 0;
     std::string lastStep;
-    if (!Drive(beforeKill, rc, lastStep) || rc != 3) {
+    if (m_options.wanderMoves > 0) {
+        VLWanderOptions wander;
+        wander.socket = m_options.socket;
+        wander.student = m_options.student;
+        wander.answerDir = m_options.answerDir;
+        wander.moves = m_options.wanderMoves;
+        wander.seed = static_cast<uint32_t>(m_random());
+        wander.timeoutSeconds = m_options.trialTimeoutSeconds;
+        wander.stop = beforeKill;
+        wander.handIn = false;
+        wander.log = [&lastStep](const std::string& line) { lastStep = line; };
+        VLWanderer wanderer(wander);
+        rc = wanderer.Run();
+        for (const std::string& p : wanderer.Problems())
+            Problem("before the kill: " + p);
+        // Moves all made before the moment came: the kill comes now.
+        if (rc == 0) {
+            KWJsonValue state;
+            if (Command("{\"cmd\":\"state\"}", state))
+                finalLook(state);
+            rc = 3;
+        }
+    } else {
+        Drive(beforeKill, rc, lastStep);
+    }
+    if (rc != 3) {
         Problem("the first run did not reach the moment of the kill: " + lastStep);
         return false;
     }
@@ -430,10 +414,7 @@ void VLKillTrials::CheckResult(int64_t firstSeq, const std::map<std::string, std
     if (!m_options.records)
         return;
     const KWJsonValue records = m_options.records();
-    const KWJsonValue* result = nullptr;
-    for (const KWJsonValue& r : records)
-        if (r["seq"].asInt64() > firstSeq && r["kind"].asString() == "result")
-            result = &r;
+    const KWJsonValue* result = VLAnswerChecks::LatestResult(records, firstSeq);
     if (!result) {
         Problem("the platform received no result");
         return;
@@ -456,15 +437,7 @@ void VLKillTrials::CheckResult(int64_t firstSeq, const std::map<std::string, std
     for (const auto& [id, file] : recordings) {
         auto it = sent.find(id);
         const std::string url = it == sent.end() ? std::string() : it->second;
-        const KWJsonValue* upload = nullptr;
-        for (const KWJsonValue& r : records) {
-            const std::string stored = r["stored"].asString();
-            if (r["kind"].asString() == "upload" && !stored.empty() && r["seq"].asInt64() > firstSeq &&
-                url.size() > stored.size() &&
-                url.compare(url.size() - stored.size(), stored.size(), stored) == 0 &&
-                url.compare(url.size() - stored.size() - 9, 9, "/uploads/") == 0)
-                upload = &r;
-        }
+        const KWJsonValue* upload = VLAnswerChecks::UploadNamedBy(records, url, firstSeq);
         if (!upload) {
             Problem("question " + id + ": the result's answer " + Quoted(url) +
                     " is not the address of an upload of its recording " + file);

@@ -41,6 +41,9 @@ struct VLKillTrialOptions {
     // A student looks at an answer before moving on: up to this long, chosen at
     // random for each question, the driver waits after answering (and the kill may come then).
     int maxDwellMs = 4000;
+    // Up to this many moves of a wandering student (back, the sheet, reopening,
+    // leaving in any phase) before the kill, instead of the straight walk; 0: straight.
+    int wanderMoves = 0;
     int trialTimeoutSeconds = 1200;
     // Every request the platform received, oldest first ("kind", "seq", "fields", ...).
     std::function<KWJsonValue()> records;

@@ -23,6 +23,7 @@
 #include "platform/common/KWStringUtils.h"
 #include "tools/vl-drive/VLExamDriver.h"
 #include "tools/vl-drive/VLKillTrials.h"
+#include "tools/vl-drive/VLWanderer.h"
 
 namespace {
 
@@ -34,12 +35,16 @@ void Usage() {
         "                [--measure-pid PID]\n"
         "       vl-drive --kill-trials N --client PROGRAM --socket PATH --answer-dir DIR\n"
         "                [--records URL] [--student NUMBER] [--seed N] [--client-arg ARG]... "
-        "[--client-output FILE]\n"
+        "[--client-output FILE] [--wander M]\n"
+        "       vl-drive --wander N --socket PATH [--seed S] [--records URL] [--answer-dir DIR] [--student NUMBER]\n"
         "Takes the exam on screen in a VLStudent started with -automation=PATH. --listen waits for all\n"
         "the listening material. --measure-pid reports the client's CPU while idle on the answer sheet\n"
         "and its memory at the end. --kill-trials starts PROGRAM itself, kills it at random moments and\n"
         "checks the resumed exam; --records is the simulator's address (http://127.0.0.1:PORT) whose\n"
-        "record of uploads and results the checks read.\n");
+        "record of uploads and results the checks read. --wander takes the exam as a wandering student:\n"
+        "N random moves (back, next, the sheet, reopening, undo, reset, leaving in any phase) checked against\n"
+        "a model of the answers given, then the hand-in; last line \"wander: N moves, K checks, L lost\".\n"
+        "With --kill-trials, --wander M wanders (up to M moves) until each trial's kill.\n");
 }
 
 size_t Append(char* data, size_t size, size_t count, void* out) {
@@ -93,6 +98,7 @@ int main(int argc, char** argv) {
     KwLib::VLDriveOptions options;
     KwLib::VLKillTrialOptions trials;
     int killTrials = 0;
+    int wander = 0;
     int measurePid = 0;
     bool seeded = false;
     std::string records;
@@ -111,6 +117,8 @@ int main(int argc, char** argv) {
             options.listenFully = true;
         else if (arg == "--measure-pid" && hasValue)
             measurePid = std::atoi(argv[++i]);
+        else if (arg == "--wander" && hasValue)
+            wander = std::atoi(argv[++i]);
         else if (arg == "--kill-trials" && hasValue)
             killTrials = std::atoi(argv[++i]);
         else if (arg == "--client" && hasValue)
@@ -131,7 +139,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (options.socket.empty() || (killTrials > 0 && (trials.client.empty() || trials.answerDir.empty()))) {
+    if (options.socket.empty() || (killTrials > 0 && (trials.client.empty() || trials.answerDir.empty())) ||
+        wander < 0) {
         Usage();
         return 2;
     }
@@ -151,6 +160,7 @@ int main(int argc, char** argv) {
         trials.socket = options.socket;
         trials.student = options.student;
         trials.log = log;
+        trials.wanderMoves = wander;
         if (!records.empty())
             trials.records = [records] { return FetchRecords(records); };
         log("kill trials with seed " + std::to_string(trials.seed) + " (--seed repeats them)");
@@ -161,6 +171,31 @@ int main(int argc, char** argv) {
         std::printf("kill trials: %d/%d lost nothing\n", passed, killTrials);
         curl_global_cleanup();
         return passed == killTrials ? 0 : 1;
+    }
+
+    if (wander > 0) {
+        curl_global_init(CURL_GLOBAL_ALL);
+        KwLib::VLWanderOptions opts;
+        opts.socket = options.socket;
+        opts.student = options.student;
+        opts.moves = wander;
+        opts.seed = seeded ? trials.seed : std::random_device{}();
+        opts.answerDir = trials.answerDir;
+        if (!opts.answerDir.empty() && opts.answerDir.back() != '/')
+            opts.answerDir += '/';
+        opts.log = log;
+        if (!records.empty())
+            opts.records = [records] { return FetchRecords(records); };
+        log("wandering with seed " + std::to_string(opts.seed) + " (--seed repeats the moves)");
+        KwLib::VLWanderer wanderer(opts);
+        const int rc = wanderer.Run();
+        for (const std::string& p : wanderer.Problems())
+            log("problem: " + p);
+        log("seed " + std::to_string(opts.seed));
+        std::printf("wander: %d moves, %d checks, %d lost\n", wanderer.MovesMade(), wanderer.ChecksMade(),
+                    static_cast<int>(wanderer.Problems().size()));
+        curl_global_cleanup();
+        return rc == 0 ? 0 : 1;
     }
 
     options.log = log;
