@@ -4,6 +4,11 @@
 
 # The resource folder the build draws belongs to the install tree too.
 install(DIRECTORY ${VL_RES_DIR} DESTINATION bin)
+# The rehearsal's driver: harmless where the administrator has not enabled
+# the client's automation channel, which it needs.
+if(TARGET vl-drive AND TARGET vl-automate)
+    install(TARGETS vl-drive vl-automate RUNTIME DESTINATION bin)
+endif()
 
 set(VL_PACKAGE_NAME virelo-student)
 set(VL_PACKAGE_PREFIX /opt/${VL_PACKAGE_NAME})

@@ -1,10 +1,12 @@
 // A direct start from a browser, the whole way: headless Chromium opens a
-// teacher's page on an origin of its own, the page calls the real guard's
+// teacher's page on the school's own site (listed for the guard in config.cfg), the page calls the real guard's
 // /runClient?question_id=..., the guard starts the real client from its
 // install tree (run mode 5, no sign-in, its sys.db pointing at the simulator),
 // the exam driver answers the question in the client's window and the score
 // page shows the score the platform returned.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWIniFile.h"
 #include "platform/common/KWLineSocketClient.h"
 #include "tests/app/VLRealClient.h"
 #include "tools/vl-drive/VLExamDriver.h"
@@ -32,6 +35,21 @@ std::string FindNode() {
     return std::string();
 }
 
+// A port of 127.0.0.1 that is free now, for the page's origin to name.
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    close(fd);
+    return port;
+}
+
 const KWJsonValue* ControlById(const KWJsonValue& state, int id) {
     for (const KWJsonValue& c : state["controls"])
         if (c["id"].asInt() == id)
@@ -39,7 +57,7 @@ const KWJsonValue* ControlById(const KWJsonValue& state, int id) {
     return nullptr;
 }
 
-TEST(DirectStartBrowser, APageOnAnotherOriginStartsAQuestionThatIsAnsweredAndScored) {
+TEST(DirectStartBrowser, APageOfTheSchoolsSiteStartsAQuestionThatIsAnsweredAndScored) {
     const std::string browserDir = std::string(VL_SOURCE_DIR) + "/tests/browser/";
     const std::string node = FindNode();
     if (access("/usr/bin/chromium", X_OK) != 0 || node.empty() ||
@@ -48,8 +66,14 @@ TEST(DirectStartBrowser, APageOnAnotherOriginStartsAQuestionThatIsAnsweredAndSco
 
     VLRealClient box(true);
     ASSERT_TRUE(box.Ready()) << box.Error();
-    // The client the guard starts inherits the guard's environment, and with it
-    // the automation socket the driver talks to.
+    // The teacher's page comes from a site the school lists for the guard.
+    const int pagePort = FreePort();
+    ASSERT_GT(pagePort, 0);
+    const std::string pageHost = "teacher.school.example";
+    ASSERT_TRUE(KWIniFile::WriteString(box.UserDir() + "config.cfg", "GUARD", "WebOrigins",
+                                       "http://" + pageHost + ":" + std::to_string(pagePort)));
+    // The client the guard starts gets the automation socket the driver talks
+    // to from the guard's environment (a development build passes it on).
     std::vector<std::string> env = box.Env();
     env.push_back("VL_AUTOMATION_SOCKET=" + box.Socket());
     VLClientProcess guard;
@@ -69,13 +93,15 @@ TEST(DirectStartBrowser, APageOnAnotherOriginStartsAQuestionThatIsAnsweredAndSco
 
     VLClientProcess browser;
     const std::string browserOut = (box.root / "browser.out").string();
-    ASSERT_TRUE(browser.Start(node, {browserDir + "run_client_page.js", std::to_string(port), "106"}, {},
-                              browserOut));
+    ASSERT_TRUE(browser.Start(node,
+                              {browserDir + "run_client_page.js", std::to_string(port), "106",
+                               std::to_string(pagePort), pageHost},
+                              {}, browserOut));
     const auto status = browser.Wait(120000);
     ASSERT_TRUE(status.has_value()) << "the browser did not finish";
     const std::string page = KWFile::ReadAll(browserOut).value_or("");
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << page;
-    EXPECT_NE(page.find("status 200 OK body []"), std::string::npos) << page;
+    EXPECT_NE(page.find(pageHost + ": status 200 OK body []"), std::string::npos) << page;
 
     // The client on screen: a direct start, answered by the driver to the score.
     VLDriveOptions options;
