@@ -610,9 +610,10 @@ bool VLDatabaseManager::PruneUsers(int64_t now, int64_t maxAgeSeconds) {
     // A row's ClearTimestamp is the cache's last clearing when that student
     // signed in, never more than the cache's age before the sign-in: a row
     // older than the age is a sign-in older than it.
-    return m_userDb.ExecSQL("delete from User where Used = 0 and ClearTimestamp < ? and "
-                            "UserId not in (select UserId from ExamAnswer);",
-                            {now - maxAgeSeconds}) == 0;
+    return m_userDb.ExecSQL(
+               "delete from User where Used = 0 and ClearTimestamp < ? and "
+               "UserId not in (select UserId from ExamAnswer);",
+               {now - maxAgeSeconds}) == 0;
 }
 
 bool VLDatabaseManager::SaveExamAnswer(const VLExamAnswer& answer) {

@@ -13,9 +13,24 @@ bool StartsWith(const std::string& text, const char* prefix) {
 // What a classroom PC's session gives a desktop program, and what a school may
 // set on purpose to pick the sound or video system.
 constexpr const char* kAlways[] = {
-    "DISPLAY",       "WAYLAND_DISPLAY", "XAUTHORITY",    "HOME",        "USER",           "LOGNAME",
-    "LANG",          "LANGUAGE",        "PATH",          "TMPDIR",      "TZ",             "DBUS_SESSION_BUS_ADDRESS",
-    "PULSE_SERVER",  "SDL_AUDIODRIVER", "SDL_VIDEODRIVER", "GTK_IM_MODULE", "QT_IM_MODULE", "XMODIFIERS",
+    "DISPLAY",
+    "WAYLAND_DISPLAY",
+    "XAUTHORITY",
+    "HOME",
+    "USER",
+    "LOGNAME",
+    "LANG",
+    "LANGUAGE",
+    "PATH",
+    "TMPDIR",
+    "TZ",
+    "DBUS_SESSION_BUS_ADDRESS",
+    "PULSE_SERVER",
+    "SDL_AUDIODRIVER",
+    "SDL_VIDEODRIVER",
+    "GTK_IM_MODULE",
+    "QT_IM_MODULE",
+    "XMODIFIERS",
     "SDL_IM_MODULE",
 };
 constexpr const char* kAlwaysPrefixes[] = {"XDG_", "LC_"};
@@ -23,26 +38,22 @@ constexpr const char* kAlwaysPrefixes[] = {"XDG_", "LC_"};
 constexpr const char* kDevelopment[] = {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"};
 constexpr const char* kDevelopmentPrefixes[] = {"VL_", "SDL_"};
 
-}  // namespace
-
-bool VLClientEnvironment::Keeps(const std::string& name, bool developmentBuild) {
-    if (name.empty())
-        return false;
-    for (const char* n : kAlways)
+template <size_t N, size_t M>
+bool Matches(const std::string& name, const char* const (&names)[N], const char* const (&prefixes)[M]) {
+    for (const char* n : names)
         if (name == n)
             return true;
-    for (const char* p : kAlwaysPrefixes)
-        if (StartsWith(name, p) && name.size() > std::strlen(p))
-            return true;
-    if (!developmentBuild)
-        return false;
-    for (const char* n : kDevelopment)
-        if (name == n)
-            return true;
-    for (const char* p : kDevelopmentPrefixes)
+    for (const char* p : prefixes)
         if (StartsWith(name, p) && name.size() > std::strlen(p))
             return true;
     return false;
+}
+
+}  // namespace
+
+bool VLClientEnvironment::Keeps(const std::string& name, bool developmentBuild) {
+    return Matches(name, kAlways, kAlwaysPrefixes) ||
+           (developmentBuild && Matches(name, kDevelopment, kDevelopmentPrefixes));
 }
 
 std::vector<std::string> VLClientEnvironment::Clean(const char* const* environment, bool developmentBuild) {

@@ -20,7 +20,8 @@ VLClientStarter::VLClientStarter(std::string clientPath, std::vector<std::string
       m_shared(std::make_shared<Shared>()) {}
 
 bool VLClientStarter::IsValidId(const std::string& id) {
-    return !id.empty() && id.size() <= kMaxIdDigits && id.find_first_not_of("0123456789") == std::string::npos;
+    return !id.empty() && id.size() <= kMaxIdDigits &&
+           id.find_first_not_of("0123456789") == std::string::npos;
 }
 
 bool VLClientStarter::AnyRunning() const {

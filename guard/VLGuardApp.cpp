@@ -3,6 +3,7 @@
 #include <event2/event.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -117,12 +118,16 @@ std::vector<std::string> VLGuardApp::PlatformOrigins(const std::string& sysDbPat
         db.Release();
     }
     std::vector<std::string> origins;
+    auto add = [&origins](const std::string& origin) {
+        if (std::find(origins.begin(), origins.end(), origin) == origins.end())
+            origins.push_back(origin);
+    };
     for (const std::string& url : urls)
         if (auto origin = VLRequestGate::OriginOfUrl(url))
-            origins.push_back(*origin);
+            add(*origin);
     for (const std::string& origin :
          VLRequestGate::ParseOriginList(KWIniFile::GetString(configPath, "GUARD", "WebOrigins", "")))
-        origins.push_back(origin);
+        add(origin);
     return origins;
 }
 

@@ -32,7 +32,7 @@ public:
     static void UpdateDesktopShortcut(const std::string& desktopDir, const std::string& clientPath);
     // The web origins whose pages may drive the control server: the teacher's
     // and the public web site of the edition's row in sys.db, and those listed
-    // in config.cfg ("GUARD", "WebOrigins") for a school's own site.
+    // in config.cfg ("GUARD", "WebOrigins") for a school's own site; each once.
     static std::vector<std::string> PlatformOrigins(const std::string& sysDbPath, bool inner,
                                                     const std::string& configPath);
 

@@ -31,7 +31,8 @@ void SendText(evhttp_request* req, int status, const char* reason, const char* t
     std::unique_ptr<evbuffer, decltype(&evbuffer_free)> body(evbuffer_new(), &evbuffer_free);
     if (body && text && *text) {
         evbuffer_add_printf(body.get(), "%s", text);
-        evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type", "text/plain; charset=utf-8");
+        evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type",
+                          "text/plain; charset=utf-8");
     }
     evhttp_send_reply(req, status, reason, body.get());
 }
@@ -91,7 +92,8 @@ bool VLHttpLocalServer::Admit(evhttp_request* req) {
     evkeyvalq* out = evhttp_request_get_output_headers(req);
     switch (Gate().Judge(host, origin, site)) {
         case VLRequestGate::Verdict::WrongHost:
-            VL_LOG_WARN("%s refused: addressed to host \"%s\"", evhttp_request_get_uri(req), host ? host : "");
+            VL_LOG_WARN("%s refused: addressed to host \"%s\"", evhttp_request_get_uri(req),
+                        host ? host : "");
             SendText(req, kForbidden, "Forbidden", kWrongHost);
             return false;
         case VLRequestGate::Verdict::ForeignOrigin:

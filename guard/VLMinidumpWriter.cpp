@@ -467,7 +467,8 @@ void VLMinidumpWriter::PruneFolder(const std::string& dir, const std::string& ke
             std::memcmp(magic, "MDMP", 4) != 0)
             continue;
         std::error_code timeEc;
-        dumps.push_back({path, static_cast<uint64_t>(st.st_size), std::filesystem::last_write_time(path, timeEc)});
+        dumps.push_back(
+            {path, static_cast<uint64_t>(st.st_size), std::filesystem::last_write_time(path, timeEc)});
     }
     // Newest first; what lies beyond the limits is removed.
     std::sort(dumps.begin(), dumps.end(), [](const Dump& a, const Dump& b) { return a.time > b.time; });

@@ -137,7 +137,8 @@ bool VLRequestGate::IsTrustedOrigin(const std::string& normalizedOrigin) const {
     return m_own.count(normalizedOrigin) > 0 || m_platform.count(normalizedOrigin) > 0;
 }
 
-VLRequestGate::Verdict VLRequestGate::Judge(const char* host, const char* origin, const char* secFetchSite) const {
+VLRequestGate::Verdict VLRequestGate::Judge(const char* host, const char* origin,
+                                            const char* secFetchSite) const {
     if (!IsOwnHost(host))
         return Verdict::WrongHost;
     if (origin) {

@@ -97,7 +97,8 @@ int RunClient(int argc, const char* const* argv, const VLAutomationPolicy& autom
     const VLAutomationDecision automation = VLAutomationGate::Decide(
         options.hasAutomation, options.automationFlag, options.automationEnvironment, automationPolicy);
     if (automation.ignoredEnvironment)
-        VL_LOG_WARN("VL_AUTOMATION_SOCKET is set and ignored: this installation reads it in development builds only");
+        VL_LOG_WARN(
+            "VL_AUTOMATION_SOCKET is set and ignored: this installation reads it in development builds only");
     if (!automation.refusal.empty()) {
         // Before anything shows: a script that asked for the channel learns at
         // once that it will not get one, and no exam window opens for it.

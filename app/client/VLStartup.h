@@ -29,7 +29,8 @@ VLStartupOptions ParseStartupOptions(int argc, const char* const* argv);
 void SecureUserData(const VLPathSet& paths);
 
 // The window factory learns the automation socket the gate let through (empty: none).
-using VLStudentWindowFactory = std::function<std::unique_ptr<IVLMainWindowHost>(const std::string& automation)>;
+using VLStudentWindowFactory =
+    std::function<std::unique_ptr<IVLMainWindowHost>(const std::string& automation)>;
 
 // The client's start-up sequence up to and including the main window's message
 // loop. Returns 0 when another instance runs (it was asked to raise its

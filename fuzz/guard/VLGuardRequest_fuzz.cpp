@@ -70,9 +70,9 @@ void CheckGate(const std::string& host, const std::optional<std::string>& origin
         abort();
     if (verdict == VLRequestGate::Verdict::Allowed && origin) {
         const auto normalized = VLRequestGate::NormalizeOrigin(*origin);
-        static const std::set<std::string> trusted = {"https://teacher.platform.example", "http://school.example:8080",
-                                                      "http://127.0.0.1:9182", "http://localhost:9182",
-                                                      "http://[::1]:9182"};
+        static const std::set<std::string> trusted = {"https://teacher.platform.example",
+                                                      "http://school.example:8080", "http://127.0.0.1:9182",
+                                                      "http://localhost:9182", "http://[::1]:9182"};
         if (!normalized || !trusted.count(*normalized))
             abort();
     }
@@ -83,7 +83,8 @@ void CheckGate(const std::string& host, const std::optional<std::string>& origin
                 continue;
             if (VLRequestGate::NormalizeOrigin(*o) != o)
                 abort();
-            if (o->find_first_of("@ \t\r\n?#", 0) != std::string::npos || o->find('/', o->find("://") + 3) != std::string::npos)
+            if (o->find_first_of("@ \t\r\n?#", 0) != std::string::npos ||
+                o->find('/', o->find("://") + 3) != std::string::npos)
                 abort();
         }
     }

@@ -71,7 +71,8 @@ bool PrepareFolder(const std::filesystem::path& folder, const std::string& logPa
 // The file itself, created 0600 when missing; never through a link, and only
 // one of ours.
 bool PrepareFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    const int fd =
+        open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0)
         return Refuse(path, errno == ELOOP ? std::string("it is a link") : std::string(strerror(errno)));
     struct stat st {};

@@ -145,8 +145,9 @@ void KWCrashServer::Loop() {
                 drop(c);
             }
         }
-        clients.erase(std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.fd < 0; }),
-                      clients.end());
+        clients.erase(
+            std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.fd < 0; }),
+            clients.end());
         if (fds[1].revents & POLLIN)
             Accept(clients);
     }

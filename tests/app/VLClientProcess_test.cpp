@@ -120,7 +120,9 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    std::string Log() const { return KWFile::ReadAll((m_root / "tmp" / "VireloLog" / "vl.log").string()).value_or(""); }
+    std::string Log() const {
+        return KWFile::ReadAll((m_root / "tmp" / "VireloLog" / "vl.log").string()).value_or("");
+    }
     bool LogHas(const std::string& text) {
         return WaitFor([&] { return Log().find(text) != std::string::npos; });
     }
@@ -130,7 +132,9 @@ protected:
         fs::permissions(m_root / "run" / "vl", fs::perms::owner_all, fs::perm_options::replace);
         return m_root / "run" / "vl" / "auto.sock";
     }
-    static fs::perms Mode(const fs::path& path) { return fs::symlink_status(path).permissions() & fs::perms::all; }
+    static fs::perms Mode(const fs::path& path) {
+        return fs::symlink_status(path).permissions() & fs::perms::all;
+    }
 
     fs::path m_root;
     fs::path m_standinLog;
@@ -344,11 +348,13 @@ TEST_F(ClientTree, TheStudentsFilesAndTheLogAreClosedToOtherAccounts) {
     const fs::path user = m_root / "data" / "Virelo" / "Student";
     fs::create_directories(user / "AnswerData");
     fs::create_directories(m_root / "tmp" / "VireloLog");
-    for (const fs::path& dir : {m_root / "data" / "Virelo", user, user / "AnswerData", m_root / "tmp" / "VireloLog"})
+    for (const fs::path& dir :
+         {m_root / "data" / "Virelo", user, user / "AnswerData", m_root / "tmp" / "VireloLog"})
         fs::permissions(dir, fs::perms(0755), fs::perm_options::replace);
     {
         VLDatabaseManager db(VLDatabaseConfig{user.string() + "/", (user / "user.db").string(),
-                                              (m_root / "install" / "bin" / "sys.db").string(), "1.7.1.1393", 3});
+                                              (m_root / "install" / "bin" / "sys.db").string(), "1.7.1.1393",
+                                              3});
         ASSERT_TRUE(db.Init());
         db.Release();
     }
@@ -363,7 +369,8 @@ TEST_F(ClientTree, TheStudentsFilesAndTheLogAreClosedToOtherAccounts) {
     for (const fs::path& dir : {m_root / "data" / "Virelo", user, user / "AnswerData", user / "Download",
                                 m_root / "tmp" / "VireloLog"})
         EXPECT_EQ(Mode(dir), fs::perms::owner_all) << dir;
-    for (const fs::path& file : {user / "user.db", user / "config.cfg", m_root / "tmp" / "VireloLog" / "vl.log"})
+    for (const fs::path& file :
+         {user / "user.db", user / "config.cfg", m_root / "tmp" / "VireloLog" / "vl.log"})
         EXPECT_EQ(Mode(file), fs::perms::owner_read | fs::perms::owner_write) << file;
     EXPECT_EQ(Log().rfind("earlier\n", 0), 0u);
     kill(pid, SIGTERM);

@@ -1,12 +1,9 @@
 // A direct start from a browser, the whole way: headless Chromium opens a
-// teacher's page on the school's own site (listed for the guard in config.cfg), the page calls the real guard's
-// /runClient?question_id=..., the guard starts the real client from its
-// install tree (run mode 5, no sign-in, its sys.db pointing at the simulator),
-// the exam driver answers the question in the client's window and the score
-// page shows the score the platform returned.
+// teacher's page on the school's own site (listed for the guard in config.cfg), the page calls the real
+// guard's /runClient?question_id=..., the guard starts the real client from its install tree (run mode 5, no
+// sign-in, its sys.db pointing at the simulator), the exam driver answers the question in the client's window
+// and the score page shows the score the platform returned.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +16,7 @@
 #include "platform/common/KWIniFile.h"
 #include "platform/common/KWLineSocketClient.h"
 #include "tests/app/VLRealClient.h"
+#include "tests/guard/VLTestProcess.h"
 #include "tools/vl-drive/VLExamDriver.h"
 
 namespace fs = std::filesystem;
@@ -33,21 +31,6 @@ std::string FindNode() {
         if (access(candidate, X_OK) == 0)
             return candidate;
     return std::string();
-}
-
-// A port of 127.0.0.1 that is free now, for the page's origin to name.
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
 }
 
 const KWJsonValue* ControlById(const KWJsonValue& state, int id) {
@@ -67,7 +50,7 @@ TEST(DirectStartBrowser, APageOfTheSchoolsSiteStartsAQuestionThatIsAnsweredAndSc
     VLRealClient box(true);
     ASSERT_TRUE(box.Ready()) << box.Error();
     // The teacher's page comes from a site the school lists for the guard.
-    const int pagePort = FreePort();
+    const int pagePort = TestSupport::FreeLoopbackPort();
     ASSERT_GT(pagePort, 0);
     const std::string pageHost = "teacher.school.example";
     ASSERT_TRUE(KWIniFile::WriteString(box.UserDir() + "config.cfg", "GUARD", "WebOrigins",
@@ -93,10 +76,10 @@ TEST(DirectStartBrowser, APageOfTheSchoolsSiteStartsAQuestionThatIsAnsweredAndSc
 
     VLClientProcess browser;
     const std::string browserOut = (box.root / "browser.out").string();
-    ASSERT_TRUE(browser.Start(node,
-                              {browserDir + "run_client_page.js", std::to_string(port), "106",
-                               std::to_string(pagePort), pageHost},
-                              {}, browserOut));
+    ASSERT_TRUE(browser.Start(
+        node,
+        {browserDir + "run_client_page.js", std::to_string(port), "106", std::to_string(pagePort), pageHost},
+        {}, browserOut));
     const auto status = browser.Wait(120000);
     ASSERT_TRUE(status.has_value()) << "the browser did not finish";
     const std::string page = KWFile::ReadAll(browserOut).value_or("");

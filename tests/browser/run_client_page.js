@@ -4,7 +4,8 @@
 // only (nothing is looked up anywhere), so that the same page can come from
 // different origins: http://<name>:<page port>. Prints one line per page,
 // "<name>: <the page's result>", and ends with 0 once every page has read the
-// guard's answer, whatever its status.
+// guard's answer, whatever its status. With $VL_BROWSER_SCREENSHOTS set to a
+// folder, each page is saved there as <name>.png once it has its answer.
 // Usage: node run_client_page.js <guard port> <question id> <page port> <name>...
 'use strict';
 const fs = require('fs');
@@ -59,6 +60,8 @@ async function main() {
       await tab.goto(`http://${name}:${port}/teacher.html?guard=${guardPort}&question=${encodeURIComponent(question)}`);
       await tab.waitForSelector('#result[data-done="1"]', { timeout: 30000 });
       console.log(`${name}: ${await tab.textContent('#result')}`);
+      if (process.env.VL_BROWSER_SCREENSHOTS)
+        await tab.screenshot({ path: path.join(process.env.VL_BROWSER_SCREENSHOTS, `${name}.png`) });
       await tab.close();
       ++done;
     }

@@ -122,12 +122,13 @@ TEST(VLClientEnvironment, TheInstalledGuardPassesOnlyWhatADesktopProgramNeeds) {
     std::vector<std::string> given = {
         "DISPLAY=:0", "WAYLAND_DISPLAY=wayland-0", "XAUTHORITY=/run/user/1000/xauth", "HOME=/home/pupil",
         "USER=pupil", "LANG=zh_CN.UTF-8", "LC_ALL=zh_CN.UTF-8", "LANGUAGE=zh_CN", "PATH=/usr/bin:/bin",
-        "TMPDIR=/tmp/pupil", "TZ=Asia/Shanghai", "XDG_RUNTIME_DIR=/run/user/1000", "XDG_DATA_HOME=/home/pupil/d",
-        "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1000/bus", "PULSE_SERVER=unix:/run/pulse",
-        "SDL_AUDIODRIVER=pulseaudio", "SDL_VIDEODRIVER=x11", "GTK_IM_MODULE=fcitx", "XMODIFIERS=@im=fcitx",
+        "TMPDIR=/tmp/pupil", "TZ=Asia/Shanghai", "XDG_RUNTIME_DIR=/run/user/1000",
+        "XDG_DATA_HOME=/home/pupil/d", "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1000/bus",
+        "PULSE_SERVER=unix:/run/pulse", "SDL_AUDIODRIVER=pulseaudio", "SDL_VIDEODRIVER=x11",
+        "GTK_IM_MODULE=fcitx", "XMODIFIERS=@im=fcitx",
         // Never: what changes how a program loads, or feeds it input.
-        "LD_PRELOAD=/home/pupil/hook.so", "LD_LIBRARY_PATH=/home/pupil/lib", "LD_AUDIT=/x.so", "GCONV_PATH=/x",
-        "PYTHONPATH=/x", "BASH_ENV=/x", "EVIL_SETTING=1", "XDG_=odd", "LC_=odd", "NOEQUALS",
+        "LD_PRELOAD=/home/pupil/hook.so", "LD_LIBRARY_PATH=/home/pupil/lib", "LD_AUDIT=/x.so",
+        "GCONV_PATH=/x", "PYTHONPATH=/x", "BASH_ENV=/x", "EVIL_SETTING=1", "XDG_=odd", "LC_=odd", "NOEQUALS",
         // Development switches.
         "VL_AUTOMATION_SOCKET=/run/user/1000/vl/auto.sock", "VL_UI_HEADLESS=1", "SDL_DISKAUDIOFILEIN=/x.raw",
         "ASAN_OPTIONS=detect_leaks=0"};

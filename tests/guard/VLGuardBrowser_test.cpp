@@ -2,8 +2,6 @@
 // teacher's site does: the same page from an origin of the platform starts it,
 // from any other origin it is refused and can tell.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,21 +24,6 @@ std::string FindNode() {
     return std::string();
 }
 
-// A port of 127.0.0.1 that is free now, for the page's origin to name.
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
 TEST(VLGuardBrowser, APageOfThePlatformStartsTheClientAPageOfAnotherOriginDoesNot) {
     const std::string browserDir = std::string(VL_SOURCE_DIR) + "/tests/browser/";
     const std::string node = FindNode();
@@ -48,7 +31,7 @@ TEST(VLGuardBrowser, APageOfThePlatformStartsTheClientAPageOfAnotherOriginDoesNo
         !fs::exists(browserDir + "node_modules/playwright-core"))
         GTEST_SKIP() << "needs /usr/bin/chromium, node and tests/browser/node_modules (scripts/setup.sh)";
 
-    const int pagePort = FreePort();
+    const int pagePort = TestSupport::FreeLoopbackPort();
     ASSERT_GT(pagePort, 0);
     VLGuardSandbox box;
     // The platform's teacher site, as sys.db names it.
@@ -62,14 +45,16 @@ TEST(VLGuardBrowser, APageOfThePlatformStartsTheClientAPageOfAnotherOriginDoesNo
     VLTestProcess browser;
     auto env = box.Env();
     env.erase("VL_GUARD_PORT");
-    ASSERT_TRUE(browser.Start(node,
-                              {browserDir + "run_client_page.js", std::to_string(port), "17", std::to_string(pagePort),
-                               "127.0.0.1", "evil.example", "teacher.platform.example"},
-                              env, box.root + "browser.out", box.root + "browser.err"));
+    ASSERT_TRUE(
+        browser.Start(node,
+                      {browserDir + "run_client_page.js", std::to_string(port), "17",
+                       std::to_string(pagePort), "127.0.0.1", "evil.example", "teacher.platform.example"},
+                      env, box.root + "browser.out", box.root + "browser.err"));
     auto status = browser.Wait(150000);
     ASSERT_TRUE(status.has_value()) << "the browser did not finish";
     const std::string out = box.ReadFile(box.root + "browser.out");
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << out << box.ReadFile(box.root + "browser.err");
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << out << box.ReadFile(box.root + "browser.err");
     const std::string refused = "status 403 Forbidden body [Only the platform's pages can do this.\n]";
     EXPECT_NE(out.find("127.0.0.1: " + refused), std::string::npos) << out;
     EXPECT_NE(out.find("evil.example: " + refused), std::string::npos) << out;
@@ -81,7 +66,8 @@ TEST(VLGuardBrowser, APageOfThePlatformStartsTheClientAPageOfAnotherOriginDoesNo
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=17"}));
     const std::string log = box.ReadFile(box.tmp + "VireloLog/vl.log");
-    EXPECT_NE(log.find("refused: from origin \"http://evil.example:" + std::to_string(pagePort)), std::string::npos)
+    EXPECT_NE(log.find("refused: from origin \"http://evil.example:" + std::to_string(pagePort)),
+              std::string::npos)
         << log;
 
     TestSupport::HttpGet(port, "/exit", 2000);

@@ -102,7 +102,9 @@ protected:
         return box.Records("VLStudent");
     }
     // The guard takes no new start within three seconds of the last.
-    static void WaitOutTheStartPause() { WaitUntil([] { return false; }, 3200); }
+    static void WaitOutTheStartPause() {
+        WaitUntil([] { return false; }, 3200);
+    }
     // One request with the given extra header lines, as a browser or a tool sends it.
     HttpReply Send(const std::string& method, const std::string& target, const std::string& headers,
                    const std::string& host = std::string()) {
@@ -168,12 +170,14 @@ TEST_F(VLGuardProcessTest, IdsThatAreNotDigitsAndFloodsOfIdsStartNothing) {
         std::string target;
         const char* body;
     } refused[] = {
-        {"/runClient?question_id=5%20-role=0%20-crashtest%22%3B%20rm", "A question id is made of digits only.\n"},
+        {"/runClient?question_id=5%20-role=0%20-crashtest%22%3B%20rm",
+         "A question id is made of digits only.\n"},
         // An id that would add parameters to the client's requests to the platform.
         {"/runClient?question_id=17%26school_id%3D1%23", "A question id is made of digits only.\n"},
         {"/runClient?question_id=17&question_id=x", "A question id is made of digits only.\n"},
         {"/runClient?question_id=%EF%BC%91%EF%BC%97", "A question id is made of digits only.\n"},
-        {"/runClient?question_id=1&question_id=2&question_id=3", "At most 2 questions can be started at once.\n"},
+        {"/runClient?question_id=1&question_id=2&question_id=3",
+         "At most 2 questions can be started at once.\n"},
         {thousand, "At most 2 questions can be started at once.\n"},
     };
     for (const auto& r : refused) {
@@ -198,8 +202,8 @@ TEST_F(VLGuardProcessTest, NoNewClientWhileOneRunsNorRightAfterAStart) {
     EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
     // Once it has ended, the pause after its start still holds for a moment.
     box.HoldStartedPrograms(false);
-    ASSERT_TRUE(WaitUntil([&] { return (reply = HttpGet(port, "/runClient?question_id=18")).status != 409; },
-                          10000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (reply = HttpGet(port, "/runClient?question_id=18")).status != 409; }, 10000));
     EXPECT_EQ(reply.status, 429);
     EXPECT_EQ(reply.body, "The exam client was started a moment ago.\n");
     const int retry = std::atoi(reply.headers["retry-after"].c_str());
@@ -213,8 +217,12 @@ TEST_F(VLGuardProcessTest, OnlyRequestsAddressedToTheGuardItselfAreAnswered) {
     box.WriteFile(box.install + "web/page.html", "<p>guard page</p>");
     const std::string p = std::to_string(port);
     // DNS rebinding: a page whose name now leads to 127.0.0.1 sends its own name.
-    const std::vector<std::string> hosts = {"attacker.example:" + p, "attacker.example", "127.0.0.1", "localhost",
-                                            "127.0.0.1:" + std::to_string(port + 1), "0.0.0.0:" + p};
+    const std::vector<std::string> hosts = {"attacker.example:" + p,
+                                            "attacker.example",
+                                            "127.0.0.1",
+                                            "localhost",
+                                            "127.0.0.1:" + std::to_string(port + 1),
+                                            "0.0.0.0:" + p};
     for (const std::string& host : hosts) {
         for (const char* target : {"/runClient?question_id=17", "/exit", "/request", "/page.html", "/"}) {
             HttpReply reply = Send("GET", target, "", host);
@@ -226,7 +234,8 @@ TEST_F(VLGuardProcessTest, OnlyRequestsAddressedToTheGuardItselfAreAnswered) {
     EXPECT_EQ(TestSupport::HttpExchange(port, "GET /runClient?question_id=17 HTTP/1.0\r\n\r\n").status, 403);
     EXPECT_TRUE(ClientStarts(1).empty());
     EXPECT_TRUE(guard.IsRunning());
-    for (const std::string& host : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "LOCALHOST:" + p, "[::1]:" + p})
+    for (const std::string& host :
+         std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "LOCALHOST:" + p, "[::1]:" + p})
         EXPECT_EQ(Send("GET", "/page.html", "", host).body, "<p>guard page</p>") << host;
 }
 
@@ -239,7 +248,8 @@ TEST_F(VLGuardProcessTest, PagesOfOtherSitesAreRefusedThePlatformsPagesServed) {
     EXPECT_EQ(reply.body, "Only the platform's pages can do this.\n");
     for (const char* origin : {"null", "https://teacher.platform.example.evil.example",
                                "http://teacher.platform.example", "http://music.school.example"})
-        EXPECT_EQ(Send("GET", "/runClient?question_id=17", std::string("Origin: ") + origin + "\r\n").status, 403)
+        EXPECT_EQ(Send("GET", "/runClient?question_id=17", std::string("Origin: ") + origin + "\r\n").status,
+                  403)
             << origin;
     // A picture or a link of another site: no Origin, but the browser says where it comes from.
     EXPECT_EQ(Send("GET", "/runClient?question_id=17", "Sec-Fetch-Site: cross-site\r\n").status, 403);
@@ -261,8 +271,9 @@ TEST_F(VLGuardProcessTest, PagesOfOtherSitesAreRefusedThePlatformsPagesServed) {
 
     // The platform's page: its browser asks first (private network access), which starts nothing...
     reply = Send("OPTIONS", "/runClient?question_id=17",
-                 std::string("Origin: ") + kPlatformOrigin + "\r\nAccess-Control-Request-Method: GET\r\n"
-                 "Access-Control-Request-Private-Network: true\r\n");
+                 std::string("Origin: ") + kPlatformOrigin +
+                     "\r\nAccess-Control-Request-Method: GET\r\n"
+                     "Access-Control-Request-Private-Network: true\r\n");
     EXPECT_EQ(reply.status, 204);
     EXPECT_EQ(reply.headers["access-control-allow-origin"], kPlatformOrigin);
     EXPECT_EQ(reply.headers["access-control-allow-methods"], "GET");
@@ -308,10 +319,9 @@ TEST_F(VLGuardProcessTest, RunClientAnswers500WhenTheClientCannotStart) {
 
 TEST_F(VLGuardProcessTest, RequestPrintsItsTrace) {
     HttpReply reply =
-        TestSupport::HttpExchange(port,
-                                  "POST /request?x=1 HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
-                                      "\r\nX-Probe: yes\r\n"
-                                  "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
+        TestSupport::HttpExchange(port, "POST /request?x=1 HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
+                                            "\r\nX-Probe: yes\r\n"
+                                            "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "");
     std::string out = box.GuardOutput();
@@ -434,9 +444,11 @@ TEST_F(VLGuardProcessTest, EveryWayOutOfTheWebFolderIsNotFound) {
 TEST_F(VLGuardProcessTest, OtherMethodsOnUnknownPathsAreRefusedAtOnceAndClosed) {
     for (const std::string method : {"POST", "PUT", "DELETE", "HEAD"}) {
         // HTTP/1.1 without "Connection: close": the guard must end the connection itself.
-        HttpReply reply = TestSupport::HttpExchange(
-            port, method + " /unknown HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\nContent-Length: 2\r\n\r\nhi",
-            10000);
+        HttpReply reply =
+            TestSupport::HttpExchange(port,
+                                      method + " /unknown HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
+                                          "\r\nContent-Length: 2\r\n\r\nhi",
+                                      10000);
         EXPECT_EQ(reply.status, 404) << method;
         EXPECT_EQ(reply.reason, "Document was not found") << method;
         EXPECT_TRUE(reply.closed) << method;
@@ -452,8 +464,8 @@ TEST_F(VLGuardProcessTest, SilentAndTricklingConnectionsAreClosedByTheGuard) {
     ASSERT_GE(trickle, 0);
     // One byte at a time keeps evhttp's own inactivity time-out from ever firing;
     // the request never completes.
-    const std::string slow =
-        "GET /request HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\nX-Slow: " + std::string(400, 'x');
+    const std::string slow = "GET /request HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
+                             "\r\nX-Slow: " + std::string(400, 'x');
     size_t sent = 0;
     bool silentClosed = false, trickleClosed = false;
     WaitUntil(
@@ -551,7 +563,8 @@ TEST_F(VLGuardProcessTest, AReaderThatHangsUpMidFileDoesNotEndTheGuard) {
         addr.sin_port = htons(static_cast<uint16_t>(port));
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        const std::string request = "GET /big.bin HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\n\r\n";
+        const std::string request =
+            "GET /big.bin HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\n\r\n";
         send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char first[4096];
         EXPECT_GT(recv(fd, first, sizeof first, 0), 0);

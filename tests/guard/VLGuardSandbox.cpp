@@ -30,11 +30,14 @@ std::string StandInScript(const std::string& recordsDir, const std::string& prog
            "f=\"" +
            recordsDir + program +
            "-$$.args\"\n"
-           "/usr/bin/env > \"" + recordsDir + program + "-$$.env\"\n"
+           "/usr/bin/env > \"" +
+           recordsDir + program +
+           "-$$.env\"\n"
            ": > \"$f.part\"\n"
            "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$f.part\"; done\n"
            "/bin/mv \"$f.part\" \"$f\"\n"
-           "while [ -e \"" + recordsDir + "hold\" ]; do /bin/sleep 0.05; done\n";
+           "while [ -e \"" +
+           recordsDir + "hold\" ]; do /bin/sleep 0.05; done\n";
 }
 }  // namespace
 
@@ -99,9 +102,10 @@ bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::st
 void VLGuardSandbox::WritePlatform(const std::string& teacherWeb, const std::string& schoolOrigins) const {
     const VLSysUrlHosts hosts{"http://127.0.0.1:1", teacherWeb, "http://127.0.0.1:1", teacherWeb,
                               "http://127.0.0.1:1"};
-    VLDatabaseManager::CreateSysDb(install + "bin/sys.db",
-                                   {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, hosts),
-                                    VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, hosts)});
+    VLDatabaseManager::CreateSysDb(
+        install + "bin/sys.db",
+        {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, hosts),
+         VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, hosts)});
     WriteFile(ConfigPath(), "[GUARD]\nWebOrigins=" + schoolOrigins + "\n");
 }
 
@@ -224,8 +228,9 @@ HttpReply HttpExchange(int port, const std::string& request, int timeoutMs) {
 }
 
 HttpReply HttpGet(int port, const std::string& target, int timeoutMs) {
-    return HttpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: " + HostOf(port) + "\r\nConnection: close\r\n\r\n",
-                        timeoutMs);
+    return HttpExchange(
+        port, "GET " + target + " HTTP/1.1\r\nHost: " + HostOf(port) + "\r\nConnection: close\r\n\r\n",
+        timeoutMs);
 }
 
 std::string HostOf(int port) {

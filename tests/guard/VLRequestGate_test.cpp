@@ -42,7 +42,8 @@ TEST(VLRequestGate, OnlyRequestsAddressedToTheServerItself) {
 }
 
 TEST(VLRequestGate, LocalToolsThePersonAtTheBrowserAndThePlatformsPagesMayActNobodyElse) {
-    const VLRequestGate gate(9182, {"https://teacher.platform.example", "http://school.example:8080/any/path"});
+    const VLRequestGate gate(9182,
+                             {"https://teacher.platform.example", "http://school.example:8080/any/path"});
     const char* host = "127.0.0.1:9182";
     // A local tool (curl, a script) sends neither header.
     EXPECT_EQ(gate.Judge(host, nullptr, nullptr), Verdict::Allowed);
@@ -59,10 +60,11 @@ TEST(VLRequestGate, LocalToolsThePersonAtTheBrowserAndThePlatformsPagesMayActNob
                                "https://teacher.platform.example:443", "http://school.example:8080"})
         EXPECT_EQ(gate.Judge(host, origin, "cross-site"), Verdict::Allowed) << origin;
     for (const char* origin :
-         {"https://evil.example", "null", "", "http://teacher.platform.example", "https://teacher.platform.example:444",
-          "https://teacher.platform.example.evil.example", "https://evil.example/https://teacher.platform.example",
-          "https://teacher.platform.example/", "https://x@teacher.platform.example", "http://school.example",
-          "http://school.example:8081", "http://127.0.0.1:9183", "http://127.0.0.1", "file://", "chrome-extension://abc"})
+         {"https://evil.example", "null", "", "http://teacher.platform.example",
+          "https://teacher.platform.example:444", "https://teacher.platform.example.evil.example",
+          "https://evil.example/https://teacher.platform.example", "https://teacher.platform.example/",
+          "https://x@teacher.platform.example", "http://school.example", "http://school.example:8081",
+          "http://127.0.0.1:9183", "http://127.0.0.1", "file://", "chrome-extension://abc"})
         EXPECT_EQ(gate.Judge(host, origin, "cross-site"), Verdict::ForeignOrigin) << origin;
     // An Origin decides, whatever Sec-Fetch-Site claims.
     EXPECT_EQ(gate.Judge(host, "https://evil.example", "none"), Verdict::ForeignOrigin);
@@ -70,8 +72,9 @@ TEST(VLRequestGate, LocalToolsThePersonAtTheBrowserAndThePlatformsPagesMayActNob
 }
 
 TEST(VLRequestGate, OriginsOfUrlsTemplatesAndLists) {
-    EXPECT_EQ(VLRequestGate::OriginOfUrl("https://api.virelo.example/api2/getClientVersion?client_type=1&type=%d"),
-              "https://api.virelo.example");
+    EXPECT_EQ(
+        VLRequestGate::OriginOfUrl("https://api.virelo.example/api2/getClientVersion?client_type=1&type=%d"),
+        "https://api.virelo.example");
     EXPECT_EQ(VLRequestGate::OriginOfUrl("HTTP://Teacher.Example:80/index/index?url=monitor"),
               "http://teacher.example");
     EXPECT_EQ(VLRequestGate::OriginOfUrl("https://h.example:8443/?"), "https://h.example:8443");
@@ -87,10 +90,11 @@ TEST(VLRequestGate, OriginsOfUrlsTemplatesAndLists) {
     EXPECT_FALSE(VLRequestGate::NormalizeOrigin("https://a.example/").has_value());
     EXPECT_FALSE(VLRequestGate::NormalizeOrigin("null").has_value());
 
-    EXPECT_EQ(VLRequestGate::ParseOriginList(" https://a.example, http://b.example:81;https://c.example/path\t"
-                                             "bogus ftp://d.example,,HTTPS://E.example:443 "),
-              (std::vector<std::string>{"https://a.example", "http://b.example:81", "https://c.example",
-                                        "https://e.example"}));
+    EXPECT_EQ(
+        VLRequestGate::ParseOriginList(" https://a.example, http://b.example:81;https://c.example/path\t"
+                                       "bogus ftp://d.example,,HTTPS://E.example:443 "),
+        (std::vector<std::string>{"https://a.example", "http://b.example:81", "https://c.example",
+                                  "https://e.example"}));
     EXPECT_TRUE(VLRequestGate::ParseOriginList("").empty());
     // Unusable entries of the gate's own list are dropped, not matched.
     const VLRequestGate gate(1, {"bogus", "https://ok.example"});
@@ -104,8 +108,9 @@ TEST(VLGuardApp, PlatformOriginsAreTheWebSitesOfTheEditionsRowAndTheSchoolsList)
     const VLSysUrlHosts production{"https://api.platform.example", "https://teacher.platform.example",
                                    "https://upload.platform.example", "https://www.platform.example",
                                    "https://version.platform.example"};
-    const VLSysUrlHosts test{"https://api.test.example", "https://teacher.test.example", "https://upload.test.example",
-                             "https://www.test.example", "https://version.test.example"};
+    const VLSysUrlHosts test{"https://api.test.example", "https://teacher.test.example",
+                             "https://upload.test.example", "https://www.test.example",
+                             "https://version.test.example"};
     ASSERT_TRUE(VLDatabaseManager::CreateSysDb(
         sysDb, {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, production),
                 VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, test)}));
@@ -113,11 +118,10 @@ TEST(VLGuardApp, PlatformOriginsAreTheWebSitesOfTheEditionsRowAndTheSchoolsList)
     TestSupport::VLGuardSandbox::WriteFile(
         config, "[AGENT]\nIP=10.0.0.1\n[GUARD]\nWebOrigins=https://music.school.example, not-an-origin\n");
 
-    auto origins = VLGuardApp::PlatformOrigins(sysDb, false, config);
-    std::sort(origins.begin(), origins.end());
-    EXPECT_EQ(origins, (std::vector<std::string>{"https://music.school.example", "https://teacher.platform.example",
-                                                 "https://teacher.platform.example", "https://teacher.platform.example",
-                                                 "https://www.platform.example"}));
+    const auto origins = VLGuardApp::PlatformOrigins(sysDb, false, config);
+    EXPECT_EQ(origins,
+              (std::vector<std::string>{"https://teacher.platform.example", "https://www.platform.example",
+                                        "https://music.school.example"}));
     auto inner = VLGuardApp::PlatformOrigins(sysDb, true, config);
     EXPECT_NE(std::find(inner.begin(), inner.end(), "https://teacher.test.example"), inner.end());
     EXPECT_EQ(std::find(inner.begin(), inner.end(), "https://teacher.platform.example"), inner.end());

@@ -101,7 +101,8 @@ TEST(VLHttpClient, OnlyHttpAndHttpsAreSpokenAndFollowed) {
     Listener ftp;
     for (const std::string& location :
          {"file://" + secret, "ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/x.png",
-          "gopher://127.0.0.1:" + std::to_string(ftp.Port()) + "/x", "dict://127.0.0.1:" + std::to_string(ftp.Port())}) {
+          "gopher://127.0.0.1:" + std::to_string(ftp.Port()) + "/x",
+          "dict://127.0.0.1:" + std::to_string(ftp.Port())}) {
         Redirector redirect(location);
         response.clear();
         EXPECT_EQ(VLHttpClient::HttpGet(redirect.Url("/api2/x?y=1"), response), CURLE_UNSUPPORTED_PROTOCOL)

@@ -132,7 +132,8 @@ TEST_F(KWSqliteTest, ANewDatabaseAndTheFilesThisProgramWritesAreTheOwnersAlone) 
         ASSERT_EQ(db.Open(shared, kKey, sizeof kKey - 1), 0);
         ASSERT_EQ(db.ExecSQL("create table t(x);"), 0);
     }
-    std::filesystem::permissions(shared, std::filesystem::perms(0644), std::filesystem::perm_options::replace);
+    std::filesystem::permissions(shared, std::filesystem::perms(0644),
+                                 std::filesystem::perm_options::replace);
     {
         KWSqlite db;
         ASSERT_EQ(db.Open(shared, kKey, sizeof kKey - 1), 0);

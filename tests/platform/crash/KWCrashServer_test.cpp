@@ -226,13 +226,15 @@ TEST_F(KWCrashServerTest, AReportLargerThanAnyClientSendsIsRefused) {
     // Six megabytes of "maps", each line a module of its own in a dump.
     std::string maps;
     while (maps.size() < 6u * 1024 * 1024)
-        maps += "7f0000000000-7f0000001000 r--p 00000000 08:01 1 /usr/lib/x" + std::to_string(maps.size()) + "\n";
+        maps +=
+            "7f0000000000-7f0000001000 r--p 00000000 08:01 1 /usr/lib/x" + std::to_string(maps.size()) + "\n";
     timeval wait{10, 0};
     EXPECT_EQ(SendReport(std::string(reinterpret_cast<const char*>(&h), sizeof h) + maps, &wait), -1);
     EXPECT_EQ(reports, 0);
     EXPECT_LE(kCrashWireMaxMaps, 1024u * 1024u);
     // And one of the size a client sends still goes through.
-    EXPECT_EQ(SendReport(std::string(reinterpret_cast<const char*>(&h), sizeof h) + maps.substr(0, kCrashWireMaxMaps),
+    EXPECT_EQ(SendReport(std::string(reinterpret_cast<const char*>(&h), sizeof h) +
+                             maps.substr(0, kCrashWireMaxMaps),
                          &wait),
               kCrashWireAck);
     EXPECT_EQ(reports, 1);
