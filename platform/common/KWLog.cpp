@@ -154,7 +154,8 @@ std::string LogImpl::Redact(const std::string& input) {
         const char* name;
         size_t beforeP;  // characters of the key before its first "p"
     };
-    static const Key kKeys[] = {{"new_passwd", 4}, {"re_passwd", 3}, {"password", 0}, {"passwd", 0}, {"pwd", 0}};
+    static const Key kKeys[] = {
+        {"new_passwd", 4}, {"re_passwd", 3}, {"password", 0}, {"passwd", 0}, {"pwd", 0}};
     std::string out;
     out.reserve(text.size());
     size_t copied = 0;
@@ -175,7 +176,8 @@ std::string LogImpl::Redact(const std::string& input) {
                 continue;
             const size_t start = i - k.beforeP;
             const size_t n = std::strlen(k.name);
-            if (start >= copied && EqualsNoCase(text, start, k.name) && (start == 0 || !IsWordChar(text[start - 1])) &&
+            if (start >= copied && EqualsNoCase(text, start, k.name) &&
+                (start == 0 || !IsWordChar(text[start - 1])) &&
                 (start + n >= text.size() || !IsWordChar(text[start + n]))) {
                 keyEnd = start + n;
                 break;
@@ -242,7 +244,8 @@ std::string LogImpl::Escape(const std::string& text) {
             escaped = KWStringUtils::Format("\\u%04x", next);
             length = 2;
         } else if (c == 0xe2 && next == 0x80 && i + 2 < text.size() &&
-                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 || static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
+                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
+                    static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
             escaped = static_cast<unsigned char>(text[i + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
             length = 3;
         } else {
@@ -267,7 +270,6 @@ std::string LogImpl::OwnFolder(const std::string& folder) {
         return folder;
     return folder + "-" + std::to_string(geteuid());
 }
-
 
 LogImpl& LogImpl::Instance() {
     static LogImpl instance;
