@@ -141,10 +141,6 @@ int VLGuardApp::Run() {
     sigemptyset(&onPipe.sa_mask);
     sigaction(SIGPIPE, &onPipe, nullptr);
 
-    // Dumps hold memory of an exam session; the log and every other file the
-    // guard makes are its user's alone.
-    KWFilePathUtils::RestrictNewFilesToOwner();
-
     KWBaseEvent instance;
     if (!instance.Create(false, false, "VLGuard") && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE)
         return 0;

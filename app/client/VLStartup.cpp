@@ -57,9 +57,6 @@ void SecureUserData(const VLPathSet& paths) {
 
 int RunClient(int argc, const char* const* argv, const VLAutomationPolicy& automationPolicy,
               const VLStudentWindowFactory& createMainWindow) {
-    // Answers, recordings, the paper's files and the log are the student's alone.
-    KWFilePathUtils::RestrictNewFilesToOwner();
-
     // Libraries beside the program are found before the system's.
     VLPathSet paths = VLPathSet::ForCurrentProcess(false);
     KWEnvironmentVariable::SetEnvironmentVar(

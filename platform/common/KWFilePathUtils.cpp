@@ -29,22 +29,20 @@ bool KWFilePathUtils::IsDirectory(const std::string& path) {
 bool KWFilePathUtils::CreateDirectories(const std::string& path) {
     if (path.empty())
         return false;
-    std::error_code ec;
-    fs::create_directories(fs::u8path(path), ec);
+    // Every folder this program makes (the user's data, the paper's files,
+    // recordings, the log) is its user's alone; existing ones are left as they are.
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0700);
+    mkdir(path.c_str(), 0700);
     return IsDirectory(path);
 }
 
 bool KWFilePathUtils::CreatePrivateDirectories(const std::string& path) {
-    if (path.empty())
+    if (!CreateDirectories(path))
         return false;
     std::string p = path;
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    // Each missing folder on the way is made 0700; existing ones are left alone.
-    for (size_t slash = p.find('/', 1); slash != std::string::npos; slash = p.find('/', slash + 1))
-        mkdir(p.substr(0, slash).c_str(), 0700);
-    if (mkdir(p.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
     struct stat st {};
     if (lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
@@ -58,10 +56,6 @@ bool KWFilePathUtils::MakePrivateFile(const std::string& path) {
     if (path.empty() || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
         return false;
     return (st.st_mode & 077) == 0 || chmod(path.c_str(), st.st_mode & 0700) == 0;
-}
-
-void KWFilePathUtils::RestrictNewFilesToOwner() {
-    umask(077);
 }
 
 bool KWFilePathUtils::Rename(const std::string& from, const std::string& to) {

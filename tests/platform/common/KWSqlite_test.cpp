@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWSqlite.h"
 
 using namespace KwLib;
@@ -162,6 +163,26 @@ TEST_F(KWSqliteTest, ANewDatabaseAndTheFilesThisProgramWritesAreTheOwnersAlone) 
         ASSERT_TRUE(f.Create(appended, KWFile::WriteTruncate));
     }
     EXPECT_EQ(KWFile::ReadAll(appended).value_or("x"), "");
+
+    // Folders: new ones 0700 all the way down; an existing one keeps its mode
+    // unless it is asked to be made private.
+    const auto ownerAll = std::filesystem::perms::owner_all;
+    const std::string nested = (m_dir / "Virelo" / "Student" / "Download").string() + "/";
+    ASSERT_TRUE(KWFilePathUtils::CreateDirectories(nested));
+    for (const auto& dir :
+         {m_dir / "Virelo", m_dir / "Virelo" / "Student", m_dir / "Virelo" / "Student" / "Download"})
+        EXPECT_EQ(mode(dir.string()), ownerAll) << dir;
+    std::filesystem::permissions(m_dir / "Virelo", std::filesystem::perms(0755),
+                                 std::filesystem::perm_options::replace);
+    ASSERT_TRUE(KWFilePathUtils::CreateDirectories((m_dir / "Virelo" / "Other").string()));
+    EXPECT_EQ(mode((m_dir / "Virelo").string()), std::filesystem::perms(0755));
+    ASSERT_TRUE(KWFilePathUtils::CreatePrivateDirectories((m_dir / "Virelo").string() + "/"));
+    EXPECT_EQ(mode((m_dir / "Virelo").string()), ownerAll);
+    std::filesystem::permissions(recording, std::filesystem::perms(0644),
+                                 std::filesystem::perm_options::replace);
+    EXPECT_TRUE(KWFilePathUtils::MakePrivateFile(recording));
+    EXPECT_EQ(mode(recording), ownerOnly);
+    EXPECT_FALSE(KWFilePathUtils::CreateDirectories(recording + "/sub"));
     umask(old);
     KWFile missing;
     EXPECT_FALSE(missing.Create((m_dir / "no" / "such.txt").string(), KWFile::WriteTruncate));
