@@ -92,12 +92,14 @@ bool VLHttpLocalServer::Admit(evhttp_request* req) {
     evkeyvalq* out = evhttp_request_get_output_headers(req);
     switch (Gate().Judge(host, origin, site)) {
         case VLRequestGate::Verdict::WrongHost:
-            VL_LOG_WARN("%s refused: addressed to host \"%s\"", evhttp_request_get_uri(req),
+            if (MayLogRefusal())
+                VL_LOG_WARN("%s refused: addressed to host \"%s\"", evhttp_request_get_uri(req),
                         host ? host : "");
             SendText(req, kForbidden, "Forbidden", kWrongHost);
             return false;
         case VLRequestGate::Verdict::ForeignOrigin:
-            VL_LOG_WARN("%s refused: from origin \"%s\", site \"%s\"", evhttp_request_get_uri(req),
+            if (MayLogRefusal())
+                VL_LOG_WARN("%s refused: from origin \"%s\", site \"%s\"", evhttp_request_get_uri(req),
                         origin ? origin : "", site ? site : "");
             // With the header the refusing page can read the status and tell its user.
             evhttp_add_header(out, "Access-Control-Allow-Origin", "*");
@@ -121,6 +123,19 @@ bool VLHttpLocalServer::Admit(evhttp_request* req) {
         evhttp_send_reply(req, HTTP_NOCONTENT, "No Content", nullptr);
         return false;
     }
+    return true;
+}
+
+bool VLHttpLocalServer::MayLogRefusal() {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastRefusalLog != std::chrono::steady_clock::time_point{} && now - m_lastRefusalLog < std::chrono::seconds(1)) {
+        ++m_unloggedRefusals;
+        return false;
+    }
+    if (m_unloggedRefusals > 0)
+        VL_LOG_WARN("%u more refused requests were not logged", m_unloggedRefusals);
+    m_unloggedRefusals = 0;
+    m_lastRefusalLog = now;
     return true;
 }
 
@@ -188,7 +203,7 @@ void VLHttpLocalServer::OnRunClient(evhttp_request* req, void* arg) {
         // The page tells the student that the exam did not open, instead of
         // waiting for a window that never comes.
         VL_LOG_ERROR("runClient: the exam client could not be started");
-    } else if (answer.status != HTTP_OK) {
+    } else if (answer.status != HTTP_OK && self->MayLogRefusal()) {
         VL_LOG_WARN("runClient %s refused: %d %s", evhttp_request_get_uri(req), answer.status, answer.reason);
     }
     if (result.outcome == VLClientStarter::Outcome::TooSoon)

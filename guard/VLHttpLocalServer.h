@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,12 +64,17 @@ private:
     // The reply's CORS headers are set either way.
     bool Admit(evhttp_request* req);
     const VLRequestGate& Gate();
+    // A page may send refused requests as fast as it likes; the log, which is
+    // shared and sent to the platform, takes one line a second about them.
+    bool MayLogRefusal();
 
     std::vector<std::string> m_platformOrigins;
     std::unique_ptr<VLRequestGate> m_gate;  // made for the bound port
     VLClientStarter m_starter;
     std::string m_documentRoot;  // resolved, without a trailing "/"
     uint32_t m_requestCounter = 0;
+    std::chrono::steady_clock::time_point m_lastRefusalLog{};
+    uint32_t m_unloggedRefusals = 0;
 };
 
 }  // namespace KwLib

@@ -297,6 +297,19 @@ TEST_F(VLGuardProcessTest, PagesOfOtherSitesAreRefusedThePlatformsPagesServed) {
     EXPECT_TRUE(guard.Wait(10000).has_value());
 }
 
+TEST_F(VLGuardProcessTest, AFloodOfRefusedRequestsDoesNotFloodTheLog) {
+    for (int i = 0; i < 60; ++i)
+        EXPECT_EQ(Send("GET", "/runClient?question_id=17", "Origin: https://evil.example\r\n").status, 403);
+    const std::string log = box.ReadFile(box.tmp + "VireloLog/vl.log");
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("refused: from origin", at)) != std::string::npos; ++at)
+        ++lines;
+    // One line a second, however fast they come.
+    EXPECT_GE(lines, 1u);
+    EXPECT_LT(lines, 20u) << log;
+    EXPECT_TRUE(ClientStarts(1).empty());
+}
+
 TEST_F(VLGuardProcessTest, RunClientAnswers500WhenTheClientCannotStart) {
     const std::string client = box.install + "bin/VLStudent";
     // Not executable: the start fails although the file is there.
