@@ -4,6 +4,11 @@
 
 # The resource folder the build draws belongs to the install tree too.
 install(DIRECTORY ${VL_RES_DIR} DESTINATION bin)
+# The rehearsal's driver: harmless where the administrator has not enabled
+# the client's automation channel, which it needs.
+if(TARGET vl-drive AND TARGET vl-automate)
+    install(TARGETS vl-drive vl-automate RUNTIME DESTINATION bin)
+endif()
 
 set(VL_PACKAGE_NAME virelo-student)
 set(VL_PACKAGE_PREFIX /opt/${VL_PACKAGE_NAME})
@@ -50,7 +55,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Dependencies from the shared libraries (dpkg-shlibdeps), and what no library names.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei")
+# libcurl 7.85 is the first with the protocol lists every transfer sets
+# (CURLOPT_PROTOCOLS_STR); the libraries alone would allow an older one.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, libcurl4 (>= 7.85.0)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # The programs' tree and Debian's documents, not the build tools.

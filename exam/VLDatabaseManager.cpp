@@ -603,6 +603,19 @@ bool VLDatabaseManager::GetMaxClearTimestamp(int64_t& value) {
     return true;
 }
 
+bool VLDatabaseManager::PruneUsers(int64_t now, int64_t maxAgeSeconds) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (!ConnectUserDb())
+        return false;
+    // A row's ClearTimestamp is the cache's last clearing when that student
+    // signed in, never more than the cache's age before the sign-in: a row
+    // older than the age is a sign-in older than it.
+    return m_userDb.ExecSQL(
+               "delete from User where Used = 0 and ClearTimestamp < ? and "
+               "UserId not in (select UserId from ExamAnswer);",
+               {now - maxAgeSeconds}) == 0;
+}
+
 bool VLDatabaseManager::SaveExamAnswer(const VLExamAnswer& answer) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (!ConnectUserDb())

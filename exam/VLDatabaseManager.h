@@ -62,6 +62,11 @@ public:
 
     // Leaves `value` unchanged when the User table is empty.
     bool GetMaxClearTimestamp(int64_t& value);
+    // Forgets the students who signed in on this PC before the download cache's
+    // age (`now` - `maxAgeSeconds`, seconds since 1970), so that a shared PC
+    // does not collect a roster. The row of the student who signed in last and
+    // the students with answers still stored stay.
+    bool PruneUsers(int64_t now, int64_t maxAgeSeconds);
 
     bool SaveExamAnswer(const VLExamAnswer& answer);
     // Removes the answers of one finished exam of one student; another

@@ -1,5 +1,6 @@
 #include "exam/VLQuestionParser.h"
 
+#include <cctype>
 #include <climits>
 #include <optional>
 #include <unordered_set>
@@ -137,10 +138,24 @@ VLQuestionParser::VLQuestionParser(VLExamManager& manager, std::string downloadD
 
 namespace {
 
+// The URL's extension as a file name may carry it: at most 16 letters and
+// digits. Anything else (a query, a path, a name too long for the folder)
+// would make a file name that cannot be created, or one outside the cache.
+std::string CacheExtension(const std::string& url) {
+    constexpr size_t kMaxExtension = 16;
+    const std::string extension = KWFilePathUtils::Extension(url);
+    if (extension.size() < 2 || extension.size() > kMaxExtension + 1)
+        return std::string();
+    for (size_t i = 1; i < extension.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(extension[i])))
+            return std::string();
+    return extension;
+}
+
 std::string CachePathFromDigest(const std::string& downloadDir, const std::string& digest,
                                 const std::string& url) {
     std::string path;
-    std::string extension = KWFilePathUtils::Extension(url);
+    std::string extension = CacheExtension(url);
     path.reserve(downloadDir.size() + digest.size() + extension.size());
     return path.append(downloadDir).append(digest).append(extension);
 }

@@ -24,6 +24,10 @@ bool HttpServer::Run(event_base* base, const std::string& address, int port) {
     evhttp_set_timeout(http, kConnectionTimeoutSeconds);
     evhttp_set_max_headers_size(http, kMaxHeadersBytes);
     evhttp_set_max_body_size(http, kMaxBodyBytes);
+    // OPTIONS too: a browser asks with it before a page may call the server
+    // (CORS and private network access preflights).
+    evhttp_set_allowed_methods(http, EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_HEAD | EVHTTP_REQ_PUT |
+                                         EVHTTP_REQ_DELETE | EVHTTP_REQ_OPTIONS);
     // Declared before the server is freed below: freeing it closes the open
     // connections, which the limiter hears of.
     HttpConnectionLimiter limiter(base, http, HttpConnectionLimiter::Limits{});

@@ -3,18 +3,22 @@
 #include <event2/event.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include "app/core/VLAppState.h"
 #include "app/core/VLConfigManager.h"
 #include "app/core/VLPaths.h"
+#include "exam/VLDatabaseManager.h"
+#include "guard/VLClientEnvironment.h"
 #include "guard/VLCrashReporterCommand.h"
 #include "guard/VLHttpLocalServer.h"
 #include "guard/VLMinidumpWriter.h"
 #include "platform/common/KWBaseEvent.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
+#include "platform/common/KWIniFile.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
 #include "platform/common/KWStringUtils.h"
@@ -22,6 +26,8 @@
 #include "platform/common/KWTypes.h"
 #include "platform/crash/KWCrashHandler.h"
 #include "platform/crash/KWCrashServer.h"
+
+extern char** environ;
 
 namespace KwLib {
 
@@ -95,6 +101,36 @@ void VLGuardApp::UpdateDesktopShortcut(const std::string& desktopDir, const std:
     }
 }
 
+std::vector<std::string> VLGuardApp::PlatformOrigins(const std::string& sysDbPath, bool inner,
+                                                     const std::string& configPath) {
+    std::vector<std::string> urls;
+    // Only an existing file: opening a missing one would create it.
+    if (KWFilePathUtils::IsExists(sysDbPath)) {
+        VLDatabaseConfig config;
+        config.sysDbPath = sysDbPath;
+        // The row of the clients the guard starts (direct start, run mode 5 or 6).
+        config.runMode = inner ? 6 : 5;
+        VLDatabaseManager db(config);
+        if (db.ConnectSysDb() && db.LoadSysUrl()) {
+            const VLSysUrlInfo row = db.GetSysUrlInfo();
+            urls = {row.HomepageUrl, row.ExamMonitorUrl, row.WebLoginUrl, row.ShowResultUrl};
+        }
+        db.Release();
+    }
+    std::vector<std::string> origins;
+    auto add = [&origins](const std::string& origin) {
+        if (std::find(origins.begin(), origins.end(), origin) == origins.end())
+            origins.push_back(origin);
+    };
+    for (const std::string& url : urls)
+        if (auto origin = VLRequestGate::OriginOfUrl(url))
+            add(*origin);
+    for (const std::string& origin :
+         VLRequestGate::ParseOriginList(KWIniFile::GetString(configPath, "GUARD", "WebOrigins", "")))
+        add(origin);
+    return origins;
+}
+
 int VLGuardApp::Run() {
     const std::string& guardDir = m_options.guardDir;
 
@@ -117,6 +153,7 @@ int VLGuardApp::Run() {
         const std::string dumpPath = VLMinidumpWriter::WriteToFolder(report, dumpDir);
         if (dumpPath.empty())
             return;
+        VLMinidumpWriter::PruneFolder(dumpDir, dumpPath);
         VL_LOG_INFO("dump of pid %d written to %s", report.header.pid, dumpPath.c_str());
         bool inner = ReadInnerFlag(guardDir + "bin/platform.txt");
         VLPathSet paths = PathsFor(guardDir, inner);
@@ -138,8 +175,9 @@ int VLGuardApp::Run() {
     VLConfigManager config(paths.GetConfigPath());
     config.Load();
 
-    KWFilePathUtils::CreateDirectories(KWFileSystemUtils::GetOnlyDirPrefix(logPath));
     LogImpl::Instance().Init(logPath);
+    // Dumps of earlier sessions beyond the quota.
+    VLMinidumpWriter::PruneFolder(dumpDir);
     VL_LOG_INFO("VLGuard %s started, inner %d, crash server %s, agent %s:%d/%d/%d",
                 GetClientVersion().c_str(), inner ? 1 : 0, crashServer ? "running" : "off",
                 config.GetString("AGENT", "IP").c_str(), config.GetInt("AGENT", "Port1"),
@@ -151,7 +189,19 @@ int VLGuardApp::Run() {
     if (!base) {
         fprintf(stderr, "Couldn't create an event_base: exiting\n");
     } else {
-        VLHttpLocalServer server(paths.GetClientPath(), guardDir + "web/");
+        VLHttpLocalServer::Settings settings;
+        settings.clientPath = paths.GetClientPath();
+        settings.clientEnvironment = VLClientEnvironment::Clean(environ, m_options.developmentBuild);
+        // The libraries beside the programs, and nothing inherited.
+        settings.clientEnvironment.push_back("LD_LIBRARY_PATH=" + ExtendLibraryPath(guardDir, ""));
+        settings.documentRoot = guardDir + "web/";
+        settings.platformOrigins = PlatformOrigins(paths.GetSysDbPath(), inner, paths.GetConfigPath());
+        std::string listed;
+        for (const std::string& origin : settings.platformOrigins)
+            listed += (listed.empty() ? "" : " ") + origin;
+        VL_LOG_INFO("control server acts for local tools and the pages of: %s",
+                    listed.empty() ? "(no platform origin known)" : listed.c_str());
+        VLHttpLocalServer server(std::move(settings));
         server.Run(base.get(), m_options.bindAddress, m_options.port);
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace KwLib {
 
@@ -8,6 +9,9 @@ struct VLGuardOptions {
     std::string guardDir;
     std::string bindAddress = "127.0.0.1";
     int port = 9182;
+    // A development build passes the project's test switches on to the client
+    // it starts (VLClientEnvironment); the installed package does not.
+    bool developmentBuild = false;
 };
 
 // The guard process from start to end: single instance, crash server, library
@@ -26,6 +30,11 @@ public:
     static std::string ExtendLibraryPath(const std::string& guardDir, const std::string& oldValue);
     // Removes a shortcut under the former name and creates the current one when missing.
     static void UpdateDesktopShortcut(const std::string& desktopDir, const std::string& clientPath);
+    // The web origins whose pages may drive the control server: the teacher's
+    // and the public web site of the edition's row in sys.db, and those listed
+    // in config.cfg ("GUARD", "WebOrigins") for a school's own site; each once.
+    static std::vector<std::string> PlatformOrigins(const std::string& sysDbPath, bool inner,
+                                                    const std::string& configPath);
 
     static constexpr const char* kShortcutName = "Virelo学生端";
     static constexpr const char* kFormerShortcutName = "Virelo Student";

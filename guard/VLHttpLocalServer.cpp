@@ -17,13 +17,29 @@
 
 #include "guard/VLStaticFiles.h"
 #include "platform/common/KWLog.h"
-#include "platform/common/KWProcess.h"
 
 namespace KwLib {
 
 namespace {
 const char* kNotFound = "Document was not found";
+constexpr int kForbidden = 403;  // libevent names no constant for it
 const char* kClientNotStarted = "The exam client could not be started.\n";
+const char* kWrongHost = "This server answers only requests addressed to it on this PC.\n";
+const char* kForeignOrigin = "Only the platform's pages can do this.\n";
+
+void SendText(evhttp_request* req, int status, const char* reason, const char* text) {
+    std::unique_ptr<evbuffer, decltype(&evbuffer_free)> body(evbuffer_new(), &evbuffer_free);
+    if (body && text && *text) {
+        evbuffer_add_printf(body.get(), "%s", text);
+        evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type",
+                          "text/plain; charset=utf-8");
+    }
+    evhttp_send_reply(req, status, reason, body.get());
+}
+
+const char* HeaderOrNull(evhttp_request* req, const char* name) {
+    return evhttp_find_header(evhttp_request_get_input_headers(req), name);
+}
 
 const char* MethodName(evhttp_cmd_type cmd) {
     switch (cmd) {
@@ -57,8 +73,91 @@ std::string ResolveRoot(const std::string& root) {
 }
 }  // namespace
 
-VLHttpLocalServer::VLHttpLocalServer(std::string clientPath, const std::string& documentRoot)
-    : m_clientPath(std::move(clientPath)), m_documentRoot(ResolveRoot(documentRoot)) {}
+VLHttpLocalServer::VLHttpLocalServer(Settings settings)
+    : m_platformOrigins(std::move(settings.platformOrigins)),
+      m_starter(std::move(settings.clientPath), std::move(settings.clientEnvironment)),
+      m_documentRoot(ResolveRoot(settings.documentRoot)) {}
+
+const VLRequestGate& VLHttpLocalServer::Gate() {
+    // The port is known once the server is bound, which is before any request.
+    if (!m_gate)
+        m_gate = std::make_unique<VLRequestGate>(GetBoundPort(), m_platformOrigins);
+    return *m_gate;
+}
+
+bool VLHttpLocalServer::Admit(evhttp_request* req) {
+    const char* host = HeaderOrNull(req, "Host");
+    const char* origin = HeaderOrNull(req, "Origin");
+    const char* site = HeaderOrNull(req, "Sec-Fetch-Site");
+    evkeyvalq* out = evhttp_request_get_output_headers(req);
+    switch (Gate().Judge(host, origin, site)) {
+        case VLRequestGate::Verdict::WrongHost:
+            if (MayLogRefusal())
+                VL_LOG_WARN("%s refused: addressed to host \"%s\"", evhttp_request_get_uri(req),
+                        host ? host : "");
+            SendText(req, kForbidden, "Forbidden", kWrongHost);
+            return false;
+        case VLRequestGate::Verdict::ForeignOrigin:
+            if (MayLogRefusal())
+                VL_LOG_WARN("%s refused: from origin \"%s\", site \"%s\"", evhttp_request_get_uri(req),
+                        origin ? origin : "", site ? site : "");
+            // With the header the refusing page can read the status and tell its user.
+            evhttp_add_header(out, "Access-Control-Allow-Origin", "*");
+            SendText(req, kForbidden, "Forbidden", kForeignOrigin);
+            return false;
+        case VLRequestGate::Verdict::Allowed:
+            break;
+    }
+    if (origin) {
+        evhttp_add_header(out, "Access-Control-Allow-Origin", origin);
+        evhttp_add_header(out, "Vary", "Origin");
+    } else {
+        evhttp_add_header(out, "Access-Control-Allow-Origin", "*");
+    }
+    if (evhttp_request_get_command(req) == EVHTTP_REQ_OPTIONS) {
+        // A preflight (CORS, or a browser's private network access check) asks
+        // only whether the real request may follow; it never starts anything.
+        evhttp_add_header(out, "Access-Control-Allow-Methods", "GET");
+        evhttp_add_header(out, "Access-Control-Allow-Private-Network", "true");
+        evhttp_add_header(out, "Access-Control-Max-Age", "600");
+        evhttp_send_reply(req, HTTP_NOCONTENT, "No Content", nullptr);
+        return false;
+    }
+    return true;
+}
+
+bool VLHttpLocalServer::MayLogRefusal() {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_lastRefusalLog != std::chrono::steady_clock::time_point{} && now - m_lastRefusalLog < std::chrono::seconds(1)) {
+        ++m_unloggedRefusals;
+        return false;
+    }
+    if (m_unloggedRefusals > 0)
+        VL_LOG_WARN("%u more refused requests were not logged", m_unloggedRefusals);
+    m_unloggedRefusals = 0;
+    m_lastRefusalLog = now;
+    return true;
+}
+
+VLHttpLocalServer::Answer VLHttpLocalServer::AnswerFor(VLClientStarter::Outcome outcome) {
+    using Outcome = VLClientStarter::Outcome;
+    switch (outcome) {
+        case Outcome::Started:
+        case Outcome::NothingToStart:
+            return {HTTP_OK, "OK", ""};
+        case Outcome::BadId:
+            return {HTTP_BADREQUEST, "Bad Request", "A question id is made of digits only.\n"};
+        case Outcome::TooMany:
+            return {HTTP_BADREQUEST, "Bad Request", "At most 2 questions can be started at once.\n"};
+        case Outcome::StillRunning:
+            return {409, "Conflict", "The exam client started before is still running.\n"};
+        case Outcome::TooSoon:
+            return {429, "Too Many Requests", "The exam client was started a moment ago.\n"};
+        case Outcome::StartFailed:
+            break;
+    }
+    return {HTTP_INTERNAL, "Internal Server Error", kClientNotStarted};
+}
 
 void VLHttpLocalServer::RegisterHandlers(evhttp* http) {
     evhttp_set_cb(http, "/runClient", &VLHttpLocalServer::OnRunClient, this);
@@ -87,7 +186,7 @@ std::vector<std::string> VLHttpLocalServer::QuestionIds(const char* uri) {
     evkeyvalq params{};
     if (uri && evhttp_parse_query(uri, &params) == 0) {
         for (evkeyval* kv = params.tqh_first; kv; kv = kv->next.tqe_next)
-            if (kv->key && kv->value && strcmp(kv->key, "question_id") == 0)
+            if (kv->key && kv->value && *kv->value && strcmp(kv->key, "question_id") == 0)
                 ids.emplace_back(kv->value);
     }
     evhttp_clear_headers(&params);
@@ -96,30 +195,29 @@ std::vector<std::string> VLHttpLocalServer::QuestionIds(const char* uri) {
 
 void VLHttpLocalServer::OnRunClient(evhttp_request* req, void* arg) {
     auto* self = static_cast<VLHttpLocalServer*>(arg);
-    // The header goes on every answer, failures included: without it the
-    // calling page could not read the status at all.
-    evhttp_add_header(evhttp_request_get_output_headers(req), "Access-Control-Allow-Origin", "*");
-    bool allStarted = true;
-    for (const auto& id : QuestionIds(evhttp_request_get_uri(req))) {
-        pid_t pid = KWProcess::Spawn(self->m_clientPath, ClientArguments(id));
-        VL_LOG_INFO("runClient question %s: pid %d", id.c_str(), pid);
-        allStarted = allStarted && pid > 0;
-    }
-    if (allStarted) {
-        evhttp_send_reply(req, 200, "OK", nullptr);
+    if (!self->Admit(req))
         return;
+    const VLClientStarter::Result result = self->m_starter.Start(QuestionIds(evhttp_request_get_uri(req)));
+    const Answer answer = AnswerFor(result.outcome);
+    if (result.outcome == VLClientStarter::Outcome::StartFailed) {
+        // The page tells the student that the exam did not open, instead of
+        // waiting for a window that never comes.
+        VL_LOG_ERROR("runClient: the exam client could not be started");
+    } else if (answer.status != HTTP_OK && self->MayLogRefusal()) {
+        VL_LOG_WARN("runClient %s refused: %d %s", evhttp_request_get_uri(req), answer.status, answer.reason);
     }
-    // The page tells the student that the exam did not open, instead of waiting
-    // for a window that never comes.
-    VL_LOG_ERROR("runClient: %s could not be started", self->m_clientPath.c_str());
-    std::unique_ptr<evbuffer, decltype(&evbuffer_free)> body(evbuffer_new(), &evbuffer_free);
-    if (body)
-        evbuffer_add_printf(body.get(), "%s", kClientNotStarted);
-    evhttp_add_header(evhttp_request_get_output_headers(req), "Content-Type", "text/plain; charset=utf-8");
-    evhttp_send_reply(req, HTTP_INTERNAL, "Internal Server Error", body.get());
+    if (result.outcome == VLClientStarter::Outcome::TooSoon)
+        evhttp_add_header(evhttp_request_get_output_headers(req), "Retry-After",
+                          std::to_string(result.retryAfterSeconds).c_str());
+    SendText(req, answer.status, answer.reason, answer.body);
 }
 
-void VLHttpLocalServer::OnRequest(evhttp_request* req, void*) {
+void VLHttpLocalServer::OnRequest(evhttp_request* req, void* arg) {
+    auto* self = static_cast<VLHttpLocalServer*>(arg);
+    if (!self->Gate().IsOwnHost(HeaderOrNull(req, "Host"))) {
+        SendText(req, kForbidden, "Forbidden", kWrongHost);
+        return;
+    }
     printf("Received a %s request for %s\nHeaders:\n", MethodName(evhttp_request_get_command(req)),
            evhttp_request_get_uri(req));
     evkeyvalq* headers = evhttp_request_get_input_headers(req);
@@ -139,13 +237,23 @@ void VLHttpLocalServer::OnRequest(evhttp_request* req, void*) {
     evhttp_send_reply(req, 200, "OK", nullptr);
 }
 
-void VLHttpLocalServer::OnExit(evhttp_request*, void* arg) {
+void VLHttpLocalServer::OnExit(evhttp_request* req, void* arg) {
     auto* self = static_cast<VLHttpLocalServer*>(arg);
+    if (!self->Admit(req))
+        return;
     VL_LOG_INFO("exit requested");
     event_base_loopexit(self->GetEventBase(), nullptr);
 }
 
 void VLHttpLocalServer::OnGeneric(evhttp_request* req, void* arg) {
+    auto* self = static_cast<VLHttpLocalServer*>(arg);
+    // A page whose own name leads to 127.0.0.1 (DNS rebinding) could read
+    // everything served here as its own; only requests addressed to us are answered.
+    if (!self->Gate().IsOwnHost(HeaderOrNull(req, "Host"))) {
+        evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
+        SendText(req, kForbidden, "Forbidden", kWrongHost);
+        return;
+    }
     // Only GET is served. Anything else is refused at once and its connection
     // closed: left unanswered, each one would hold a descriptor of the guard.
     if (evhttp_request_get_command(req) != EVHTTP_REQ_GET) {
@@ -153,7 +261,7 @@ void VLHttpLocalServer::OnGeneric(evhttp_request* req, void* arg) {
         evhttp_send_error(req, HTTP_NOTFOUND, kNotFound);
         return;
     }
-    static_cast<VLHttpLocalServer*>(arg)->ServeStatic(req);
+    self->ServeStatic(req);
 }
 
 void VLHttpLocalServer::ServeStatic(evhttp_request* req) {

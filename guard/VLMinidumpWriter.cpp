@@ -1,8 +1,11 @@
 #include "guard/VLMinidumpWriter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -425,6 +428,61 @@ std::string VLMinidumpWriter::WriteToFolder(const KWCrashReportData& report, con
         return std::string();
     }
     return path;
+}
+
+bool VLMinidumpWriter::IsDumpName(const std::string& name) {
+    // "xxxxxxxx-xxxx-4xxx-yxxx-xxxxxxxxxxxx.dmp", as RandomDumpName makes them.
+    static const size_t kDashes[] = {8, 13, 18, 23};
+    if (name.size() != 36 + 4 || name.compare(36, 4, ".dmp") != 0)
+        return false;
+    for (size_t i = 0; i < 36; ++i) {
+        const bool dash = std::find(std::begin(kDashes), std::end(kDashes), i) != std::end(kDashes);
+        if (dash ? name[i] != '-' : !std::isxdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    return true;
+}
+
+void VLMinidumpWriter::PruneFolder(const std::string& dir, const std::string& keep, size_t maxDumps,
+                                   uint64_t maxBytes) {
+    struct Dump {
+        std::string path;
+        uint64_t size;
+        std::filesystem::file_time_type time;
+    };
+    std::vector<Dump> dumps;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!IsDumpName(name))
+            continue;
+        struct stat st {};
+        const std::string path = entry.path().string();
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
+            continue;
+        char magic[4] = {};
+        KWFile file;
+        size_t got = 0;
+        if (!file.Create(path, KWFile::ReadOnly) || !file.Read(magic, sizeof magic, got) || got != 4 ||
+            std::memcmp(magic, "MDMP", 4) != 0)
+            continue;
+        std::error_code timeEc;
+        dumps.push_back(
+            {path, static_cast<uint64_t>(st.st_size), std::filesystem::last_write_time(path, timeEc)});
+    }
+    // Newest first; what lies beyond the limits is removed.
+    std::sort(dumps.begin(), dumps.end(), [](const Dump& a, const Dump& b) { return a.time > b.time; });
+    std::stable_partition(dumps.begin(), dumps.end(), [&keep](const Dump& d) { return d.path == keep; });
+    size_t count = 0;
+    uint64_t bytes = 0;
+    for (const Dump& d : dumps) {
+        ++count;
+        bytes += d.size;
+        if (d.path == keep || (count <= maxDumps && bytes <= maxBytes))
+            continue;
+        if (KWFilePathUtils::RemoveFile(d.path))
+            VL_LOG_INFO("removed the old dump %s", d.path.c_str());
+    }
 }
 
 }  // namespace KwLib

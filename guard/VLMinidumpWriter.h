@@ -55,6 +55,18 @@ public:
     // Writes the dump to a new file with a unique name in `dir` (readable by the
     // owner only, synced to disk) and returns its path; empty on failure.
     static std::string WriteToFolder(const KWCrashReportData& report, const std::string& dir);
+
+    // The dumps kept in a folder: at most kMaxDumps files and kMaxDumpBytes in
+    // all, so that repeated crashes (or anything of this user's that sends
+    // reports) cannot fill the temporary folder. Dumps are the files this
+    // writer names (a UUID and ".dmp"), of this user, holding a minidump;
+    // the oldest go first and `keep` (the one just written) never.
+    static constexpr size_t kMaxDumps = 10;
+    static constexpr uint64_t kMaxDumpBytes = 64ull * 1024 * 1024;
+    static void PruneFolder(const std::string& dir, const std::string& keep = std::string(),
+                            size_t maxDumps = kMaxDumps, uint64_t maxBytes = kMaxDumpBytes);
+    // True for a name this writer gives its dumps.
+    static bool IsDumpName(const std::string& fileName);
 };
 
 }  // namespace KwLib

@@ -153,6 +153,8 @@ int VLDownloadManager::GetRemoteFileSize(const std::string& url, int64_t& size) 
     CURL* curl = Handle();
     if (!curl)
         return CURLE_FAILED_INIT;
+    if (!VLHttpClient::RestrictToHttp(curl))
+        return CURLE_UNSUPPORTED_PROTOCOL;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     // Release must not wait for a slow server's answer to this either.
@@ -259,7 +261,7 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
         KWFilePathUtils::RemoveFile(temp);
     }
 
-    m_tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    m_tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (m_tempFd < 0)
         return CURLE_WRITE_ERROR;
 
@@ -268,6 +270,11 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
         ::close(m_tempFd);
         m_tempFd = -1;
         return CURLE_FAILED_INIT;
+    }
+    if (!VLHttpClient::RestrictToHttp(curl)) {
+        ::close(m_tempFd);
+        m_tempFd = -1;
+        return CURLE_UNSUPPORTED_PROTOCOL;
     }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &VLDownloadManager::OnWrite);

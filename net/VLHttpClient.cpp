@@ -19,6 +19,10 @@ int Perform(const std::string& url, const std::string* fields, std::string& resp
     CURL* curl = curl_easy_init();
     if (!curl)
         return CURLE_FAILED_INIT;
+    if (!VLHttpClient::RestrictToHttp(curl)) {
+        curl_easy_cleanup(curl);
+        return CURLE_UNSUPPORTED_PROTOCOL;
+    }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
@@ -38,6 +42,12 @@ int Perform(const std::string& url, const std::string* fields, std::string& resp
 }
 
 }  // namespace
+
+bool VLHttpClient::RestrictToHttp(void* curlHandle) {
+    CURL* curl = static_cast<CURL*>(curlHandle);
+    return curl && curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+}
 
 void VLHttpClient::GlobalInit() {
     static std::once_flag once;

@@ -16,6 +16,12 @@ public:
                        long timeoutSec = 10);
     static int HttpPost(const std::string& url, const std::string& fields, std::string& response,
                         long connectTimeoutSec = 5, long timeoutSec = 10);
+
+    // Limits a transfer, and every redirect it follows, to http and https: a
+    // platform or relay that answers with a redirect must not lead the client
+    // to read local files (file://) or speak other protocols to machines of
+    // the school's network. False when libcurl refuses the setting.
+    static bool RestrictToHttp(void* curlHandle);
 };
 
 }  // namespace KwLib

@@ -187,6 +187,8 @@ int VLUploadManager::UploadFile(const std::string& url, const std::string& fileP
     curl_mimepart* part = curl_mime_addpart(form);
     curl_mime_name(part, "userfile");
     CURLcode code = curl_mime_filedata(part, filePath.c_str());
+    if (code == CURLE_OK && !VLHttpClient::RestrictToHttp(curl))
+        code = CURLE_UNSUPPORTED_PROTOCOL;
     if (code == CURLE_OK) {
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);

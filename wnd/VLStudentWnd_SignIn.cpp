@@ -118,6 +118,7 @@ void VLStudentWnd::AgeDownloadCache() {
         KWFilePathUtils::RemoveAll(dir);
         m_user.ClearTimestamp = now;
     }
+    m_services.db->PruneUsers(now, kCacheAgeSeconds);
 }
 
 void VLStudentWnd::OnSignInClick() {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/client/VLGuardWatchdog.h"
@@ -9,6 +10,7 @@
 #include "app/core/VLConfigManager.h"
 #include "app/core/VLPaths.h"
 #include "platform/common/KWBaseEvent.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWInstanceChannel.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
@@ -31,15 +33,30 @@ VLStartupOptions ParseStartupOptions(int argc, const char* const* argv) {
     o.id = parser.GetValue("-id");
     o.crashTest = parser.HasKey("-crashtest");
     o.check = parser.HasKey("-check");
-    o.automation = parser.GetValue("-automation");
+    o.hasAutomation = parser.HasKey("-automation");
+    o.automationFlag = parser.GetValue("-automation");
     // A client that another program starts (the guard's direct start from a page)
-    // can be driven too: the socket then comes with the environment.
-    if (o.automation.empty())
-        o.automation = KWEnvironmentVariable::GetEnvironmentVar("VL_AUTOMATION_SOCKET");
+    // can be driven in development builds: the socket then comes with the environment.
+    o.automationEnvironment = KWEnvironmentVariable::GetEnvironmentVar("VL_AUTOMATION_SOCKET");
     return o;
 }
 
-int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& createMainWindow) {
+void SecureUserData(const VLPathSet& paths) {
+    const std::string userDir = paths.GetUserDataDir();
+    // An empty application-data folder puts the files in the current folder,
+    // which is not ours to close.
+    if (userDir.empty())
+        return;
+    KWFilePathUtils::CreatePrivateDirectories(KWFileName::GetParentDirectory(userDir));
+    for (const std::string& dir : {userDir, paths.GetDownloadDir(), paths.GetAnswerDataDir()})
+        if (!KWFilePathUtils::CreatePrivateDirectories(dir))
+            VL_LOG_ERROR("cannot make the private folder %s", dir.c_str());
+    for (const std::string& file : {paths.GetUserDbPath(), paths.GetConfigPath()})
+        KWFilePathUtils::MakePrivateFile(file);
+}
+
+int RunClient(int argc, const char* const* argv, const VLAutomationPolicy& automationPolicy,
+              const VLStudentWindowFactory& createMainWindow) {
     // Libraries beside the program are found before the system's.
     VLPathSet paths = VLPathSet::ForCurrentProcess(false);
     KWEnvironmentVariable::SetEnvironmentVar(
@@ -70,8 +87,22 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     config.Load();
 
     LogImpl::Instance().Init(VLPathSet::GetLogPath());
+    SecureUserData(paths);
     VL_LOG_INFO("VLStudent %s starting, role \"%s\" id \"%s\" inner %d", GetClientVersion().c_str(),
                 options.role.c_str(), options.id.c_str(), inner ? 1 : 0);
+
+    const VLAutomationDecision automation = VLAutomationGate::Decide(
+        options.hasAutomation, options.automationFlag, options.automationEnvironment, automationPolicy);
+    if (automation.ignoredEnvironment)
+        VL_LOG_WARN(
+            "VL_AUTOMATION_SOCKET is set and ignored: this installation reads it in development builds only");
+    if (!automation.refusal.empty()) {
+        // Before anything shows: a script that asked for the channel learns at
+        // once that it will not get one, and no exam window opens for it.
+        VL_LOG_ERROR("%s", automation.refusal.c_str());
+        std::fprintf(stderr, "VLStudent: %s\n", automation.refusal.c_str());
+        return 2;
+    }
 
     static VLGuardWatchdog watchdog(paths.GetGuardPath());
     watchdog.Start();
@@ -82,7 +113,7 @@ int RunClient(int argc, const char* const* argv, const VLMainWindowFactory& crea
     // Before the main window: its creation starts the request workers, and
     // libcurl must be set up before any thread uses it.
     curl_global_init(CURL_GLOBAL_ALL);
-    std::unique_ptr<IVLMainWindowHost> mainWindow = createMainWindow();
+    std::unique_ptr<IVLMainWindowHost> mainWindow = createMainWindow(automation.socket);
     if (!mainWindow || !mainWindow->Create(options.id)) {
         VL_LOG_ERROR("the main window could not be created");
         mainWindow.reset();

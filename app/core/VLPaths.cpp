@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/common/KWFilePathUtils.h"
+#include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
 
 namespace KwLib {
@@ -33,7 +34,7 @@ VLPathSet VLPathSet::ForCurrentProcess(bool inner) {
 }
 
 std::string VLPathSet::GetLogPath() {
-    return KWFileSystemUtils::MyGetTempPath() + "VireloLog/vl.log";
+    return LogImpl::OwnFolder(KWFileSystemUtils::MyGetTempPath() + "VireloLog") + "/vl.log";
 }
 
 std::string VLPathSet::ExtendedLibraryPath(const std::string& oldValue) const {

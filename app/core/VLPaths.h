@@ -28,6 +28,8 @@ public:
     std::string GetConfigPath() const { return m_userDir + "config.cfg"; }
     std::string GetDownloadDir() const { return m_userDir + "Download/"; }
     std::string GetAnswerDataDir() const { return m_userDir + "AnswerData/"; }
+    // The temporary folder + "VireloLog/vl.log", unless another account of the
+    // PC holds that folder: then "VireloLog-<uid>/vl.log" beside it.
     static std::string GetLogPath();
 
     // The library search path with the program's own folders in front of `oldValue`.

@@ -42,7 +42,7 @@ def request_latency(port, timeout=15.0):
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
             s.settimeout(max(0.1, timeout - (time.monotonic() - start)))
-            s.sendall(b"GET /request HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+            s.sendall(f"GET /request HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n\r\n".encode())
             if s.recv(64).startswith(b"HTTP/1.1 200"):
                 return time.monotonic() - start
     except OSError:
@@ -81,7 +81,7 @@ def main():
     print(f"before the flood: /request answered in {request_latency(port):.3f} s")
 
     held = []
-    partials = [b"", b"GET /request HTTP/1.1\r\nHost: 127.0.0.1\r\n", b"GE"]
+    partials = [b"", f"GET /request HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n".encode(), b"GE"]
     for i in range(args.connections):
         try:
             s = socket.create_connection(("127.0.0.1", port), timeout=2)
@@ -107,7 +107,7 @@ def main():
                                           else "not answered within 15 s"))
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=2) as s:
-            s.sendall(b"GET /exit HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            s.sendall(f"GET /exit HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
     except OSError:
         pass
     try:

@@ -17,11 +17,19 @@ KWFile::~KWFile() {
 
 bool KWFile::Create(const std::string& path, Mode mode) {
     Close();
-    const char* m = mode == ReadOnly        ? "rbe"
-                    : mode == WriteTruncate ? "wbe"
-                    : mode == Append        ? "abe"
-                                            : "r+be";
-    m_file = std::fopen(path.c_str(), m);
+    if (mode == ReadOnly || mode == ReadWrite) {
+        m_file = std::fopen(path.c_str(), mode == ReadOnly ? "rbe" : "r+be");
+        return m_file != nullptr;
+    }
+    // Everything this program writes (answers, recordings, settings) belongs
+    // to its user alone: a new file is made 0600, whatever the umask allows.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == WriteTruncate ? O_TRUNC : O_APPEND);
+    const int fd = open(path.c_str(), flags, 0600);
+    if (fd < 0)
+        return false;
+    m_file = fdopen(fd, mode == WriteTruncate ? "wb" : "ab");
+    if (!m_file)
+        close(fd);
     return m_file != nullptr;
 }
 

@@ -15,6 +15,7 @@ public:
     KWFile(const KWFile&) = delete;
     KWFile& operator=(const KWFile&) = delete;
 
+    // A file that WriteTruncate or Append creates is readable by its owner only (0600).
     bool Create(const std::string& path, Mode mode = ReadOnly);
     bool Read(void* buffer, size_t size, size_t& bytesRead);
     bool Write(const void* buffer, size_t size);

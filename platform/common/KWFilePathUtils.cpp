@@ -1,5 +1,9 @@
 #include "platform/common/KWFilePathUtils.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -25,9 +29,33 @@ bool KWFilePathUtils::IsDirectory(const std::string& path) {
 bool KWFilePathUtils::CreateDirectories(const std::string& path) {
     if (path.empty())
         return false;
-    std::error_code ec;
-    fs::create_directories(fs::u8path(path), ec);
+    // Every folder this program makes (the user's data, the paper's files,
+    // recordings, the log) is its user's alone; existing ones are left as they are.
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0700);
+    mkdir(path.c_str(), 0700);
     return IsDirectory(path);
+}
+
+bool KWFilePathUtils::CreatePrivateDirectories(const std::string& path) {
+    if (!CreateDirectories(path))
+        return false;
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    struct stat st {};
+    if (lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    if (st.st_uid == geteuid() && (st.st_mode & 077) != 0)
+        chmod(p.c_str(), st.st_mode & 07700);
+    return true;
+}
+
+bool KWFilePathUtils::MakePrivateFile(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
+        return false;
+    return (st.st_mode & 077) == 0 || chmod(path.c_str(), st.st_mode & 0700) == 0;
 }
 
 bool KWFilePathUtils::Rename(const std::string& from, const std::string& to) {

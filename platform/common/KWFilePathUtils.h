@@ -10,7 +10,14 @@ public:
     static bool IsExists(const std::string& path);
     static bool IsExistsFile(const std::string& path);
     static bool IsDirectory(const std::string& path);
+    // The folder and its missing parents; what it creates is 0700 (this user's
+    // alone). True when the folder exists afterwards.
     static bool CreateDirectories(const std::string& path);
+    // The same, and the folder itself, when it exists already and is this
+    // user's, closed to everybody else.
+    static bool CreatePrivateDirectories(const std::string& path);
+    // Closes an existing file of this user's to everybody else (0600 at most).
+    static bool MakePrivateFile(const std::string& path);
     // Replaces an existing target.
     static bool Rename(const std::string& from, const std::string& to);
     static bool RemoveAll(const std::string& path);

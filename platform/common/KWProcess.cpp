@@ -20,6 +20,14 @@ namespace KwLib {
 
 pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& args,
                        const std::string& workDir) {
+    SpawnOptions options;
+    options.workDir = workDir;
+    return Spawn(path, args, options);
+}
+
+pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& args,
+                       const SpawnOptions& options) {
+    const std::string& workDir = options.workDir;
     std::vector<std::string> argvStore;
     argvStore.push_back(path);
     argvStore.insert(argvStore.end(), args.begin(), args.end());
@@ -48,8 +56,14 @@ pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& 
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    std::vector<std::string> envStore = options.environment.value_or(std::vector<std::string>());
+    std::vector<char*> envp;
+    for (auto& e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(),
+                         options.environment ? envp.data() : environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -57,12 +71,18 @@ pid_t KWProcess::Spawn(const std::string& path, const std::vector<std::string>& 
         return -1;
     }
     // Nobody waits for these programs; reap them so they leave no zombie behind.
-    if (!KWThread::StartDetached([pid] {
-            int status;
+    if (!KWThread::StartDetached([pid, onExit = options.onExit] {
+            int status = 0;
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-        }))
+            if (onExit)
+                onExit(status);
+        })) {
         VL_LOG_WARN("no thread to reap %d; it stays a zombie after it ends", static_cast<int>(pid));
+        // Its end will never be heard of: a caller that waits for it must not wait forever.
+        if (options.onExit)
+            options.onExit(-1);
+    }
     return pid;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <sys/types.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,16 @@ public:
     // environment; the child is reaped in the background. Returns its pid, or -1.
     static pid_t Spawn(const std::string& path, const std::vector<std::string>& args,
                        const std::string& workDir = std::string());
+
+    struct SpawnOptions {
+        std::string workDir;
+        // "NAME=value" entries; the current environment when not set.
+        std::optional<std::vector<std::string>> environment;
+        // Called on the reaping thread once the child has ended, with its wait status.
+        std::function<void(int status)> onExit;
+    };
+    static pid_t Spawn(const std::string& path, const std::vector<std::string>& args,
+                       const SpawnOptions& options);
     // True when a live (not zombie) process runs an executable with this file
     // name, compared ignoring case.
     static bool IsRunning(const std::string& exeName);

@@ -1,6 +1,8 @@
 #include "platform/common/KWSqlite.h"
 
+#include <fcntl.h>
 #include <sqlcipher/sqlite3.h>
+#include <unistd.h>
 
 #include "platform/common/KWLog.h"
 
@@ -34,6 +36,14 @@ KWSqlite::~KWSqlite() {
 
 int KWSqlite::Open(const std::string& utf8Path, const char* key, int keyLength) {
     Close();
+    // A database this opens first is made here, owner-only, so that it (and the
+    // journals SQLite gives the same mode) never exists readable by others.
+    // An existing file keeps its mode: an installed sys.db is shared by every user.
+    if (!utf8Path.empty() && utf8Path.rfind(":memory:", 0) != 0) {
+        const int fd = open(utf8Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            close(fd);
+    }
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(utf8Path.c_str(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);

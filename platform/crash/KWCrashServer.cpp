@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -87,72 +88,133 @@ void KWCrashServer::Stop() {
     unlink(m_socketPath.c_str());
 }
 
+struct KWCrashServer::Client {
+    int fd = -1;
+    ucred peer{};
+    std::chrono::steady_clock::time_point deadline;
+    std::chrono::steady_clock::time_point lastHeard;
+    std::string stream;
+};
+
 void KWCrashServer::Loop() {
+    using Clock = std::chrono::steady_clock;
+    std::vector<Client> clients;
+    auto drop = [](Client& c) {
+        close(c.fd);
+        c.fd = -1;
+    };
     for (;;) {
-        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        std::vector<pollfd> fds;
+        fds.push_back({m_wakeFds[0], POLLIN, 0});
+        fds.push_back({m_listenFd, POLLIN, 0});
+        auto now = Clock::now();
+        int timeout = -1;
+        for (const Client& c : clients) {
+            fds.push_back({c.fd, POLLIN, 0});
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c.deadline - now).count();
+            const int wait = static_cast<int>(std::max<int64_t>(0, left) + 1);
+            timeout = timeout < 0 ? wait : std::min(timeout, wait);
+        }
+        if (poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR)
                 continue;
             VL_LOG_ERROR("crash server poll: %s", strerror(errno));
-            return;
+            break;
         }
-        if (fds[1].revents)
-            return;
-        if (!(fds[0].revents & POLLIN))
-            continue;
-        int client = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
-            continue;
-        Serve(client);
-        close(client);
+        if (fds[0].revents)
+            break;
+        for (size_t i = 0; i < clients.size(); ++i) {
+            Client& c = clients[i];
+            if (!fds[i + 2].revents)
+                continue;
+            const auto before = Clock::now();
+            if (!ReadFrom(c))
+                continue;
+            drop(c);
+            // A report being turned into a dump keeps the others waiting; that
+            // time is not theirs to lose.
+            const auto spent = Clock::now() - before;
+            for (Client& other : clients)
+                if (other.fd >= 0)
+                    other.deadline += spent;
+        }
+        now = Clock::now();
+        for (Client& c : clients) {
+            if (c.fd >= 0 && now >= c.deadline) {
+                VL_LOG_WARN("crash report of pid %d timed out", static_cast<int>(c.peer.pid));
+                drop(c);
+            }
+        }
+        clients.erase(
+            std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.fd < 0; }),
+            clients.end());
+        if (fds[1].revents & POLLIN)
+            Accept(clients);
     }
+    for (Client& c : clients)
+        drop(c);
 }
 
-void KWCrashServer::Serve(int fd) {
-    ucred peer{};
-    socklen_t len = sizeof peer;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || peer.uid != getuid()) {
+void KWCrashServer::Accept(std::vector<Client>& clients) {
+    const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0)
+        return;
+    Client client;
+    client.fd = fd;
+    socklen_t len = sizeof client.peer;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &client.peer, &len) != 0 || client.peer.uid != getuid()) {
         VL_LOG_WARN("crash report from another user refused");
+        close(fd);
         return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kClientTimeoutMs);
+    if (clients.size() >= kMaxClients) {
+        // The one that has been quiet the longest goes: a crashing client sends
+        // without a pause, so that one is the least likely to be a real report.
+        auto quiet = std::min_element(clients.begin(), clients.end(), [](const Client& a, const Client& b) {
+            return a.lastHeard < b.lastHeard;
+        });
+        VL_LOG_WARN("crash socket full: the connection of pid %d, quiet longest, is closed",
+                    static_cast<int>(quiet->peer.pid));
+        close(quiet->fd);
+        clients.erase(quiet);
+    }
+    client.lastHeard = std::chrono::steady_clock::now();
+    client.deadline = client.lastHeard + std::chrono::milliseconds(kClientTimeoutMs);
+    clients.push_back(std::move(client));
+}
+
+bool KWCrashServer::ReadFrom(Client& client) {
     const size_t limit = sizeof(KWCrashWireHeader) + kCrashWireMaxStack + kCrashWireMaxMaps;
-    std::string stream;
     char buffer[64 * 1024];
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            VL_LOG_WARN("crash report of pid %d timed out", peer.pid);
-            return;
-        }
-        pollfd pfd{fd, POLLIN, 0};
-        pollfd wake{m_wakeFds[0], POLLIN, 0};
-        pollfd both[2] = {pfd, wake};
-        int ready = poll(both, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0 || both[1].revents)
-            return;
-        ssize_t n = read(fd, buffer, sizeof buffer);
+        const ssize_t n = read(client.fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return;
-        if (n == 0)
-            break;
-        stream.append(buffer, static_cast<size_t>(n));
-        if (stream.size() > limit) {
-            VL_LOG_WARN("crash report of pid %d too large", peer.pid);
-            return;
+            return errno != EAGAIN && errno != EWOULDBLOCK;
+        if (n == 0) {
+            Serve(client);
+            return true;
+        }
+        client.lastHeard = std::chrono::steady_clock::now();
+        client.stream.append(buffer, static_cast<size_t>(n));
+        if (client.stream.size() > limit) {
+            VL_LOG_WARN("crash report of pid %d too large", static_cast<int>(client.peer.pid));
+            return true;
         }
     }
+}
+
+void KWCrashServer::Serve(Client& client) {
+    const ucred& peer = client.peer;
     KWCrashReportData report;
     std::string error;
-    if (!KWCrashWire::Parse(stream, report, &error)) {
-        VL_LOG_WARN("crash report of pid %d refused: %s", peer.pid, error.c_str());
+    if (!KWCrashWire::Parse(client.stream, report, &error)) {
+        VL_LOG_WARN("crash report of pid %d refused: %s", static_cast<int>(peer.pid), error.c_str());
         return;
     }
+    client.stream.clear();
+    client.stream.shrink_to_fit();
     VL_LOG_INFO("pid %d crashed with signal %d", report.header.pid, report.header.signo);
     // The other threads, read while the client waits for the answer below. Only
     // from the process at the other end of the socket, whatever the report says.
@@ -160,12 +222,12 @@ void KWCrashServer::Serve(int fd) {
         std::string why;
         report.otherThreads = KWCrashThreads::Read(peer.pid, report.header.tid, report.maps, &why);
         if (!why.empty())
-            VL_LOG_WARN("threads of pid %d: %s", peer.pid, why.c_str());
+            VL_LOG_WARN("threads of pid %d: %s", static_cast<int>(peer.pid), why.c_str());
     }
     if (m_onReport)
         m_onReport(report);
     const char ack = kCrashWireAck;
-    send(fd, &ack, 1, MSG_NOSIGNAL);
+    send(client.fd, &ack, 1, MSG_NOSIGNAL);
 }
 
 }  // namespace KwLib

@@ -17,9 +17,11 @@ namespace KwLib {
 constexpr uint32_t kCrashWireMagic = 0x52434c56;  // "VLCR"
 constexpr uint32_t kCrashWireVersion = 1;
 constexpr char kCrashWireAck = 'K';
-// Limits the guard accepts; the client never sends more.
+// Limits the guard accepts; the client never sends more. A client's map is
+// some hundred kilobytes; a larger one only makes a larger dump (every line
+// can name a module), and anything of this user's may connect.
 constexpr uint64_t kCrashWireMaxStack = 256 * 1024;
-constexpr uint64_t kCrashWireMaxMaps = 8 * 1024 * 1024;
+constexpr uint64_t kCrashWireMaxMaps = 1024 * 1024;
 
 enum class KWCrashArch : uint32_t { Unknown = 0, X86_64 = 1, Arm64 = 2 };
 

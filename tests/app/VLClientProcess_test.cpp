@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
+#include "app/client/VLAutomationGate.h"
 #include "app/client/VLGuardWatchdog.h"
 #include "app/client/VLUpdaterLauncher.h"
 #include "exam/VLDatabaseManager.h"
@@ -80,7 +82,8 @@ protected:
         }
         fs::remove_all(m_root);
     }
-    pid_t Start(const fs::path& program, const std::vector<std::string>& args) {
+    pid_t Start(const fs::path& program, const std::vector<std::string>& args,
+                const std::vector<std::string>& extraEnv = {}) {
         std::vector<std::string> env = {
             "XDG_RUNTIME_DIR=" + (m_root / "run").string(), "TMPDIR=" + (m_root / "tmp").string(),
             "XDG_DATA_HOME=" + (m_root / "data").string(), "HOME=" + (m_root / "home").string(),
@@ -90,6 +93,7 @@ protected:
         for (const char* keep : {"PATH", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* v = getenv(keep))
                 env.push_back(std::string(keep) + "=" + v);
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
         pid_t pid = fork();
         if (pid == 0) {
             std::vector<std::string> argvStore = {program.string()};
@@ -116,9 +120,39 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
+    std::string Log() const {
+        return KWFile::ReadAll((m_root / "tmp" / "VireloLog" / "vl.log").string()).value_or("");
+    }
+    bool LogHas(const std::string& text) {
+        return WaitFor([&] { return Log().find(text) != std::string::npos; });
+    }
+    // A folder for the automation socket, as the channel requires: ours and closed to others.
+    fs::path SocketPath() {
+        fs::create_directories(m_root / "run" / "vl");
+        fs::permissions(m_root / "run" / "vl", fs::perms::owner_all, fs::perm_options::replace);
+        return m_root / "run" / "vl" / "auto.sock";
+    }
+    static fs::perms Mode(const fs::path& path) {
+        return fs::symlink_status(path).permissions() & fs::perms::all;
+    }
+
     fs::path m_root;
     fs::path m_standinLog;
     std::vector<pid_t> m_children;
+};
+
+// The package's gate file for the package-kind test program, removed when the test ends.
+struct GateFile {
+    GateFile() { fs::create_directories(fs::path(VL_PACKAGE_KIND_GATE).parent_path()); }
+    ~GateFile() { fs::remove(VL_PACKAGE_KIND_GATE); }
+    void Create(bool ownedByRoot) {
+        std::ofstream(VL_PACKAGE_KIND_GATE) << "on\n";
+        fs::permissions(VL_PACKAGE_KIND_GATE, fs::perms(0644), fs::perm_options::replace);
+        // Running as root, a file the tests make is root's: a student's is another account's.
+        if (geteuid() == 0 && !ownedByRoot) {
+            EXPECT_EQ(chown(VL_PACKAGE_KIND_GATE, 65534, 65534), 0);
+        }
+    }
 };
 }  // namespace
 
@@ -259,4 +293,86 @@ TEST_F(ClientTree, UpdaterStartsInItsFolderWithOneArgumentPerPair) {
     EXPECT_EQ(fields[9], "-uploadPort=9502");
     EXPECT_FALSE(LaunchUpdater((m_root / "missing" / "VLUpdate").string(), "1", "u", agent));
     unsetenv("VL_STANDIN_LOG");
+}
+
+TEST_F(ClientTree, ThePackagesProgramRefusesAutomationWithoutTheAdministratorsFile) {
+    fs::path client = m_root / "install" / "bin" / "VLStudent";
+    fs::copy_file(VL_PACKAGE_KIND_CLIENT_PATH, client);
+    GateFile gate;
+    const fs::path socket = SocketPath();
+    // No file: the program ends at once with 2 and no channel, no window.
+    EXPECT_EQ(WaitExit(Start(client, {"-automation=" + socket.string()})), 2);
+    EXPECT_FALSE(fs::exists(socket));
+    EXPECT_NE(Log().find("the automation channel is off in this installation"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("main window shown"), std::string::npos);
+
+    // A file the student made at that name changes nothing.
+    gate.Create(false);
+    EXPECT_EQ(WaitExit(Start(client, {"-automation=" + socket.string()})), 2);
+    EXPECT_FALSE(fs::exists(socket));
+    EXPECT_NE(Log().find("is not owned by root"), std::string::npos) << Log();
+
+    // The socket in the environment is not even read: the exam window opens without a channel.
+    pid_t quiet = Start(client, {"-role=3", "-id=17"}, {"VL_AUTOMATION_SOCKET=" + socket.string()});
+    ASSERT_TRUE(LogHas("main window shown")) << Log();
+    EXPECT_NE(Log().find("VL_AUTOMATION_SOCKET is set and ignored"), std::string::npos);
+    EXPECT_FALSE(fs::exists(socket));
+    kill(quiet, SIGTERM);
+    EXPECT_EQ(WaitExit(quiet), 1);
+
+    // With the administrator's file (root's, in folders only root may change:
+    // this build folder when the tests run as root) the rehearsal's channel opens.
+    gate.Create(true);
+    if (VLAutomationGate::AdministratorEnabled(VL_PACKAGE_KIND_GATE)) {
+        pid_t driven = Start(client, {"-role=3", "-id=17", "-automation=" + socket.string()});
+        EXPECT_TRUE(WaitFor([&] { return fs::is_socket(socket); })) << Log();
+        kill(driven, SIGTERM);
+        EXPECT_EQ(WaitExit(driven), 1);
+    }
+}
+
+TEST_F(ClientTree, ADevelopmentBuildOpensTheChannelForTheEnvironmentsSocket) {
+    fs::path client = m_root / "install" / "bin" / "VLStudent";
+    fs::copy_file(VL_CLIENT_PATH, client);
+    const fs::path socket = SocketPath();
+    pid_t driven = Start(client, {"-role=3", "-id=17"}, {"VL_AUTOMATION_SOCKET=" + socket.string()});
+    EXPECT_TRUE(WaitFor([&] { return fs::is_socket(socket); })) << Log();
+    kill(driven, SIGTERM);
+    EXPECT_EQ(WaitExit(driven), 1);
+}
+
+TEST_F(ClientTree, TheStudentsFilesAndTheLogAreClosedToOtherAccounts) {
+    fs::path client = m_root / "install" / "bin" / "VLStudent";
+    fs::copy_file(VL_CLIENT_PATH, client);
+    // What an earlier version left: folders and files open to everybody.
+    const fs::path user = m_root / "data" / "Virelo" / "Student";
+    fs::create_directories(user / "AnswerData");
+    fs::create_directories(m_root / "tmp" / "VireloLog");
+    for (const fs::path& dir :
+         {m_root / "data" / "Virelo", user, user / "AnswerData", m_root / "tmp" / "VireloLog"})
+        fs::permissions(dir, fs::perms(0755), fs::perm_options::replace);
+    {
+        VLDatabaseManager db(VLDatabaseConfig{user.string() + "/", (user / "user.db").string(),
+                                              (m_root / "install" / "bin" / "sys.db").string(), "1.7.1.1393",
+                                              3});
+        ASSERT_TRUE(db.Init());
+        db.Release();
+    }
+    fs::permissions(user / "user.db", fs::perms(0644), fs::perm_options::replace);
+    std::ofstream(user / "config.cfg") << "[AGENT]\nIP=127.0.0.1\n";
+    fs::permissions(user / "config.cfg", fs::perms(0644), fs::perm_options::replace);
+    std::ofstream(m_root / "tmp" / "VireloLog" / "vl.log") << "earlier\n";
+    fs::permissions(m_root / "tmp" / "VireloLog" / "vl.log", fs::perms(0644), fs::perm_options::replace);
+
+    pid_t pid = Start(client, {"-role=3", "-id=17"});
+    ASSERT_TRUE(LogHas("main window shown")) << Log();
+    for (const fs::path& dir : {m_root / "data" / "Virelo", user, user / "AnswerData", user / "Download",
+                                m_root / "tmp" / "VireloLog"})
+        EXPECT_EQ(Mode(dir), fs::perms::owner_all) << dir;
+    for (const fs::path& file :
+         {user / "user.db", user / "config.cfg", m_root / "tmp" / "VireloLog" / "vl.log"})
+        EXPECT_EQ(Mode(file), fs::perms::owner_read | fs::perms::owner_write) << file;
+    EXPECT_EQ(Log().rfind("earlier\n", 0), 0u);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 1);
 }

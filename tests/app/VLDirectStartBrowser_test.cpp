@@ -1,9 +1,8 @@
 // A direct start from a browser, the whole way: headless Chromium opens a
-// teacher's page on an origin of its own, the page calls the real guard's
-// /runClient?question_id=..., the guard starts the real client from its
-// install tree (run mode 5, no sign-in, its sys.db pointing at the simulator),
-// the exam driver answers the question in the client's window and the score
-// page shows the score the platform returned.
+// teacher's page on the school's own site (listed for the guard in config.cfg), the page calls the real
+// guard's /runClient?question_id=..., the guard starts the real client from its install tree (run mode 5, no
+// sign-in, its sys.db pointing at the simulator), the exam driver answers the question in the client's window
+// and the score page shows the score the platform returned.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +13,10 @@
 #include <thread>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWIniFile.h"
 #include "platform/common/KWLineSocketClient.h"
 #include "tests/app/VLRealClient.h"
+#include "tests/guard/VLTestProcess.h"
 #include "tools/vl-drive/VLExamDriver.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +40,7 @@ const KWJsonValue* ControlById(const KWJsonValue& state, int id) {
     return nullptr;
 }
 
-TEST(DirectStartBrowser, APageOnAnotherOriginStartsAQuestionThatIsAnsweredAndScored) {
+TEST(DirectStartBrowser, APageOfTheSchoolsSiteStartsAQuestionThatIsAnsweredAndScored) {
     const std::string browserDir = std::string(VL_SOURCE_DIR) + "/tests/browser/";
     const std::string node = FindNode();
     if (access("/usr/bin/chromium", X_OK) != 0 || node.empty() ||
@@ -48,8 +49,14 @@ TEST(DirectStartBrowser, APageOnAnotherOriginStartsAQuestionThatIsAnsweredAndSco
 
     VLRealClient box(true);
     ASSERT_TRUE(box.Ready()) << box.Error();
-    // The client the guard starts inherits the guard's environment, and with it
-    // the automation socket the driver talks to.
+    // The teacher's page comes from a site the school lists for the guard.
+    const int pagePort = TestSupport::FreeLoopbackPort();
+    ASSERT_GT(pagePort, 0);
+    const std::string pageHost = "teacher.school.example";
+    ASSERT_TRUE(KWIniFile::WriteString(box.UserDir() + "config.cfg", "GUARD", "WebOrigins",
+                                       "http://" + pageHost + ":" + std::to_string(pagePort)));
+    // The client the guard starts gets the automation socket the driver talks
+    // to from the guard's environment (a development build passes it on).
     std::vector<std::string> env = box.Env();
     env.push_back("VL_AUTOMATION_SOCKET=" + box.Socket());
     VLClientProcess guard;
@@ -69,13 +76,15 @@ TEST(DirectStartBrowser, APageOnAnotherOriginStartsAQuestionThatIsAnsweredAndSco
 
     VLClientProcess browser;
     const std::string browserOut = (box.root / "browser.out").string();
-    ASSERT_TRUE(browser.Start(node, {browserDir + "run_client_page.js", std::to_string(port), "106"}, {},
-                              browserOut));
+    ASSERT_TRUE(browser.Start(
+        node,
+        {browserDir + "run_client_page.js", std::to_string(port), "106", std::to_string(pagePort), pageHost},
+        {}, browserOut));
     const auto status = browser.Wait(120000);
     ASSERT_TRUE(status.has_value()) << "the browser did not finish";
     const std::string page = KWFile::ReadAll(browserOut).value_or("");
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << page;
-    EXPECT_NE(page.find("status 200 OK body []"), std::string::npos) << page;
+    EXPECT_NE(page.find(pageHost + ": status 200 OK body []"), std::string::npos) << page;
 
     // The client on screen: a direct start, answered by the driver to the score.
     VLDriveOptions options;

@@ -274,6 +274,46 @@ TEST_F(DatabaseManagerTest, MaxClearTimestampOnEmptyTableLeavesTheValue) {
     EXPECT_EQ(value, 42);
 }
 
+TEST_F(DatabaseManagerTest, APCForgetsTheStudentsOfMoreThanFifteenDaysAgo) {
+    constexpr int64_t kDays15 = 1296000;
+    const int64_t now = 1765000000;
+    VLDatabaseManager db(Config());
+    ASSERT_TRUE(db.Init());
+    auto save = [&](int64_t id, const char* name, int64_t clearedAt) {
+        VLUserInfo user;
+        user.UserId = id;
+        user.UserName = name;
+        user.Password = std::to_string(1000 + id);
+        user.Used = 1;
+        user.ClearTimestamp = clearedAt;
+        ASSERT_TRUE(db.SaveUser(user));
+    };
+    save(1, "long ago", now - 40 * 86400);
+    save(2, "just too old", now - kDays15 - 1);
+    save(3, "exactly the age", now - kDays15);
+    save(4, "yesterday", now - 86400);
+    save(5, "with answers kept", now - 30 * 86400);
+    ASSERT_TRUE(db.SaveExamAnswer({77, 5, R"({"uid":"5","answerlist":[]})"}));
+    // The student who signed in last stays whatever the date.
+    save(6, "last, long ago", now - 90 * 86400);
+
+    ASSERT_TRUE(db.PruneUsers(now, kDays15));
+    auto user = Open(Config().userDbPath);
+    KWSqliteData rows;
+    ASSERT_EQ(user->Query(rows, "select UserId from User order by UserId;"), 0);
+    std::vector<std::string> kept;
+    for (int r = 1; r <= rows.RowCount(); ++r)
+        kept.push_back(rows.Text(r, "UserId"));
+    EXPECT_EQ(kept, (std::vector<std::string>{"3", "4", "5", "6"}));
+    // Nothing else of the file changes: the last student and the stored answers load as before.
+    ASSERT_TRUE(db.LoadUsedUser());
+    EXPECT_EQ(db.GetCurrentUser().UserId, 6);
+    std::vector<VLExamAnswer> answers;
+    ASSERT_TRUE(db.LoadExamAnswer(77, answers));
+    EXPECT_EQ(answers.size(), 1u);
+    db.Release();
+}
+
 TEST_F(DatabaseManagerTest, RunModeChoosesTheSysUrlRow) {
     for (int mode : {0, 2, 3, 4, 5, 6}) {
         VLDatabaseManager manager(Config(mode));

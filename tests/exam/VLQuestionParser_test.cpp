@@ -238,6 +238,21 @@ TEST_F(QuestionParserTest, CachePathIsFolderMd5AndExtension) {
               "/d/" + KWMD5Utils::CalcuteMD5String("http://h.com/noext"));
 }
 
+TEST_F(QuestionParserTest, CachePathTakesOnlyAShortPlainExtension) {
+    auto md5 = [](const std::string& url) { return KWMD5Utils::CalcuteMD5String(url); };
+    for (const std::string url :
+         {"http://h.com/a.MP3", "http://h.com/a.b.jpeg", "http://h.com/x.abcdefghijklmnop"})
+        EXPECT_EQ(VLQuestionParser::GetCachePath("/d/", url), "/d/" + md5(url) + url.substr(url.rfind('.')))
+            << url;
+    // A name the download folder cannot hold (the paper would never start), a
+    // query, or anything that is not letters and digits: no extension at all.
+    for (const std::string& url : std::vector<std::string>{
+             "http://h.com/a." + std::string(300, 'x'), "http://h.com/x.abcdefghijklmnopq",
+             "http://h.com/a.png?v=2", "http://h.com/a.p%2Fng", "http://h.com/a.pn g", "http://h.com/a.",
+             "http://h.com/a.png#x", "http://h.com/a.音乐", "http://h.com/a.png\\..\\x"})
+        EXPECT_EQ(VLQuestionParser::GetCachePath("/d/", url), "/d/" + md5(url)) << url;
+}
+
 TEST_F(QuestionParserTest, DownloadListHoldsExactlyTheMissingFiles) {
     const std::string present = "http://h.com/present.mp3";
     std::ofstream(Path(present)) << "already here";

@@ -1,5 +1,6 @@
-// A page in headless Chromium, served from another origin, starts the client
-// through the real guard the way a teacher's site does.
+// Pages in headless Chromium start the client through the real guard the way a
+// teacher's site does: the same page from an origin of the platform starts it,
+// from any other origin it is refused and can tell.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,35 +24,51 @@ std::string FindNode() {
     return std::string();
 }
 
-TEST(VLGuardBrowser, PageOnAnotherOriginStartsTheClientOnce) {
+TEST(VLGuardBrowser, APageOfThePlatformStartsTheClientAPageOfAnotherOriginDoesNot) {
     const std::string browserDir = std::string(VL_SOURCE_DIR) + "/tests/browser/";
     const std::string node = FindNode();
     if (access("/usr/bin/chromium", X_OK) != 0 || node.empty() ||
         !fs::exists(browserDir + "node_modules/playwright-core"))
         GTEST_SKIP() << "needs /usr/bin/chromium, node and tests/browser/node_modules (scripts/setup.sh)";
 
+    const int pagePort = TestSupport::FreeLoopbackPort();
+    ASSERT_GT(pagePort, 0);
     VLGuardSandbox box;
+    // The platform's teacher site, as sys.db names it.
+    box.WritePlatform("http://teacher.platform.example:" + std::to_string(pagePort));
     VLTestProcess guard;
     int port = 0;
     ASSERT_TRUE(box.StartGuard(guard, port));
 
+    // First from origins the guard does not know: 127.0.0.1 itself (another
+    // server on this PC) and another site; then from the platform's.
     VLTestProcess browser;
     auto env = box.Env();
     env.erase("VL_GUARD_PORT");
-    ASSERT_TRUE(browser.Start(node, {browserDir + "run_client_page.js", std::to_string(port), "17"}, env,
-                              box.root + "browser.out", box.root + "browser.err"));
-    auto status = browser.Wait(120000);
+    ASSERT_TRUE(
+        browser.Start(node,
+                      {browserDir + "run_client_page.js", std::to_string(port), "17",
+                       std::to_string(pagePort), "127.0.0.1", "evil.example", "teacher.platform.example"},
+                      env, box.root + "browser.out", box.root + "browser.err"));
+    auto status = browser.Wait(150000);
     ASSERT_TRUE(status.has_value()) << "the browser did not finish";
     const std::string out = box.ReadFile(box.root + "browser.out");
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << out << box.ReadFile(box.root + "browser.err");
-    EXPECT_NE(out.find("status 200 OK body []"), std::string::npos) << out;
+    const std::string refused = "status 403 Forbidden body [Only the platform's pages can do this.\n]";
+    EXPECT_NE(out.find("127.0.0.1: " + refused), std::string::npos) << out;
+    EXPECT_NE(out.find("evil.example: " + refused), std::string::npos) << out;
+    EXPECT_NE(out.find("teacher.platform.example: status 200 OK body []"), std::string::npos) << out;
 
     WaitUntil([&] { return !box.Records("VLStudent").empty(); }, 10000);
     WaitUntil([] { return false; }, 300);
     auto starts = box.Records("VLStudent");
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=17"}));
+    const std::string log = box.ReadFile(box.tmp + "VireloLog/vl.log");
+    EXPECT_NE(log.find("refused: from origin \"http://evil.example:" + std::to_string(pagePort)),
+              std::string::npos)
+        << log;
 
     TestSupport::HttpGet(port, "/exit", 2000);
     EXPECT_TRUE(guard.Wait(10000).has_value());

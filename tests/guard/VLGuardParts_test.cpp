@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <random>
 
@@ -289,6 +290,56 @@ TEST(VLMinidumpWriter, EachDumpIsANewOwnerOnlyFile) {
               fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(VLMinidumpWriter::WriteToFolder(report, dir.path + "/missing/"), "");
     EXPECT_FALSE(fs::exists(dir.path + "/missing"));
+}
+
+TEST(VLMinidumpWriter, DumpsBeyondTheQuotaGoOldestFirstAndNothingElse) {
+    TempDir dir;
+    const std::string folder = dir.path + "/";
+    KWCrashReportData report;
+    report.header.arch = static_cast<uint32_t>(KWCrashArch::X86_64);
+    report.stack = std::string(1000, 's');
+    const uint64_t size = VLMinidumpWriter::Build(report).size();
+    // Twelve dumps, a minute apart, the first the oldest.
+    std::vector<std::string> dumps;
+    const auto start = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (int i = 0; i < 12; ++i) {
+        dumps.push_back(VLMinidumpWriter::WriteToFolder(report, folder));
+        ASSERT_FALSE(dumps.back().empty());
+        EXPECT_TRUE(VLMinidumpWriter::IsDumpName(fs::path(dumps.back()).filename()));
+        fs::last_write_time(dumps.back(), start + std::chrono::minutes(i));
+    }
+    // What is not a dump of ours stays, however old.
+    const std::string notes = folder + "notes.dmp";
+    const std::string otherFile = folder + "0f3c2a1b-1111-4222-8333-444455556666.dmp";
+    const std::string link = folder + "0f3c2a1b-1111-4222-8333-444455557777.dmp";
+    VLGuardSandbox::WriteFile(notes, "MDMP but not named like a dump");
+    VLGuardSandbox::WriteFile(otherFile, "not a minidump");
+    fs::create_symlink(dumps[0], link);
+    for (const std::string& path : {notes, otherFile})
+        fs::last_write_time(path, start - std::chrono::hours(5));
+    EXPECT_FALSE(VLMinidumpWriter::IsDumpName("notes.dmp"));
+    EXPECT_FALSE(VLMinidumpWriter::IsDumpName("0f3c2a1b-1111-4222-8333-44445555666.dmp"));
+    EXPECT_FALSE(VLMinidumpWriter::IsDumpName("0f3c2a1b-1111-4222-8333-444455556666.dmp.part"));
+    EXPECT_FALSE(VLMinidumpWriter::IsDumpName("0f3c2a1b_1111-4222-8333-444455556666.dmp"));
+
+    VLMinidumpWriter::PruneFolder(folder, dumps.back());
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(fs::exists(dumps[i]), i >= 2) << i;
+    EXPECT_TRUE(fs::exists(notes));
+    EXPECT_TRUE(fs::exists(otherFile));
+    EXPECT_TRUE(fs::is_symlink(link));
+
+    // The byte quota: the dump just written always stays, even the oldest.
+    VLMinidumpWriter::PruneFolder(folder, dumps[2], 10, 3 * size);
+    for (int i = 2; i < 12; ++i)
+        EXPECT_EQ(fs::exists(dumps[i]), i == 2 || i >= 10) << i;
+    VLMinidumpWriter::PruneFolder(folder, dumps[11], 10, size - 1);
+    EXPECT_TRUE(fs::exists(dumps[11]));
+    EXPECT_FALSE(fs::exists(dumps[10]));
+    EXPECT_FALSE(fs::exists(dumps[2]));
+    EXPECT_GE(VLMinidumpWriter::kMaxDumps, 3u);
+    // A quiet folder is left alone; a missing one is no failure.
+    VLMinidumpWriter::PruneFolder(dir.path + "/missing/");
 }
 
 TEST(VLTestProcessSupport, StartedProgramsEndWithATestProgramThatDies) {

@@ -74,12 +74,19 @@ int64_t CpuTicks(pid_t pid) {
     return utime + stime;
 }
 
+// The platform's pages in these tests: the teacher's site from sys.db, and a
+// school's own site listed in config.cfg.
+constexpr const char* kPlatformOrigin = "https://teacher.platform.example";
+constexpr const char* kSchoolOrigin = "http://music.school.example:8080";
+
 class VLGuardProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        box.WritePlatform(kPlatformOrigin, kSchoolOrigin);
         ASSERT_TRUE(box.StartGuard(guard, port)) << box.GuardOutput() << box.ReadFile(box.root + "guard.err");
     }
     void TearDown() override {
+        box.HoldStartedPrograms(false);
         if (guard.IsRunning())
             HttpGet(port, "/exit", 2000);
         auto status = guard.Wait(10000);
@@ -93,6 +100,17 @@ protected:
         WaitUntil([&] { return box.Records("VLStudent").size() >= count; }, 10000);
         WaitUntil([] { return false; }, 300);
         return box.Records("VLStudent");
+    }
+    // The guard takes no new start within three seconds of the last.
+    static void WaitOutTheStartPause() {
+        WaitUntil([] { return false; }, 3200);
+    }
+    // One request with the given extra header lines, as a browser or a tool sends it.
+    HttpReply Send(const std::string& method, const std::string& target, const std::string& headers,
+                   const std::string& host = std::string()) {
+        return TestSupport::HttpExchange(port, method + " " + target + " HTTP/1.1\r\nHost: " +
+                                                   (host.empty() ? TestSupport::HostOf(port) : host) +
+                                                   "\r\n" + headers + "Connection: close\r\n\r\n");
     }
 
     VLGuardSandbox box;
@@ -122,33 +140,174 @@ TEST_F(VLGuardProcessTest, RunClientStartsTheClientOncePerQuestionId) {
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=17"}));
 
-    fs::remove_all(box.records);
-    fs::create_directories(box.records);
+    box.ClearRecords();
+    WaitOutTheStartPause();
     EXPECT_EQ(HttpGet(port, "/runClient?question_id=1&question_id=2").status, 200);
     starts = ClientStarts(2);
     ASSERT_EQ(starts.size(), 2u);
     std::set<std::string> ids{starts[0].at(1), starts[1].at(1)};
     EXPECT_EQ(ids, (std::set<std::string>{"-id=1", "-id=2"}));
 
-    // Nothing in the id reaches the command line as another argument.
-    fs::remove_all(box.records);
-    fs::create_directories(box.records);
-    EXPECT_EQ(HttpGet(port, "/runClient?question_id=5%20-role=0%20-crashtest%22%3B%20rm").status, 200);
-    starts = ClientStarts(1);
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=5 -role=0 -crashtest\"; rm"}));
-
-    fs::remove_all(box.records);
-    fs::create_directories(box.records);
+    // Requests without an id start nothing and are no start either.
+    box.ClearRecords();
+    WaitOutTheStartPause();
     reply = HttpGet(port, "/runClient");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
     EXPECT_EQ(HttpGet(port, "/runClient?other=3&question_id").status, 200);
-    // A start that follows shows that the two before it started nothing.
-    EXPECT_EQ(HttpGet(port, "/runClient?question_id=marker").status, 200);
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=").status, 200);
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=41").status, 200);
     starts = ClientStarts(1);
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=marker"}));
+    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=41"}));
+}
+
+TEST_F(VLGuardProcessTest, IdsThatAreNotDigitsAndFloodsOfIdsStartNothing) {
+    std::string thousand = "/runClient?";
+    for (int i = 0; i < 1000; ++i)
+        thousand += (i ? "&" : "") + std::string("question_id=") + std::to_string(100 + i);
+    const struct {
+        std::string target;
+        const char* body;
+    } refused[] = {
+        {"/runClient?question_id=5%20-role=0%20-crashtest%22%3B%20rm",
+         "A question id is made of digits only.\n"},
+        // An id that would add parameters to the client's requests to the platform.
+        {"/runClient?question_id=17%26school_id%3D1%23", "A question id is made of digits only.\n"},
+        {"/runClient?question_id=17&question_id=x", "A question id is made of digits only.\n"},
+        {"/runClient?question_id=%EF%BC%91%EF%BC%97", "A question id is made of digits only.\n"},
+        {"/runClient?question_id=1&question_id=2&question_id=3",
+         "At most 2 questions can be started at once.\n"},
+        {thousand, "At most 2 questions can be started at once.\n"},
+    };
+    for (const auto& r : refused) {
+        HttpReply reply = HttpGet(port, r.target);
+        EXPECT_EQ(reply.status, 400) << r.target.substr(0, 80);
+        EXPECT_EQ(reply.body, r.body) << r.target.substr(0, 80);
+        EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    }
+    EXPECT_TRUE(ClientStarts(1).empty());
+    // Refusals are no starts: a good request goes through at once.
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=17").status, 200);
+    EXPECT_EQ(ClientStarts(1).size(), 1u);
+}
+
+TEST_F(VLGuardProcessTest, NoNewClientWhileOneRunsNorRightAfterAStart) {
+    box.HoldStartedPrograms(true);
+    ASSERT_EQ(HttpGet(port, "/runClient?question_id=17").status, 200);
+    ASSERT_EQ(ClientStarts(1).size(), 1u);
+    HttpReply reply = HttpGet(port, "/runClient?question_id=18");
+    EXPECT_EQ(reply.status, 409);
+    EXPECT_EQ(reply.body, "The exam client started before is still running.\n");
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    // Once it has ended, the pause after its start still holds for a moment.
+    box.HoldStartedPrograms(false);
+    ASSERT_TRUE(
+        WaitUntil([&] { return (reply = HttpGet(port, "/runClient?question_id=18")).status != 409; }, 10000));
+    EXPECT_EQ(reply.status, 429);
+    EXPECT_EQ(reply.body, "The exam client was started a moment ago.\n");
+    const int retry = std::atoi(reply.headers["retry-after"].c_str());
+    EXPECT_TRUE(retry >= 1 && retry <= 3) << reply.headers["retry-after"];
+    WaitOutTheStartPause();
+    EXPECT_EQ(HttpGet(port, "/runClient?question_id=18").status, 200);
+    EXPECT_EQ(ClientStarts(2).size(), 2u);
+}
+
+TEST_F(VLGuardProcessTest, OnlyRequestsAddressedToTheGuardItselfAreAnswered) {
+    box.WriteFile(box.install + "web/page.html", "<p>guard page</p>");
+    const std::string p = std::to_string(port);
+    // DNS rebinding: a page whose name now leads to 127.0.0.1 sends its own name.
+    const std::vector<std::string> hosts = {"attacker.example:" + p,
+                                            "attacker.example",
+                                            "127.0.0.1",
+                                            "localhost",
+                                            "127.0.0.1:" + std::to_string(port + 1),
+                                            "0.0.0.0:" + p};
+    for (const std::string& host : hosts) {
+        for (const char* target : {"/runClient?question_id=17", "/exit", "/request", "/page.html", "/"}) {
+            HttpReply reply = Send("GET", target, "", host);
+            EXPECT_EQ(reply.status, 403) << host << target;
+            EXPECT_EQ(reply.body.find("guard page"), std::string::npos);
+        }
+    }
+    // HTTP/1.0 without any Host.
+    EXPECT_EQ(TestSupport::HttpExchange(port, "GET /runClient?question_id=17 HTTP/1.0\r\n\r\n").status, 403);
+    EXPECT_TRUE(ClientStarts(1).empty());
+    EXPECT_TRUE(guard.IsRunning());
+    for (const std::string& host :
+         std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "LOCALHOST:" + p, "[::1]:" + p})
+        EXPECT_EQ(Send("GET", "/page.html", "", host).body, "<p>guard page</p>") << host;
+}
+
+TEST_F(VLGuardProcessTest, PagesOfOtherSitesAreRefusedThePlatformsPagesServed) {
+    // A page of another site fetches /runClient: refused, and it can tell.
+    HttpReply reply = Send("GET", "/runClient?question_id=17",
+                           "Origin: https://evil.example\r\nSec-Fetch-Site: cross-site\r\n");
+    EXPECT_EQ(reply.status, 403);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], "*");
+    EXPECT_EQ(reply.body, "Only the platform's pages can do this.\n");
+    for (const char* origin : {"null", "https://teacher.platform.example.evil.example",
+                               "http://teacher.platform.example", "http://music.school.example"})
+        EXPECT_EQ(Send("GET", "/runClient?question_id=17", std::string("Origin: ") + origin + "\r\n").status,
+                  403)
+            << origin;
+    // A picture or a link of another site: no Origin, but the browser says where it comes from.
+    EXPECT_EQ(Send("GET", "/runClient?question_id=17", "Sec-Fetch-Site: cross-site\r\n").status, 403);
+    // Another server on this PC's loopback is the same site, not the same origin.
+    EXPECT_EQ(Send("GET", "/runClient?question_id=17", "Sec-Fetch-Site: same-site\r\n").status, 403);
+    // A cross-site form posted to /exit.
+    reply = Send("POST", "/exit",
+                 "Origin: https://evil.example\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                 "Content-Length: 3\r\n\r\nx=1");
+    EXPECT_EQ(reply.status, 403);
+    EXPECT_TRUE(guard.IsRunning());
+    // A preflight of another site is refused and allows nothing.
+    reply = Send("OPTIONS", "/runClient?question_id=17",
+                 "Origin: https://evil.example\r\nAccess-Control-Request-Method: GET\r\n"
+                 "Access-Control-Request-Private-Network: true\r\n");
+    EXPECT_EQ(reply.status, 403);
+    EXPECT_EQ(reply.headers.count("access-control-allow-private-network"), 0u);
+    EXPECT_TRUE(ClientStarts(1).empty());
+
+    // The platform's page: its browser asks first (private network access), which starts nothing...
+    reply = Send("OPTIONS", "/runClient?question_id=17",
+                 std::string("Origin: ") + kPlatformOrigin +
+                     "\r\nAccess-Control-Request-Method: GET\r\n"
+                     "Access-Control-Request-Private-Network: true\r\n");
+    EXPECT_EQ(reply.status, 204);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], kPlatformOrigin);
+    EXPECT_EQ(reply.headers["access-control-allow-methods"], "GET");
+    EXPECT_EQ(reply.headers["access-control-allow-private-network"], "true");
+    EXPECT_EQ(reply.headers["vary"], "Origin");
+    EXPECT_TRUE(ClientStarts(1).empty());
+    // ...then the request itself starts the client; a school's own site too, after the pause.
+    reply = Send("GET", "/runClient?question_id=17",
+                 std::string("Origin: ") + kSchoolOrigin + "\r\nSec-Fetch-Site: cross-site\r\n");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], kSchoolOrigin);
+    auto starts = ClientStarts(1);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0], (std::vector<std::string>{"-role=3", "-id=17"}));
+    reply = Send("GET", "/runClient?question_id=18", std::string("Origin: ") + kPlatformOrigin + "\r\n");
+    EXPECT_EQ(reply.status, 429);
+    EXPECT_EQ(reply.headers["access-control-allow-origin"], kPlatformOrigin);
+    // And the platform's page may end the guard.
+    reply = Send("GET", "/exit", std::string("Origin: ") + kPlatformOrigin + "\r\n");
+    EXPECT_FALSE(reply.received);
+    EXPECT_TRUE(guard.Wait(10000).has_value());
+}
+
+TEST_F(VLGuardProcessTest, AFloodOfRefusedRequestsDoesNotFloodTheLog) {
+    for (int i = 0; i < 60; ++i)
+        EXPECT_EQ(Send("GET", "/runClient?question_id=17", "Origin: https://evil.example\r\n").status, 403);
+    const std::string log = box.ReadFile(box.tmp + "VireloLog/vl.log");
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("refused: from origin", at)) != std::string::npos; ++at)
+        ++lines;
+    // One line a second, however fast they come.
+    EXPECT_GE(lines, 1u);
+    EXPECT_LT(lines, 20u) << log;
+    EXPECT_TRUE(ClientStarts(1).empty());
 }
 
 TEST_F(VLGuardProcessTest, RunClientAnswers500WhenTheClientCannotStart) {
@@ -173,9 +332,9 @@ TEST_F(VLGuardProcessTest, RunClientAnswers500WhenTheClientCannotStart) {
 
 TEST_F(VLGuardProcessTest, RequestPrintsItsTrace) {
     HttpReply reply =
-        TestSupport::HttpExchange(port,
-                                  "POST /request?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Probe: yes\r\n"
-                                  "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
+        TestSupport::HttpExchange(port, "POST /request?x=1 HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
+                                            "\r\nX-Probe: yes\r\n"
+                                            "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "");
     std::string out = box.GuardOutput();
@@ -298,8 +457,11 @@ TEST_F(VLGuardProcessTest, EveryWayOutOfTheWebFolderIsNotFound) {
 TEST_F(VLGuardProcessTest, OtherMethodsOnUnknownPathsAreRefusedAtOnceAndClosed) {
     for (const std::string method : {"POST", "PUT", "DELETE", "HEAD"}) {
         // HTTP/1.1 without "Connection: close": the guard must end the connection itself.
-        HttpReply reply = TestSupport::HttpExchange(
-            port, method + " /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\nhi", 10000);
+        HttpReply reply =
+            TestSupport::HttpExchange(port,
+                                      method + " /unknown HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
+                                          "\r\nContent-Length: 2\r\n\r\nhi",
+                                      10000);
         EXPECT_EQ(reply.status, 404) << method;
         EXPECT_EQ(reply.reason, "Document was not found") << method;
         EXPECT_TRUE(reply.closed) << method;
@@ -315,7 +477,8 @@ TEST_F(VLGuardProcessTest, SilentAndTricklingConnectionsAreClosedByTheGuard) {
     ASSERT_GE(trickle, 0);
     // One byte at a time keeps evhttp's own inactivity time-out from ever firing;
     // the request never completes.
-    const std::string slow = "GET /request HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(400, 'x');
+    const std::string slow = "GET /request HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) +
+                             "\r\nX-Slow: " + std::string(400, 'x');
     size_t sent = 0;
     bool silentClosed = false, trickleClosed = false;
     WaitUntil(
@@ -342,8 +505,8 @@ TEST_F(VLGuardProcessTest, AFloodOfSlowAndHalfOpenConnectionsDoesNotStopTheGuard
     ASSERT_EQ(prlimit(guard.Pid(), RLIMIT_NOFILE, &low, nullptr), 0);
     const std::vector<std::string> partials = {
         "",  // half-open: connected, nothing sent
-        "GET /request HTTP/1.1\r\nHost: 127.0.0.1\r\n",
-        "POST /unknown HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\nab",
+        "GET /request HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\n",
+        "POST /unknown HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\nContent-Length: 100\r\n\r\nab",
         "GE",
     };
     std::deque<int> held;
@@ -413,7 +576,8 @@ TEST_F(VLGuardProcessTest, AReaderThatHangsUpMidFileDoesNotEndTheGuard) {
         addr.sin_port = htons(static_cast<uint16_t>(port));
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        const std::string request = "GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        const std::string request =
+            "GET /big.bin HTTP/1.1\r\nHost: " + TestSupport::HostOf(port) + "\r\n\r\n";
         send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char first[4096];
         EXPECT_GT(recv(fd, first, sizeof first, 0), 0);
@@ -426,6 +590,31 @@ TEST_F(VLGuardProcessTest, AReaderThatHangsUpMidFileDoesNotEndTheGuard) {
     }
     EXPECT_EQ(HttpGet(port, "/request").status, 200);
     EXPECT_TRUE(guard.IsRunning());
+}
+
+TEST(VLGuardClientEnvironment, TheClientAPageStartsGetsACleanEnvironment) {
+    VLGuardSandbox box;
+    VLTestProcess guard;
+    int port = 0;
+    ASSERT_TRUE(box.StartGuard(guard, port, "guard",
+                               {{"LD_LIBRARY_PATH", "/home/pupil/lib"},
+                                {"EVIL_SETTING", "1"},
+                                {"LANG", "zh_CN.UTF-8"},
+                                {"VL_AUTOMATION_SOCKET", box.runtime + "auto.sock"}}));
+    ASSERT_EQ(HttpGet(port, "/runClient?question_id=17").status, 200);
+    ASSERT_TRUE(WaitUntil([&] { return !box.RecordedEnvironment("VLStudent").empty(); }, 10000));
+    auto env = box.RecordedEnvironment("VLStudent");
+    EXPECT_EQ(env.count("EVIL_SETTING"), 0u);
+    // The libraries beside the programs, and nothing the guard inherited.
+    EXPECT_EQ(env["LD_LIBRARY_PATH"], box.install + "bin:" + box.install);
+    EXPECT_EQ(env["LANG"], "zh_CN.UTF-8");
+    EXPECT_EQ(env["HOME"], box.home);
+    EXPECT_EQ(env["XDG_RUNTIME_DIR"], box.runtime);
+    EXPECT_EQ(env["TMPDIR"], box.tmp);
+    // A development build hands its tests' switches on (the installed package does not).
+    EXPECT_EQ(env["VL_AUTOMATION_SOCKET"], box.runtime + "auto.sock");
+    HttpGet(port, "/exit");
+    EXPECT_TRUE(guard.Wait(10000));
 }
 
 TEST(VLGuardShortcut, FormerShortcutGoesAndTheCurrentOneIsKept) {

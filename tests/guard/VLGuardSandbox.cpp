@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 
+#include "exam/VLDatabaseManager.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWStringUtils.h"
 
@@ -22,14 +23,21 @@ namespace KwLib::TestSupport {
 
 namespace {
 std::string StandInScript(const std::string& recordsDir, const std::string& program) {
-    // Written to a temporary name and renamed, so a reader never sees half a record.
+    // Written to a temporary name and renamed, so a reader never sees half a
+    // record; the environment it got goes beside it. It keeps running while
+    // the sandbox's hold file exists.
     return "#!/bin/sh\n"
            "f=\"" +
            recordsDir + program +
            "-$$.args\"\n"
+           "/usr/bin/env > \"" +
+           recordsDir + program +
+           "-$$.env\"\n"
            ": > \"$f.part\"\n"
            "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$f.part\"; done\n"
-           "mv \"$f.part\" \"$f\"\n";
+           "/bin/mv \"$f.part\" \"$f\"\n"
+           "while [ -e \"" +
+           recordsDir + "hold\" ]; do /bin/sleep 0.05; done\n";
 }
 }  // namespace
 
@@ -67,8 +75,12 @@ std::map<std::string, std::string> VLGuardSandbox::Env() const {
             {"VL_UI_HEADLESS", "1"},  {"SDL_AUDIODRIVER", "dummy"}};
 }
 
-bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::string& tag) {
-    if (!process.Start(install + "VLGuard", {}, Env(), root + tag + ".out", root + tag + ".err"))
+bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::string& tag,
+                                const std::map<std::string, std::string>& extraEnv) {
+    auto env = Env();
+    for (const auto& [name, value] : extraEnv)
+        env[name] = value;
+    if (!process.Start(install + "VLGuard", {}, env, root + tag + ".out", root + tag + ".err"))
         return false;
     const std::regex listening("Listening on 127\\.0\\.0\\.1:([0-9]+)");
     std::smatch m;
@@ -87,8 +99,50 @@ bool VLGuardSandbox::StartGuard(VLTestProcess& process, int& port, const std::st
     return true;
 }
 
+void VLGuardSandbox::WritePlatform(const std::string& teacherWeb, const std::string& schoolOrigins) const {
+    const VLSysUrlHosts hosts{"http://127.0.0.1:1", teacherWeb, "http://127.0.0.1:1", teacherWeb,
+                              "http://127.0.0.1:1"};
+    VLDatabaseManager::CreateSysDb(
+        install + "bin/sys.db",
+        {VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kProductName, hosts),
+         VLDatabaseManager::MakeSysUrlRow(VLDatabaseManager::kInnerProductName, hosts)});
+    WriteFile(ConfigPath(), "[GUARD]\nWebOrigins=" + schoolOrigins + "\n");
+}
+
 std::string VLGuardSandbox::GuardOutput(const std::string& tag) const {
     return ReadFile(root + tag + ".out");
+}
+
+std::map<std::string, std::string> VLGuardSandbox::RecordedEnvironment(const std::string& program) const {
+    std::map<std::string, std::string> env;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(records, ec)) {
+        const std::string name = entry.path().filename();
+        if (name.rfind(program + "-", 0) != 0 || !KWStringUtils::EndWithNoCase(name, ".env"))
+            continue;
+        std::istringstream in(ReadFile(entry.path()));
+        for (std::string line; std::getline(in, line);) {
+            const size_t equals = line.find('=');
+            if (equals != std::string::npos)
+                env[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        break;
+    }
+    return env;
+}
+
+void VLGuardSandbox::ClearRecords() const {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(records, ec))
+        if (entry.path().filename() != "hold")
+            fs::remove(entry.path(), ec);
+}
+
+void VLGuardSandbox::HoldStartedPrograms(bool hold) const {
+    if (hold)
+        WriteFile(records + "hold", "");
+    else
+        fs::remove(records + "hold");
 }
 
 std::vector<std::vector<std::string>> VLGuardSandbox::Records(const std::string& program) const {
@@ -174,8 +228,13 @@ HttpReply HttpExchange(int port, const std::string& request, int timeoutMs) {
 }
 
 HttpReply HttpGet(int port, const std::string& target, int timeoutMs) {
-    return HttpExchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
-                        timeoutMs);
+    return HttpExchange(
+        port, "GET " + target + " HTTP/1.1\r\nHost: " + HostOf(port) + "\r\nConnection: close\r\n\r\n",
+        timeoutMs);
+}
+
+std::string HostOf(int port) {
+    return "127.0.0.1:" + std::to_string(port);
 }
 
 }  // namespace KwLib::TestSupport

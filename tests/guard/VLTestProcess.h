@@ -39,6 +39,10 @@ private:
 // a release build.
 std::map<std::string, std::string> CrashHandlerEnv(std::map<std::string, std::string> env = {});
 
+// A port of 127.0.0.1 that is free now (0 when none could be had), for a
+// server that a test names before it starts.
+int FreeLoopbackPort();
+
 // Polls `condition` every 10 ms until it holds or `timeoutMs` passes. Only for
 // waiting on other processes; nothing in-process is timed this way.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);

@@ -117,6 +117,30 @@ TEST_F(SignIn, TheDownloadCacheIsClearedAfterFifteenDaysExactlyNotAtThem) {
     }
 }
 
+TEST_F(SignIn, ThePCForgetsStudentsWhoSignedInBeforeTheCachesAge) {
+    constexpr int64_t kDays15 = 1296000;
+    const int64_t t = 1765000000;
+    for (const bool aged : {false, true}) {
+        std::filesystem::remove_all(m_paths.GetUserDataDir());
+        WriteConfig("[AGENT]\nIP=127.0.0.1\nPort1=" + std::to_string(s_sim->ApiPort()) + "\n");
+        SaveUserWithClearTime(t);  // student 42, who signed in some time ago
+        m_now = aged ? t + kDays15 + 1 : t + kDays15;
+        ASSERT_TRUE(Open(3));
+        EnterNumber("1001");
+        ASSERT_TRUE(PumpUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenConfirm; }));
+        m_driver->Click(kIdConfirm);
+        ASSERT_TRUE(PumpUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenExam; }));
+        KWSqlite user;
+        ASSERT_EQ(user.Open(m_paths.GetUserDbPath(), "pbrvosk7316", 11), 0);
+        KWSqliteData rows;
+        ASSERT_EQ(user.Query(rows, "select UserId from User where UserId = 42;"), 0);
+        EXPECT_EQ(rows.RowCount(), aged ? 0 : 1) << "now - T = " << m_now - t;
+        user.Close();
+        CloseWindow();
+        UIApplication::Instance().ResetQuit();
+    }
+}
+
 TEST_F(SignIn, RefusalsKeepTheStudentOnTheConfirmationWithTheButtonUsable) {
     ASSERT_TRUE(Open(3));
     EnterNumber("1001");

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "platform/common/KWFile.h"
+#include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWSqlite.h"
 
 using namespace KwLib;
@@ -109,4 +111,79 @@ TEST_F(KWSqliteTest, MultiStatementStopsAtFirstFailureAndParamsAreLiteral) {
     ASSERT_EQ(db.Query(rows, "SELECT a FROM t WHERE n = 3"), 0);
     EXPECT_EQ(rows(1, "a"), nullptr);
     EXPECT_EQ(db.Query(rows, "SELECT * FROM nowhere"), -1);
+}
+
+TEST_F(KWSqliteTest, ANewDatabaseAndTheFilesThisProgramWritesAreTheOwnersAlone) {
+    auto mode = [](const std::string& p) {
+        return std::filesystem::status(p).permissions() & std::filesystem::perms::all;
+    };
+    const auto ownerOnly = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    // Whatever the umask lets through.
+    const mode_t old = umask(0);
+    {
+        KWSqlite db;
+        ASSERT_EQ(db.Open(m_path, kKey, sizeof kKey - 1), 0);
+        ASSERT_EQ(db.ExecSQL("create table t(x); insert into t values (1);"), 0);
+    }
+    EXPECT_EQ(mode(m_path), ownerOnly);
+    // A database that exists keeps its mode: an installed sys.db is every user's to read.
+    const std::string shared = (m_dir / "sys.db").string();
+    {
+        KWSqlite db;
+        ASSERT_EQ(db.Open(shared, kKey, sizeof kKey - 1), 0);
+        ASSERT_EQ(db.ExecSQL("create table t(x);"), 0);
+    }
+    std::filesystem::permissions(shared, std::filesystem::perms(0644),
+                                 std::filesystem::perm_options::replace);
+    {
+        KWSqlite db;
+        ASSERT_EQ(db.Open(shared, kKey, sizeof kKey - 1), 0);
+    }
+    EXPECT_EQ(mode(shared), std::filesystem::perms(0644));
+
+    // Recordings, settings and the paper's files go through KWFile.
+    const std::string recording = (m_dir / "answer.wav").string();
+    ASSERT_TRUE(KWFile::WriteAtomic(recording, "RIFF"));
+    EXPECT_EQ(mode(recording), ownerOnly);
+    const std::string appended = (m_dir / "appended.txt").string();
+    {
+        KWFile f;
+        ASSERT_TRUE(f.Create(appended, KWFile::Append));
+        ASSERT_TRUE(f.Write("a", 1));
+    }
+    {
+        KWFile f;
+        ASSERT_TRUE(f.Create(appended, KWFile::Append));
+        ASSERT_TRUE(f.Write("b", 1));
+    }
+    EXPECT_EQ(KWFile::ReadAll(appended).value_or(""), "ab");
+    EXPECT_EQ(mode(appended), ownerOnly);
+    {
+        KWFile f;
+        ASSERT_TRUE(f.Create(appended, KWFile::WriteTruncate));
+    }
+    EXPECT_EQ(KWFile::ReadAll(appended).value_or("x"), "");
+
+    // Folders: new ones 0700 all the way down; an existing one keeps its mode
+    // unless it is asked to be made private.
+    const auto ownerAll = std::filesystem::perms::owner_all;
+    const std::string nested = (m_dir / "Virelo" / "Student" / "Download").string() + "/";
+    ASSERT_TRUE(KWFilePathUtils::CreateDirectories(nested));
+    for (const auto& dir :
+         {m_dir / "Virelo", m_dir / "Virelo" / "Student", m_dir / "Virelo" / "Student" / "Download"})
+        EXPECT_EQ(mode(dir.string()), ownerAll) << dir;
+    std::filesystem::permissions(m_dir / "Virelo", std::filesystem::perms(0755),
+                                 std::filesystem::perm_options::replace);
+    ASSERT_TRUE(KWFilePathUtils::CreateDirectories((m_dir / "Virelo" / "Other").string()));
+    EXPECT_EQ(mode((m_dir / "Virelo").string()), std::filesystem::perms(0755));
+    ASSERT_TRUE(KWFilePathUtils::CreatePrivateDirectories((m_dir / "Virelo").string() + "/"));
+    EXPECT_EQ(mode((m_dir / "Virelo").string()), ownerAll);
+    std::filesystem::permissions(recording, std::filesystem::perms(0644),
+                                 std::filesystem::perm_options::replace);
+    EXPECT_TRUE(KWFilePathUtils::MakePrivateFile(recording));
+    EXPECT_EQ(mode(recording), ownerOnly);
+    EXPECT_FALSE(KWFilePathUtils::CreateDirectories(recording + "/sub"));
+    umask(old);
+    KWFile missing;
+    EXPECT_FALSE(missing.Create((m_dir / "no" / "such.txt").string(), KWFile::WriteTruncate));
 }
