@@ -131,8 +131,10 @@ const UIImageAttr& UIImageString::Parse(const std::string& imageString) {
     auto& res = UIResourceSingleton::Instance();
     if (!a.file.empty())
         a.key = res.ResolvePath(a.file);
-    else if (a.res > 0)
+    else if (a.res > 0) {
         a.key = res.GetResourceFile(a.res, a.restype.empty() ? "PNG" : a.restype);
+        a.key2x = res.GetResourceFile2x(a.res, a.restype.empty() ? "PNG" : a.restype);
+    }
     return cache.emplace(imageString, std::move(a)).first->second;
 }
 
@@ -217,10 +219,15 @@ void UIResourceSingleton::SetResourcePath(const std::string& dir) {
         m_resPath += '/';
     m_stringsLoaded = false;
     m_strings.clear();
+    m_exists2x.clear();
 }
 
 std::string UIResourceSingleton::GetResourceFile(int resId, const std::string& restype) const {
     return m_resPath + std::to_string(resId) + "." + KWStringUtils::MakeLower(restype);
+}
+
+std::string UIResourceSingleton::GetResourceFile2x(int resId, const std::string& restype) const {
+    return m_resPath + std::to_string(resId) + "@2x." + KWStringUtils::MakeLower(restype);
 }
 
 std::string UIResourceSingleton::ResolvePath(const std::string& file) const {
@@ -260,6 +267,23 @@ std::shared_ptr<UIImageData> UIResourceSingleton::GetImage(const std::string& pa
     auto image = std::make_shared<UIImageData>(std::move(info));
     Put(path, image, false);
     return image;
+}
+
+std::shared_ptr<UIImageData> UIResourceSingleton::GetImageForScale(const UIImageAttr& attr, double scale,
+                                                                   int& density) {
+    density = 1;
+    if (scale > 1.0 + 1e-6 && !attr.key2x.empty()) {
+        auto known = m_exists2x.find(attr.key2x);
+        if (known == m_exists2x.end())
+            known = m_exists2x.emplace(attr.key2x, KWFilePathUtils::IsExistsFile(attr.key2x)).first;
+        if (known->second) {
+            if (auto image = GetImage(attr.key2x)) {
+                density = 2;
+                return image;
+            }
+        }
+    }
+    return GetImage(attr.key);
 }
 
 std::shared_ptr<UIImageData> UIResourceSingleton::AddImage(const std::string& key, UIImageInfo info) {
@@ -317,6 +341,7 @@ std::shared_ptr<UIImageData> UIResourceSingleton::FindImage(const std::string& k
 
 void UIResourceSingleton::ClearImages() {
     m_images.clear();
+    m_exists2x.clear();
     m_imageBytes = 0;
 }
 
