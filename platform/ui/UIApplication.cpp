@@ -73,6 +73,21 @@ void UIApplication::SetScaleOverride(double scale) {
     m_scaleOverride = scale > 0 ? std::clamp(scale, 1.0, 4.0) : 0.0;
 }
 
+double UIApplication::ParseScale(const std::string& text) {
+    const char* begin = text.c_str();
+    while (*begin == ' ' || *begin == '\t')
+        ++begin;
+    char* end = nullptr;
+    const double v = std::strtod(begin, &end);
+    if (end == begin)
+        return 0;
+    while (*end == ' ' || *end == '\t' || *end == '\r')
+        ++end;
+    if (*end != '\0' || !(v > 0) || v > 100)
+        return 0;
+    return v;
+}
+
 UISize UIApplication::GetScreenSize() {
     if (m_headless || !m_videoActive)
         return m_headlessScreen;

@@ -45,6 +45,8 @@ public:
     // A scale chosen by the program's settings instead of the desktop's and
     // of the full screen's (0: none). Kept within 1 to 4.
     void SetScaleOverride(double scale);
+    // A scale as a setting gives it ("1.5", "1", "auto"; 0 for none or nonsense).
+    static double ParseScale(const std::string& text);
     double GetScaleOverride() const { return m_scaleOverride; }
     // The scale a window without owner starts with.
     double GetWindowScale();

@@ -634,6 +634,12 @@ void UIPaintManager::SetFullScreenMode(bool on) {
         m_window->SetFullScreen(on);
 }
 
+void UIPaintManager::SetFullScreenFit(UISize layout, double scale) {
+    m_fullScreen = true;
+    if (m_window)
+        m_window->SetFullScreenFit(layout, scale);
+}
+
 bool UIPaintManager::IsCaptionPoint(UIPoint pt) const {
     if (m_fullScreen)
         return false;

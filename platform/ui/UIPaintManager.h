@@ -126,7 +126,12 @@ public:
     // The largest size the window may take (the screen size in full screen).
     void SetMaxWindow(UISize size) { m_maxInfo = size; }
     UISize GetMaxWindow() const { return m_maxInfo; }
+    // Full screen, the layout growing to the screen's size (off: back).
     void SetFullScreenMode(bool on);
+    // Full screen, a layout of fixed size scaled up to fill the screen as
+    // far as its shape allows (UIWindowWnd::SetFullScreenFit); leave it with
+    // SetFullScreenMode(false).
+    void SetFullScreenFit(UISize layout, double scale = 0);
     bool IsFullScreenMode() const { return m_fullScreen; }
     // The caption area drags the window: "left,top,right,bottom" where bottom
     // is the height from the top edge (0 for right means the full width).

@@ -289,9 +289,13 @@ void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, doubl
         bool unscaled = std::fabs(tileScale - 1) < 1e-9;
         cairo_pattern_set_filter(p, unscaled ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
     } else {
-        p = cairo_pattern_create_for_surface(surface);
+        // Scaled, the filter reads neighbouring pixels: only the part's own
+        // are there to read, so a sprite's next cell never bleeds in.
+        cairo_surface_t* sub = cairo_surface_create_for_rectangle(surface, sx, sy, sw, sh);
+        p = cairo_pattern_create_for_surface(sub);
+        cairo_surface_destroy(sub);
         double scaleX = sw / dw, scaleY = sh / dh;
-        cairo_matrix_init(&m, scaleX, 0, 0, scaleY, sx - dx * scaleX, sy - dy * scaleY);
+        cairo_matrix_init(&m, scaleX, 0, 0, scaleY, -dx * scaleX, -dy * scaleY);
         bool unscaled = std::fabs(scaleX - 1) < 1e-9 && std::fabs(scaleY - 1) < 1e-9;
         cairo_pattern_set_filter(p, unscaled ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
         cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
@@ -461,7 +465,11 @@ void UIRenderUtils::DrawText(cairo_t* cr, UIPaintManager* pm, const UIRect& rc, 
     else if (format & DT_BOTTOM)
         y += rc.Height() - size.cy;
     cairo_save(cr);
-    ClipRect(cr, rc);
+    // Glyphs may reach a little past their advance and their line (bold ones,
+    // descenders): that much is let through, so a text in a box of its own
+    // size is whole.
+    const int overhang = std::max(1, font.size / 8);
+    ClipRect(cr, {rc.left - overhang, rc.top - overhang, rc.right + overhang, rc.bottom + overhang});
     SetSourceColor(cr, color);
     // The first line's top on a whole pixel of the surface, as hinting expects.
     cairo_user_to_device(cr, &x, &y);
