@@ -14,7 +14,8 @@
 #   bash scripts/e2e.sh --keep 102,104,203     only those items of the sample paper (a short exam)
 #
 # --screen WxH runs the client on a virtual screen of that size (its own, even where there is a
-# display), e.g. --screen 1920x1080: the exam is drawn at the scale that fills it.
+# display), e.g. --screen 1920x1080: the exam is drawn at the scale that fills it; --xft-dpi N
+# gives that screen the desktop setting Xft.dpi (144 for 150 %), which scales the sign-in window.
 # Other options: --build release|asan (default release, in build/ or build-asan/),
 # --no-build (the programs are built already), --seed N (repeats the kill trials'
 # random choices), --listen (the driver waits for all the listening material
@@ -25,7 +26,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-external=0 student=1001 screenshots="" screen="" trials=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
+external=0 student=1001 screenshots="" screen="" xftdpi="" trials=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --external) external=1 ;;
@@ -39,11 +40,15 @@ while [ $# -gt 0 ]; do
         --measure) measure=1 ;;
         --no-build) build_first=0 ;;
         --screen) screen="$2"; shift ;;
-        -h|--help) sed -n '2,24p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --xft-dpi) xftdpi="$2"; shift ;;
+        -h|--help) sed -n '2,26p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "e2e.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
 done
+if [ -n "$xftdpi" ] && { [ -z "$screen" ] || ! [[ "$xftdpi" =~ ^[1-9][0-9]{1,3}$ ]]; }; then
+    echo "e2e.sh: --xft-dpi takes a number of dots per inch and goes with --screen" >&2; exit 2
+fi
 if [ -n "$screen" ] && ! [[ "$screen" =~ ^[1-9][0-9]{2,4}x[1-9][0-9]{2,4}$ ]]; then
     echo "e2e.sh: --screen takes WIDTHxHEIGHT, e.g. 1920x1080" >&2; exit 2
 fi
@@ -133,6 +138,10 @@ if [ -z "${DISPLAY:-}" ] || [ -n "$screen" ]; then
     pids+=($!)
     for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
     export DISPLAY=":$(head -n 1 "$work/display")"
+    if [ -n "$xftdpi" ]; then
+        # What a desktop scaled to xftdpi/96 puts into the X server's resource database.
+        xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t%s\n' "$xftdpi")"
+    fi
     echo "The client runs on the virtual screen $DISPLAY, ${screen:-1280x800} (x11vnc -display $DISPLAY to watch)." >&2
 fi
 # The student's voice: a minute of a rising, wavering tone, 16 kHz mono, which

@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -131,6 +132,50 @@ TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
     }
     app.ShutdownVideo();
     EXPECT_FALSE(app.IsVideoActive());
+    app.SetHeadless(true);
+}
+
+// A real window at 1.875 pixels per unit: SDL's window is that many times
+// larger, its surface holds the scaled picture, and SDL's mouse events (in
+// pixels) reach the control under them at their edges too.
+TEST(UISdlWindowTest, AScaledRealWindowShowsPixelsAndTakesClicksInUnits) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    UITestDriver driver;
+    auto& app = UIApplication::Instance();
+    app.SetHeadless(false);
+    ASSERT_TRUE(app.EnsureVideo()) << SDL_GetError();
+    UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+    {
+        TestWindow w("ScaleTest");
+        ASSERT_TRUE(w.Create(nullptr, "scaled sdl window"));
+        w.SetScale(1.875);
+        w.ShowWindow();
+        driver.Attach(&w);
+        driver.Pump();
+        int sw = 0, sh = 0;
+        SDL_GetWindowSize(w.GetNativeWindow(), &sw, &sh);
+        EXPECT_EQ(sw, static_cast<int>(std::lround(301 * 1.875)));
+        EXPECT_EQ(sh, static_cast<int>(std::lround(160 * 1.875)));
+        SDL_Surface* surface = SDL_GetWindowSurface(w.GetNativeWindow());
+        ASSERT_NE(surface, nullptr);
+        EXPECT_EQ(surface->w, sw);
+        // Every control's first and last pixel column: shown in its colour, clicked as it.
+        const int y = static_cast<int>(20 * 1.875);
+        for (int id : {11, 12, 13, 14, 15}) {
+            const UIRect px = w.PaintManager().ClientToDevice(driver.Find(id)->GetPos());
+            for (int x : {px.left, px.right - 1}) {
+                EXPECT_EQ(SurfacePixel(surface, x, y), driver.Find(id)->GetBkColor()) << id << " at " << x;
+                w.notes.clear();
+                PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONDOWN, {x, y});
+                PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONUP, {x, y});
+                driver.Pump();
+                ASSERT_EQ(w.notes.size(), 1u) << id << " at " << x;
+                EXPECT_EQ(w.notes[0].id, id) << "pixel " << x;
+            }
+        }
+        w.DestroyWindow();
+    }
+    app.ShutdownVideo();
     app.SetHeadless(true);
 }
 
