@@ -134,13 +134,14 @@ printf '[AGENT]\nEnable=1\nIP=127.0.0.1\nPort1=%s\nPort2=%s\nPort3=%s\n[REMOTESE
 
 # ---- the screen and the sound ----
 if [ -z "${DISPLAY:-}" ] || [ -n "$screen" ]; then
-    Xvfb -displayfd 9 -screen 0 "${screen:-1280x800}x24" -nolisten tcp 9> "$work/display" 2>/dev/null 8>&- &
+    # -noreset: the screen keeps its settings (Xft.dpi) when a short-lived client leaves.
+    Xvfb -displayfd 9 -noreset -screen 0 "${screen:-1280x800}x24" -nolisten tcp 9> "$work/display" 2>/dev/null 8>&- &
     pids+=($!)
     for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
     export DISPLAY=":$(head -n 1 "$work/display")"
     if [ -n "$xftdpi" ]; then
         # What a desktop scaled to xftdpi/96 puts into the X server's resource database.
-        xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t%s\n' "$xftdpi")"
+        printf 'Xft.dpi: %s\n' "$xftdpi" | xrdb -merge -nocpp
     fi
     echo "The client runs on the virtual screen $DISPLAY, ${screen:-1280x800} (x11vnc -display $DISPLAY to watch)." >&2
 fi

@@ -11,7 +11,7 @@ PACKAGES=(
     libsdl2-dev libsdl2-image-dev libx11-dev libcairo2-dev libpango1.0-dev fonts-wqy-microhei fontconfig
     libsndfile1-dev libmpg123-dev libopenmpt-dev libkissfft-dev libspeexdsp-dev
     espeak-ng lame sox
-    xvfb xdotool imagemagick x11-apps x11-utils
+    xvfb xdotool imagemagick x11-apps x11-xserver-utils
     chromium
     curl procps
     lintian

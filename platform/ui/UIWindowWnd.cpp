@@ -366,6 +366,12 @@ void UIWindowWnd::MoveWindow(int x, int y, int cx, int cy) {
     const UISize client{std::max(1, cx), std::max(1, cy)};
     const bool resized = client != m_client;
     m_client = client;
+    if (!m_parent && !m_fullScreen && m_scale > 1.0) {
+        // A desktop's scale never makes a window larger than the screen.
+        const double fit = FitScale(client, UIApplication::Instance().GetScreenSize());
+        if (m_scale > fit)
+            m_scale = fit;
+    }
     const UISize device = DeviceSizeFor(client);
     m_rcWindow = {x, y, x + device.cx, y + device.cy};
     PlaceNative();

@@ -96,7 +96,7 @@ public:
     // without owner the desktop's (UIApplication::GetWindowScale).
     void SetScale(double scale);
     // Puts the window at x, y (screen pixels) with a client area of cx x cy
-    // layout units.
+    // layout units. A window without owner is never scaled past the screen.
     void MoveWindow(int x, int y, int cx, int cy);
     void ResizeClient(int cx, int cy);
     // The screen's size in this window's layout units.

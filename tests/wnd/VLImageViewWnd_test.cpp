@@ -219,7 +219,9 @@ TEST_F(VLImageViewWndTest, FullScreenAndBackSwapsTheButtonsAndMovesTheFloats) {
 // it, but "actual size" stays one picture pixel per screen pixel, and the fit
 // to the screen is counted in screen pixels.
 TEST_F(VLImageViewWndTest, OnAScaledScreenThePictureKeepsScreenPixels) {
-    owner.SetScale(2.0);
+    // The exam in full screen at two pixels per unit.
+    owner.SetFullScreenFit({960, 540});
+    ASSERT_DOUBLE_EQ(owner.GetScale(), 2.0);
     VLImageViewWnd* viewer = Open();
     EXPECT_DOUBLE_EQ(viewer->GetScale(), 2.0);
     EXPECT_FLOAT_EQ(viewer->GetZoom(), 1.0f);

@@ -279,6 +279,16 @@ TEST_F(UIScaleTest, WindowsStartAtTheDesktopsScaleOrTheOneChosen) {
     EXPECT_DOUBLE_EQ(app.GetScaleOverride(), 4.0);
     app.SetScaleOverride(0);
     EXPECT_DOUBLE_EQ(app.GetWindowScale(), 1.5);
+    // A 1024 x 768 window at a desktop's 2 on a 2560 x 1440 screen: as large as fits.
+    app.SetDesktopScale(2.0);
+    app.SetHeadlessScreenSize({2560, 1440});
+    TestWindow big("FitTest");
+    ASSERT_TRUE(big.Create(nullptr, "big"));
+    EXPECT_DOUBLE_EQ(big.GetScale(), 2.0);  // 512 x 384 units fit at 2
+    big.ResizeClient(1024, 768);
+    EXPECT_DOUBLE_EQ(big.GetScale(), 1440.0 / 768);
+    EXPECT_LE(big.GetWindowRect().Height(), 1440);
+    big.DestroyWindow();
 }
 
 TEST(UIDesktopScaleTest, XftDpiAndSettingsGiveTheScale) {
