@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/common/KWStringUtils.h"
+#include "platform/ui/UIApplication.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
 #include "platform/ui/UITestDriver.h"
@@ -74,6 +75,8 @@ public:
 struct Fixture {
     explicit Fixture(const benchmark::State& state) {
         UIResourceSingleton::Instance().SetResourcePath(VL_RES_DIR);
+        // A screen the scaled window fits on (a window is never scaled past it).
+        UIApplication::Instance().SetHeadlessScreenSize({4096, 2304});
         wnd.Create(nullptr, "bench");
         wnd.SetScale(state.range(0) / 1000.0);
         wnd.ShowWindow();

@@ -76,6 +76,8 @@ void BM_QuestionSwitch(benchmark::State& state) {
     VLAppState::Get().runMode = 5;
 
     UITestDriver driver;
+    // A 2560 x 1440 screen, on which the window may be drawn at 1.875.
+    UIApplication::Instance().SetHeadlessScreenSize({2560, 1440});
     UIApplication::Instance().SetDesktopScale(state.range(0) / 1000.0);
     auto* window = new VLStudentWnd("101,102,104,106,201,202,203", s);
     window->Create(nullptr, "VLStudent");

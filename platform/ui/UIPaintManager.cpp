@@ -722,13 +722,18 @@ UIRect UIPaintManager::Paint() {
     cairo_clip(cr);
     if (surround)
         PaintSurround(cr);
-    // Whatever the tree leaves uncovered shows as plain white.
-    cairo_save(cr);
-    cairo_rectangle(cr, layoutArea.left, layoutArea.top, layoutArea.Width(), layoutArea.Height());
-    cairo_clip(cr);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    cairo_restore(cr);
+    // Whatever the tree leaves uncovered shows as plain white; a root that
+    // paints all of it in a solid colour leaves nothing uncovered.
+    const bool rootCovers = m_root && m_root->IsVisible() && (m_root->GetBkColor() >> 24) == 0xFF &&
+                            m_root->GetBorderRound() == 0 && m_root->GetPos() == client;
+    if (!rootCovers) {
+        cairo_save(cr);
+        cairo_rectangle(cr, layoutArea.left, layoutArea.top, layoutArea.Width(), layoutArea.Height());
+        cairo_clip(cr);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_restore(cr);
+    }
     cairo_translate(cr, m_origin.x, m_origin.y);
     cairo_scale(cr, m_scale, m_scale);
     m_paintDC = cr;

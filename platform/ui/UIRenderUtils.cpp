@@ -393,11 +393,16 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     cairo_set_source_surface(cr, scaled, dev.left, dev.top);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_rectangle(cr, dev.left, dev.top, dev.Width(), dev.Height());
-    cairo_clip(cr);
-    if (alpha < 1.0)
+    if (alpha < 1.0) {
+        cairo_clip(cr);
         cairo_paint_with_alpha(cr, alpha);
-    else
-        cairo_paint(cr);
+    } else {
+        // A picture that covers what is below is copied, not blended: on a
+        // large screen pictures are most of a frame's pixels.
+        if (!hole && image.IsOpaque())
+            cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_fill(cr);
+    }
     cairo_restore(cr);
 }
 

@@ -6,6 +6,8 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
@@ -27,7 +29,17 @@ UIImageData::~UIImageData() {
 
 void UIImageData::MarkDirty() {
     cairo_surface_mark_dirty(m_surface);
+    m_opaque = -1;
     DropScaled();
+}
+
+bool UIImageData::IsOpaque() const {
+    if (m_opaque < 0)
+        m_opaque = std::all_of(m_info.pixels.begin(), m_info.pixels.end(),
+                               [](uint32_t p) { return (p >> 24) == 0xFF; })
+                       ? 1
+                       : 0;
+    return m_opaque == 1;
 }
 
 cairo_surface_t* UIImageData::FindScaled(const std::string& key) const {

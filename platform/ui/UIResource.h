@@ -36,6 +36,9 @@ public:
     const uint32_t* Pixels() const { return m_info.pixels.data(); }
     // Tells the drawing layer the pixels changed.
     void MarkDirty();
+    // True when no pixel lets anything through (a photo): it may be copied
+    // instead of blended. Looked at once, and again after MarkDirty.
+    bool IsOpaque() const;
     cairo_surface_t* Surface() const { return m_surface; }
 
     // Scaled renderings of this image, made once and reused while the pixels
@@ -48,6 +51,7 @@ private:
     UIImageInfo m_info;
     cairo_surface_t* m_surface = nullptr;
     std::map<std::string, cairo_surface_t*> m_scaled;
+    mutable int m_opaque = -1;  // -1: not looked at yet
 };
 
 // A parsed image attribute string, e.g.
