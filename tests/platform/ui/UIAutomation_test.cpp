@@ -118,6 +118,22 @@ protected:
         ASSERT_TRUE(server.Start(m_path, &host, &error)) << error;
     }
 
+    // A click on the owner's button 1 opens the box "ModalBox" modally over
+    // it; the box's OK (105) closes it with its result in `result`.
+    void OpenBoxOnClick(TestWindow* owner, std::unique_ptr<TestWindow>& box, int& result) {
+        owner->onNotify = [owner, &box, &result](UINotification& msg) {
+            if (msg.type != kNotifyClick || msg.sender->GetId() != 1)
+                return;
+            box = std::make_unique<TestWindow>("ModalBox");
+            ASSERT_TRUE(box->Create(owner, "box"));
+            box->onNotify = [&box](UINotification& m) {
+                if (m.type == kNotifyClick && m.sender->GetId() == 105)
+                    box->Close(IDOK);
+            };
+            result = box->ShowModal();
+        };
+    }
+
     // Runs one client per script, each on its own thread, while this thread
     // runs the UI loop until they are all done. Returns each script's answers.
     using Script = std::function<void(KWLineSocketClient&, std::vector<KWJsonValue>&)>;
@@ -386,17 +402,7 @@ TEST_F(UIAutomationTest, AModalBoxOpenedByAClickIsAnsweredByTheNextCommand) {
     host.main = owner.get();
     std::unique_ptr<TestWindow> box;
     int result = 0;
-    owner->onNotify = [&](UINotification& msg) {
-        if (msg.type != kNotifyClick || msg.sender->GetId() != 1)
-            return;
-        box = std::make_unique<TestWindow>("ModalBox");
-        ASSERT_TRUE(box->Create(owner.get(), "box"));
-        box->onNotify = [&](UINotification& m) {
-            if (m.type == kNotifyClick && m.sender->GetId() == 105)
-                box->Close(IDOK);
-        };
-        result = box->ShowModal();
-    };
+    OpenBoxOnClick(owner.get(), box, result);
     StartServer();
     std::string shot = TestOutputDir() + "automation_modal.png";  // kept as an artefact
     auto a = Drive({
@@ -453,17 +459,8 @@ TEST_F(UIAutomationTest, AScaledWindowIsDrivenInLayoutUnitsAndPicturedInPixels) 
     owner->SetScale(2.5);
     host.main = owner.get();
     std::unique_ptr<TestWindow> box;
-    owner->onNotify = [&](UINotification& msg) {
-        if (msg.type != kNotifyClick || msg.sender->GetId() != 1)
-            return;
-        box = std::make_unique<TestWindow>("ModalBox");
-        ASSERT_TRUE(box->Create(owner.get(), "box"));
-        box->onNotify = [&](UINotification& m) {
-            if (m.type == kNotifyClick && m.sender->GetId() == 105)
-                box->Close(IDOK);
-        };
-        box->ShowModal();
-    };
+    int result = 0;
+    OpenBoxOnClick(owner.get(), box, result);
     StartServer();
     std::string shot = TestOutputDir() + "automation_scaled.png";
     auto a = Drive({
@@ -494,6 +491,7 @@ TEST_F(UIAutomationTest, AScaledWindowIsDrivenInLayoutUnitsAndPicturedInPixels) 
     EXPECT_EQ(PngPixel(png, 25, 475), 0xFFFFFFFFu);   // the owner's page around it
     cairo_surface_destroy(png);
     EXPECT_TRUE(a[3]["ok"].asBool()) << a[3];
+    EXPECT_EQ(result, IDOK);
 }
 
 TEST_F(UIAutomationTest, BadRequestsAreAnsweredAndTheConnectionGoesOn) {

@@ -39,13 +39,25 @@ void PushButton(SDL_Window* w, uint32_t type, UIPoint pt, int clicks = 1) {
     SDL_PushEvent(&e);
 }
 
-TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+// Real SDL windows on SDL's offscreen driver, for the length of a test.
+class UISdlWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        UIApplication::Instance().SetHeadless(false);
+        ASSERT_TRUE(UIApplication::Instance().EnsureVideo()) << SDL_GetError();
+        UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+    }
+    void TearDown() override {
+        auto& app = UIApplication::Instance();
+        app.ShutdownVideo();
+        EXPECT_FALSE(app.IsVideoActive());
+        app.SetHeadless(true);
+    }
     UITestDriver driver;
-    auto& app = UIApplication::Instance();
-    app.SetHeadless(false);
-    ASSERT_TRUE(app.EnsureVideo()) << SDL_GetError();
-    UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+};
+
+TEST_F(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
     {
         TestWindow w("ControlTest");
         ASSERT_TRUE(w.Create(nullptr, "sdl window"));
@@ -130,21 +142,12 @@ TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
         EXPECT_TRUE(w.destroyed);
         EXPECT_EQ(w.GetNativeWindow(), nullptr);
     }
-    app.ShutdownVideo();
-    EXPECT_FALSE(app.IsVideoActive());
-    app.SetHeadless(true);
 }
 
 // A real window at 1.875 pixels per unit: SDL's window is that many times
 // larger, its surface holds the scaled picture, and SDL's mouse events (in
 // pixels) reach the control under them at their edges too.
-TEST(UISdlWindowTest, AScaledRealWindowShowsPixelsAndTakesClicksInUnits) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    UITestDriver driver;
-    auto& app = UIApplication::Instance();
-    app.SetHeadless(false);
-    ASSERT_TRUE(app.EnsureVideo()) << SDL_GetError();
-    UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+TEST_F(UISdlWindowTest, AScaledRealWindowShowsPixelsAndTakesClicksInUnits) {
     {
         TestWindow w("ScaleTest");
         ASSERT_TRUE(w.Create(nullptr, "scaled sdl window"));
@@ -175,8 +178,6 @@ TEST(UISdlWindowTest, AScaledRealWindowShowsPixelsAndTakesClicksInUnits) {
         }
         w.DestroyWindow();
     }
-    app.ShutdownVideo();
-    app.SetHeadless(true);
 }
 
 }  // namespace
