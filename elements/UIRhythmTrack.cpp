@@ -196,7 +196,8 @@ void UIRhythmTrack::DrawSprites(int64_t sinceOrigin) {
         int barW = 0, barH = 0;
         SDL_QueryTexture(m_bar, nullptr, nullptr, &barW, &barH);
         // The picture's rounded ends, in its own pixels and on the track.
-        const int density = std::max(1, static_cast<int>(std::lround(barH / static_cast<double>(kBarHeight))));
+        const int density =
+            std::max(1, static_cast<int>(std::lround(barH / static_cast<double>(kBarHeight))));
         const int cap = std::min(kBarCap * density, barW / 2);
         const int capPx = Px(cap / static_cast<double>(density));
         const int barPx = Px(kSpriteY + kBarHeight) - spriteY;
@@ -204,8 +205,8 @@ void UIRhythmTrack::DrawSprites(int64_t sinceOrigin) {
             // The bar's leading edge reaches the hit zone at the note's start;
             // its tail passes it at the end.
             const int right = rightEdge(note.start);
-            const int width = static_cast<int>(std::lround(
-                (static_cast<double>(note.end - note.start) * m_speed + kBarExtra) * m_scale));
+            const int width = static_cast<int>(
+                std::lround((static_cast<double>(note.end - note.start) * m_speed + kBarExtra) * m_scale));
             const int left = right - width;
             if (right <= 0 || left >= hitEdge)
                 continue;

@@ -83,7 +83,8 @@ void UIZoomPicture::PaintBkImage(cairo_t* cr) {
     if (m_manager) {
         // The same place on whatever surface `cr` paints (a screenshot's too).
         const UIPoint origin = m_manager->GetDeviceOrigin();
-        dest.Offset(static_cast<int>(std::lround(ox)) - origin.x, static_cast<int>(std::lround(oy)) - origin.y);
+        dest.Offset(static_cast<int>(std::lround(ox)) - origin.x,
+                    static_cast<int>(std::lround(oy)) - origin.y);
     }
     if (!dest.Intersects(item))
         return;

@@ -100,7 +100,13 @@ void BM_FullPaint(benchmark::State& state) {
     state.counters["controls"] = controls;
     state.counters["pixels"] = pm.GetDeviceSize().cx * pm.GetDeviceSize().cy;
 }
-BENCHMARK(BM_FullPaint)->Arg(1000)->Arg(1875)->Arg(2000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FullPaint)
+    ->Arg(1000)
+    ->Arg(1875)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Every text changes before each paint, so all of them are shaped again: the
 // cost of a page whose texts are all new.
@@ -121,7 +127,13 @@ void BM_FullPaintNewTexts(benchmark::State& state) {
     }
     state.counters["texts"] = static_cast<double>(labels.size());
 }
-BENCHMARK(BM_FullPaintNewTexts)->Arg(1000)->Arg(1875)->Arg(2000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FullPaintNewTexts)
+    ->Arg(1000)
+    ->Arg(1875)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_RepaintOneButton(benchmark::State& state) {
     Fixture f(state);
@@ -132,7 +144,13 @@ void BM_RepaintOneButton(benchmark::State& state) {
         benchmark::DoNotOptimize(pm.Paint());
     }
 }
-BENCHMARK(BM_RepaintOneButton)->Arg(1000)->Arg(1875)->Arg(2000)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RepaintOneButton)
+    ->Arg(1000)
+    ->Arg(1875)
+    ->Arg(2000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_FullLayoutAndPaint(benchmark::State& state) {
     Fixture f(state);
@@ -142,6 +160,12 @@ void BM_FullLayoutAndPaint(benchmark::State& state) {
         benchmark::DoNotOptimize(pm.Paint());
     }
 }
-BENCHMARK(BM_FullLayoutAndPaint)->Arg(1000)->Arg(1875)->Arg(2000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FullLayoutAndPaint)
+    ->Arg(1000)
+    ->Arg(1875)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace

@@ -118,4 +118,9 @@ void BM_QuestionSwitch(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_QuestionSwitch)->Arg(1000)->Arg(1875)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_QuestionSwitch)
+    ->Arg(1000)
+    ->Arg(1875)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);

@@ -398,8 +398,8 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
             case SDL_MOUSEMOTION:
                 w = WindowById(m_windows, e.motion.windowID);
                 if (w)
-                    Deliver(w, WM_MOUSEMOVE, MouseFlags(e.motion.state), ClientLParam(w, e.motion.x, e.motion.y),
-                            EventTime(e.motion.timestamp));
+                    Deliver(w, WM_MOUSEMOVE, MouseFlags(e.motion.state),
+                            ClientLParam(w, e.motion.x, e.motion.y), EventTime(e.motion.timestamp));
                 break;
             case SDL_MOUSEBUTTONDOWN:
             case SDL_MOUSEBUTTONUP: {

@@ -559,7 +559,8 @@ void UIPaintManager::SetGeometry(UISize client, double scale, UISize device, UIP
     client = {std::max(1, client.cx), std::max(1, client.cy)};
     device = {std::max(1, device.cx), std::max(1, device.cy)};
     scale = scale > 0 ? scale : 1.0;
-    if (client == m_clientSize && scale == m_scale && device == m_deviceSize && origin == m_origin && m_surface)
+    if (client == m_clientSize && scale == m_scale && device == m_deviceSize && origin == m_origin &&
+        m_surface)
         return;
     const bool rescaled = scale != m_scale;
     m_clientSize = client;
@@ -781,7 +782,8 @@ void UIPaintManager::PaintSurround(cairo_t* cr) {
         const UIRect rc = backdrop->GetPos();
         const UIRect dev = ClientToDevice(rc);
         if (!dev.IsEmpty()) {
-            cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dev.Width(), dev.Height());
+            cairo_surface_t* picture =
+                cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dev.Width(), dev.Height());
             cairo_t* pc = cairo_create(picture);
             cairo_translate(pc, m_origin.x - dev.left, m_origin.y - dev.top);
             cairo_scale(pc, m_scale, m_scale);

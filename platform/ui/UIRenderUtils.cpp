@@ -366,8 +366,8 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     const UIRect dc{px(c.left), px(c.top), px(c.right), px(c.bottom)};
     const double tileScale = scale / density;
     const bool unscaled = dev.Width() == source.Width() && dev.Height() == source.Height() && sc == dc;
-    const bool huge = int64_t{dev.Width()} * dev.Height() > kMaxCachedPixels || dev.Width() > 8192 ||
-                      dev.Height() > 8192;
+    const bool huge =
+        int64_t{dev.Width()} * dev.Height() > kMaxCachedPixels || dev.Width() > 8192 || dev.Height() > 8192;
     cairo_save(cr);
     cairo_identity_matrix(cr);
     if (unscaled || huge) {
@@ -379,14 +379,14 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     // of a frame: render once at the size shown and copy afterwards.
     std::string key = KWStringUtils::Format(
         "%d,%d,%d,%d|%d,%d,%d,%d|%d,%d,%d,%d|%dx%d|%d%d|%ld", source.left, source.top, source.right,
-        source.bottom, sc.left, sc.top, sc.right, sc.bottom, dc.left, dc.top, dc.right, dc.bottom, dev.Width(),
-        dev.Height(), hole ? 1 : 0, tiled ? 1 : 0, std::lround(tileScale * 4096));
+        source.bottom, sc.left, sc.top, sc.right, sc.bottom, dc.left, dc.top, dc.right, dc.bottom,
+        dev.Width(), dev.Height(), hole ? 1 : 0, tiled ? 1 : 0, std::lround(tileScale * 4096));
     cairo_surface_t* scaled = image.FindScaled(key);
     if (!scaled) {
         scaled = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dev.Width(), dev.Height());
         cairo_t* sc2 = cairo_create(scaled);
-        DrawNineGrid(sc2, image.Surface(), {0, 0, dev.Width(), dev.Height()}, source, sc, dc, 1.0, hole, tiled,
-                     tileScale);
+        DrawNineGrid(sc2, image.Surface(), {0, 0, dev.Width(), dev.Height()}, source, sc, dc, 1.0, hole,
+                     tiled, tileScale);
         cairo_destroy(sc2);
         image.AddScaled(key, scaled);
     }

@@ -102,7 +102,8 @@ bool UIWindowWnd::CreateNative() {
         if (!m_parent)
             m_scale *= m_pixelRatio;
         const UISize device = DeviceSizeFor(m_client);
-        m_rcWindow = {m_rcWindow.left, m_rcWindow.top, m_rcWindow.left + device.cx, m_rcWindow.top + device.cy};
+        m_rcWindow = {m_rcWindow.left, m_rcWindow.top, m_rcWindow.left + device.cx,
+                      m_rcWindow.top + device.cy};
         PlaceNative();
     }
     m_sdlId = SDL_GetWindowID(m_sdlWindow);
@@ -111,7 +112,8 @@ bool UIWindowWnd::CreateNative() {
         [](SDL_Window*, const SDL_Point* area, void* data) -> SDL_HitTestResult {
             auto* self = static_cast<UIWindowWnd*>(data);
             UIPaintManager* pm = self->GetPaintManager();
-            if (pm && self->IsInputEnabled() && pm->IsCaptionPoint(self->WindowPointToClient(area->x, area->y)))
+            if (pm && self->IsInputEnabled() &&
+                pm->IsCaptionPoint(self->WindowPointToClient(area->x, area->y)))
                 return SDL_HITTEST_DRAGGABLE;
             return SDL_HITTEST_NORMAL;
         },
@@ -442,10 +444,11 @@ void UIWindowWnd::PresentSurface(cairo_surface_t* surface, const UIRect& dirty) 
     SDL_Surface* target = SDL_GetWindowSurface(m_sdlWindow);
     if (!target)
         return;
-    const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
-    SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(surface), width, height,
-                                                          32, cairo_image_surface_get_stride(surface),
-                                                          SDL_PIXELFORMAT_ARGB8888);
+    const int width = cairo_image_surface_get_width(surface),
+              height = cairo_image_surface_get_height(surface);
+    SDL_Surface* src =
+        SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(surface), width, height, 32,
+                                           cairo_image_surface_get_stride(surface), SDL_PIXELFORMAT_ARGB8888);
     if (!src)
         return;
     SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);

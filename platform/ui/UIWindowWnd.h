@@ -175,7 +175,7 @@ private:
 
     UIWindowWnd* m_parent = nullptr;
     std::string m_title;
-    UIRect m_rcWindow;  // screen pixels
+    UIRect m_rcWindow;      // screen pixels
     UISize m_client{1, 1};  // layout units
     double m_scale = 1.0;
     // Pixels per window coordinate of the desktop (above 1 where the desktop

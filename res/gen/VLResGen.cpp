@@ -92,7 +92,8 @@ cairo_surface_t* Render(const VLResDef& def, int density, int& failures) {
     cairo_scale(cr, density, density);
     def.draw(cr);
     if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
-        std::fprintf(stderr, "resource %d at %dx: %s\n", def.id, density, cairo_status_to_string(cairo_status(cr)));
+        std::fprintf(stderr, "resource %d at %dx: %s\n", def.id, density,
+                     cairo_status_to_string(cairo_status(cr)));
         ++failures;
     }
     cairo_destroy(cr);

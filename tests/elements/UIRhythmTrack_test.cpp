@@ -159,9 +159,11 @@ TEST_F(UIRhythmTrackTest, AtAScaleTheTrackIsDrawnInThatManyPixels) {
         for (int y = 2; y < UIRhythmTrack::kHeight - 2; y += 7)
             for (int x = 2; x < UIRhythmTrack::kWidth - 2; x += 7, ++samples) {
                 const uint32_t a = m_plain.Pixel(x, y);
-                const uint32_t b = plain.Pixel(static_cast<int>((x + 0.5) * scale), static_cast<int>((y + 0.5) * scale));
+                const uint32_t b =
+                    plain.Pixel(static_cast<int>((x + 0.5) * scale), static_cast<int>((y + 0.5) * scale));
                 for (int shift = 0; shift < 24; shift += 8)
-                    diff += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
+                    diff += std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                                     static_cast<int>((b >> shift) & 0xFF));
             }
         EXPECT_LT(diff / (3 * samples), 6.0);
         // At its time the note's right edge is at the hit edge, in pixels of this scale.

@@ -45,7 +45,8 @@ TEST_F(UIScaleTest, TheLayoutKeepsItsUnitsOnALargerSurface) {
         for (int id : {11, 12, 13, 14, 15, 20, 21, 22, 30})
             EXPECT_EQ(driver.Find(id)->GetPos(), at1[i++]) << id;
         // The picture of the window is the surface's: device pixels.
-        const std::string shot = TestOutputDir() + "scale_" + std::to_string(static_cast<int>(s * 1000)) + ".png";
+        const std::string shot =
+            TestOutputDir() + "scale_" + std::to_string(static_cast<int>(s * 1000)) + ".png";
         ASSERT_TRUE(driver.Screenshot(shot));
         UIImageInfo info;
         ASSERT_TRUE(UILoadResource::ImageInfoFromFile(shot, info));
@@ -124,7 +125,8 @@ TEST_F(UIScaleTest, ResourcesAtTwiceTheSizeAreUsedWhereTheyAreSharper) {
     ASSERT_EQ(pic.Width(), 80);
     for (int y = 0; y < 80; ++y)
         for (int x = 0; x < 80; ++x)
-            ASSERT_EQ(driver.DevicePixelAt(pic.left + x, pic.top + y), twice.pixels[y * 160 + x]) << x << "," << y;
+            ASSERT_EQ(driver.DevicePixelAt(pic.left + x, pic.top + y), twice.pixels[y * 160 + x])
+                << x << "," << y;
     for (double s : {1.40625, 1.875, 2.5}) {
         SCOPED_TRACE(s);
         w->SetScale(s);
@@ -149,10 +151,16 @@ TEST_F(UIScaleTest, TextMeasuredAtAScaleFitsItsBox) {
     pm.AddFont("f14", "微软雅黑", 14);
     pm.AddFont("f18b", "微软雅黑", 18, true);
     pm.AddFont("f28", "微软雅黑", 28);
-    const std::vector<std::string> texts = {
-        "单项选择题（每题5分，共计10分）", "下一题", "Virelo 音乐美术素养测评", "学号：1001",
-        "Latin text with kerning: AVAWAy Tf.", "00:59:30", "1.下面哪一幅图画是小提琴？",
-        "端口1（HTTP请求）：", "iiiiiiiiiilllllll1111111", "WWWWMMMM@@@@"};
+    const std::vector<std::string> texts = {"单项选择题（每题5分，共计10分）",
+                                            "下一题",
+                                            "Virelo 音乐美术素养测评",
+                                            "学号：1001",
+                                            "Latin text with kerning: AVAWAy Tf.",
+                                            "00:59:30",
+                                            "1.下面哪一幅图画是小提琴？",
+                                            "端口1（HTTP请求）：",
+                                            "iiiiiiiiiilllllll1111111",
+                                            "WWWWMMMM@@@@"};
     const std::vector<std::string> fonts = {"", "f14", "f18b", "f28"};
     for (double s : kScales) {
         w->SetScale(s);
@@ -215,10 +223,9 @@ TEST_F(UIScaleTest, AFixedLayoutFillsTheScreenAsFarAsItsShapeAllows) {
     const Case cases[] = {
         {{1366, 768}, 0, 2.0, {171, 0}},      // as 1024 x 768 on a laptop: the height decides
         {{1920, 1080}, 0, 2.8125, {240, 0}},  // 1440 x 1080 in the middle
-        {{2560, 1440}, 0, 3.75, {320, 0}},
-        {{1280, 1024}, 0, 2.5, {0, 32}},      // 5:4: the width decides
-        {{400, 300}, 0, 1.0, {0, 0}},         // smaller than the layout: at its size, from the corner
-        {{1920, 1080}, 1.5, 1.5, {576, 252}}, // the school's choice
+        {{2560, 1440}, 0, 3.75, {320, 0}},     {{1280, 1024}, 0, 2.5, {0, 32}},  // 5:4: the width decides
+        {{400, 300}, 0, 1.0, {0, 0}},           // smaller than the layout: at its size, from the corner
+        {{1920, 1080}, 1.5, 1.5, {576, 252}},   // the school's choice
         {{1920, 1080}, 9.0, 2.8125, {240, 0}},  // but never past the screen
     };
     for (const Case& c : cases) {
@@ -293,9 +300,11 @@ TEST_F(UIScaleTest, WindowsStartAtTheDesktopsScaleOrTheOneChosen) {
 
 TEST(UIDesktopScaleTest, XftDpiAndSettingsGiveTheScale) {
     EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xft.dpi:\t144\n"), 1.5);
-    EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xcursor.size:\t24\nXft.dpi:\t120\nXft.antialias:\t1\n"), 1.25);
+    EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xcursor.size:\t24\nXft.dpi:\t120\nXft.antialias:\t1\n"),
+                     1.25);
     EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xft.dpi: 192.0"), 2.0);
-    EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xft.dpi:\t96\nXft.dpi:\t144\n"), 1.5);  // the last one counts
+    EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xft.dpi:\t96\nXft.dpi:\t144\n"),
+                     1.5);  // the last one counts
     EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi(""), 1.0);
     EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xft.dpi:\tlarge\n"), 1.0);
     EXPECT_DOUBLE_EQ(UIDesktopScale::FromXftDpi("Xft.dpi:\t-144\n"), 1.0);
