@@ -274,15 +274,21 @@ void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, doubl
               double dy, double dw, double dh, double alpha, bool tiled, double tileScale) {
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
         return;
+    // The part read is never more than the picture has: nine-grid edges
+    // wider than their source (a layout may say so) reach past it.
+    const double x0 = std::max(0.0, sx), y0 = std::max(0.0, sy);
+    const double x1 = std::min<double>(sx + sw, cairo_image_surface_get_width(surface));
+    const double y1 = std::min<double>(sy + sh, cairo_image_surface_get_height(surface));
+    if (x1 <= x0 || y1 <= y0)
+        return;
     cairo_save(cr);
     cairo_rectangle(cr, dx, dy, dw, dh);
     cairo_clip(cr);
-    cairo_pattern_t* p = nullptr;
     cairo_matrix_t m;
+    cairo_surface_t* sub = cairo_surface_create_for_rectangle(surface, x0, y0, x1 - x0, y1 - y0);
+    cairo_pattern_t* p = cairo_pattern_create_for_surface(sub);
+    cairo_surface_destroy(sub);
     if (tiled) {
-        cairo_surface_t* sub = cairo_surface_create_for_rectangle(surface, sx, sy, sw, sh);
-        p = cairo_pattern_create_for_surface(sub);
-        cairo_surface_destroy(sub);
         cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
         cairo_matrix_init_scale(&m, 1 / tileScale, 1 / tileScale);
         cairo_matrix_translate(&m, -dx, -dy);
@@ -291,11 +297,8 @@ void DrawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, doubl
     } else {
         // Scaled, the filter reads neighbouring pixels: only the part's own
         // are there to read, so a sprite's next cell never bleeds in.
-        cairo_surface_t* sub = cairo_surface_create_for_rectangle(surface, sx, sy, sw, sh);
-        p = cairo_pattern_create_for_surface(sub);
-        cairo_surface_destroy(sub);
         double scaleX = sw / dw, scaleY = sh / dh;
-        cairo_matrix_init(&m, scaleX, 0, 0, scaleY, -dx * scaleX, -dy * scaleY);
+        cairo_matrix_init(&m, scaleX, 0, 0, scaleY, sx - x0 - dx * scaleX, sy - y0 - dy * scaleY);
         bool unscaled = std::fabs(scaleX - 1) < 1e-9 && std::fabs(scaleY - 1) < 1e-9;
         cairo_pattern_set_filter(p, unscaled ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
         cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
@@ -381,7 +384,8 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
         "%d,%d,%d,%d|%d,%d,%d,%d|%d,%d,%d,%d|%dx%d|%d%d|%ld", source.left, source.top, source.right,
         source.bottom, sc.left, sc.top, sc.right, sc.bottom, dc.left, dc.top, dc.right, dc.bottom,
         dev.Width(), dev.Height(), hole ? 1 : 0, tiled ? 1 : 0, std::lround(tileScale * 4096));
-    cairo_surface_t* scaled = image.FindScaled(key);
+    bool opaque = false;
+    cairo_surface_t* scaled = image.FindScaled(key, &opaque);
     if (!scaled) {
         scaled = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dev.Width(), dev.Height());
         cairo_t* sc2 = cairo_create(scaled);
@@ -389,6 +393,7 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
                      tiled, tileScale);
         cairo_destroy(sc2);
         image.AddScaled(key, scaled);
+        image.FindScaled(key, &opaque);
     }
     cairo_set_source_surface(cr, scaled, dev.left, dev.top);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
@@ -399,7 +404,7 @@ void UIRenderUtils::DrawImage(cairo_t* cr, UIImageData& image, const UIRect& des
     } else {
         // A picture that covers what is below is copied, not blended: on a
         // large screen pictures are most of a frame's pixels.
-        if (!hole && image.IsOpaque())
+        if (opaque)
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
         cairo_fill(cr);
     }

@@ -6,8 +6,6 @@
 
 #include <pugixml.hpp>
 
-#include <algorithm>
-
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWShellUtils.h"
@@ -29,38 +27,49 @@ UIImageData::~UIImageData() {
 
 void UIImageData::MarkDirty() {
     cairo_surface_mark_dirty(m_surface);
-    m_opaque = -1;
     DropScaled();
 }
 
-bool UIImageData::IsOpaque() const {
-    if (m_opaque < 0)
-        m_opaque = std::all_of(m_info.pixels.begin(), m_info.pixels.end(),
-                               [](uint32_t p) { return (p >> 24) == 0xFF; })
-                       ? 1
-                       : 0;
-    return m_opaque == 1;
+cairo_surface_t* UIImageData::FindScaled(const std::string& key, bool* opaque) const {
+    auto it = m_scaled.find(key);
+    if (it == m_scaled.end())
+        return nullptr;
+    if (opaque)
+        *opaque = it->second.opaque;
+    return it->second.surface;
 }
 
-cairo_surface_t* UIImageData::FindScaled(const std::string& key) const {
-    auto it = m_scaled.find(key);
-    return it == m_scaled.end() ? nullptr : it->second;
+namespace {
+bool AllOpaque(cairo_surface_t* s) {
+    cairo_surface_flush(s);
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (int y = 0; y < h; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < w; ++x)
+            if ((row[x] >> 24) != 0xFF)
+                return false;
+    }
+    return true;
 }
+}  // namespace
 
 void UIImageData::AddScaled(const std::string& key, cairo_surface_t* surface) {
     // A control being resized continuously would otherwise leave one rendering per size.
     if (m_scaled.size() >= 32)
         DropScaled();
-    auto [it, inserted] = m_scaled.emplace(key, surface);
+    const Scaled entry{surface, AllOpaque(surface)};
+    auto [it, inserted] = m_scaled.emplace(key, entry);
     if (!inserted) {
-        cairo_surface_destroy(it->second);
-        it->second = surface;
+        cairo_surface_destroy(it->second.surface);
+        it->second = entry;
     }
 }
 
 void UIImageData::DropScaled() {
-    for (auto& [key, surface] : m_scaled)
-        cairo_surface_destroy(surface);
+    for (auto& [key, scaled] : m_scaled)
+        cairo_surface_destroy(scaled.surface);
     m_scaled.clear();
 }
 

@@ -36,22 +36,24 @@ public:
     const uint32_t* Pixels() const { return m_info.pixels.data(); }
     // Tells the drawing layer the pixels changed.
     void MarkDirty();
-    // True when no pixel lets anything through (a photo): it may be copied
-    // instead of blended. Looked at once, and again after MarkDirty.
-    bool IsOpaque() const;
     cairo_surface_t* Surface() const { return m_surface; }
 
     // Scaled renderings of this image, made once and reused while the pixels
     // do not change, so a frame only copies pixels. nullptr when absent.
-    cairo_surface_t* FindScaled(const std::string& key) const;
+    // `opaque` tells whether no pixel of the rendering lets anything through
+    // (a photo): it may be copied instead of blended.
+    cairo_surface_t* FindScaled(const std::string& key, bool* opaque = nullptr) const;
     void AddScaled(const std::string& key, cairo_surface_t* surface);  // takes the reference
 
 private:
     void DropScaled();
     UIImageInfo m_info;
     cairo_surface_t* m_surface = nullptr;
-    std::map<std::string, cairo_surface_t*> m_scaled;
-    mutable int m_opaque = -1;  // -1: not looked at yet
+    struct Scaled {
+        cairo_surface_t* surface;
+        bool opaque;
+    };
+    std::map<std::string, Scaled> m_scaled;
 };
 
 // A parsed image attribute string, e.g.

@@ -142,6 +142,41 @@ TEST_F(UIScaleTest, ResourcesAtTwiceTheSizeAreUsedWhereTheyAreSharper) {
     }
 }
 
+// A layout may give nine-grid edges wider than the picture part they cut;
+// what is drawn then still comes from the part alone, never from beyond the
+// picture (a fuzzed layout once read past the end of the image).
+TEST_F(UIScaleTest, NineGridEdgesWiderThanThePartReadNothingBeyondIt) {
+    for (double s : {1.0, 1.875, 2.0}) {
+        SCOPED_TRACE(s);
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 300, 300);
+        cairo_t* cr = cairo_create(surface);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_scale(cr, s, s);
+        // The last two columns of the green cell, with 30-unit edges on every side.
+        EXPECT_TRUE(UIRenderUtils::DrawImageString(
+            cr, {10, 10, 130, 130}, "res='9005' restype='PNG' source='78,0,80,40' corner='30,30,30,30'"));
+        EXPECT_TRUE(UIRenderUtils::DrawImageString(
+            cr, {0, 0, 20, 20}, "res='9005' restype='PNG' source='0,0,2,525' corner='5,5,5,5'"));
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        std::set<uint32_t> seen;
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 300; ++x)
+                seen.insert(*reinterpret_cast<const uint32_t*>(
+                    data + y * cairo_image_surface_get_stride(surface) + x * 4));
+        cairo_surface_destroy(surface);
+        for (uint32_t p : seen) {
+            const uint32_t r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+            // White, green, red and their blends with white: nothing from elsewhere.
+            EXPECT_TRUE((p >> 24) == 0xFF &&
+                        (b == 255 || (b == 0 && (r == 255 || g == 255)) || r == b || g == b))
+                << std::hex << p;
+        }
+    }
+}
+
 // Text measured at a scale fits a box of that size: drawn there with an
 // ellipsis allowed, it shows exactly as in a box with room to spare. The
 // same for wrapped text and its measured height.
