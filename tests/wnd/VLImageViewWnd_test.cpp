@@ -3,9 +3,11 @@
 #include "wnd/VLImageViewWnd.h"
 
 #include <cairo.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "platform/ui/UIApplication.h"
@@ -29,7 +31,10 @@ void Fill(cairo_t* cr, double x, double y, double w, double h, uint32_t argb) {
 
 // A 640 x 480 picture in four coloured quarters, with a white note in the middle.
 std::string MakePicture() {
-    std::string path = std::string(VL_BINARY_DIR) + "/tests/wnd/VLImageViewWnd_picture.png";
+    // One file per test process: ctest runs the cases side by side, and a
+    // picture rewritten while another case reads it cannot be read.
+    std::string path = std::string(VL_BINARY_DIR) + "/tests/wnd/VLImageViewWnd_picture_" +
+                       std::to_string(getpid()) + ".png";
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 640, 480);
     cairo_t* cr = cairo_create(s);
     Fill(cr, 0, 0, 320, 240, kRed);
@@ -59,6 +64,7 @@ protected:
     ~VLImageViewWndTest() override {
         if (owner.IsWindow())
             owner.DestroyWindow();
+        std::remove(picture.c_str());
     }
 
     VLImageViewWnd* Open() {
