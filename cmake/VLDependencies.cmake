@@ -12,6 +12,8 @@ pkg_check_modules(LIBEVENT REQUIRED IMPORTED_TARGET libevent libevent_pthreads)
 pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2 SDL2_image)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+# The desktop's scale under X11 (Xft.dpi), which SDL 2 does not report.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
 pkg_check_modules(PANGO REQUIRED IMPORTED_TARGET pangocairo fontconfig)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)

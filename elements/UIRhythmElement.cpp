@@ -138,6 +138,7 @@ uint32_t UIRhythmElement::Start(int bpm) {
         m_track = std::make_unique<UIRhythmTrack>();
     m_track->Stop();
     m_track->SetNotes(m_beats, m_longNotes, m_speed);
+    m_track->SetScale(m_manager ? m_manager->GetScale() : 1.0);
     m_track->SetFeedback(kNone, 0);
     SetOrigin(static_cast<int64_t>(UIClock::NowMs()) + leadIn);
     m_track->Load();
@@ -150,6 +151,7 @@ uint32_t UIRhythmElement::Start(int bpm) {
         Add(std::move(view));
     }
     m_view->SetExchange(m_track->Frames());
+    m_view->SetFrameScale(m_track->GetScale());
     m_view->SetVisible(true);
     // Twice per picture, so a new one is on screen at most 5 ms after it was drawn.
     m_view->StartPolling(UIRhythmTrack::kRenderIntervalMs / 2);

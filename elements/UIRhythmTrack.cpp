@@ -19,17 +19,46 @@ namespace {
 // The frame picture keeps its right 200 pixels (the hit zone) and stretches the rest.
 constexpr int kFrameKeptRight = 200;
 
-SDL_Surface* LoadPicture(int resId) {
-    const std::string path = UIResourceSingleton::Instance().GetResourceFile(resId);
+}  // namespace
+
+// Above one pixel per unit the twice-size picture, when there is one.
+SDL_Surface* UIRhythmTrack::LoadPicture(int resId, int& density) const {
+    auto& res = UIResourceSingleton::Instance();
+    density = 1;
+    if (m_scale > 1.0 + 1e-6) {
+        const std::string path2x = res.GetResourceFile2x(resId);
+        if (SDL_Surface* s = IMG_Load(path2x.c_str())) {
+            density = 2;
+            return s;
+        }
+    }
+    const std::string path = res.GetResourceFile(resId);
     SDL_Surface* s = IMG_Load(path.c_str());
     if (!s)
         VL_LOG_ERROR("rhythm picture %d (%s) cannot be read: %s", resId, path.c_str(), IMG_GetError());
     return s;
 }
 
-}  // namespace
+int UIRhythmTrack::Px(double units) const {
+    return static_cast<int>(std::lround(units * m_scale));
+}
+
+SDL_Rect UIRhythmTrack::Px(int x, int y, int w, int h) const {
+    const int left = Px(x), top = Px(y);
+    return SDL_Rect{left, top, Px(x + w) - left, Px(y + h) - top};
+}
 
 UIRhythmTrack::UIRhythmTrack() : m_frames(std::make_shared<UIFrameExchange>(kWidth, kHeight)) {}
+
+void UIRhythmTrack::SetScale(double scale) {
+    if (m_thread || scale <= 0 || scale == m_scale)
+        return;
+    FreePictures();
+    m_scale = scale;
+    m_width = Px(kWidth);
+    m_height = Px(kHeight);
+    m_frames = std::make_shared<UIFrameExchange>(m_width, m_height);
+}
 
 UIRhythmTrack::~UIRhythmTrack() {
     Stop();
@@ -47,7 +76,7 @@ void UIRhythmTrack::SetNotes(std::vector<uint32_t> beats, std::vector<LongNote> 
 bool UIRhythmTrack::Load() {
     if (m_loaded)
         return true;
-    m_surface = SDL_CreateRGBSurfaceWithFormat(0, kWidth, kHeight, 32, SDL_PIXELFORMAT_ARGB8888);
+    m_surface = SDL_CreateRGBSurfaceWithFormat(0, m_width, m_height, 32, SDL_PIXELFORMAT_ARGB8888);
     m_renderer = m_surface ? SDL_CreateSoftwareRenderer(m_surface) : nullptr;
     if (!m_renderer) {
         VL_LOG_ERROR("the rhythm track cannot draw: %s", SDL_GetError());
@@ -56,12 +85,16 @@ bool UIRhythmTrack::Load() {
     }
     bool complete = true;
     auto texture = [&](int resId) -> SDL_Texture* {
-        SDL_Surface* s = LoadPicture(resId);
+        int density = 1;
+        SDL_Surface* s = LoadPicture(resId, density);
         SDL_Texture* t = s ? SDL_CreateTextureFromSurface(m_renderer, s) : nullptr;
         if (s)
             SDL_FreeSurface(s);
-        if (t)
+        if (t) {
             SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
+            // Pictures shown at other than their size are smoothed, not blocky.
+            SDL_SetTextureScaleMode(t, m_scale == density ? SDL_ScaleModeNearest : SDL_ScaleModeLinear);
+        }
         complete = complete && t;
         return t;
     };
@@ -69,20 +102,22 @@ bool UIRhythmTrack::Load() {
     // The background is the same in every picture: the cleared track with the
     // frame over it, the hit zone at its right end. Drawn once.
     SDL_Surface* background =
-        SDL_CreateRGBSurfaceWithFormat(0, kWidth, kHeight, 32, SDL_PIXELFORMAT_ARGB8888);
+        SDL_CreateRGBSurfaceWithFormat(0, m_width, m_height, 32, SDL_PIXELFORMAT_ARGB8888);
     if (background) {
         SDL_FillRect(background, nullptr,
                      SDL_MapRGB(background->format, (kClearColor >> 16) & 0xFF, (kClearColor >> 8) & 0xFF,
                                 kClearColor & 0xFF));
-        if (SDL_Surface* frame = LoadPicture(kFrameRes)) {
+        int density = 1;
+        if (SDL_Surface* frame = LoadPicture(kFrameRes, density)) {
             SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_BLEND);
-            const int kept = std::min(kFrameKeptRight, frame->w);
+            const int kept = std::min(kFrameKeptRight * density, frame->w);
+            const int keptPx = m_width - Px(kWidth - std::min(kFrameKeptRight, frame->w / density));
             SDL_Rect leftSrc{0, 0, frame->w - kept, frame->h};
-            SDL_Rect leftDst{0, 0, kWidth - kept, kHeight};
+            SDL_Rect leftDst{0, 0, m_width - keptPx, m_height};
             if (leftSrc.w > 0)
                 SDL_BlitScaled(frame, &leftSrc, background, &leftDst);
             SDL_Rect rightSrc{frame->w - kept, 0, kept, frame->h};
-            SDL_Rect rightDst{kWidth - kept, 0, kept, kHeight};
+            SDL_Rect rightDst{m_width - keptPx, 0, keptPx, m_height};
             SDL_BlitScaled(frame, &rightSrc, background, &rightDst);
             SDL_FreeSurface(frame);
         } else {
@@ -137,40 +172,50 @@ void UIRhythmTrack::SetFeedback(int feedback, uint64_t atMs) {
 
 void UIRhythmTrack::DrawSprites(int64_t sinceOrigin) {
     // Nothing passes the hit zone: sprites sliding into it are cut there.
-    const SDL_Rect clip{0, 0, kHitEdge, kHeight};
+    const SDL_Rect clip = Px(0, 0, kHitEdge, kHeight);
     SDL_RenderSetClipRect(m_renderer, &clip);
+    // A sprite's right edge in pixels: at the hit edge at its time, moving
+    // with the music in units and placed on the pixels of the track's scale.
     auto rightEdge = [&](uint32_t time) {
-        return kHitEdge + static_cast<int>(std::lround((sinceOrigin - static_cast<int64_t>(time)) * m_speed));
+        const float units = (sinceOrigin - static_cast<int64_t>(time)) * m_speed;
+        return Px(kHitEdge) + static_cast<int>(std::lround(units * m_scale));
     };
+    const int spriteY = Px(kSpriteY);
+    const int hitEdge = Px(kHitEdge);
     if (m_note) {
+        const int noteW = Px(kNoteWidth), noteH = Px(kSpriteY + kNoteHeight) - spriteY;
         for (uint32_t beat : m_beats) {
             const int right = rightEdge(beat);
-            if (right <= 0 || right - kNoteWidth >= kHitEdge)
+            if (right <= 0 || right - noteW >= hitEdge)
                 continue;
-            const SDL_Rect dst{right - kNoteWidth, kSpriteY, kNoteWidth, kNoteHeight};
+            const SDL_Rect dst{right - noteW, spriteY, noteW, noteH};
             SDL_RenderCopy(m_renderer, m_note, nullptr, &dst);
         }
     }
     if (m_bar) {
         int barW = 0, barH = 0;
         SDL_QueryTexture(m_bar, nullptr, nullptr, &barW, &barH);
-        const int cap = std::min(kBarCap, barW / 2);
+        // The picture's rounded ends, in its own pixels and on the track.
+        const int density =
+            std::max(1, static_cast<int>(std::lround(barH / static_cast<double>(kBarHeight))));
+        const int cap = std::min(kBarCap * density, barW / 2);
+        const int capPx = Px(cap / static_cast<double>(density));
+        const int barPx = Px(kSpriteY + kBarHeight) - spriteY;
         for (const LongNote& note : m_longNotes) {
             // The bar's leading edge reaches the hit zone at the note's start;
             // its tail passes it at the end.
             const int right = rightEdge(note.start);
-            const int width =
-                static_cast<int>(std::lround(static_cast<double>(note.end - note.start) * m_speed)) +
-                kBarExtra;
+            const int width = static_cast<int>(
+                std::lround((static_cast<double>(note.end - note.start) * m_speed + kBarExtra) * m_scale));
             const int left = right - width;
-            if (right <= 0 || left >= kHitEdge)
+            if (right <= 0 || left >= hitEdge)
                 continue;
             // Three pieces: the two rounded ends as they are, the plain middle stretched.
             const SDL_Rect leftSrc{0, 0, cap, barH}, midSrc{cap, 0, barW - 2 * cap, barH},
                 rightSrc{barW - cap, 0, cap, barH};
-            const SDL_Rect leftDst{left, kSpriteY, cap, kBarHeight},
-                midDst{left + cap, kSpriteY, width - 2 * cap, kBarHeight},
-                rightDst{right - cap, kSpriteY, cap, kBarHeight};
+            const SDL_Rect leftDst{left, spriteY, capPx, barPx},
+                midDst{left + capPx, spriteY, width - 2 * capPx, barPx},
+                rightDst{right - capPx, spriteY, capPx, barPx};
             SDL_RenderCopy(m_renderer, m_bar, &leftSrc, &leftDst);
             if (midDst.w > 0)
                 SDL_RenderCopy(m_renderer, m_bar, &midSrc, &midDst);
@@ -185,7 +230,7 @@ void UIRhythmTrack::DrawFeedback(uint64_t nowMs) {
     const int feedback = static_cast<int>(packed & 0xFF);
     const uint64_t since = packed >> 8;
     const uint64_t frame = nowMs > since ? (nowMs - since) / kAnimationFrameMs : 0;
-    const SDL_Rect dst{kFeedbackX, kFeedbackY, kFeedbackSize, kFeedbackSize};
+    const SDL_Rect dst = Px(kFeedbackX, kFeedbackY, kFeedbackSize, kFeedbackSize);
     auto draw = [&](SDL_Texture* t) {
         if (t)
             SDL_RenderCopy(m_renderer, t, nullptr, &dst);
@@ -228,10 +273,10 @@ void UIRhythmTrack::Render(uint64_t nowMs, UIFrameExchange::Frame& frame) {
     // The surface is ARGB8888: the same words as cairo's ARGB32, and opaque.
     SDL_LockSurface(m_surface);
     const auto* src = static_cast<const uint8_t*>(m_surface->pixels);
-    for (int y = 0; y < kHeight && y < frame.height; ++y)
+    for (int y = 0; y < m_height && y < frame.height; ++y)
         std::memcpy(&frame.pixels[static_cast<size_t>(y) * frame.width],
                     src + static_cast<size_t>(y) * m_surface->pitch,
-                    static_cast<size_t>(std::min(kWidth, frame.width)) * 4);
+                    static_cast<size_t>(std::min(m_width, frame.width)) * 4);
     SDL_UnlockSurface(m_surface);
 }
 

@@ -24,6 +24,7 @@
 
 #include "platform/ui/UIFrameExchange.h"
 
+struct SDL_Rect;
 struct SDL_Renderer;
 struct SDL_Surface;
 struct SDL_Texture;
@@ -77,7 +78,13 @@ public:
     UIRhythmTrack(const UIRhythmTrack&) = delete;
     UIRhythmTrack& operator=(const UIRhythmTrack&) = delete;
 
-    // The notes to draw and their speed in pixels per millisecond. Not while running.
+    // Pixels per layout unit of the pictures (the screen's scale): the track
+    // keeps its 684 x 155 units and is drawn at that many pixels, with the
+    // twice-size pictures above 1. Not while running; call before Load.
+    void SetScale(double scale);
+    double GetScale() const { return m_scale; }
+
+    // The notes to draw and their speed in units per millisecond. Not while running.
     void SetNotes(std::vector<uint32_t> beats, std::vector<LongNote> longNotes, float speed);
     // Loads the pictures from the resource folder once; false when one is
     // missing (the track then draws without it).
@@ -116,10 +123,17 @@ private:
     void FreePictures();
     void DrawSprites(int64_t sinceOrigin);
     void DrawFeedback(uint64_t nowMs);
+    // A rectangle in units as the pixels it covers at the track's scale.
+    SDL_Rect Px(int x, int y, int w, int h) const;
+    int Px(double units) const;
+    SDL_Surface* LoadPicture(int resId, int& density) const;
 
     std::vector<uint32_t> m_beats;
     std::vector<LongNote> m_longNotes;
     float m_speed = 0.2f;
+    double m_scale = 1.0;
+    int m_width = kWidth;  // pixels
+    int m_height = kHeight;
 
     SDL_Surface* m_surface = nullptr;
     SDL_Renderer* m_renderer = nullptr;

@@ -16,6 +16,9 @@
 #                                              of the answers; last line "wander: N moves, K checks, 0 lost"
 #   bash scripts/e2e.sh --kill-trials 3 --wander 40   kills in the middle of wandering
 #
+# --screen WxH runs the client on a virtual screen of that size (its own, even where there is a
+# display), e.g. --screen 1920x1080: the exam is drawn at the scale that fills it; --xft-dpi N
+# gives that screen the desktop setting Xft.dpi (144 for 150 %), which scales the sign-in window.
 # Other options: --build release|asan (default release, in build/ or build-asan/),
 # --no-build (the programs are built already), --seed N (repeats the kill trials'
 # random choices), --listen (the driver waits for all the listening material
@@ -26,7 +29,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-external=0 student=1001 screenshots="" trials=0 wander=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
+external=0 student=1001 screenshots="" screen="" xftdpi="" trials=0 wander=0 keep="" kind=release seed="" listen=0 measure=0 build_first=1
 while [ $# -gt 0 ]; do
     case "$1" in
         --external) external=1 ;;
@@ -40,11 +43,19 @@ while [ $# -gt 0 ]; do
         --listen) listen=1 ;;
         --measure) measure=1 ;;
         --no-build) build_first=0 ;;
-        -h|--help) sed -n '2,30p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --screen) screen="$2"; shift ;;
+        --xft-dpi) xftdpi="$2"; shift ;;
+        -h|--help) sed -n '2,33p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "e2e.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
     shift
 done
+if [ -n "$xftdpi" ] && { [ -z "$screen" ] || ! [[ "$xftdpi" =~ ^[1-9][0-9]{1,3}$ ]]; }; then
+    echo "e2e.sh: --xft-dpi takes a number of dots per inch and goes with --screen" >&2; exit 2
+fi
+if [ -n "$screen" ] && ! [[ "$screen" =~ ^[1-9][0-9]{2,4}x[1-9][0-9]{2,4}$ ]]; then
+    echo "e2e.sh: --screen takes WIDTHxHEIGHT, e.g. 1920x1080" >&2; exit 2
+fi
 case "$kind" in
     release) build="$here/build" ;;
     asan) build="$here/build-asan" ;;
@@ -127,12 +138,17 @@ printf '[AGENT]\nEnable=1\nIP=127.0.0.1\nPort1=%s\nPort2=%s\nPort3=%s\n[REMOTESE
     "$api" "$download" "$upload" "$remote" > "$work/data/Virelo/Student/config.cfg"
 
 # ---- the screen and the sound ----
-if [ -z "${DISPLAY:-}" ]; then
-    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9> "$work/display" 2>/dev/null 8>&- &
+if [ -z "${DISPLAY:-}" ] || [ -n "$screen" ]; then
+    # -noreset: the screen keeps its settings (Xft.dpi) when a short-lived client leaves.
+    Xvfb -displayfd 9 -noreset -screen 0 "${screen:-1280x800}x24" -nolisten tcp 9> "$work/display" 2>/dev/null 8>&- &
     pids+=($!)
     for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
     export DISPLAY=":$(head -n 1 "$work/display")"
-    echo "No display here: the client runs on the virtual screen $DISPLAY (x11vnc -display $DISPLAY to watch)." >&2
+    if [ -n "$xftdpi" ]; then
+        # What a desktop scaled to xftdpi/96 puts into the X server's resource database.
+        printf 'Xft.dpi: %s\n' "$xftdpi" | xrdb -merge -nocpp
+    fi
+    echo "The client runs on the virtual screen $DISPLAY, ${screen:-1280x800} (x11vnc -display $DISPLAY to watch)." >&2
 fi
 # The student's voice: a minute of a rising, wavering tone, 16 kHz mono, which
 # SDL's disk driver hands to every recording; what the client plays goes nowhere.

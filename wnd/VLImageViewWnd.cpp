@@ -37,12 +37,23 @@ void UIZoomPicture::SetView(float zoom, UIPoint offset) {
     Invalidate();
 }
 
-UIRect UIZoomPicture::GetPictureRect() const {
+UIRect UIZoomPicture::GetPictureDeviceRect() const {
+    const double scale = m_manager ? m_manager->GetScale() : 1.0;
+    const UIRect item = m_manager ? m_manager->ClientToDevice(m_rcItem) : m_rcItem;
     int cx = std::max(1, static_cast<int>(std::lround(m_pixels.cx * static_cast<double>(m_zoom))));
     int cy = std::max(1, static_cast<int>(std::lround(m_pixels.cy * static_cast<double>(m_zoom))));
-    int left = m_rcItem.left + (m_rcItem.Width() - cx) / 2 + m_offset.x;
-    int top = m_rcItem.top + (m_rcItem.Height() - cy) / 2 + m_offset.y;
+    int left = item.left + (item.Width() - cx) / 2 + static_cast<int>(std::lround(m_offset.x * scale));
+    int top = item.top + (item.Height() - cy) / 2 + static_cast<int>(std::lround(m_offset.y * scale));
     return ClampRect({left, top, left + cx, top + cy});
+}
+
+UIRect UIZoomPicture::GetPictureRect() const {
+    const UIRect dev = GetPictureDeviceRect();
+    if (!m_manager || m_manager->GetScale() == 1.0)
+        return dev;
+    const UIPoint a = m_manager->DeviceToClient({dev.left, dev.top});
+    const UIPoint b = m_manager->DeviceToClient({dev.right - 1, dev.bottom - 1});
+    return {a.x, a.y, b.x + 1, b.y + 1};
 }
 
 UIZoomPicture::~UIZoomPicture() {
@@ -64,11 +75,22 @@ void UIZoomPicture::PaintBkImage(cairo_t* cr) {
     }
     if (!m_data || m_data->Width() <= 0 || m_data->Height() <= 0)
         return;  // not readable (yet): the background shows
-    UIRect dest = GetPictureRect();
-    if (!dest.Intersects(m_rcItem))
+    // In the surface's own pixels: the zoom counts screen pixels.
+    const UIRect item = UIRenderUtils::DeviceRect(cr, m_rcItem);
+    double ox = 0, oy = 0;
+    cairo_user_to_device(cr, &ox, &oy);
+    UIRect dest = GetPictureDeviceRect();
+    if (m_manager) {
+        // The same place on whatever surface `cr` paints (a screenshot's too).
+        const UIPoint origin = m_manager->GetDeviceOrigin();
+        dest.Offset(static_cast<int>(std::lround(ox)) - origin.x,
+                    static_cast<int>(std::lround(oy)) - origin.y);
+    }
+    if (!dest.Intersects(item))
         return;
     cairo_save(cr);
-    cairo_rectangle(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height());
+    cairo_identity_matrix(cr);
+    cairo_rectangle(cr, item.left, item.top, item.Width(), item.Height());
     cairo_clip(cr);
     double sx = static_cast<double>(dest.Width()) / m_data->Width();
     double sy = static_cast<double>(dest.Height()) / m_data->Height();
@@ -186,17 +208,24 @@ VLImageViewWnd::~VLImageViewWnd() {
         *m_deletedFlag = true;
 }
 
-UISize VLImageViewWnd::FitWindowSize(UISize picture, UISize screen, float& zoom) {
+UISize VLImageViewWnd::FitWindowSize(UISize picture, UISize screen, float& zoom, double scale) {
     picture = {std::max(1, picture.cx), std::max(1, picture.cy)};
-    double roomX = std::max(1, screen.cx - 2 * kScreenMargin);
-    double roomY = std::max(1, screen.cy - 2 * kScreenMargin);
-    double scale = std::min({1.0, roomX / picture.cx, roomY / picture.cy});
-    zoom = std::max(kMinZoom, static_cast<float>(scale));
+    scale = scale > 0 ? scale : 1.0;
+    // Everything in screen pixels; the window's size in its units at the end.
+    const double margin = kScreenMargin * scale;
+    double roomX = std::max(1.0, screen.cx - 2 * margin);
+    double roomY = std::max(1.0, screen.cy - 2 * margin);
+    double fit = std::min({1.0, roomX / picture.cx, roomY / picture.cy});
+    zoom = std::max(kMinZoom, static_cast<float>(fit));
     // Rounded as the picture's own size is, so the two always match.
-    int cx = static_cast<int>(std::lround(picture.cx * static_cast<double>(zoom)));
-    int cy = static_cast<int>(std::lround(picture.cy * static_cast<double>(zoom)));
-    cx = std::min(std::max(cx, kMinWidth), std::max(kMinWidth, screen.cx));
-    cy = std::min(std::max(cy, kMinHeight), std::max(kMinHeight, screen.cy));
+    const double px = std::lround(picture.cx * static_cast<double>(zoom));
+    const double py = std::lround(picture.cy * static_cast<double>(zoom));
+    const int screenX = std::max(kMinWidth, static_cast<int>(screen.cx / scale));
+    const int screenY = std::max(kMinHeight, static_cast<int>(screen.cy / scale));
+    int cx = static_cast<int>(std::ceil(px / scale - 1e-9));
+    int cy = static_cast<int>(std::ceil(py / scale - 1e-9));
+    cx = std::min(std::max(cx, kMinWidth), screenX);
+    cy = std::min(std::max(cy, kMinHeight), screenY);
     return {cx, cy};
 }
 
@@ -240,8 +269,10 @@ UIControl* VLImageViewWnd::CreateControl(const std::string& tag) {
 
 void VLImageViewWnd::InitWindow() {
     UISize screen = UIApplication::Instance().GetScreenSize();
-    UISize size = FitWindowSize(m_pixels, screen, m_zoom);
-    MoveWindow(std::max(0, (screen.cx - size.cx) / 2), std::max(0, (screen.cy - size.cy) / 2), size.cx,
+    UISize size = FitWindowSize(m_pixels, screen, m_zoom, GetScale());
+    ResizeClient(size.cx, size.cy);
+    const UIRect rc = GetWindowRect();
+    MoveWindow(std::max(0, (screen.cx - rc.Width()) / 2), std::max(0, (screen.cy - rc.Height()) / 2), size.cx,
                size.cy);
     SetTopMost(true);
     if (auto* picture = m_pm.FindControlAs<UIZoomPicture>(kPictureId))
@@ -306,8 +337,9 @@ void VLImageViewWnd::ApplyView() {
     if (!picture)
         return;
     UISize client = GetClientSize();
-    double cx = m_pixels.cx * static_cast<double>(m_zoom);
-    double cy = m_pixels.cy * static_cast<double>(m_zoom);
+    // The picture's size in layout units (the zoom counts screen pixels).
+    double cx = m_pixels.cx * static_cast<double>(m_zoom) / GetScale();
+    double cy = m_pixels.cy * static_cast<double>(m_zoom) / GetScale();
     int limitX = std::max(0, static_cast<int>((client.cx + cx) / 2) - kKeepVisible);
     int limitY = std::max(0, static_cast<int>((client.cy + cy) / 2) - kKeepVisible);
     m_offset.x = std::clamp(m_offset.x, -limitX, limitX);

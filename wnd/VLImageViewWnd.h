@@ -7,8 +7,9 @@
 // the window (checked by timer 100 every 100 ms).
 //
 // The zoom factor is the picture's scale on screen: 1.0 is one picture pixel
-// per screen pixel ("actual size"). The window opens topmost and centred on
-// the screen, sized so the whole picture shows, never enlarged: a picture
+// per screen pixel ("actual size"), whatever the window's scale (its buttons
+// grow with it, the picture does not). The window opens topmost and centred
+// on the screen, sized so the whole picture shows, never enlarged: a picture
 // that fits the screen opens at 1.0, a larger one at the scale that fits.
 // The picture is drawn centred, scaled by the zoom factor and moved by the
 // drag offset. Escape or 4001 closes it.
@@ -38,9 +39,12 @@ public:
     void SetImage(const std::string& imageString, UISize pixels);
     const std::string& GetImage() const { return m_image; }
     UISize GetPixelSize() const { return m_pixels; }
+    // `zoom` is screen pixels per picture pixel; `offset` in layout units.
     void SetView(float zoom, UIPoint offset);
     // Where the picture lies in window coordinates (may reach past the control).
     UIRect GetPictureRect() const;
+    // The same on the window's surface, in its pixels.
+    UIRect GetPictureDeviceRect() const;
 
     void PaintBkImage(cairo_t* cr) override;
 
@@ -92,8 +96,9 @@ public:
     // new + Open + ShowModal; the viewer deletes itself when it ends.
     static int Show(UIWindowWnd* owner, const std::string& picturePath, int pictureWidth, int pictureHeight);
 
-    // The first window size and zoom factor for a picture on a screen.
-    static UISize FitWindowSize(UISize picture, UISize screen, float& zoom);
+    // The first window size (layout units) and zoom factor for a picture on
+    // a screen of `screen` pixels, for a window of `scale` pixels per unit.
+    static UISize FitWindowSize(UISize picture, UISize screen, float& zoom, double scale = 1.0);
 
     float GetZoom() const { return m_zoom; }
     UIPoint GetOffset() const { return m_offset; }

@@ -84,7 +84,7 @@ void VLInformationWnd::FillRows() {
     auto* root = dynamic_cast<UIContainer*>(m_pm.GetRoot());
     if (!root)
         return;
-    UISize screen = UIApplication::Instance().GetScreenSize();
+    UISize screen = GetScreenSizeInUnits();
     int chrome = root->GetInset().left + root->GetInset().right + 2 * root->GetBorderSize();
     int maxWidth = std::max(kMinWidth, std::min(kMaxWidth, screen.cx - 2 * kScreenMargin));
 
@@ -125,8 +125,9 @@ void VLInformationWnd::FillRows() {
 // Opens to the lower right of the anchor; near the screen's right or bottom
 // edge it opens to the left or above instead, so all of it can be seen.
 void VLInformationWnd::PlaceAtAnchor() {
+    // The anchor and the screen in pixels, so the card's pixels are what counts.
     UISize screen = UIApplication::Instance().GetScreenSize();
-    UISize size = GetClientSize();
+    UISize size{GetWindowRect().Width(), GetWindowRect().Height()};
     int x = m_anchorX;
     int y = m_anchorY;
     if (x + size.cx > screen.cx)
@@ -135,7 +136,7 @@ void VLInformationWnd::PlaceAtAnchor() {
         y = m_anchorY - size.cy;
     x = std::max(0, x);
     y = std::max(0, y);
-    MoveWindow(x, y, size.cx, size.cy);
+    MoveWindow(x, y, GetClientSize().cx, GetClientSize().cy);
 }
 
 intptr_t VLInformationWnd::OnKillFocus(uint32_t, uintptr_t, intptr_t, bool& handled) {

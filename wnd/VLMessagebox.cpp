@@ -5,7 +5,6 @@
 
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringUtils.h"
-#include "platform/ui/UIApplication.h"
 #include "platform/ui/UIContainer.h"
 #include "platform/ui/UIRenderUtils.h"
 
@@ -78,7 +77,7 @@ void VLMessagebox::FitToText() {
         VL_LOG_ERROR("message box layout leaves no room for the text");
         return;
     }
-    int limit = std::min(kMaxHeight, UIApplication::Instance().GetScreenSize().cy - 2 * kScreenMargin);
+    int limit = std::min(kMaxHeight, GetScreenSizeInUnits().cy - 2 * kScreenMargin);
     limit = std::max(limit, chrome + kIconSize);
     auto measure = [&](int w) {
         return UIRenderUtils::GetTextSize(&m_pm, m_text, text->GetFont(), DT_WORDBREAK, w).cy;

@@ -82,6 +82,12 @@ void VLStudentWnd::InitWindow() {
     SetTimer(kTimerPortCheck, 5000);
     m_pm.AddMessageFilter(this);
     m_services.requests->SendUpdateCheckReq(2, m_binding.SchoolId, this);
+    // A school's choice of scale (config.cfg) counts for every window from now on.
+    if (m_services.config) {
+        UIApplication::Instance().SetScaleOverride(
+            UIApplication::ParseScale(m_services.config->GetString("DISPLAY", "Scale")));
+        SetScale(UIApplication::Instance().GetWindowScale());
+    }
     // The direct modes run on top of the page that started them.
     SetTopMost(IsDirectMode());
     CenterWindow();
@@ -621,18 +627,13 @@ intptr_t VLStudentWnd::OnTimer(uint32_t, uintptr_t wParam, intptr_t, bool& handl
 }
 
 void VLStudentWnd::EnterFullScreen() {
-    const UISize screen = UIApplication::Instance().GetScreenSize();
+    // The exam fills the screen: its layout drawn as large as the screen's
+    // shape allows (a school's config.cfg may ask for less), centred, the
+    // page's background reaching the screen's edges.
     const UISize layout = m_pm.GetMinInfo().cx > 0 ? m_pm.GetMinInfo() : UISize{1024, 768};
-    m_pm.SetFullScreenMode(true);
-    m_pm.SetMaxWindow(screen);
+    m_pm.SetMaxWindow(UIApplication::Instance().GetScreenSize());
     SetTopMost(true);
-    SetFullScreen(true);
-    MoveWindow(0, 0, screen.cx, screen.cy);
-    if (UIControl* root = m_pm.FindControl(kIdRootLayout)) {
-        const int x = std::max(0, (screen.cx - layout.cx) / 2);
-        const int y = std::max(0, (screen.cy - layout.cy) / 2);
-        root->SetFloatPos({x, y, x + layout.cx, y + layout.cy});
-    }
+    m_pm.SetFullScreenFit(layout, UIApplication::Instance().GetScaleOverride());
     m_pm.UpdateAndInvalidate();
 }
 

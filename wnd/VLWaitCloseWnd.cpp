@@ -1,6 +1,7 @@
 #include "wnd/VLWaitCloseWnd.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -82,7 +83,9 @@ void VLWaitCloseWnd::FitHeight() {
     int height = before.cy - m_noteExtra + extra;
     m_noteExtra = extra;
     UIRect rc = GetWindowRect();
-    MoveWindow(rc.left, std::max(0, rc.top - (height - before.cy) / 2), before.cx, height);
+    // The window's place is in screen pixels, its growth in layout units.
+    const int grown = static_cast<int>(std::lround((height - before.cy) * GetScale()));
+    MoveWindow(rc.left, std::max(0, rc.top - grown / 2), before.cx, height);
     m_pm.UpdateAndInvalidate();
 }
 

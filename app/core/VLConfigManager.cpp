@@ -49,6 +49,8 @@ bool VLConfigManager::Load() {
     m_remotePort1 = ReadInt(text, "REMOTESERVER", "Port1", 9600);
     m_remotePort2 = ReadInt(text, "REMOTESERVER", "Port2", 9601);
     m_quesFont = ReadInt(text, "FONT", "QuesFont", 16);
+    // A school's own choice, written by hand: read, never written back.
+    m_displayScale = ReadText(text, "DISPLAY", "Scale", "");
     m_loaded = true;
     return true;
 }
@@ -102,6 +104,8 @@ std::string VLConfigManager::GetString(const std::string& section, const std::st
         return m_curVersion;
     if (section == "AGENT" && key == "Version")
         return m_agentVersion;
+    if (section == "DISPLAY" && key == "Scale")
+        return m_displayScale;
     return std::string();
 }
 

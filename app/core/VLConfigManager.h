@@ -23,6 +23,8 @@ public:
     bool IsLoaded() const { return m_loaded; }
 
     // Only the pairs the client answers are known; anything else gives "" or 0.
+    // ("DISPLAY","Scale") is the interface's scale a school may set (e.g. "1"
+    // for the exam at its layout size on any screen); empty for the screen's fit.
     std::string GetString(const std::string& section, const std::string& key) const;
     int GetInt(const std::string& section, const std::string& key) const;
     // Only the writable pairs are stored; false for any other.
@@ -44,6 +46,7 @@ private:
     int m_remotePort1 = 9600;
     int m_remotePort2 = 9601;
     int m_quesFont = 16;
+    std::string m_displayScale;
     std::string m_logLevel;
     int m_exitType = 0;
     int m_needUpdate = 0;

@@ -3,11 +3,13 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "platform/common/KWLog.h"
 #include "platform/common/KWStringConvert.h"
 #include "platform/ui/UIClock.h"
+#include "platform/ui/UIDesktopScale.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIWindowWnd.h"
 
@@ -47,6 +49,43 @@ void UIApplication::ShutdownVideo() {
             return;
     m_videoActive = false;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+double UIApplication::GetDesktopScale() {
+    if (m_desktopScale > 0)
+        return m_desktopScale;
+    if (m_headless || !m_videoActive)
+        return 1.0;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    double scale = 1.0;
+    if (driver && std::string(driver) == "x11")
+        scale = UIDesktopScale::FromXftDpi(UIDesktopScale::ReadX11Resources());
+    m_desktopScale = scale;
+    VL_LOG_INFO("desktop scale %.3f (%s)", scale, driver ? driver : "no video driver");
+    return m_desktopScale;
+}
+
+double UIApplication::GetWindowScale() {
+    return m_scaleOverride > 0 ? m_scaleOverride : GetDesktopScale();
+}
+
+void UIApplication::SetScaleOverride(double scale) {
+    m_scaleOverride = scale > 0 ? std::clamp(scale, 1.0, 4.0) : 0.0;
+}
+
+double UIApplication::ParseScale(const std::string& text) {
+    const char* begin = text.c_str();
+    while (*begin == ' ' || *begin == '\t')
+        ++begin;
+    char* end = nullptr;
+    const double v = std::strtod(begin, &end);
+    if (end == begin)
+        return 0;
+    while (*end == ' ' || *end == '\t' || *end == '\r')
+        ++end;
+    if (*end != '\0' || !(v > 0) || v > 100)
+        return 0;
+    return v;
 }
 
 UISize UIApplication::GetScreenSize() {
@@ -282,6 +321,12 @@ void Deliver(UIWindowWnd* w, uint32_t message, uintptr_t wParam, intptr_t lParam
         w->DispatchMessage(message, wParam, lParam);
 }
 
+// Mouse events come in the desktop's window coordinates; windows take them in layout units.
+intptr_t ClientLParam(const UIWindowWnd* w, int x, int y) {
+    const UIPoint pt = w->WindowPointToClient(x, y);
+    return MakeMouseLParam(pt.x, pt.y);
+}
+
 // SDL stamps an event with its own millisecond ticks when the event enters its
 // queue; the event is as old as the distance to SDL's ticks now. A key pressed
 // while the loop was busy keeps the moment it was pressed.
@@ -325,11 +370,12 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                         if (UIPaintManager* pm = w->GetPaintManager())
                             pm->Invalidate();
                         break;
-                    case SDL_WINDOWEVENT_MOVED:
-                        w->m_rcWindow = {e.window.data1, e.window.data2,
-                                         e.window.data1 + w->m_rcWindow.Width(),
-                                         e.window.data2 + w->m_rcWindow.Height()};
+                    case SDL_WINDOWEVENT_MOVED: {
+                        const int x = static_cast<int>(std::lround(e.window.data1 * w->m_pixelRatio));
+                        const int y = static_cast<int>(std::lround(e.window.data2 * w->m_pixelRatio));
+                        w->m_rcWindow = {x, y, x + w->m_rcWindow.Width(), y + w->m_rcWindow.Height()};
                         break;
+                    }
                     case SDL_WINDOWEVENT_FOCUS_GAINED:
                         Deliver(w, WM_SETFOCUS, 0, 0);
                         break;
@@ -350,8 +396,10 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                 }
                 break;
             case SDL_MOUSEMOTION:
-                Deliver(WindowById(m_windows, e.motion.windowID), WM_MOUSEMOVE, MouseFlags(e.motion.state),
-                        MakeMouseLParam(e.motion.x, e.motion.y), EventTime(e.motion.timestamp));
+                w = WindowById(m_windows, e.motion.windowID);
+                if (w)
+                    Deliver(w, WM_MOUSEMOVE, MouseFlags(e.motion.state),
+                            ClientLParam(w, e.motion.x, e.motion.y), EventTime(e.motion.timestamp));
                 break;
             case SDL_MOUSEBUTTONDOWN:
             case SDL_MOUSEBUTTONUP: {
@@ -362,9 +410,9 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                     msg = down ? (e.button.clicks == 2 ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN) : WM_LBUTTONUP;
                 else if (e.button.button == SDL_BUTTON_RIGHT)
                     msg = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
-                if (msg)
+                if (msg && w)
                     Deliver(w, msg, MouseFlags(SDL_GetMouseState(nullptr, nullptr)),
-                            MakeMouseLParam(e.button.x, e.button.y), EventTime(e.button.timestamp));
+                            ClientLParam(w, e.button.x, e.button.y), EventTime(e.button.timestamp));
                 break;
             }
             case SDL_MOUSEWHEEL: {
@@ -372,8 +420,9 @@ bool UIApplication::HandleNativeEvents(int waitMs) {
                 int x = 0, y = 0;
                 SDL_GetMouseState(&x, &y);
                 int delta = e.wheel.y * 120;
-                Deliver(w, WM_MOUSEWHEEL, static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16,
-                        MakeMouseLParam(x, y), EventTime(e.wheel.timestamp));
+                if (w)
+                    Deliver(w, WM_MOUSEWHEEL, static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16,
+                            ClientLParam(w, x, y), EventTime(e.wheel.timestamp));
                 break;
             }
             case SDL_KEYDOWN:

@@ -33,9 +33,23 @@ public:
     bool IsVideoActive() const { return m_videoActive.load(); }
     // Stops SDL's video subsystem once no SDL window is left (tests switch back ends).
     void ShutdownVideo();
-    // The screen size (headless: 1920 x 1080 unless set).
+    // The screen size in pixels (headless: 1920 x 1080 unless set).
     UISize GetScreenSize();
     void SetHeadlessScreenSize(UISize size) { m_headlessScreen = size; }
+
+    // ---- scale ----
+    // The desktop's scale for windows, screen pixels per layout unit: from
+    // X11's Xft.dpi (144 gives 1.5), read once; 1 headless unless set.
+    double GetDesktopScale();
+    void SetDesktopScale(double scale) { m_desktopScale = scale; }
+    // A scale chosen by the program's settings instead of the desktop's and
+    // of the full screen's (0: none). Kept within 1 to 4.
+    void SetScaleOverride(double scale);
+    // A scale as a setting gives it ("1.5", "1", "auto"; 0 for none or nonsense).
+    static double ParseScale(const std::string& text);
+    double GetScaleOverride() const { return m_scaleOverride; }
+    // The scale a window without owner starts with.
+    double GetWindowScale();
 
     // ---- windows ----
     void Register(UIWindowWnd* window);
@@ -127,6 +141,8 @@ private:
     bool m_headless = false;
     std::atomic<bool> m_videoActive{false};
     UISize m_headlessScreen{1920, 1080};
+    double m_desktopScale = 0;  // 0: not read yet
+    double m_scaleOverride = 0;
     std::vector<UIWindowWnd*> m_windows;
 
     struct Timer {

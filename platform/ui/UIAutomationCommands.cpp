@@ -209,6 +209,10 @@ KWJsonValue UIAutomationCommands::State() {
         item["y"] = rc.top;
         item["w"] = rc.Width();
         item["h"] = rc.Height();
+        // Controls are placed in layout units: the client area's size in them and the pixels per unit.
+        item["cw"] = w->GetClientSize().cx;
+        item["ch"] = w->GetClientSize().cy;
+        item["scale"] = w->GetScale();
         item["modal"] = w->IsModal();
         windows.append(item);
     }
@@ -604,7 +608,8 @@ KWJsonValue UIAutomationCommands::Screenshot(const KWJsonValue& request) {
     }
     UIPaintManager* pm = base->GetPaintManager();
     pm->Paint();
-    UISize size = pm->GetClientSize();
+    // The screen's picture: its pixels, however many a layout unit takes.
+    UISize size = pm->GetDeviceSize();
     cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.cx, size.cy);
     cairo_t* cr = cairo_create(out);
     cairo_set_source_rgb(cr, 1, 1, 1);
@@ -640,6 +645,7 @@ KWJsonValue UIAutomationCommands::Screenshot(const KWJsonValue& request) {
     answer["path"] = path;
     answer["w"] = size.cx;
     answer["h"] = size.cy;
+    answer["scale"] = pm->GetScale();
     return answer;
 }
 

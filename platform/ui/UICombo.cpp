@@ -188,8 +188,7 @@ void UICombo::DoPostPaint(cairo_t* cr, const UIRect& rcPaint) {
     UIRenderUtils::FillRoundRect(cr, drop, 6, 0xFFFFFFFF);
     UIRenderUtils::DrawBorder(cr, drop, 1, 0xFFD0D7DE, 6);
     cairo_save(cr);
-    cairo_rectangle(cr, drop.left, drop.top + 4, drop.Width(), drop.Height() - 8);
-    cairo_clip(cr);
+    UIRenderUtils::ClipRect(cr, {drop.left, drop.top + 4, drop.right, drop.bottom - 4});
     for (int i = 0; i < GetCount(); ++i) {
         UIRect row{drop.left + 4, drop.top + 4 + i * m_itemHeight, drop.right - 4,
                    drop.top + 4 + (i + 1) * m_itemHeight};

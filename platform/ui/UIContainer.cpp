@@ -307,10 +307,9 @@ void UIContainer::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
         return;
     cairo_save(cr);
     if (m_borderRound > 0) {
-        UIRenderUtils::RoundRectPath(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height(),
-                                     m_borderRound);
+        UIRenderUtils::RoundRectPath(cr, m_rcItem, m_borderRound);
     } else {
-        cairo_rectangle(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height());
+        UIRenderUtils::SnappedRectangle(cr, m_rcItem);
     }
     cairo_clip(cr);
     PaintBkColor(cr);

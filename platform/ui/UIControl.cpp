@@ -369,8 +369,7 @@ void UIControl::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
         return;
     if (m_borderRound > 0) {
         cairo_save(cr);
-        UIRenderUtils::RoundRectPath(cr, m_rcItem.left, m_rcItem.top, m_rcItem.Width(), m_rcItem.Height(),
-                                     m_borderRound);
+        UIRenderUtils::RoundRectPath(cr, m_rcItem, m_borderRound);
         cairo_clip(cr);
     }
     PaintBkColor(cr);

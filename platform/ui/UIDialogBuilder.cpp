@@ -127,6 +127,8 @@ UIControl* UIDialogBuilder::Build(const pugi::xml_node& layouts, const std::stri
                 m_pm->SetCaptionRect(ParseRect(value));
             else if (name == "roundcorner")
                 m_pm->SetRoundCorner(ParseSize(value));
+            else if (name == "backdrop")
+                m_pm->SetBackdrop(KWStringUtils::ConvertStringToInt32(value));
             // "shadowwindow" and "shadowimage" belong to window managers that
             // draw shadows for borderless windows; there is nothing to draw here.
         }

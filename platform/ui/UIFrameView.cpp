@@ -1,6 +1,9 @@
 #include "platform/ui/UIFrameView.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "platform/ui/UIRenderUtils.h"
 
 namespace KwLib {
 
@@ -20,6 +23,13 @@ void UIFrameView::SetExchange(std::shared_ptr<UIFrameExchange> frames) {
         m_surfacePixels = nullptr;
     }
     m_frames = std::move(frames);
+    Invalidate();
+}
+
+void UIFrameView::SetFrameScale(double scale) {
+    if (scale <= 0 || scale == m_frameScale)
+        return;
+    m_frameScale = scale;
     Invalidate();
 }
 
@@ -71,10 +81,25 @@ void UIFrameView::DoPaint(cairo_t* cr, const UIRect& rcPaint) {
     }
     const UIRect& rc = GetPos();
     cairo_save(cr);
-    cairo_rectangle(cr, rc.left, rc.top, std::min(rc.Width(), frame.width),
-                    std::min(rc.Height(), frame.height));
-    cairo_clip(cr);
-    cairo_set_source_surface(cr, m_surface, rc.left, rc.top);
+    if (std::fabs(UIRenderUtils::DeviceScale(cr) - m_frameScale) < 1e-6) {
+        // Drawn for this surface: pixel for pixel, from the control's corner.
+        const UIRect dev = UIRenderUtils::DeviceRect(cr, rc);
+        cairo_identity_matrix(cr);
+        cairo_rectangle(cr, dev.left, dev.top, std::min(dev.Width(), frame.width),
+                        std::min(dev.Height(), frame.height));
+        cairo_clip(cr);
+        cairo_set_source_surface(cr, m_surface, dev.left, dev.top);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    } else {
+        const double w = std::min<double>(rc.Width(), frame.width / m_frameScale);
+        const double h = std::min<double>(rc.Height(), frame.height / m_frameScale);
+        cairo_rectangle(cr, rc.left, rc.top, w, h);
+        cairo_clip(cr);
+        cairo_translate(cr, rc.left, rc.top);
+        cairo_scale(cr, 1 / m_frameScale, 1 / m_frameScale);
+        cairo_set_source_surface(cr, m_surface, 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    }
     cairo_paint(cr);
     cairo_restore(cr);
 }

@@ -23,6 +23,11 @@ public:
 
     // Shows the pictures of `frames` (shared with the drawing thread), or none.
     void SetExchange(std::shared_ptr<UIFrameExchange> frames);
+    // Pixels per layout unit in the pictures (a thread drawing for a screen
+    // of two pixels per unit draws them twice as large). Pictures at the
+    // surface's own scale are copied pixel for pixel, others scaled smoothly.
+    void SetFrameScale(double scale);
+    double GetFrameScale() const { return m_frameScale; }
     // Looks for new pictures every `intervalMs` until StopPolling.
     void StartPolling(uint32_t intervalMs);
     void StopPolling();
@@ -39,6 +44,7 @@ private:
     cairo_surface_t* m_surface = nullptr;  // wraps the front picture's pixels
     const void* m_surfacePixels = nullptr;
     bool m_polling = false;
+    double m_frameScale = 1.0;
 };
 
 }  // namespace KwLib

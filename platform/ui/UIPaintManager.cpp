@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIAnimationManager.h"
@@ -289,8 +290,11 @@ bool UIPaintManager::MessageHandler(uint32_t message, uintptr_t wParam, intptr_t
     };
     switch (message) {
         case WM_SIZE: {
+            // The window has placed the layout on its surface already; a
+            // size of its own is taken only from a window that did not.
             UIPoint p = PointFromLParam(lParam);
-            SetClientSize({p.x, p.y});
+            if (UISize{p.x, p.y} != m_clientSize)
+                SetClientSize({p.x, p.y});
             return false;
         }
         case WM_MOUSEMOVE: {
@@ -472,6 +476,7 @@ void UIPaintManager::AddFont(const std::string& name, const std::string& face, i
     font.underline = underline;
     font.italic = italic;
     UIRenderUtils::PrepareFont(font);
+    UIRenderUtils::SetFontScale(font, m_scale);
     if (!name.empty()) {
         auto it = m_fonts.find(name);
         if (it != m_fonts.end())
@@ -545,19 +550,95 @@ void UIPaintManager::RemoveAllGroups() {
 void UIPaintManager::SetClientSize(UISize size) {
     size.cx = std::max(1, size.cx);
     size.cy = std::max(1, size.cy);
-    if (size == m_clientSize && m_surface)
+    const UISize device{static_cast<int>(std::lround(size.cx * m_scale)),
+                        static_cast<int>(std::lround(size.cy * m_scale))};
+    SetGeometry(size, m_scale, device, {0, 0});
+}
+
+void UIPaintManager::SetGeometry(UISize client, double scale, UISize device, UIPoint origin) {
+    client = {std::max(1, client.cx), std::max(1, client.cy)};
+    device = {std::max(1, device.cx), std::max(1, device.cy)};
+    scale = scale > 0 ? scale : 1.0;
+    if (client == m_clientSize && scale == m_scale && device == m_deviceSize && origin == m_origin &&
+        m_surface)
         return;
-    m_clientSize = size;
+    const bool rescaled = scale != m_scale;
+    m_clientSize = client;
+    m_scale = scale;
+    m_origin = origin;
+    if (device != m_deviceSize || !m_surface) {
+        m_deviceSize = device;
+        CreateSurface();
+    }
+    if (rescaled) {
+        UpdateFontScales();
+        // Text sizes (and whatever is measured from them) change with the scale.
+        if (m_root)
+            m_root->ForEach([](UIControl* c) { c->NeedUpdate(); });
+    }
+    m_surroundDirty = true;
+    UpdateAndInvalidate();
+}
+
+void UIPaintManager::CreateSurface() {
     if (m_surface)
         cairo_surface_destroy(m_surface);
-    m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size.cx, size.cy);
-    UpdateAndInvalidate();
+    m_deviceSize = {std::max(1, m_deviceSize.cx), std::max(1, m_deviceSize.cy)};
+    m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, m_deviceSize.cx, m_deviceSize.cy);
+    m_surroundDirty = true;
+}
+
+void UIPaintManager::UpdateFontScales() {
+    UIRenderUtils::SetFontScale(m_defaultFont, m_scale);
+    for (auto& [name, font] : m_fonts)
+        UIRenderUtils::SetFontScale(font, m_scale);
+}
+
+namespace {
+// Where painting puts the edge of layout unit `units`: snapped as the toolkit snaps every edge.
+int DeviceEdge(int units, double scale, int origin) {
+    return origin + static_cast<int>(std::floor(units * scale + 0.5));
+}
+
+int ClientAxis(int device, double scale, int origin) {
+    int unit = static_cast<int>(std::floor((device - origin + 0.5) / scale));
+    while (unit > -100000 && DeviceEdge(unit, scale, origin) > device)
+        --unit;
+    while (unit < 100000 && DeviceEdge(unit + 1, scale, origin) <= device)
+        ++unit;
+    return unit;
+}
+}  // namespace
+
+UIPoint UIPaintManager::DeviceToClient(UIPoint device) const {
+    return {ClientAxis(device.x, m_scale, m_origin.x), ClientAxis(device.y, m_scale, m_origin.y)};
+}
+
+UIPoint UIPaintManager::ClientToDevice(UIPoint pt) const {
+    return {DeviceEdge(pt.x, m_scale, m_origin.x), DeviceEdge(pt.y, m_scale, m_origin.y)};
+}
+
+UIRect UIPaintManager::ClientToDevice(const UIRect& rc) const {
+    UIPoint a = ClientToDevice(UIPoint{rc.left, rc.top}), b = ClientToDevice(UIPoint{rc.right, rc.bottom});
+    return {a.x, a.y, b.x, b.y};
+}
+
+void UIPaintManager::SetBackdrop(int controlId) {
+    m_backdropId = controlId;
+    m_surroundDirty = true;
+    Invalidate();
 }
 
 void UIPaintManager::SetFullScreenMode(bool on) {
     m_fullScreen = on;
     if (m_window)
         m_window->SetFullScreen(on);
+}
+
+void UIPaintManager::SetFullScreenFit(UISize layout, double scale) {
+    m_fullScreen = true;
+    if (m_window)
+        m_window->SetFullScreenFit(layout, scale);
 }
 
 bool UIPaintManager::IsCaptionPoint(UIPoint pt) const {
@@ -597,7 +678,7 @@ void UIPaintManager::UpdateAndInvalidate() {
 
 UIRect UIPaintManager::Paint() {
     if (!m_surface)
-        SetClientSize(m_clientSize);
+        CreateSurface();
     UIRect client{0, 0, m_clientSize.cx, m_clientSize.cy};
     if (m_updateNeeded && m_root) {
         m_updateNeeded = false;
@@ -605,20 +686,65 @@ UIRect UIPaintManager::Paint() {
         // A layout pass may leave controls wanting another (text sizes settled).
         m_updateNeeded = false;
     }
+    const UIRect surface{0, 0, m_deviceSize.cx, m_deviceSize.cy};
+    const UIRect layoutArea = ClientToDevice(client).Intersect(surface);
+    // The area round a layout smaller than the surface shows the backdrop;
+    // it is painted again only when that changes.
+    bool surround = layoutArea != surface;
+    if (surround) {
+        UIControl* backdrop = m_backdropId ? FindControl(m_backdropId) : nullptr;
+        const std::string image = backdrop && backdrop->IsVisible() ? backdrop->GetBkImage() : std::string();
+        if (image != m_surroundPainted)
+            m_surroundDirty = true;
+        surround = m_surroundDirty;
+    }
+    m_surroundDirty = false;
     UIRect dirty = m_dirty.Intersect(client);
     m_dirty = {};
-    if (dirty.IsEmpty())
+    if (dirty.IsEmpty() && !surround)
         return {};
+    // Every pixel the dirty area touches is painted whole, by everything on it.
+    UIRect devDirty = surround ? surface : UIRect{};
+    if (!dirty.IsEmpty()) {
+        UIRect d{static_cast<int>(std::floor(m_origin.x + dirty.left * m_scale)),
+                 static_cast<int>(std::floor(m_origin.y + dirty.top * m_scale)),
+                 static_cast<int>(std::ceil(m_origin.x + dirty.right * m_scale)),
+                 static_cast<int>(std::ceil(m_origin.y + dirty.bottom * m_scale))};
+        devDirty = devDirty.Union(d.Intersect(surface));
+    }
+    UIRect paintRect = client;
+    if (!surround) {
+        UIPoint a = DeviceToClient({devDirty.left, devDirty.top});
+        UIPoint b = DeviceToClient({devDirty.right - 1, devDirty.bottom - 1});
+        paintRect = UIRect{a.x, a.y, b.x + 1, b.y + 1}.Intersect(client);
+    }
     cairo_t* cr = cairo_create(m_surface);
-    cairo_rectangle(cr, dirty.left, dirty.top, dirty.Width(), dirty.Height());
+    cairo_rectangle(cr, devDirty.left, devDirty.top, devDirty.Width(), devDirty.Height());
     cairo_clip(cr);
-    // Whatever the tree leaves uncovered shows as plain white.
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
+    if (surround)
+        PaintSurround(cr);
+    // Whatever the tree leaves uncovered shows as plain white; a root that
+    // paints all of it in a solid colour leaves nothing uncovered.
+    const bool rootCovers = m_root && m_root->IsVisible() && (m_root->GetBkColor() >> 24) == 0xFF &&
+                            m_root->GetBorderRound() == 0 && m_root->GetPos() == client;
+    if (!rootCovers) {
+        cairo_save(cr);
+        cairo_rectangle(cr, layoutArea.left, layoutArea.top, layoutArea.Width(), layoutArea.Height());
+        cairo_clip(cr);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_restore(cr);
+    }
+    cairo_translate(cr, m_origin.x, m_origin.y);
+    cairo_scale(cr, m_scale, m_scale);
     m_paintDC = cr;
     if (m_root) {
-        m_root->DoPaint(cr, dirty);
-        m_root->DoPostPaint(cr, dirty);
+        // Nothing of the layout spills over onto the surround.
+        cairo_save(cr);
+        UIRenderUtils::ClipRect(cr, client);
+        m_root->DoPaint(cr, paintRect);
+        m_root->DoPostPaint(cr, paintRect);
+        cairo_restore(cr);
     }
     if (!m_toolTipText.empty()) {
         UISize sz = UIRenderUtils::GetTextSize(this, m_toolTipText, "", DT_SINGLELINE);
@@ -636,25 +762,41 @@ UIRect UIPaintManager::Paint() {
     cairo_destroy(cr);
     cairo_surface_flush(m_surface);
     ++m_paintCount;
-    m_lastPaint = dirty;
+    m_lastPaint = surround ? client : dirty;
 
-    if (m_window && m_window->GetNativeWindow()) {
-        SDL_Window* w = m_window->GetNativeWindow();
-        SDL_Surface* target = SDL_GetWindowSurface(w);
-        if (target) {
-            SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
-                cairo_image_surface_get_data(m_surface), m_clientSize.cx, m_clientSize.cy, 32,
-                cairo_image_surface_get_stride(m_surface), SDL_PIXELFORMAT_ARGB8888);
-            if (src) {
-                SDL_Rect r{dirty.left, dirty.top, dirty.Width(), dirty.Height()};
-                SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
-                SDL_BlitSurface(src, &r, target, &r);
-                SDL_FreeSurface(src);
-                SDL_UpdateWindowSurfaceRects(w, &r, 1);
-            }
+    if (m_window && m_window->GetNativeWindow())
+        m_window->PresentSurface(m_surface, devDirty);
+    return m_lastPaint;
+}
+
+void UIPaintManager::PaintSurround(cairo_t* cr) {
+    cairo_save(cr);
+    UIColor bk = m_root && m_root->GetBkColor() ? m_root->GetBkColor() : 0xFFFFFFFF;
+    UIRenderUtils::SetSourceColor(cr, bk | 0xFF000000);
+    cairo_paint(cr);
+    UIControl* backdrop = m_backdropId ? FindControl(m_backdropId) : nullptr;
+    m_surroundPainted = backdrop && backdrop->IsVisible() ? backdrop->GetBkImage() : std::string();
+    if (!m_surroundPainted.empty()) {
+        // The backdrop's picture as the layout shows it, its edges continued
+        // to the surface's: the layout's background reaches the screen's edges.
+        const UIRect rc = backdrop->GetPos();
+        const UIRect dev = ClientToDevice(rc);
+        if (!dev.IsEmpty()) {
+            cairo_surface_t* picture =
+                cairo_image_surface_create(CAIRO_FORMAT_ARGB32, dev.Width(), dev.Height());
+            cairo_t* pc = cairo_create(picture);
+            cairo_translate(pc, m_origin.x - dev.left, m_origin.y - dev.top);
+            cairo_scale(pc, m_scale, m_scale);
+            UIRenderUtils::DrawImageString(pc, rc, m_surroundPainted);
+            cairo_destroy(pc);
+            cairo_set_source_surface(cr, picture, dev.left, dev.top);
+            cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+            cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+            cairo_paint(cr);
+            cairo_surface_destroy(picture);
         }
     }
-    return dirty;
+    cairo_restore(cr);
 }
 
 bool UIPaintManager::SaveScreenshot(const std::string& path) {
@@ -662,6 +804,15 @@ bool UIPaintManager::SaveScreenshot(const std::string& path) {
     if (!m_surface)
         return false;
     return cairo_surface_write_to_png(m_surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+uint32_t UIPaintManager::DevicePixel(int x, int y) {
+    Paint();
+    if (!m_surface || x < 0 || y < 0 || x >= m_deviceSize.cx || y >= m_deviceSize.cy)
+        return 0;
+    cairo_surface_flush(m_surface);
+    const unsigned char* data = cairo_image_surface_get_data(m_surface);
+    return *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(m_surface) + x * 4);
 }
 
 // ---- focus ----

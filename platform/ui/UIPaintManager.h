@@ -96,8 +96,29 @@ public:
     void RemoveAllGroups();
 
     // ---- window geometry ----
+    // Layout, input, hit testing and automation work in layout units: the
+    // client size below. The surface painted for the screen holds `scale`
+    // pixels per unit, and the layout's top left corner sits at `origin`
+    // on it; a layout smaller than the surface (a fixed layout on a whole
+    // screen) is surrounded by its root's background (see SetBackdrop).
     UISize GetClientSize() const { return m_clientSize; }
+    // A client of `size` units on a surface exactly that size times the scale.
     void SetClientSize(UISize size);
+    void SetGeometry(UISize client, double scale, UISize device, UIPoint origin);
+    double GetScale() const { return m_scale; }
+    UISize GetDeviceSize() const { return m_deviceSize; }
+    UIPoint GetDeviceOrigin() const { return m_origin; }
+    // The layout point shown at a pixel of the surface: the one whose
+    // painted rectangle holds the pixel, so a click hits what it shows.
+    UIPoint DeviceToClient(UIPoint device) const;
+    // The pixel of the surface where a layout point's top left corner is.
+    UIPoint ClientToDevice(UIPoint pt) const;
+    UIRect ClientToDevice(const UIRect& rc) const;
+    // The control whose background image also fills the area around the
+    // layout (its edges continued), so the layout does not float in a
+    // surround of its own (layout attribute "backdrop" of the window).
+    void SetBackdrop(int controlId);
+    int GetBackdrop() const { return m_backdropId; }
     UISize GetMinInfo() const { return m_minInfo; }
     void SetMinInfo(UISize size) { m_minInfo = size; }
     UISize GetMaxInfo() const { return m_maxInfo; }
@@ -105,7 +126,12 @@ public:
     // The largest size the window may take (the screen size in full screen).
     void SetMaxWindow(UISize size) { m_maxInfo = size; }
     UISize GetMaxWindow() const { return m_maxInfo; }
+    // Full screen, the layout growing to the screen's size (off: back).
     void SetFullScreenMode(bool on);
+    // Full screen, a layout of fixed size scaled up to fill the screen as
+    // far as its shape allows (UIWindowWnd::SetFullScreenFit); leave it with
+    // SetFullScreenMode(false).
+    void SetFullScreenFit(UISize layout, double scale = 0);
     bool IsFullScreenMode() const { return m_fullScreen; }
     // The caption area drags the window: "left,top,right,bottom" where bottom
     // is the height from the top edge (0 for right means the full width).
@@ -128,8 +154,11 @@ public:
     // The cairo context while painting, nullptr otherwise.
     cairo_t* GetPaintDC() const { return m_paintDC; }
     cairo_surface_t* GetSurface() const { return m_surface; }
-    // Paints what is pending and writes the window as a PNG.
+    // Paints what is pending and writes the window as a PNG, as the screen
+    // shows it (the surface's pixels).
     bool SaveScreenshot(const std::string& path);
+    // ARGB of a pixel of the surface after painting what is pending.
+    uint32_t DevicePixel(int x, int y);
     uint64_t GetPaintCount() const { return m_paintCount; }
     const UIRect& GetLastPaintRect() const { return m_lastPaint; }
 
@@ -201,6 +230,9 @@ private:
     void UpdateToolTip();
     void HideToolTip();
     void Cleanup();
+    void CreateSurface();
+    void PaintSurround(cairo_t* cr);
+    void UpdateFontScales();
 
     UIWindowWnd* m_window = nullptr;
     std::unique_ptr<UIControl> m_root;
@@ -211,6 +243,12 @@ private:
     std::map<std::string, std::vector<UIControl*>> m_groups;
 
     UISize m_clientSize;
+    double m_scale = 1.0;
+    UISize m_deviceSize;
+    UIPoint m_origin;
+    int m_backdropId = 0;
+    bool m_surroundDirty = true;
+    std::string m_surroundPainted;  // the backdrop image the surround shows
     UISize m_minInfo;
     UISize m_maxInfo;
     bool m_fullScreen = false;

@@ -56,8 +56,7 @@ void UIProgress::PaintStatusImage(cairo_t* cr) {
     if (!m_foreImage.empty()) {
         // The fore image spans the whole bar; only its filled part shows.
         cairo_save(cr);
-        cairo_rectangle(cr, filled.left, filled.top, filled.Width(), filled.Height());
-        cairo_clip(cr);
+        UIRenderUtils::ClipRect(cr, filled);
         DrawImage(cr, m_foreImage);
         cairo_restore(cr);
     } else {

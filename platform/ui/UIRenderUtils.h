@@ -26,14 +26,32 @@ struct UIFont {
     bool underline = false;
     bool italic = false;
     PangoFontDescription* desc = nullptr;  // made from the fields above
+    // Screen pixels per layout unit where the font is shown: text is laid out
+    // (hinted, measured, wrapped) at that size. Sizes stay in layout units.
+    double scale = 1.0;
 };
 
+// Painting works in layout units; the surface below may hold several pixels
+// per unit (cairo's matrix scales everything). Rectangles, clips and images
+// are snapped to whole pixels of the surface, so edges stay sharp and
+// neighbours meet without a seam at any scale.
 class UIRenderUtils {
 public:
+    // Surface pixels per layout unit of `cr`.
+    static double DeviceScale(cairo_t* cr);
+    // The pixels of cr's surface that a layout rectangle covers, each edge
+    // rounded to the nearest pixel edge.
+    static UIRect DeviceRect(cairo_t* cr, const UIRect& rc);
+    // Adds the rectangle, snapped to whole pixels, to the path.
+    static void SnappedRectangle(cairo_t* cr, const UIRect& rc);
+    // Clips to the rectangle snapped to whole pixels.
+    static void ClipRect(cairo_t* cr, const UIRect& rc);
     static void SetSourceColor(cairo_t* cr, UIColor color);
     static void FillRect(cairo_t* cr, const UIRect& rc, UIColor color);
     // Rounded rectangle path; radius 0 gives a plain rectangle.
     static void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, double radius);
+    // The same for a layout rectangle whose edges are snapped to whole pixels.
+    static void RoundRectPath(cairo_t* cr, const UIRect& rc, double radius);
     static void FillRoundRect(cairo_t* cr, const UIRect& rc, int radius, UIColor color);
     static void DrawBorder(cairo_t* cr, const UIRect& rc, int size, UIColor color, int radius);
     // An anti-aliased straight line with round ends; coordinates are pixel
@@ -44,11 +62,12 @@ public:
     // Draws an image attribute string into rcItem (its "dest" is relative to
     // rcItem). False when the image cannot be loaded.
     static bool DrawImageString(cairo_t* cr, const UIRect& rcItem, const std::string& imageString);
-    // Draws `source` of the image into `dest`, keeping the nine-grid `corner`
-    // edges unscaled.
+    // Draws `source` of the image (in its pixels) into `dest` (layout units),
+    // keeping the nine-grid edges at their size: `corner` in layout units,
+    // `density` image pixels per unit (2 for a picture drawn at twice the size).
     static void DrawImage(cairo_t* cr, UIImageData& image, const UIRect& dest, const UIRect& source,
                           const UIRect& corner, uint8_t fade = 255, bool hole = false, bool xtiled = false,
-                          bool ytiled = false);
+                          bool ytiled = false, int density = 1);
 
     // Text. `font` is a font name of the paint manager ("" = its default font);
     // `format` holds the DT_ flags.
@@ -62,6 +81,8 @@ public:
 
     // Builds font->desc from the font's fields.
     static void PrepareFont(UIFont& font);
+    // Lays the font's text out for a surface of `scale` pixels per unit.
+    static void SetFontScale(UIFont& font, double scale);
     static void ReleaseFont(UIFont& font);
 
     // The family that text in `face` is really drawn with (after the shipped

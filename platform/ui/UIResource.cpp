@@ -30,25 +30,46 @@ void UIImageData::MarkDirty() {
     DropScaled();
 }
 
-cairo_surface_t* UIImageData::FindScaled(const std::string& key) const {
+cairo_surface_t* UIImageData::FindScaled(const std::string& key, bool* opaque) const {
     auto it = m_scaled.find(key);
-    return it == m_scaled.end() ? nullptr : it->second;
+    if (it == m_scaled.end())
+        return nullptr;
+    if (opaque)
+        *opaque = it->second.opaque;
+    return it->second.surface;
 }
+
+namespace {
+bool AllOpaque(cairo_surface_t* s) {
+    cairo_surface_flush(s);
+    const unsigned char* data = cairo_image_surface_get_data(s);
+    const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (int y = 0; y < h; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < w; ++x)
+            if ((row[x] >> 24) != 0xFF)
+                return false;
+    }
+    return true;
+}
+}  // namespace
 
 void UIImageData::AddScaled(const std::string& key, cairo_surface_t* surface) {
     // A control being resized continuously would otherwise leave one rendering per size.
     if (m_scaled.size() >= 32)
         DropScaled();
-    auto [it, inserted] = m_scaled.emplace(key, surface);
+    const Scaled entry{surface, AllOpaque(surface)};
+    auto [it, inserted] = m_scaled.emplace(key, entry);
     if (!inserted) {
-        cairo_surface_destroy(it->second);
-        it->second = surface;
+        cairo_surface_destroy(it->second.surface);
+        it->second = entry;
     }
 }
 
 void UIImageData::DropScaled() {
-    for (auto& [key, surface] : m_scaled)
-        cairo_surface_destroy(surface);
+    for (auto& [key, scaled] : m_scaled)
+        cairo_surface_destroy(scaled.surface);
     m_scaled.clear();
 }
 
@@ -131,8 +152,10 @@ const UIImageAttr& UIImageString::Parse(const std::string& imageString) {
     auto& res = UIResourceSingleton::Instance();
     if (!a.file.empty())
         a.key = res.ResolvePath(a.file);
-    else if (a.res > 0)
+    else if (a.res > 0) {
         a.key = res.GetResourceFile(a.res, a.restype.empty() ? "PNG" : a.restype);
+        a.key2x = res.GetResourceFile2x(a.res, a.restype.empty() ? "PNG" : a.restype);
+    }
     return cache.emplace(imageString, std::move(a)).first->second;
 }
 
@@ -217,10 +240,15 @@ void UIResourceSingleton::SetResourcePath(const std::string& dir) {
         m_resPath += '/';
     m_stringsLoaded = false;
     m_strings.clear();
+    m_exists2x.clear();
 }
 
 std::string UIResourceSingleton::GetResourceFile(int resId, const std::string& restype) const {
     return m_resPath + std::to_string(resId) + "." + KWStringUtils::MakeLower(restype);
+}
+
+std::string UIResourceSingleton::GetResourceFile2x(int resId, const std::string& restype) const {
+    return m_resPath + std::to_string(resId) + "@2x." + KWStringUtils::MakeLower(restype);
 }
 
 std::string UIResourceSingleton::ResolvePath(const std::string& file) const {
@@ -260,6 +288,23 @@ std::shared_ptr<UIImageData> UIResourceSingleton::GetImage(const std::string& pa
     auto image = std::make_shared<UIImageData>(std::move(info));
     Put(path, image, false);
     return image;
+}
+
+std::shared_ptr<UIImageData> UIResourceSingleton::GetImageForScale(const UIImageAttr& attr, double scale,
+                                                                   int& density) {
+    density = 1;
+    if (scale > 1.0 + 1e-6 && !attr.key2x.empty()) {
+        auto known = m_exists2x.find(attr.key2x);
+        if (known == m_exists2x.end())
+            known = m_exists2x.emplace(attr.key2x, KWFilePathUtils::IsExistsFile(attr.key2x)).first;
+        if (known->second) {
+            if (auto image = GetImage(attr.key2x)) {
+                density = 2;
+                return image;
+            }
+        }
+    }
+    return GetImage(attr.key);
 }
 
 std::shared_ptr<UIImageData> UIResourceSingleton::AddImage(const std::string& key, UIImageInfo info) {
@@ -317,6 +362,7 @@ std::shared_ptr<UIImageData> UIResourceSingleton::FindImage(const std::string& k
 
 void UIResourceSingleton::ClearImages() {
     m_images.clear();
+    m_exists2x.clear();
     m_imageBytes = 0;
 }
 

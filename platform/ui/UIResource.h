@@ -40,14 +40,20 @@ public:
 
     // Scaled renderings of this image, made once and reused while the pixels
     // do not change, so a frame only copies pixels. nullptr when absent.
-    cairo_surface_t* FindScaled(const std::string& key) const;
+    // `opaque` tells whether no pixel of the rendering lets anything through
+    // (a photo): it may be copied instead of blended.
+    cairo_surface_t* FindScaled(const std::string& key, bool* opaque = nullptr) const;
     void AddScaled(const std::string& key, cairo_surface_t* surface);  // takes the reference
 
 private:
     void DropScaled();
     UIImageInfo m_info;
     cairo_surface_t* m_surface = nullptr;
-    std::map<std::string, cairo_surface_t*> m_scaled;
+    struct Scaled {
+        cairo_surface_t* surface;
+        bool opaque;
+    };
+    std::map<std::string, Scaled> m_scaled;
 };
 
 // A parsed image attribute string, e.g.
@@ -55,6 +61,9 @@ private:
 // A string without '=' is a file name on its own.
 struct UIImageAttr {
     std::string key;  // the image cache key: the resolved file path
+    // A resource's picture drawn at twice its size ("<id>@2x.png"), for
+    // screens that show more than one pixel per layout unit; empty for files.
+    std::string key2x;
     std::string file;
     int res = 0;
     std::string restype;
@@ -94,12 +103,19 @@ public:
     void SetResourcePath(const std::string& dir);
     const std::string& GetResourcePath() const { return m_resPath; }
     std::string GetResourceFile(int resId, const std::string& restype = "PNG") const;
+    // The same resource drawn at twice its size ("<id>@2x.png").
+    std::string GetResourceFile2x(int resId, const std::string& restype = "PNG") const;
     std::string ResolvePath(const std::string& file) const;
 
     // The image cache. GetImage loads on first use; nullptr when unreadable
     // (a file that could not be read is tried again after kRetryMs, since
     // pictures arrive by download while the program runs).
     std::shared_ptr<UIImageData> GetImage(const std::string& path);
+    // The sharper of a resource's pictures for a surface showing `scale`
+    // pixels per layout unit: the one drawn at twice the size above 1 when
+    // it exists. `density` tells which (1 or 2): source rectangles and
+    // nine-grid edges are given for the plain one and multiply by it.
+    std::shared_ptr<UIImageData> GetImageForScale(const UIImageAttr& attr, double scale, int& density);
     // Puts (or replaces) an image under a key, for pictures made or changed in
     // memory; such an image stays until RemoveImage.
     std::shared_ptr<UIImageData> AddImage(const std::string& key, UIImageInfo info);
@@ -135,6 +151,8 @@ private:
     void Put(const std::string& key, std::shared_ptr<UIImageData> image, bool pinned);
     void Trim();
     std::map<std::string, CachedImage> m_images;
+    // Whether a resource's twice-size picture exists, looked up once per file.
+    std::map<std::string, bool> m_exists2x;
     size_t m_imageBytes = 0;
     size_t m_imageByteLimit = 256u << 20;
     std::map<int, std::string> m_strings;

@@ -402,8 +402,7 @@ void UIRichEdit::PaintText(cairo_t* cr) {
     const UIFont& font = m_manager->GetFont(m_font);
     std::string display = DisplayText();
     cairo_save(cr);
-    cairo_rectangle(cr, rc.left, rc.top, rc.Width(), rc.Height());
-    cairo_clip(cr);
+    UIRenderUtils::ClipRect(cr, rc);
     if (display.empty() && m_composition.empty()) {
         if (!m_prompt.empty())
             UIRenderUtils::DrawText(cr, m_manager, rc, m_prompt, m_promptColor, m_font,

@@ -1,5 +1,7 @@
 #include "platform/ui/UITestDriver.h"
 
+#include <cmath>
+
 #include "platform/common/KWStringConvert.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIClock.h"
@@ -230,15 +232,16 @@ uint32_t UITestDriver::PixelAt(int x, int y) {
     UIPaintManager* pm = GetPaintManager();
     if (!pm)
         return 0;
-    pm->Paint();
-    cairo_surface_t* s = pm->GetSurface();
-    if (!s || x < 0 || y < 0 || x >= cairo_image_surface_get_width(s) ||
-        y >= cairo_image_surface_get_height(s))
-        return 0;
-    cairo_surface_flush(s);
-    const unsigned char* data = cairo_image_surface_get_data(s);
-    int stride = cairo_image_surface_get_stride(s);
-    return *reinterpret_cast<const uint32_t*>(data + y * stride + x * 4);
+    // The pixel under the middle of the layout unit: what the unit shows at any scale.
+    const double scale = pm->GetScale();
+    const UIPoint origin = pm->GetDeviceOrigin();
+    return pm->DevicePixel(origin.x + static_cast<int>(std::floor((x + 0.5) * scale)),
+                           origin.y + static_cast<int>(std::floor((y + 0.5) * scale)));
+}
+
+uint32_t UITestDriver::DevicePixelAt(int x, int y) {
+    UIPaintManager* pm = GetPaintManager();
+    return pm ? pm->DevicePixel(x, y) : 0;
 }
 
 }  // namespace KwLib

@@ -90,8 +90,11 @@ public:
 
     // ---- output ----
     bool Screenshot(const std::string& path);
-    // ARGB of a pixel of the window after painting what is pending.
+    // ARGB of the window at a point of its layout after painting what is
+    // pending (at a scale above 1: the pixel under the unit's middle).
     uint32_t PixelAt(int x, int y);
+    // ARGB of a pixel of the window's surface, in screen pixels.
+    uint32_t DevicePixelAt(int x, int y);
 
 private:
     void Send(uint32_t message, uintptr_t wParam, intptr_t lParam, std::optional<uint64_t> timeMs = {});

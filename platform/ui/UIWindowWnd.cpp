@@ -2,6 +2,8 @@
 
 #include <SDL.h>
 
+#include <cmath>
+
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIClock.h"
@@ -47,8 +49,11 @@ bool UIWindowWnd::Create(UIWindowWnd* parent, const std::string& title, int x, i
     m_parent = parent;
     m_title = title;
     m_centerPending = x < 0 || y < 0;
-    m_rcWindow = {std::max(0, x), std::max(0, y), std::max(0, x) + std::max(1, cx),
-                  std::max(0, y) + std::max(1, cy)};
+    // A window shown over another is drawn at the same scale, as one piece with it.
+    m_scale = parent && parent->IsWindow() ? parent->GetScale() : UIApplication::Instance().GetWindowScale();
+    m_client = {std::max(1, cx), std::max(1, cy)};
+    const UISize device = DeviceSizeFor(m_client);
+    m_rcWindow = {std::max(0, x), std::max(0, y), std::max(0, x) + device.cx, std::max(0, y) + device.cy};
     if (!CreateNative())
         return false;
     m_created = true;
@@ -57,8 +62,7 @@ bool UIWindowWnd::Create(UIWindowWnd* parent, const std::string& title, int x, i
         m_acceptPosts = true;
     }
     UIApplication::Instance().Register(this);
-    if (UIPaintManager* pm = GetPaintManager())
-        pm->SetClientSize(GetClientSize());
+    ApplyGeometry(false);
     std::shared_ptr<bool> alive = m_alive;
     if (SendMessageW(WM_CREATE, 0, 0) == -1) {
         // As with any window system: a window that refuses its creation is destroyed.
@@ -81,12 +85,26 @@ bool UIWindowWnd::CreateNative() {
         return false;
     }
     // Our layouts draw their own title bars; the caption area drags the window.
-    uint32_t flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS;
+    // A desktop that scales windows (Wayland's output scale) then hands us its
+    // real pixels, and the layout is drawn at that scale instead of enlarged.
+    uint32_t flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI;
     m_sdlWindow = SDL_CreateWindow(m_title.c_str(), m_rcWindow.left, m_rcWindow.top, m_rcWindow.Width(),
                                    m_rcWindow.Height(), flags);
     if (!m_sdlWindow) {
         VL_LOG_ERROR("SDL_CreateWindow failed: %s", SDL_GetError());
         return false;
+    }
+    int w = 0, h = 0, pw = 0, ph = 0;
+    SDL_GetWindowSize(m_sdlWindow, &w, &h);
+    SDL_GetWindowSizeInPixels(m_sdlWindow, &pw, &ph);
+    if (w > 0 && pw > w) {
+        m_pixelRatio = static_cast<double>(pw) / w;
+        if (!m_parent)
+            m_scale *= m_pixelRatio;
+        const UISize device = DeviceSizeFor(m_client);
+        m_rcWindow = {m_rcWindow.left, m_rcWindow.top, m_rcWindow.left + device.cx,
+                      m_rcWindow.top + device.cy};
+        PlaceNative();
     }
     m_sdlId = SDL_GetWindowID(m_sdlWindow);
     SDL_SetWindowHitTest(
@@ -94,7 +112,8 @@ bool UIWindowWnd::CreateNative() {
         [](SDL_Window*, const SDL_Point* area, void* data) -> SDL_HitTestResult {
             auto* self = static_cast<UIWindowWnd*>(data);
             UIPaintManager* pm = self->GetPaintManager();
-            if (pm && self->IsInputEnabled() && pm->IsCaptionPoint({area->x, area->y}))
+            if (pm && self->IsInputEnabled() &&
+                pm->IsCaptionPoint(self->WindowPointToClient(area->x, area->y)))
                 return SDL_HITTEST_DRAGGABLE;
             return SDL_HITTEST_NORMAL;
         },
@@ -126,8 +145,11 @@ void UIWindowWnd::ShowWindow(bool show, bool takeFocus) {
     if (show) {
         m_minimized = false;
         UIPaintManager* pm = GetPaintManager();
-        if (m_sdlWindow && pm && pm->GetMinInfo().cx > 0 && pm->GetMinInfo().cy > 0)
-            SDL_SetWindowMinimumSize(m_sdlWindow, pm->GetMinInfo().cx, pm->GetMinInfo().cy);
+        if (m_sdlWindow && pm && pm->GetMinInfo().cx > 0 && pm->GetMinInfo().cy > 0 && !m_fullScreen) {
+            const UISize min = DeviceSizeFor(pm->GetMinInfo());
+            SDL_SetWindowMinimumSize(m_sdlWindow, static_cast<int>(std::lround(min.cx / m_pixelRatio)),
+                                     static_cast<int>(std::lround(min.cy / m_pixelRatio)));
+        }
         if (UIPaintManager* pm = GetPaintManager())
             pm->Invalidate();
     }
@@ -237,7 +259,7 @@ void UIWindowWnd::CenterWindow() {
     }
     int x = base.left + (area.cx - m_rcWindow.Width()) / 2;
     int y = base.top + (area.cy - m_rcWindow.Height()) / 2;
-    MoveWindow(std::max(0, x), std::max(0, y), m_rcWindow.Width(), m_rcWindow.Height());
+    MoveWindow(std::max(0, x), std::max(0, y), m_client.cx, m_client.cy);
 }
 
 void UIWindowWnd::SetIcon(int resId) {
@@ -310,29 +332,137 @@ intptr_t UIWindowWnd::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t
     }
 }
 
-void UIWindowWnd::MoveWindow(int x, int y, int cx, int cy) {
-    bool resized = cx != m_rcWindow.Width() || cy != m_rcWindow.Height();
-    m_rcWindow = {x, y, x + cx, y + cy};
-    if (m_sdlWindow) {
-        SDL_SetWindowPosition(m_sdlWindow, x, y);
-        if (resized)
-            SDL_SetWindowSize(m_sdlWindow, cx, cy);
+UISize UIWindowWnd::DeviceSizeFor(UISize client) const {
+    return {std::max(1, static_cast<int>(std::lround(client.cx * m_scale))),
+            std::max(1, static_cast<int>(std::lround(client.cy * m_scale)))};
+}
+
+void UIWindowWnd::PlaceNative() {
+    if (!m_sdlWindow)
+        return;
+    auto units = [this](int px) { return std::max(1, static_cast<int>(std::lround(px / m_pixelRatio))); };
+    SDL_SetWindowPosition(m_sdlWindow, static_cast<int>(std::lround(m_rcWindow.left / m_pixelRatio)),
+                          static_cast<int>(std::lround(m_rcWindow.top / m_pixelRatio)));
+    int w = 0, h = 0;
+    SDL_GetWindowSize(m_sdlWindow, &w, &h);
+    if (w != units(m_rcWindow.Width()) || h != units(m_rcWindow.Height()))
+        SDL_SetWindowSize(m_sdlWindow, units(m_rcWindow.Width()), units(m_rcWindow.Height()));
+}
+
+void UIWindowWnd::ApplyGeometry(bool clientChanged) {
+    if (UIPaintManager* pm = GetPaintManager()) {
+        const UISize device{m_rcWindow.Width(), m_rcWindow.Height()};
+        UIPoint origin;
+        if (m_fit) {
+            // The layout in the middle of the screen, on whole pixels.
+            const UISize shown = DeviceSizeFor(m_client);
+            origin = {std::max(0, (device.cx - shown.cx) / 2), std::max(0, (device.cy - shown.cy) / 2)};
+        }
+        pm->SetGeometry(m_client, m_scale, device, origin);
     }
-    if (resized)
-        OnNativeResize(cx, cy);
+    if (clientChanged && m_created)
+        SendMessageW(WM_SIZE, 0, MakeMouseLParam(m_client.cx, m_client.cy));
+}
+
+void UIWindowWnd::MoveWindow(int x, int y, int cx, int cy) {
+    const UISize client{std::max(1, cx), std::max(1, cy)};
+    const bool resized = client != m_client;
+    m_client = client;
+    if (!m_parent && !m_fullScreen && m_scale > 1.0) {
+        // A desktop's scale never makes a window larger than the screen.
+        const double fit = FitScale(client, UIApplication::Instance().GetScreenSize());
+        if (m_scale > fit)
+            m_scale = fit;
+    }
+    const UISize device = DeviceSizeFor(client);
+    m_rcWindow = {x, y, x + device.cx, y + device.cy};
+    PlaceNative();
+    ApplyGeometry(resized);
 }
 
 void UIWindowWnd::ResizeClient(int cx, int cy) {
     MoveWindow(m_rcWindow.left, m_rcWindow.top, cx, cy);
 }
 
+void UIWindowWnd::SetScale(double scale) {
+    scale = std::clamp(scale, 0.25, 8.0);
+    if (scale == m_scale)
+        return;
+    m_scale = scale;
+    if (m_fullScreen) {
+        // Full screen keeps the screen's size; the layout is measured again in units.
+        if (m_fit) {
+            m_fitRequest = scale;
+            SetFullScreenFit(m_client, scale);
+            return;
+        }
+        const UISize screen{m_rcWindow.Width(), m_rcWindow.Height()};
+        const UISize client{std::max(1, static_cast<int>(std::lround(screen.cx / m_scale))),
+                            std::max(1, static_cast<int>(std::lround(screen.cy / m_scale)))};
+        const bool resized = client != m_client;
+        m_client = client;
+        ApplyGeometry(resized);
+        return;
+    }
+    MoveWindow(m_rcWindow.left, m_rcWindow.top, m_client.cx, m_client.cy);
+}
+
+UISize UIWindowWnd::GetScreenSizeInUnits() const {
+    const UISize screen = UIApplication::Instance().GetScreenSize();
+    return {static_cast<int>(screen.cx / m_scale), static_cast<int>(screen.cy / m_scale)};
+}
+
 void UIWindowWnd::OnNativeResize(int cx, int cy) {
-    m_rcWindow.right = m_rcWindow.left + cx;
-    m_rcWindow.bottom = m_rcWindow.top + cy;
-    if (UIPaintManager* pm = GetPaintManager())
-        pm->SetClientSize({cx, cy});
-    if (m_created)
-        SendMessageW(WM_SIZE, 0, MakeMouseLParam(cx, cy));
+    const UISize device{std::max(1, static_cast<int>(std::lround(cx * m_pixelRatio))),
+                        std::max(1, static_cast<int>(std::lround(cy * m_pixelRatio)))};
+    if (device == UISize{m_rcWindow.Width(), m_rcWindow.Height()})
+        return;  // the size we asked for
+    m_rcWindow.right = m_rcWindow.left + device.cx;
+    m_rcWindow.bottom = m_rcWindow.top + device.cy;
+    if (m_fit) {
+        ApplyGeometry(false);
+        return;
+    }
+    const UISize client{std::max(1, static_cast<int>(std::lround(device.cx / m_scale))),
+                        std::max(1, static_cast<int>(std::lround(device.cy / m_scale)))};
+    const bool resized = client != m_client;
+    m_client = client;
+    ApplyGeometry(resized);
+}
+
+UIPoint UIWindowWnd::WindowPointToClient(int x, int y) const {
+    const UIPoint px{static_cast<int>(std::floor(x * m_pixelRatio)),
+                     static_cast<int>(std::floor(y * m_pixelRatio))};
+    if (UIPaintManager* pm = const_cast<UIWindowWnd*>(this)->GetPaintManager())
+        return pm->DeviceToClient(px);
+    return px;
+}
+
+void UIWindowWnd::PresentSurface(cairo_surface_t* surface, const UIRect& dirty) {
+    if (!m_sdlWindow || !surface || dirty.IsEmpty())
+        return;
+    SDL_Surface* target = SDL_GetWindowSurface(m_sdlWindow);
+    if (!target)
+        return;
+    const int width = cairo_image_surface_get_width(surface),
+              height = cairo_image_surface_get_height(surface);
+    SDL_Surface* src =
+        SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(surface), width, height, 32,
+                                           cairo_image_surface_get_stride(surface), SDL_PIXELFORMAT_ARGB8888);
+    if (!src)
+        return;
+    SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
+    if (target->w == width && target->h == height) {
+        SDL_Rect r{dirty.left, dirty.top, dirty.Width(), dirty.Height()};
+        SDL_BlitSurface(src, &r, target, &r);
+        SDL_UpdateWindowSurfaceRects(m_sdlWindow, &r, 1);
+    } else {
+        // A desktop that hands over another size than the window's pixels
+        // (mid-resize, or scaling windows itself) gets the whole picture fitted.
+        SDL_BlitScaled(src, nullptr, target, nullptr);
+        SDL_UpdateWindowSurface(m_sdlWindow);
+    }
+    SDL_FreeSurface(src);
 }
 
 void UIWindowWnd::SetWindowText(const std::string& title) {
@@ -347,18 +477,60 @@ void UIWindowWnd::SetTopMost(bool topmost) {
         SDL_SetWindowAlwaysOnTop(m_sdlWindow, topmost ? SDL_TRUE : SDL_FALSE);
 }
 
-void UIWindowWnd::SetFullScreen(bool on) {
-    if (on == m_fullScreen)
+double UIWindowWnd::FitScale(UISize layout, UISize screen) {
+    if (layout.cx <= 0 || layout.cy <= 0)
+        return 1.0;
+    return std::max(1.0, std::min(static_cast<double>(screen.cx) / layout.cx,
+                                  static_cast<double>(screen.cy) / layout.cy));
+}
+
+void UIWindowWnd::EnterFullScreenState() {
+    if (m_fullScreen)
         return;
-    m_fullScreen = on;
-    if (on) {
-        m_rcBeforeFullScreen = m_rcWindow;
-        UISize screen = UIApplication::Instance().GetScreenSize();
-        MoveWindow(0, 0, screen.cx, screen.cy);
-    } else {
+    m_fullScreen = true;
+    m_rcBeforeFullScreen = m_rcWindow;
+    m_clientBeforeFullScreen = m_client;
+    m_scaleBeforeFullScreen = m_scale;
+}
+
+void UIWindowWnd::SetFullScreen(bool on) {
+    if (!on) {
+        if (!m_fullScreen)
+            return;
+        m_fullScreen = false;
+        m_fit = false;
+        m_scale = m_scaleBeforeFullScreen;
         const UIRect& r = m_rcBeforeFullScreen;
-        MoveWindow(r.left, r.top, r.Width(), r.Height());
+        MoveWindow(r.left, r.top, m_clientBeforeFullScreen.cx, m_clientBeforeFullScreen.cy);
+        return;
     }
+    if (m_fullScreen && !m_fit)
+        return;
+    EnterFullScreenState();
+    m_fit = false;
+    const UISize screen = UIApplication::Instance().GetScreenSize();
+    m_rcWindow = {0, 0, screen.cx, screen.cy};
+    const UISize client{std::max(1, static_cast<int>(std::lround(screen.cx / m_scale))),
+                        std::max(1, static_cast<int>(std::lround(screen.cy / m_scale)))};
+    const bool resized = client != m_client;
+    m_client = client;
+    PlaceNative();
+    ApplyGeometry(resized);
+}
+
+void UIWindowWnd::SetFullScreenFit(UISize layout, double scale) {
+    EnterFullScreenState();
+    m_fit = true;
+    m_fitRequest = scale;
+    layout = {std::max(1, layout.cx), std::max(1, layout.cy)};
+    const UISize screen = UIApplication::Instance().GetScreenSize();
+    const double fit = FitScale(layout, screen);
+    m_scale = scale > 0 ? std::min(scale, fit) : fit;
+    m_rcWindow = {0, 0, screen.cx, screen.cy};
+    const bool resized = layout != m_client;
+    m_client = layout;
+    PlaceNative();
+    ApplyGeometry(resized);
 }
 
 void UIWindowWnd::BringToFront() {
@@ -373,7 +545,10 @@ void UIWindowWnd::BringToFront() {
 }
 
 UIPoint UIWindowWnd::ClientToScreen(UIPoint pt) const {
-    return {pt.x + m_rcWindow.left, pt.y + m_rcWindow.top};
+    UIPoint px = pt;
+    if (UIPaintManager* pm = const_cast<UIWindowWnd*>(this)->GetPaintManager())
+        px = pm->ClientToDevice(pt);
+    return {px.x + m_rcWindow.left, px.y + m_rcWindow.top};
 }
 
 void UIWindowWnd::Minimize() {

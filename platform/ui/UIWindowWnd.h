@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include <cairo.h>
+
 #include "platform/common/KWMessage.h"
 #include "platform/ui/UIDefines.h"
 
@@ -78,22 +80,55 @@ public:
     virtual void OnUnreadMessage(const KWMessage& message) { (void)message; }
 
     // ---- geometry and style ----
+    // A window has two kinds of size. Its layout works in layout units (the
+    // client size, what controls, input and automation see); the screen
+    // shows `scale` pixels per unit. Places on the screen are in the
+    // screen's pixels. At scale 1 the two are the same.
+    //
+    // The window's place and size on the screen, in pixels.
     UIRect GetWindowRect() const { return m_rcWindow; }
-    UISize GetClientSize() const { return {m_rcWindow.Width(), m_rcWindow.Height()}; }
+    // The client area in layout units.
+    UISize GetClientSize() const { return m_client; }
+    // Screen pixels per layout unit.
+    double GetScale() const { return m_scale; }
+    // Shows the window `scale` times larger (the layout keeps its size in
+    // units). A window takes its owner's scale when it is created, a window
+    // without owner the desktop's (UIApplication::GetWindowScale).
+    void SetScale(double scale);
+    // Puts the window at x, y (screen pixels) with a client area of cx x cy
+    // layout units. A window without owner is never scaled past the screen.
     void MoveWindow(int x, int y, int cx, int cy);
     void ResizeClient(int cx, int cy);
+    // The screen's size in this window's layout units.
+    UISize GetScreenSizeInUnits() const;
     void SetWindowText(const std::string& title);
     const std::string& GetWindowText() const { return m_title; }
     void SetTopMost(bool topmost);
     bool IsTopMost() const { return m_topmost; }
+    // Full screen with the layout growing to fill it (in layout units at the
+    // window's scale); off returns to the window's place, size and scale.
     void SetFullScreen(bool on);
+    // Full screen showing a layout of fixed size `layout`: scaled to fill
+    // the screen as far as its shape allows (`scale` 0: the largest scale
+    // that shows it whole, never below 1; else that scale, at most the
+    // largest), centred, the rest of the screen showing its backdrop.
+    void SetFullScreenFit(UISize layout, double scale = 0);
+    bool IsFullScreen() const { return m_fullScreen; }
+    // The scale that shows `layout` whole on a screen of `screen` pixels:
+    // the smaller of the two ratios, never below 1 (a smaller screen shows
+    // the layout at its size, from its top left corner).
+    static double FitScale(UISize layout, UISize screen);
     bool IsMinimized() const { return m_minimized; }
     void Minimize();
     void Restore();
     // Shows, restores and raises the window (a second start of the program
     // brings the first one to the front this way).
     void BringToFront();
+    // A layout point of the client area on the screen, in pixels.
     UIPoint ClientToScreen(UIPoint pt) const;
+    // The layout point under a pixel of the window (x, y from its top left
+    // corner, in the desktop's window coordinates): what mouse events carry.
+    UIPoint WindowPointToClient(int x, int y) const;
     UIWindowWnd* GetParent() const { return m_parent; }
 
     // Input is refused while a modal window owned by this one is up.
@@ -118,18 +153,38 @@ public:
     // Ends the message loop (WM_QUIT).
     static void PostQuitMessage(int exitCode = 0);
 
+    // Shows the painted pixels of `dirty` (surface pixels) in the native window.
+    void PresentSurface(cairo_surface_t* surface, const UIRect& dirty);
+
 protected:
-    // Called when the native window changed size (or ResizeClient was called).
+    // Called when the native window changed size on its own (the desktop
+    // resized it), with its new size in the desktop's window coordinates.
     void OnNativeResize(int cx, int cy);
 
 private:
     friend class UIApplication;
     bool CreateNative();
     void DestroyNative();
+    // The window's surface size in pixels for a client size in units.
+    UISize DeviceSizeFor(UISize client) const;
+    // Hands client size, scale and surface to the paint manager; sends
+    // WM_SIZE when the client size changed.
+    void ApplyGeometry(bool clientChanged);
+    void PlaceNative();
+    void EnterFullScreenState();
 
     UIWindowWnd* m_parent = nullptr;
     std::string m_title;
-    UIRect m_rcWindow;
+    UIRect m_rcWindow;      // screen pixels
+    UISize m_client{1, 1};  // layout units
+    double m_scale = 1.0;
+    // Pixels per window coordinate of the desktop (above 1 where the desktop
+    // scales windows itself and hands us their real pixels).
+    double m_pixelRatio = 1.0;
+    bool m_fit = false;  // full screen of a fixed layout, scaled and centred
+    double m_fitRequest = 0;
+    UISize m_clientBeforeFullScreen;
+    double m_scaleBeforeFullScreen = 1.0;
     bool m_created = false;
     bool m_visible = false;
     bool m_topmost = false;

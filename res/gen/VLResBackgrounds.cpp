@@ -69,6 +69,13 @@ struct Glow {
 // The base wash: a vertical gradient with soft glows, computed per pixel and
 // dithered, because gradients this gentle band visibly in 8-bit steps.
 void Wash(cairo_t* cr, int width, int height, uint32_t top, uint32_t bottom, const std::vector<Glow>& glows) {
+    // Computed for every pixel of the target, however many a unit takes.
+    double dx = 1, dy = 0;
+    cairo_user_to_device_distance(cr, &dx, &dy);
+    const double density = std::hypot(dx, dy);
+    const double unitsHigh = height;
+    width = static_cast<int>(std::lround(width * density));
+    height = static_cast<int>(std::lround(height * density));
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     cairo_surface_flush(s);
     uint8_t* data = cairo_image_surface_get_data(s);
@@ -81,14 +88,14 @@ void Wash(cairo_t* cr, int width, int height, uint32_t top, uint32_t bottom, con
     auto channel = [](uint32_t argb, int shift) { return static_cast<double>((argb >> shift) & 0xFF); };
     for (int y = 0; y < height; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(data + y * stride);
-        double t = static_cast<double>(y) / (height - 1);
+        double t = y / density / (unitsHigh - 1);
         for (int x = 0; x < width; ++x) {
             double rgb[3];
             for (int c = 0; c < 3; ++c)
                 rgb[c] =
                     channel(top, 16 - 8 * c) + (channel(bottom, 16 - 8 * c) - channel(top, 16 - 8 * c)) * t;
             for (const Glow& g : glows) {
-                double d = std::hypot(x - g.x, y - g.y) / g.radius;
+                double d = std::hypot(x / density - g.x, y / density - g.y) / g.radius;
                 if (d >= 1)
                     continue;
                 double f = 1 - d * d * (3 - 2 * d);  // smooth fall-off
@@ -104,8 +111,12 @@ void Wash(cairo_t* cr, int width, int height, uint32_t top, uint32_t bottom, con
         }
     }
     cairo_surface_mark_dirty(s);
+    cairo_save(cr);
+    cairo_scale(cr, 1 / density, 1 / density);
     cairo_set_source_surface(cr, s, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
+    cairo_restore(cr);
     cairo_surface_destroy(s);
 }
 

@@ -114,11 +114,15 @@ void VLShadow(cairo_t* cr, const std::function<void(cairo_t*)>& shape, double bl
     cairo_set_source_rgba(m, 0, 0, 0, 1);
     cairo_fill(m);
     cairo_destroy(m);
-    Blur(mask, blur);
+    // Blur and offset are in units: as many pixels as the target has per unit.
+    double ux = 1, uy = 0;
+    cairo_user_to_device_distance(cr, &ux, &uy);
+    const double density = std::hypot(ux, uy);
+    Blur(mask, blur * density);
     cairo_save(cr);
     cairo_identity_matrix(cr);
     VLSetColor(cr, argb);
-    cairo_mask_surface(cr, mask, dx, dy);
+    cairo_mask_surface(cr, mask, dx * density, dy * density);
     cairo_restore(cr);
     cairo_surface_destroy(mask);
 }

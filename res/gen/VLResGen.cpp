@@ -85,6 +85,28 @@ bool WriteSheet(const std::map<int, Rendered>& images, const std::string& path) 
     return ok;
 }
 
+cairo_surface_t* Render(const VLResDef& def, int density, int& failures) {
+    cairo_surface_t* s =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, def.width * density, def.height * density);
+    cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, density, density);
+    def.draw(cr);
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
+        std::fprintf(stderr, "resource %d at %dx: %s\n", def.id, density,
+                     cairo_status_to_string(cairo_status(cr)));
+        ++failures;
+    }
+    cairo_destroy(cr);
+    return s;
+}
+
+bool Write(cairo_surface_t* s, const std::string& path) {
+    if (cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS)
+        return true;
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,19 +132,13 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, def.width, def.height);
-        cairo_t* cr = cairo_create(s);
-        def.draw(cr);
-        if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
-            std::fprintf(stderr, "resource %d: %s\n", def.id, cairo_status_to_string(cairo_status(cr)));
-            ++failures;
-        }
-        cairo_destroy(cr);
-        std::string path = out + std::to_string(def.id) + ".png";
-        if (cairo_surface_write_to_png(s, path.c_str()) != CAIRO_STATUS_SUCCESS) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            ++failures;
-        }
+        // Each picture twice: at its size, and drawn at twice the size for
+        // screens that show two pixels (or more) per layout unit.
+        cairo_surface_t* s = Render(def, 1, failures);
+        cairo_surface_t* s2 = Render(def, 2, failures);
+        failures += Write(s, out + std::to_string(def.id) + ".png") ? 0 : 1;
+        failures += Write(s2, out + std::to_string(def.id) + "@2x.png") ? 0 : 1;
+        cairo_surface_destroy(s2);
         images[def.id] = {&def, s};
     }
     if (!sheet.empty() && !WriteSheet(images, sheet)) {

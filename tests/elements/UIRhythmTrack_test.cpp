@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "elements/UIRhythmElement.h"
@@ -127,6 +128,62 @@ TEST_F(UIRhythmTrackTest, ALongNoteBarIsCutAtTheHitZone) {
     // At the end its tail (the 51-pixel cap) is what is left.
     span = MarkedSpan(At(track, 3000));
     EXPECT_EQ(span.first, UIRhythmTrack::kHitEdge - 51);
+}
+
+// On a screen of more pixels per unit the track is drawn at that size, with
+// the notes where they are at scale 1 times the scale, and the same picture.
+TEST_F(UIRhythmTrackTest, AtAScaleTheTrackIsDrawnInThatManyPixels) {
+    for (double scale : {2.0, 1.875, 1.40625}) {
+        SCOPED_TRACE(scale);
+        UIRhythmTrack track;
+        track.SetScale(scale);
+        ASSERT_TRUE(track.Load());
+        track.SetNotes({1000}, {}, 0.2f);
+        const int w = static_cast<int>(std::lround(UIRhythmTrack::kWidth * scale));
+        const int h = static_cast<int>(std::lround(UIRhythmTrack::kHeight * scale));
+        EXPECT_EQ(track.Frames()->Width(), w);
+        EXPECT_EQ(track.Frames()->Height(), h);
+        Frame plain, frame;
+        for (Frame* f : {&plain, &frame}) {
+            f->width = w;
+            f->height = h;
+            f->pixels.assign(static_cast<size_t>(w) * h, 0);
+        }
+        UIRhythmTrack empty;
+        empty.SetScale(scale);
+        ASSERT_TRUE(empty.Load());
+        empty.Render(0, plain);
+        // Scaled down again, the empty track is the track at scale 1.
+        double diff = 0;
+        int samples = 0;
+        for (int y = 2; y < UIRhythmTrack::kHeight - 2; y += 7)
+            for (int x = 2; x < UIRhythmTrack::kWidth - 2; x += 7, ++samples) {
+                const uint32_t a = m_plain.Pixel(x, y);
+                const uint32_t b =
+                    plain.Pixel(static_cast<int>((x + 0.5) * scale), static_cast<int>((y + 0.5) * scale));
+                for (int shift = 0; shift < 24; shift += 8)
+                    diff += std::abs(static_cast<int>((a >> shift) & 0xFF) -
+                                     static_cast<int>((b >> shift) & 0xFF));
+            }
+        EXPECT_LT(diff / (3 * samples), 6.0);
+        // At its time the note's right edge is at the hit edge, in pixels of this scale.
+        track.SetOrigin(kOrigin);
+        track.Render(static_cast<uint64_t>(kOrigin + 1000), frame);
+        const int lane = static_cast<int>((UIRhythmTrack::kSpriteY + 18) * scale);
+        const int edge = static_cast<int>(std::lround(UIRhythmTrack::kHitEdge * scale));
+        int last = -1;
+        for (int x = 0; x < w; ++x)
+            if (frame.Pixel(x, lane) != plain.Pixel(x, lane))
+                last = x;
+        EXPECT_EQ(last, edge - 1);
+        // 100 ms before, 20 units short.
+        track.Render(static_cast<uint64_t>(kOrigin + 900), frame);
+        last = -1;
+        for (int x = 0; x < w; ++x)
+            if (frame.Pixel(x, lane) != plain.Pixel(x, lane))
+                last = x;
+        EXPECT_NEAR(last, edge - 1 - 20 * scale, 1.0);
+    }
 }
 
 TEST_F(UIRhythmTrackTest, TheFeedbackAnimationsPlayTheirFramesEveryTenthOfASecond) {

@@ -3,9 +3,11 @@
 #include "wnd/VLImageViewWnd.h"
 
 #include <cairo.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "platform/ui/UIApplication.h"
@@ -29,7 +31,10 @@ void Fill(cairo_t* cr, double x, double y, double w, double h, uint32_t argb) {
 
 // A 640 x 480 picture in four coloured quarters, with a white note in the middle.
 std::string MakePicture() {
-    std::string path = std::string(VL_BINARY_DIR) + "/tests/wnd/VLImageViewWnd_picture.png";
+    // One file per test process: ctest runs the cases side by side, and a
+    // picture rewritten while another case reads it cannot be read.
+    std::string path = std::string(VL_BINARY_DIR) + "/tests/wnd/VLImageViewWnd_picture_" +
+                       std::to_string(getpid()) + ".png";
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 640, 480);
     cairo_t* cr = cairo_create(s);
     Fill(cr, 0, 0, 320, 240, kRed);
@@ -59,6 +64,7 @@ protected:
     ~VLImageViewWndTest() override {
         if (owner.IsWindow())
             owner.DestroyWindow();
+        std::remove(picture.c_str());
     }
 
     VLImageViewWnd* Open() {
@@ -211,6 +217,51 @@ TEST_F(VLImageViewWndTest, FullScreenAndBackSwapsTheButtonsAndMovesTheFloats) {
     EXPECT_FALSE(driver.Find(4008)->IsVisible());
     driver.PixelAt(0, 0);
     EXPECT_EQ(driver.Find(4001)->GetPos(), (UIRect{640 - 42, 6, 640 - 6, 42}));
+    viewer->Close();
+    driver.Pump();
+}
+
+// Over an exam drawn at two pixels per unit the viewer's buttons grow with
+// it, but "actual size" stays one picture pixel per screen pixel, and the fit
+// to the screen is counted in screen pixels.
+TEST_F(VLImageViewWndTest, OnAScaledScreenThePictureKeepsScreenPixels) {
+    // The exam in full screen at two pixels per unit.
+    owner.SetFullScreenFit({960, 540});
+    ASSERT_DOUBLE_EQ(owner.GetScale(), 2.0);
+    VLImageViewWnd* viewer = Open();
+    EXPECT_DOUBLE_EQ(viewer->GetScale(), 2.0);
+    EXPECT_FLOAT_EQ(viewer->GetZoom(), 1.0f);
+    // 640 x 480 pixels need 320 x 240 units; the tool bar wants 400 x 300.
+    EXPECT_EQ(viewer->GetClientSize(), (UISize{VLImageViewWnd::kMinWidth, VLImageViewWnd::kMinHeight}));
+    EXPECT_EQ(viewer->GetWindowRect(), (UIRect{560, 240, 1360, 840}));
+    auto* pic = driver.FindAs<UIZoomPicture>(4002);
+    ASSERT_NE(pic, nullptr);
+    EXPECT_EQ(pic->GetPictureDeviceRect(), (UIRect{80, 60, 720, 540}));
+    EXPECT_EQ(viewer->GetPictureRect(), (UIRect{40, 30, 360, 270}));
+    // Pixel for pixel: the quarters meet exactly at the picture's middle.
+    EXPECT_EQ(driver.DevicePixelAt(80 + 319, 60 + 100), kRed);
+    EXPECT_EQ(driver.DevicePixelAt(80 + 320, 60 + 100), kBlue);
+    EXPECT_EQ(driver.DevicePixelAt(80 + 100, 60 + 239), kRed);
+    EXPECT_EQ(driver.DevicePixelAt(80 + 100, 60 + 240), kGreen);
+    EXPECT_NE(driver.DevicePixelAt(79, 300), kRed);
+    // The close button is 36 units: 72 pixels.
+    EXPECT_EQ(viewer->PaintManager().ClientToDevice(driver.Find(4001)->GetPos()).Width(), 72);
+    // A drag of 10 units moves the picture 20 pixels.
+    driver.Drag({200, 150}, {210, 150});
+    EXPECT_EQ(pic->GetPictureDeviceRect(), (UIRect{100, 60, 740, 540}));
+    // A picture larger than the screen fits it in pixels, margins counted in units.
+    float zoom = 0;
+    UISize size = VLImageViewWnd::FitWindowSize({4000, 3000}, {1920, 1080}, zoom, 2.0);
+    EXPECT_NEAR(zoom, (1080 - 2 * 2 * VLImageViewWnd::kScreenMargin) / 3000.0, 1e-4);
+    EXPECT_LE(size.cy * 2, 1080 - 2 * 2 * VLImageViewWnd::kScreenMargin + 1);
+    EXPECT_GE(size.cx * 2, static_cast<int>(4000 * zoom));
+    // Full screen fills the screen in units of the viewer's scale.
+    HoverInside(viewer);
+    ASSERT_TRUE(driver.Click(4005));
+    EXPECT_EQ(viewer->GetClientSize(), (UISize{960, 540}));
+    EXPECT_EQ(viewer->GetWindowRect(), (UIRect{0, 0, 1920, 1080}));
+    driver.PixelAt(0, 0);
+    EXPECT_EQ(driver.Find(4001)->GetPos(), (UIRect{960 - 42, 6, 960 - 6, 42}));
     viewer->Close();
     driver.Pump();
 }

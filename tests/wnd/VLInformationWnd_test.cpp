@@ -97,6 +97,33 @@ TEST_F(VLInformationWndTest, StaysOnTheScreenAndCutsOnlyWhatCannotFit) {
     EXPECT_EQ(driver.Find(4100)->GetToolTip(), "");
 }
 
+// Opened from a scaled exam the card is scaled too; its anchor and the
+// screen's edges are counted in pixels, its texts measured at its scale.
+TEST_F(VLInformationWndTest, FromAScaledExamTheCardIsScaledAndStaysOnTheScreen) {
+    UIApplication::Instance().SetHeadlessScreenSize({1920, 1080});
+    owner.SetFullScreenFit({960, 540});
+    ASSERT_DOUBLE_EQ(owner.GetScale(), 2.0);
+    VLInformationWnd* wnd = Open(1900, 1060);
+    ASSERT_NE(wnd, nullptr);
+    EXPECT_DOUBLE_EQ(wnd->GetScale(), 2.0);
+    const UIRect rc = wnd->GetWindowRect();
+    EXPECT_EQ(rc.Width(), wnd->GetClientSize().cx * 2);
+    EXPECT_LE(rc.right, 1920);
+    EXPECT_LE(rc.bottom, 1060);
+    driver.PixelAt(0, 0);
+    for (int id : {4100, 4101, 4102, 4103})
+        EXPECT_GE(driver.Find(id)->GetWidth(), TextWidth(id)) << id;
+    driver.Screenshot(std::string(VL_BINARY_DIR) + "/tests/wnd/VLInformationWnd_scaled.png");
+    wnd->Close();
+    driver.Pump();
+    // At the top left it opens to the lower right of the anchor, in pixels.
+    wnd = Open(300, 200);
+    EXPECT_EQ(wnd->GetWindowRect().left, 300);
+    EXPECT_EQ(wnd->GetWindowRect().top, 200);
+    wnd->Close();
+    driver.Pump();
+}
+
 TEST_F(VLInformationWndTest, ClosesWhenItLosesTheFocusOrOnEscape) {
     VLInformationWnd* wnd = Open(300, 200);
     auto& app = UIApplication::Instance();

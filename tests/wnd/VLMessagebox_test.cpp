@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 
@@ -161,6 +162,43 @@ TEST_F(VLMessageboxTest, LongTextMakesTheBoxTallerInsteadOfCuttingIt) {
         EXPECT_GE(column->GetScrollRange() + column->GetHeight(), driver.Find(104)->GetHeight());
         EXPECT_TRUE(driver.Find(105)->IsVisible());
         driver.Screenshot(Shot("VLMessagebox_scrolling.png"));
+        driver.Click(105);
+    });
+}
+
+// Over an exam drawn at 1.875 pixels per unit the box is drawn at that scale
+// too: the same box in its units, its text measured at that size and whole,
+// centred on its owner in pixels, and never taller than the screen.
+TEST_F(VLMessageboxTest, OverAScaledOwnerTheBoxIsScaledAndItsTextWhole) {
+    UIApplication::Instance().SetHeadlessScreenSize({1920, 1080});
+    owner.SetFullScreenFit({1024, 576});
+    ASSERT_DOUBLE_EQ(owner.GetScale(), 1.875);
+    std::string longText;
+    for (int i = 0; i < 3; ++i)
+        longText += "试卷下载失败，请检查网络连接后重新登录。如果问题仍然存在，请举手告诉监考老师。";
+    ShowAnd(VLMessagebox::kOkCancel, 1, longText, [&](VLMessagebox* box) {
+        EXPECT_DOUBLE_EQ(box->GetScale(), 1.875);
+        EXPECT_EQ(box->GetClientSize().cx, VLMessagebox::kWidth);
+        UIControl* text = driver.Find(104);
+        driver.PixelAt(0, 0);
+        const UISize needed = UIRenderUtils::GetTextSize(box->GetPaintManager(), longText, text->GetFont(),
+                                                         DT_WORDBREAK, text->GetWidth());
+        EXPECT_GE(text->GetHeight(), needed.cy);
+        EXPECT_LE(text->GetPos().bottom, driver.Find(105)->GetPos().top);
+        EXPECT_EQ(static_cast<UIContainer*>(driver.Find(107))->GetScrollRange(), 0);
+        const UIRect rc = box->GetWindowRect(), o = owner.GetWindowRect();
+        EXPECT_NEAR(rc.left + rc.Width() / 2.0, o.left + o.Width() / 2.0, 1.0);
+        EXPECT_EQ(rc.Width(), static_cast<int>(std::lround(VLMessagebox::kWidth * 1.875)));
+        driver.Screenshot(Shot("VLMessagebox_scaled.png"));
+        driver.Click(106);
+    });
+    // 40 lines on a 1920 x 1080 screen at 1.875: the box stops at the screen's height in units.
+    std::string hugeText;
+    for (int i = 0; i < 40; ++i)
+        hugeText += "第" + std::to_string(i + 1) + "行：答案已保存在本机。\n";
+    ShowAnd(VLMessagebox::kOkOnly, 1, hugeText, [&](VLMessagebox* box) {
+        EXPECT_LE(box->GetWindowRect().Height(), 1080);
+        EXPECT_GT(static_cast<UIContainer*>(driver.Find(107))->GetScrollRange(), 0);
         driver.Click(105);
     });
 }

@@ -165,5 +165,26 @@ TEST_F(VLWaitCloseWndTest, SpinnerTurnsAndTheNoteShowsUnderTheText) {
     wnd.DestroyWindow();
 }
 
+// Over a scaled exam the closing window grows round its middle in pixels too.
+TEST_F(VLWaitCloseWndTest, OverAScaledExamTheNoteGrowsTheWindowRoundItsMiddle) {
+    UIApplication::Instance().SetHeadlessScreenSize({1920, 1080});
+    owner.SetFullScreenFit({1024, 576});
+    ASSERT_DOUBLE_EQ(owner.GetScale(), 1.875);
+    VLWaitCloseWnd wnd;
+    ASSERT_TRUE(wnd.CreateOver(&owner));
+    wnd.ShowWindow(true);
+    driver.Attach(&wnd);
+    EXPECT_DOUBLE_EQ(wnd.GetScale(), 1.875);
+    const UIRect before = wnd.GetWindowRect();
+    wnd.SetNote("答案已保存在本机，下次登录可继续作答。");
+    driver.PixelAt(0, 0);
+    const UIRect after = wnd.GetWindowRect();
+    EXPECT_GT(after.Height(), before.Height());
+    EXPECT_NEAR((after.top + after.bottom) / 2.0, (before.top + before.bottom) / 2.0, 1.5);
+    EXPECT_LE(driver.Find(3902)->GetPos().bottom, wnd.GetClientSize().cy);
+    driver.Screenshot(std::string(VL_BINARY_DIR) + "/tests/wnd/VLWaitCloseWnd_scaled.png");
+    wnd.DestroyWindow();
+}
+
 }  // namespace
 }  // namespace KwLib

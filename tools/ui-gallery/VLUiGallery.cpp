@@ -4,8 +4,9 @@
 // before they meet the real program.
 //
 //   VLUiGallery [--screenshot out.png] [--res <resource folder>] [--click <id>] [--hover <id>]
-//               [--automation <socket>]
+//               [--scale <pixels per unit>] [--automation <socket>]
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -87,6 +88,7 @@ private:
 
 int main(int argc, char** argv) {
     std::string screenshot, res, hover, click, automationPath;
+    double scale = 0;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--screenshot") && i + 1 < argc)
             screenshot = argv[++i];
@@ -96,6 +98,8 @@ int main(int argc, char** argv) {
             hover = argv[++i];
         else if (!std::strcmp(argv[i], "--click") && i + 1 < argc)
             click = argv[++i];
+        else if (!std::strcmp(argv[i], "--scale") && i + 1 < argc)
+            scale = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--automation") && i + 1 < argc)
             automationPath = argv[++i];
         else if (!std::strncmp(argv[i], "-automation=", 12))
@@ -103,7 +107,7 @@ int main(int argc, char** argv) {
         else {
             std::fprintf(stderr,
                          "usage: %s [--screenshot out.png] [--res folder] [--click id] [--hover id] "
-                         "[--automation socket]\n",
+                         "[--scale pixels-per-unit] [--automation socket]\n",
                          argv[0]);
             return 2;
         }
@@ -112,6 +116,9 @@ int main(int argc, char** argv) {
     if (res.empty())
         res = KWFilePathUtils::IsExistsFile(exeDir + "res/fonts.conf") ? exeDir + "res/" : VL_GALLERY_RES_DIR;
     UIResourceSingleton::Instance().SetResourcePath(res);
+    // The whole gallery drawn larger, as on a screen of that many pixels per unit.
+    if (scale > 0)
+        UIApplication::Instance().SetScaleOverride(scale);
     std::string layout = exeDir + "gallery.xml";
 
     if (!screenshot.empty()) {

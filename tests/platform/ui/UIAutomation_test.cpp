@@ -118,6 +118,22 @@ protected:
         ASSERT_TRUE(server.Start(m_path, &host, &error)) << error;
     }
 
+    // A click on the owner's button 1 opens the box "ModalBox" modally over
+    // it; the box's OK (105) closes it with its result in `result`.
+    void OpenBoxOnClick(TestWindow* owner, std::unique_ptr<TestWindow>& box, int& result) {
+        owner->onNotify = [owner, &box, &result](UINotification& msg) {
+            if (msg.type != kNotifyClick || msg.sender->GetId() != 1)
+                return;
+            box = std::make_unique<TestWindow>("ModalBox");
+            ASSERT_TRUE(box->Create(owner, "box"));
+            box->onNotify = [&box](UINotification& m) {
+                if (m.type == kNotifyClick && m.sender->GetId() == 105)
+                    box->Close(IDOK);
+            };
+            result = box->ShowModal();
+        };
+    }
+
     // Runs one client per script, each on its own thread, while this thread
     // runs the UI loop until they are all done. Returns each script's answers.
     using Script = std::function<void(KWLineSocketClient&, std::vector<KWJsonValue>&)>;
@@ -386,17 +402,7 @@ TEST_F(UIAutomationTest, AModalBoxOpenedByAClickIsAnsweredByTheNextCommand) {
     host.main = owner.get();
     std::unique_ptr<TestWindow> box;
     int result = 0;
-    owner->onNotify = [&](UINotification& msg) {
-        if (msg.type != kNotifyClick || msg.sender->GetId() != 1)
-            return;
-        box = std::make_unique<TestWindow>("ModalBox");
-        ASSERT_TRUE(box->Create(owner.get(), "box"));
-        box->onNotify = [&](UINotification& m) {
-            if (m.type == kNotifyClick && m.sender->GetId() == 105)
-                box->Close(IDOK);
-        };
-        result = box->ShowModal();
-    };
+    OpenBoxOnClick(owner.get(), box, result);
     StartServer();
     std::string shot = TestOutputDir() + "automation_modal.png";  // kept as an artefact
     auto a = Drive({
@@ -443,6 +449,49 @@ TEST_F(UIAutomationTest, AModalBoxOpenedByAClickIsAnsweredByTheNextCommand) {
     EXPECT_EQ(a[7]["window"].asString(), "ModalOwner");
     EXPECT_EQ(a[7]["windows"].size(), 1u);
     EXPECT_TRUE(owner->IsInputEnabled());
+}
+
+// At 2.5 pixels per unit a script still works in layout units (state, clicks
+// by id or point), and the screenshot is the screen's picture, the box over
+// its owner, both drawn at the same scale.
+TEST_F(UIAutomationTest, AScaledWindowIsDrivenInLayoutUnitsAndPicturedInPixels) {
+    auto owner = Open("ModalOwner");
+    owner->SetScale(2.5);
+    host.main = owner.get();
+    std::unique_ptr<TestWindow> box;
+    int result = 0;
+    OpenBoxOnClick(owner.get(), box, result);
+    StartServer();
+    std::string shot = TestOutputDir() + "automation_scaled.png";
+    auto a = Drive({
+        R"({"cmd":"click","id":1})",
+        R"({"cmd":"state"})",
+        R"({"cmd":"screenshot","path":")" + shot + R"("})",
+        R"({"cmd":"click","id":105})",
+    });
+    ASSERT_EQ(a.size(), 4u);
+    EXPECT_TRUE(a[0]["ok"].asBool()) << a[0];
+    ASSERT_EQ(a[1]["windows"].size(), 2u);
+    const KWJsonValue& main = a[1]["windows"][0];
+    EXPECT_EQ(main["cw"].asInt(), 300);
+    EXPECT_EQ(main["ch"].asInt(), 200);
+    EXPECT_DOUBLE_EQ(main["scale"].asDouble(), 2.5);
+    EXPECT_EQ(main["w"].asInt(), 750);
+    EXPECT_DOUBLE_EQ(a[1]["windows"][1]["scale"].asDouble(), 2.5);
+    // The box's controls in its own units, as at scale 1.
+    const UIRect ok = box ? box->PaintManager().FindControl(105)->GetPos() : UIRect{};
+    EXPECT_EQ(ControlOf(a[1], 105)["w"].asInt(), ok.Width());
+    EXPECT_TRUE(a[2]["ok"].asBool()) << a[2];
+    EXPECT_EQ(a[2]["w"].asInt(), 750);
+    EXPECT_EQ(a[2]["h"].asInt(), 500);
+    cairo_surface_t* png = cairo_image_surface_create_from_png(shot.c_str());
+    ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(png), 750);
+    EXPECT_EQ(PngPixel(png, 137, 137), 0xFFEEEEEEu);  // inside the box, 50 units in
+    EXPECT_EQ(PngPixel(png, 25, 475), 0xFFFFFFFFu);   // the owner's page around it
+    cairo_surface_destroy(png);
+    EXPECT_TRUE(a[3]["ok"].asBool()) << a[3];
+    EXPECT_EQ(result, IDOK);
 }
 
 TEST_F(UIAutomationTest, BadRequestsAreAnsweredAndTheConnectionGoesOn) {

@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -38,13 +39,25 @@ void PushButton(SDL_Window* w, uint32_t type, UIPoint pt, int clicks = 1) {
     SDL_PushEvent(&e);
 }
 
-TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+// Real SDL windows on SDL's offscreen driver, for the length of a test.
+class UISdlWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        UIApplication::Instance().SetHeadless(false);
+        ASSERT_TRUE(UIApplication::Instance().EnsureVideo()) << SDL_GetError();
+        UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+    }
+    void TearDown() override {
+        auto& app = UIApplication::Instance();
+        app.ShutdownVideo();
+        EXPECT_FALSE(app.IsVideoActive());
+        app.SetHeadless(true);
+    }
     UITestDriver driver;
-    auto& app = UIApplication::Instance();
-    app.SetHeadless(false);
-    ASSERT_TRUE(app.EnsureVideo()) << SDL_GetError();
-    UIResourceSingleton::Instance().SetResourcePath(TestResourceDir());
+};
+
+TEST_F(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
     {
         TestWindow w("ControlTest");
         ASSERT_TRUE(w.Create(nullptr, "sdl window"));
@@ -129,9 +142,42 @@ TEST(UISdlWindowTest, RealWindowShowsThePaintAndTakesSdlInput) {
         EXPECT_TRUE(w.destroyed);
         EXPECT_EQ(w.GetNativeWindow(), nullptr);
     }
-    app.ShutdownVideo();
-    EXPECT_FALSE(app.IsVideoActive());
-    app.SetHeadless(true);
+}
+
+// A real window at 1.875 pixels per unit: SDL's window is that many times
+// larger, its surface holds the scaled picture, and SDL's mouse events (in
+// pixels) reach the control under them at their edges too.
+TEST_F(UISdlWindowTest, AScaledRealWindowShowsPixelsAndTakesClicksInUnits) {
+    {
+        TestWindow w("ScaleTest");
+        ASSERT_TRUE(w.Create(nullptr, "scaled sdl window"));
+        w.SetScale(1.875);
+        w.ShowWindow();
+        driver.Attach(&w);
+        driver.Pump();
+        int sw = 0, sh = 0;
+        SDL_GetWindowSize(w.GetNativeWindow(), &sw, &sh);
+        EXPECT_EQ(sw, static_cast<int>(std::lround(301 * 1.875)));
+        EXPECT_EQ(sh, static_cast<int>(std::lround(160 * 1.875)));
+        SDL_Surface* surface = SDL_GetWindowSurface(w.GetNativeWindow());
+        ASSERT_NE(surface, nullptr);
+        EXPECT_EQ(surface->w, sw);
+        // Every control's first and last pixel column: shown in its colour, clicked as it.
+        const int y = static_cast<int>(20 * 1.875);
+        for (int id : {11, 12, 13, 14, 15}) {
+            const UIRect px = w.PaintManager().ClientToDevice(driver.Find(id)->GetPos());
+            for (int x : {px.left, px.right - 1}) {
+                EXPECT_EQ(SurfacePixel(surface, x, y), driver.Find(id)->GetBkColor()) << id << " at " << x;
+                w.notes.clear();
+                PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONDOWN, {x, y});
+                PushButton(w.GetNativeWindow(), SDL_MOUSEBUTTONUP, {x, y});
+                driver.Pump();
+                ASSERT_EQ(w.notes.size(), 1u) << id << " at " << x;
+                EXPECT_EQ(w.notes[0].id, id) << "pixel " << x;
+            }
+        }
+        w.DestroyWindow();
+    }
 }
 
 }  // namespace
