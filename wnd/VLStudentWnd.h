@@ -225,8 +225,9 @@ private:
     bool IsLoadedExam(const VLUploadTask& task) const;
     // The address of an upload whose exam is not on screen, into its stored row only.
     void StoreUploadAddress(const VLUploadTask& upload, const std::string& address);
-    // After an accepted result: this exam's stored row and its recordings go.
-    void ClearFinishedExam();
+    // After an accepted result: this exam's stored row goes, with its recordings
+    // when `recordings` (closing during the exam), never another exam's.
+    void ClearFinishedExam(bool recordings);
     // A recording was uploaded: a close that waits for the uploads may go on.
     void OnPendingUploadsChanged();
     void SendCloseResult();

@@ -409,7 +409,7 @@ void VLStudentWnd::StoreUploadAddress(const VLUploadTask& upload, const std::str
     VL_LOG_INFO("recording %s was uploaded, but no stored answer names it any more", name.c_str());
 }
 
-void VLStudentWnd::ClearFinishedExam() {
+void VLStudentWnd::ClearFinishedExam(bool recordings) {
     const VLSignInRecord& signIn = VLAppState::Get().signIn;
     // The recordings of this exam only: another student's interrupted exam on
     // this computer keeps its own.
@@ -436,8 +436,10 @@ void VLStudentWnd::ClearFinishedExam() {
             }
         }
     }
-    for (const std::string& file : files)
-        RemoveRecording(file);
+    if (recordings) {
+        for (const std::string& file : files)
+            RemoveRecording(file);
+    }
     if (!m_services.db->ClearExamAnswer(signIn.recordId, signIn.studentId))
         VL_LOG_ERROR("the answers of the finished exam could not be cleared");
     m_storedAnswers.clear();

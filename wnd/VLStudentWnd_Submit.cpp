@@ -122,7 +122,7 @@ void VLStudentWnd::OnPaperResult(int code) {
     KillTimer(kTimerSnapshot);
     ShowPage(8);
     ReportExamState(3);
-    ClearFinishedExam();
+    ClearFinishedExam(false);
 }
 
 void VLStudentWnd::OnSingleResult(int code, int score) {

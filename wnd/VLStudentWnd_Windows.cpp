@@ -101,7 +101,7 @@ bool VLStudentWnd::ConfirmClose() {
     m_closeWaitsForSubmission = false;
     if (wait.ResultAccepted()) {
         m_examInProgress = false;
-        ClearFinishedExam();
+        ClearFinishedExam(true);
     } else {
         // A refused or lost result, or recordings not uploaded, must not take the
         // answers with them: the next start resumes them, recordings included.
