@@ -16,14 +16,19 @@ fi
 (cd "$here/build-asan" && ctest --output-on-failure -j"$(nproc)" "$@")
 # Races between our threads, which the sanitizers above cannot see (build of its own in build-tsan).
 bash "$here/scripts/tsan.sh"
-# The whole exam as a student takes it, in a real window, on the simulator's sample paper; then a few
+# The whole exam as a student takes it, in a real window, on the simulator's sample paper; beside it a few
 # crash-and-resume trials on a short paper of it (a choice, a singing and a judgement question) to keep
-# the run short: the full figure is "bash scripts/e2e.sh --kill-trials 20" on the sample paper.
+# the run short (the full figure is "bash scripts/e2e.sh --kill-trials 20" on the sample paper), then
+# a wandering student.
 # Both only wait for prompts and music, so they run side by side.
 bash "$here/scripts/build.sh" asan >/dev/null
 bash "$here/scripts/e2e.sh" --build asan --no-build > "$here/build-asan/e2e.out" 2>&1 &
 exam=$!
-bash "$here/scripts/e2e.sh" --build asan --no-build --keep 102,104,203 --kill-trials 3 \
+# Then a wandering student, two seeds, over a short paper with every kind of question.
+wander_paper=101,104,111,105,107,205,206,207,208
+(bash "$here/scripts/e2e.sh" --build asan --no-build --keep 102,104,203 --kill-trials 3 &&
+    bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 1 &&
+    bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 2) \
     > "$here/build-asan/e2e-kill.out" 2>&1 &
 trials=$!
 status=0
