@@ -368,7 +368,8 @@ protected:
 
     // Signs in as a student of the roster and goes through the device check to
     // the first question of the paper.
-    void SignInAndStart(const std::string& number = "1001", int runMode = 3) {
+    // Signs in and starts the headphone test (page 1, the microphone in the ears).
+    void SignInToHeadphoneTest(const std::string& number = "1001", int runMode = 3) {
         ASSERT_TRUE(Open(runMode));
         ASSERT_EQ(m_window->GetScreen(), VLStudentWnd::kScreenSignIn);
         m_driver->Click(kIdStudentNumber);
@@ -380,6 +381,10 @@ protected:
         ASSERT_EQ(m_window->GetPage(), 0);
         m_driver->Click(kIdHeadphoneTest);
         ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 1; }, 20000));
+    }
+
+    void SignInAndStart(const std::string& number = "1001", int runMode = 3) {
+        ASSERT_NO_FATAL_FAILURE(SignInToHeadphoneTest(number, runMode));
         m_driver->Click(kIdClear);
         ASSERT_EQ(m_window->GetPage(), 3);
         m_driver->Click(kIdStartExam);
@@ -387,6 +392,25 @@ protected:
         if (m_window->GetPage() == 2)
             m_driver->Click(kIdMethodOk);
         ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 5 && Q(); }, 30000));
+    }
+
+    // A recording of 104 from an interrupted run of student 1001, cleaned already
+    // and waiting to be uploaded, and the answer 0 given to 106.
+    std::string ResumeWithWaitingRecording() {
+        const std::string recording = m_paths.GetAnswerDataDir() + "rec_resume.wav";
+        KWFilePathUtils::CreateDirectories(m_paths.GetAnswerDataDir());
+        std::string wav(44 + 32000, '\0');
+        std::memcpy(wav.data(), "RIFF", 4);
+        EXPECT_TRUE(KWFile::WriteAtomic(recording, wav));
+        EXPECT_TRUE(KWFile::WriteAtomic(recording + ".bak", wav));
+        VLDatabaseManager db(VLDatabaseConfig{m_paths.GetUserDataDir(), m_paths.GetUserDbPath(),
+                                              m_install + "bin/sys.db", GetClientVersion(), 3});
+        EXPECT_TRUE(db.Init());
+        EXPECT_TRUE(db.SaveExamAnswer({8589934597LL, 7000001001LL,
+                                       R"({"uid":"7000001001","answerlist":[{"id":"104","answer":"",)"
+                                       R"("userdata":"rec_resume.wav"},{"id":"106","answer":"0"}]})"}));
+        db.Release();
+        return recording;
     }
 
     std::vector<VLExamAnswer> StoredAnswers() {

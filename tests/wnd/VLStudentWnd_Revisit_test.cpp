@@ -55,25 +55,6 @@ protected:
         return byId;
     }
 
-    // A recording of 104 from an interrupted run of student 1001, cleaned already
-    // and waiting to be uploaded, and the answer 0 given to 106.
-    std::string ResumeWithWaitingRecording() {
-        const std::string recording = m_paths.GetAnswerDataDir() + "rec_resume.wav";
-        KWFilePathUtils::CreateDirectories(m_paths.GetAnswerDataDir());
-        std::string wav(44 + 32000, '\0');
-        std::memcpy(wav.data(), "RIFF", 4);
-        EXPECT_TRUE(KWFile::WriteAtomic(recording, wav));
-        EXPECT_TRUE(KWFile::WriteAtomic(recording + ".bak", wav));
-        VLDatabaseManager db(VLDatabaseConfig{m_paths.GetUserDataDir(), m_paths.GetUserDbPath(),
-                                              m_install + "bin/sys.db", GetClientVersion(), 3});
-        EXPECT_TRUE(db.Init());
-        EXPECT_TRUE(db.SaveExamAnswer({kRecordId, kStudent,
-                                       R"({"uid":"7000001001","answerlist":[{"id":"104","answer":"",)"
-                                       R"("userdata":"rec_resume.wav"},{"id":"106","answer":"0"}]})"}));
-        db.Release();
-        return recording;
-    }
-
     // A point of the piece that no other piece of the tray covers.
     UIPoint Uncovered(UIControl* piece) {
         const UIRect& rc = piece->GetPos();
@@ -362,15 +343,7 @@ TEST_F(Revisit, ASignInAnsweredAfterItsCancelSignsNobodyIn) {
 }
 
 TEST_F(Revisit, TheHeadphoneTestKeepsTheStudentsVoiceInHerEars) {
-    ASSERT_TRUE(Open(3));
-    m_driver->Click(kIdStudentNumber);
-    m_driver->TypeText("1001");
-    m_driver->Click(kIdSignIn);
-    ASSERT_TRUE(PumpUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenConfirm; }));
-    m_driver->Click(kIdConfirm);
-    ASSERT_TRUE(PumpUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenExam; }));
-    m_driver->Click(kIdHeadphoneTest);
-    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 1; }, 20000));
+    SignInToHeadphoneTest();
     // Well past the second after which the tips page speaks: nothing plays over the microphone.
     m_driver->Advance(3000);
     EXPECT_FALSE(m_window->GetPlayer()->IsPlaying());
@@ -420,15 +393,7 @@ TEST_F(Revisit, WithoutNoiseReductionARecordingIsUploadedAsRecorded) {
 TEST_F(Revisit, APaperWithoutQuestionsShowsTheFailureScreenAndStartsNothing) {
     ServeOnly({});
     s_sim->SetSignInExam(1, 0, "");
-    ASSERT_TRUE(Open(3));
-    m_driver->Click(kIdStudentNumber);
-    m_driver->TypeText("1001");
-    m_driver->Click(kIdSignIn);
-    ASSERT_TRUE(PumpUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenConfirm; }));
-    m_driver->Click(kIdConfirm);
-    ASSERT_TRUE(PumpUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenExam; }));
-    m_driver->Click(kIdHeadphoneTest);
-    ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetPage() == 1; }, 20000));
+    SignInToHeadphoneTest();
     m_driver->Click(kIdClear);
     m_driver->Click(kIdStartExam);
     ASSERT_TRUE(AdvanceUntil([&] { return Visible(kIdLoadingFailure); }, 30000));

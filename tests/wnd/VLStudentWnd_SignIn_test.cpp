@@ -311,21 +311,7 @@ TEST_F(SignIn, HandingInWaitsThreeTicksAndUploadsThatNeverFinishFailAtNinety) {
     s_sim->SetSignInExam(1, 0, "");
     ServeOnly({"106", "104"});
     // A recording left from an interrupted run, already cleaned, waiting to be uploaded.
-    const std::string recording = m_paths.GetAnswerDataDir() + "rec_resume.wav";
-    {
-        KWFilePathUtils::CreateDirectories(m_paths.GetAnswerDataDir());
-        std::string wav(44 + 32000, '\0');
-        std::memcpy(wav.data(), "RIFF", 4);
-        ASSERT_TRUE(KWFile::WriteAtomic(recording, wav));
-        ASSERT_TRUE(KWFile::WriteAtomic(recording + ".bak", wav));
-        VLDatabaseManager db(VLDatabaseConfig{m_paths.GetUserDataDir(), m_paths.GetUserDbPath(),
-                                              m_install + "bin/sys.db", GetClientVersion(), 3});
-        ASSERT_TRUE(db.Init());
-        ASSERT_TRUE(db.SaveExamAnswer({8589934597LL, 7000001001LL,
-                                       R"({"uid":"7000001001","answerlist":[{"id":"106","answer":"0"},)"
-                                       R"({"id":"104","answer":"","userdata":"rec_resume.wav"}]})"}));
-        db.Release();
-    }
+    ResumeWithWaitingRecording();
     VLSimFault broken;
     broken.m_status = 500;
     s_sim->SetFault("/api2", broken);  // the upload server is down

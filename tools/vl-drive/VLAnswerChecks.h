@@ -1,7 +1,7 @@
 #pragma once
-// What the drivers' checks share: when an answer counts as given, when a
-// recording on disk is finished, the result text taken apart, and the upload
-// whose address a result names.
+// What the drivers share: reading the program's answers, when an answer counts
+// as given, when a recording on disk is finished, the result text taken apart,
+// and the upload whose address a result names.
 #include <cstdint>
 #include <map>
 #include <set>
@@ -10,6 +10,24 @@
 #include "platform/common/KWJson.h"
 
 namespace KwLib::VLAnswerChecks {
+
+// A member of an answer, or `fallback` (an empty text) when it is not there as that type.
+inline int Int(const KWJsonValue& v, const char* name, int fallback = -1) {
+    return v.isObject() && v[name].isInt() ? v[name].asInt() : fallback;
+}
+inline std::string Str(const KWJsonValue& v, const char* name) {
+    return v.isObject() && v[name].isString() ? v[name].asString() : std::string();
+}
+inline std::string Quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
+// The centre of a control of a "state" answer.
+inline int CentreX(const KWJsonValue* c) {
+    return Int(*c, "x", 0) + Int(*c, "w", 0) / 2;
+}
+inline int CentreY(const KWJsonValue* c) {
+    return Int(*c, "y", 0) + Int(*c, "h", 0) / 2;
+}
 
 // Counts as an answer on the sheet: something chosen, placed or drawn (an
 // ordering of "-1" slots only is an untouched one).

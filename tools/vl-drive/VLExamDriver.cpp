@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/common/KWStringUtils.h"
+#include "tools/vl-drive/VLAnswerChecks.h"
 
 namespace KwLib {
 
@@ -33,9 +34,9 @@ constexpr int kResetButton = 2057;                      // under the dot-line pi
 constexpr int kDotLineWidth = 600, kDotLineHeight = 400, kDotLineGap = 10;
 constexpr int kSwatch = 2070;  // colouring
 
-int Int(const KWJsonValue& v, const char* name, int fallback = -1) {
-    return v.isObject() && v[name].isInt() ? v[name].asInt() : fallback;
-}
+using VLAnswerChecks::CentreX;
+using VLAnswerChecks::CentreY;
+using VLAnswerChecks::Int;
 
 // This machine's steady clock in milliseconds, fractional.
 double SteadyMs() {
@@ -74,12 +75,6 @@ void SleepUntil(double ms) {
     }
 }
 
-int CentreX(const KWJsonValue* c) {
-    return Int(*c, "x", 0) + Int(*c, "w", 0) / 2;
-}
-int CentreY(const KWJsonValue* c) {
-    return Int(*c, "y", 0) + Int(*c, "h", 0) / 2;
-}
 // Reading order: top to bottom, then left to right.
 bool Before(const KWJsonValue* a, const KWJsonValue* b) {
     return std::make_pair(Int(*a, "y"), Int(*a, "x")) < std::make_pair(Int(*b, "y"), Int(*b, "x"));

@@ -29,17 +29,9 @@ constexpr int kAnswerSheetButton = 1950;
 // An answer changed longer ago than this must survive a crash.
 constexpr double kStoredWithinSeconds = 2.0;
 
-int Int(const KWJsonValue& v, const char* name, int fallback = -1) {
-    return v.isObject() && v[name].isInt() ? v[name].asInt() : fallback;
-}
-
-std::string Str(const KWJsonValue& v, const char* name) {
-    return v.isObject() && v[name].isString() ? v[name].asString() : std::string();
-}
-
-std::string Quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
+using VLAnswerChecks::Int;
+using VLAnswerChecks::Quoted;
+using VLAnswerChecks::Str;
 
 std::string Describe(const KWJsonValue& state) {
     const int page = Int(state, "page");

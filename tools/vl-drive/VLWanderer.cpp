@@ -22,21 +22,11 @@ constexpr int kSwatch = 2070;
 constexpr int kBoxOk = 105;
 constexpr int kPhaseAnswering = 7;
 
-int Int(const KWJsonValue& v, const char* name, int fallback = -1) {
-    return v.isObject() && v[name].isInt() ? v[name].asInt() : fallback;
-}
-std::string Str(const KWJsonValue& v, const char* name) {
-    return v.isObject() && v[name].isString() ? v[name].asString() : std::string();
-}
-std::string Quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
-int CentreX(const KWJsonValue* c) {
-    return Int(*c, "x", 0) + Int(*c, "w", 0) / 2;
-}
-int CentreY(const KWJsonValue* c) {
-    return Int(*c, "y", 0) + Int(*c, "h", 0) / 2;
-}
+using VLAnswerChecks::CentreX;
+using VLAnswerChecks::CentreY;
+using VLAnswerChecks::Int;
+using VLAnswerChecks::Quoted;
+using VLAnswerChecks::Str;
 
 }  // namespace
 
