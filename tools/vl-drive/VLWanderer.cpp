@@ -341,12 +341,12 @@ std::string VLWanderer::MoveOnQuestion() {
     // Mostly on to the answering, sometimes away in the middle of the listening.
     if (phase != kPhaseAnswering) {
         const int roll = Pick(20);
-        if (roll < 5 && VLExamDriver::Usable(VLExamDriver::Control(m_state, kStartAnswer))) {
+        if (roll < 6 && VLExamDriver::Usable(VLExamDriver::Control(m_state, kStartAnswer))) {
             m_driver.Click(kStartAnswer);
             return where + ": starts answering early";
         }
         if (roll < 17)
-            return where + ": " + Wait(500, 3000);
+            return where + ": " + Wait(1500, 6000);
         return where + ": " + Leave();
     }
     const int roll = Pick(20);
