@@ -561,5 +561,35 @@ TEST_F(StudentWnd, AFailedUpdateCheckIsRetriedWithDoublingPauses) {
     }
 }
 
+TEST_F(StudentWnd, AnUpdateCheckThatNeverWorksIsTriedEveryHalfHourForEver) {
+    VLSimFault broken;
+    broken.m_status = 500;
+    s_sim->SetFault("/api2/getClientVersion", broken);
+    auto checks = [] {
+        size_t n = 0;
+        for (const auto& r : s_sim->GetRecords())
+            n += r["path"].asString() == "/api2/getClientVersion";
+        return n;
+    };
+    ASSERT_TRUE(Open(3));
+    ASSERT_TRUE(PumpUntil([&] { return checks() == 1; }));
+    // Through the doubling pauses to the half hour they stop at...
+    while (checks() < 12) {
+        PumpUntil([] { return false; }, 10);  // the failed answer arms the next pause
+        m_driver->Advance(60000);
+    }
+    // ...and on, long past where a pause doubled 31 times no longer fits an int:
+    // every half hour of the program's clock brings exactly one more check.
+    PumpUntil([] { return false; }, 50);
+    size_t expected = checks();
+    for (int i = 0; i < 22; ++i) {
+        m_driver->Advance(1800000);
+        ++expected;
+        ASSERT_TRUE(PumpUntil([&] { return checks() >= expected; }, 5000)) << "no check within half an hour " << i;
+        EXPECT_EQ(checks(), expected);
+        PumpUntil([] { return false; }, 20);
+    }
+}
+
 }  // namespace
 }  // namespace KwLib
