@@ -403,6 +403,41 @@ TEST_F(Revisit, APaperWithoutQuestionsShowsTheFailureScreenAndStartsNothing) {
     EXPECT_TRUE(Visible(kIdLoadingFailure));
 }
 
+TEST_F(Revisit, AStoredRecordingNameThatLeadsOutOfTheAnswerFolderIsIgnored) {
+    ServeOnly({"104", "111", "106"});
+    s_sim->SetSignInExam(1, 0, "");
+    // Files of the student's elsewhere, named by a tampered user.db.
+    const std::string secret = m_paths.GetUserDataDir() + "secret.wav";
+    std::string wav(44 + 3200, '\0');
+    std::memcpy(wav.data(), "RIFF", 4);
+    ASSERT_TRUE(KWFile::WriteAtomic(secret, wav));
+    KWFilePathUtils::CreateDirectories(m_paths.GetAnswerDataDir());
+    {
+        VLDatabaseManager db(VLDatabaseConfig{m_paths.GetUserDataDir(), m_paths.GetUserDbPath(),
+                                              m_install + "bin/sys.db", GetClientVersion(), 3});
+        ASSERT_TRUE(db.Init());
+        ASSERT_TRUE(db.SaveExamAnswer({kRecordId, kStudent,
+                                       R"({"uid":"7000001001","answerlist":[{"id":"104","answer":"",)"
+                                       R"("userdata":"../secret.wav"},{"id":"111","answer":"","userdata":"/etc/passwd"},)"
+                                       R"({"id":"106","answer":"1"}]})"}));
+        db.Release();
+    }
+    SignInAndStart();
+    // Nothing outside the folder is uploaded, cleaned in place or named as an answer.
+    EXPECT_EQ(m_window->PendingUploadCount(), 0u);
+    PumpUntil([] { return false; }, 500);
+    EXPECT_TRUE(RecordsOfKind("upload").empty());
+    EXPECT_FALSE(KWFilePathUtils::IsExistsFile(secret + ".bak"));
+    for (int i = 0; i < m_exam->GetCount(); ++i) {
+        if (const auto* sing = dynamic_cast<const VLSingQuestion*>(m_exam->GetQuestion(i))) {
+            EXPECT_TRUE(sing->m_recordFile.empty()) << sing->m_recordFile;
+            EXPECT_FALSE(sing->m_answered);
+        }
+    }
+    // The other answers come back as they were.
+    EXPECT_EQ(Stored()["106"]["answer"].asString(), "1");
+}
+
 TEST_F(Revisit, RunModeZeroKeepsNoAnswersOnTheComputer) {
     ServeOnly({"106"});
     s_sim->SetSignInExam(1, 0, "");
