@@ -2,7 +2,6 @@
 
 #include <libopenmpt/libopenmpt.h>
 #include <mpg123.h>
-#include <smf.h>
 #include <sndfile.h>
 #include <speex/speex_resampler.h>
 
@@ -415,25 +414,181 @@ std::optional<VLDecodedAudio> VLAudioDecoder::Decode(const std::string& path, in
     return audio;
 }
 
-double VLAudioDecoder::MidiDurationSeconds(const std::string& path) {
-    // Only a file that says it is a Standard MIDI File reaches the MIDI reader.
-    char magic[4] = {};
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        const size_t got = std::fread(magic, 1, sizeof magic, f);
-        std::fclose(f);
-        if (got != sizeof magic || std::memcmp(magic, "MThd", 4) != 0)
+namespace {
+
+// A Standard MIDI File read with every length checked against the bytes that are
+// there: a melody comes from the paper's server, and a damaged one must give "no
+// length", never a read past its end.
+class MidiReader {
+public:
+    explicit MidiReader(const std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
+
+    // Seconds to the last event of the longest track; 0 when the file is damaged.
+    double Seconds() {
+        if (!Header())
             return 0.0;
-    } else {
-        return 0.0;
+        for (int t = 0; t < m_tracks; ++t) {
+            size_t begin = 0, length = 0;
+            if (!Chunk("MTrk", begin, length) || !Track(begin, begin + length))
+                return 0.0;
+        }
+        return TicksToSeconds(m_lastTick);
     }
-    smf_t* smf = smf_load(path.c_str());
-    if (!smf) {
+
+private:
+    bool Read32(size_t at, uint32_t& value) const {
+        if (at + 4 > m_bytes.size())
+            return false;
+        value = (uint32_t(m_bytes[at]) << 24) | (uint32_t(m_bytes[at + 1]) << 16) |
+                (uint32_t(m_bytes[at + 2]) << 8) | m_bytes[at + 3];
+        return true;
+    }
+
+    // The next chunk of the given kind, skipping unknown ones as the format asks.
+    bool Chunk(const char* kind, size_t& begin, size_t& length) {
+        while (m_pos + 8 <= m_bytes.size()) {
+            uint32_t size = 0;
+            Read32(m_pos + 4, size);
+            const bool wanted = std::memcmp(&m_bytes[m_pos], kind, 4) == 0;
+            begin = m_pos + 8;
+            if (size > m_bytes.size() - begin)
+                return false;
+            length = size;
+            m_pos = begin + size;
+            if (wanted)
+                return true;
+        }
+        return false;
+    }
+
+    bool Header() {
+        size_t begin = 0, length = 0;
+        if (m_bytes.size() < 4 || std::memcmp(m_bytes.data(), "MThd", 4) != 0 || !Chunk("MThd", begin, length) ||
+            length < 6)
+            return false;
+        const int format = (m_bytes[begin] << 8) | m_bytes[begin + 1];
+        m_tracks = (m_bytes[begin + 2] << 8) | m_bytes[begin + 3];
+        m_division = (m_bytes[begin + 4] << 8) | m_bytes[begin + 5];
+        // Format 2 holds separate songs and SMPTE time has no tempo map: neither is a melody here.
+        return format <= 1 && m_tracks > 0 && m_division > 0 && (m_division & 0x8000) == 0;
+    }
+
+    bool Number(size_t& at, size_t end, uint32_t& value) const {
+        value = 0;
+        for (int i = 0; i < 4; ++i) {
+            if (at >= end)
+                return false;
+            const uint8_t b = m_bytes[at++];
+            value = (value << 7) | (b & 0x7F);
+            if (!(b & 0x80))
+                return true;
+        }
+        return false;
+    }
+
+    bool Track(size_t at, size_t end) {
+        uint64_t tick = 0;
+        uint8_t running = 0;
+        while (at < end) {
+            uint32_t delta = 0;
+            if (!Number(at, end, delta) || at >= end)
+                return false;
+            tick += delta;
+            uint8_t status = m_bytes[at];
+            if (status & 0x80)
+                ++at;
+            else if (running)
+                status = running;
+            else
+                return false;
+            if (status == 0xFF) {
+                if (at >= end)
+                    return false;
+                const uint8_t type = m_bytes[at++];
+                uint32_t size = 0;
+                if (!Number(at, end, size) || size > end - at)
+                    return false;
+                if (type == 0x51 && size == 3)
+                    m_tempos.push_back({tick, (uint32_t(m_bytes[at]) << 16) | (m_bytes[at + 1] << 8) | m_bytes[at + 2]});
+                at += size;
+                m_lastTick = std::max(m_lastTick, tick);
+                if (type == 0x2F)
+                    return true;
+                continue;
+            }
+            if (status == 0xF0 || status == 0xF7) {
+                uint32_t size = 0;
+                if (!Number(at, end, size) || size > end - at)
+                    return false;
+                at += size;
+            } else if (status >= 0x80 && status < 0xF0) {
+                running = status;
+                const size_t data = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
+                if (data > end - at)
+                    return false;
+                at += data;
+            } else {
+                return false;
+            }
+            m_lastTick = std::max(m_lastTick, tick);
+        }
+        // A track without its end mark is cut short.
+        return false;
+    }
+
+    double TicksToSeconds(uint64_t ticks) {
+        std::stable_sort(m_tempos.begin(), m_tempos.end(),
+                         [](const Tempo& a, const Tempo& b) { return a.tick < b.tick; });
+        double seconds = 0.0;
+        uint64_t at = 0;
+        uint32_t usPerQuarter = 500000;  // 120 beats a minute until the map says otherwise
+        for (const Tempo& change : m_tempos) {
+            if (change.tick >= ticks)
+                break;
+            seconds += double(change.tick - at) * usPerQuarter / 1e6 / m_division;
+            at = change.tick;
+            usPerQuarter = change.usPerQuarter;
+        }
+        return seconds + double(ticks - at) * usPerQuarter / 1e6 / m_division;
+    }
+
+    struct Tempo {
+        uint64_t tick;
+        uint32_t usPerQuarter;
+    };
+    const std::vector<uint8_t>& m_bytes;
+    size_t m_pos = 0;
+    int m_tracks = 0;
+    int m_division = 0;
+    uint64_t m_lastTick = 0;
+    std::vector<Tempo> m_tempos;
+};
+
+}  // namespace
+
+double VLAudioDecoder::MidiDurationSeconds(const std::string& path) {
+    // A melody is a few kilobytes; anything past a few megabytes is not one.
+    constexpr long kMaxMidiBytes = 4 << 20;
+    std::vector<uint8_t> bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char magic[4] = {};
+        if (std::fread(magic, 1, sizeof magic, f) == sizeof magic && std::memcmp(magic, "MThd", 4) == 0 &&
+            std::fseek(f, 0, SEEK_END) == 0) {
+            const long size = std::ftell(f);
+            if (size > 0 && size <= kMaxMidiBytes && std::fseek(f, 0, SEEK_SET) == 0) {
+                bytes.resize(size_t(size));
+                if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size())
+                    bytes.clear();
+            }
+        }
+        std::fclose(f);
+    }
+    if (bytes.empty())
+        return 0.0;
+    const double seconds = MidiReader(bytes).Seconds();
+    if (seconds <= 0.0)
         VL_LOG_ERROR("the MIDI file %s cannot be read", path.c_str());
-        return 0.0;
-    }
-    const double seconds = smf_get_length_seconds(smf);
-    smf_delete(smf);
-    return seconds > 0.0 ? seconds : 0.0;
+    return seconds;
 }
 
 double VLAudioDecoder::DurationSeconds(const std::string& path) {

@@ -20,7 +20,6 @@ pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 pkg_check_modules(OPENMPT REQUIRED IMPORTED_TARGET libopenmpt)
 pkg_check_modules(KISSFFT REQUIRED IMPORTED_TARGET kissfft-float)
 pkg_check_modules(SPEEXDSP REQUIRED IMPORTED_TARGET speexdsp)
-pkg_check_modules(SMF REQUIRED IMPORTED_TARGET smf)
 
 if(VL_BUILD_TESTS)
     find_package(GTest REQUIRED)

@@ -9,7 +9,7 @@ PACKAGES=(
     liblog4cplus-dev libcurl4-openssl-dev libevent-dev libjsoncpp-dev libsqlcipher-dev sqlcipher sqlite3
     libssl-dev libpugixml-dev
     libsdl2-dev libsdl2-image-dev libx11-dev libcairo2-dev libpango1.0-dev fonts-wqy-microhei fontconfig
-    libsndfile1-dev libmpg123-dev libopenmpt-dev libkissfft-dev libspeexdsp-dev libsmf-dev
+    libsndfile1-dev libmpg123-dev libopenmpt-dev libkissfft-dev libspeexdsp-dev
     espeak-ng lame sox
     xvfb xdotool imagemagick x11-apps x11-xserver-utils
     chromium

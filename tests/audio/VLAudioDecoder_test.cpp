@@ -79,9 +79,38 @@ TEST(VLAudioDecoder, AMelodyFileLastsWhatItsTempoMapSays) {
     const std::string cut = dir.File("cut.mid");
     WriteBytes(cut, melody.data(), 30);
     EXPECT_EQ(VLAudioDecoder::DurationSeconds(cut), 0.0);
+    // Cut anywhere, the file is read no further than it goes (the sanitizers watch) and has no length.
+    for (size_t n = 0; n < melody.size(); ++n) {
+        WriteBytes(cut, melody.data(), n);
+        EXPECT_EQ(VLAudioDecoder::MidiDurationSeconds(cut), 0.0) << n << " bytes";
+    }
+    // A track that claims more bytes than the file holds.
+    std::string swollen = melody;
+    swollen[21] = '\x7F';
+    WriteBytes(cut, swollen.data(), swollen.size());
+    EXPECT_EQ(VLAudioDecoder::MidiDurationSeconds(cut), 0.0);
     const std::string wav = dir.File("a.wav");
     ASSERT_TRUE(WriteWav(wav, Tone(440, 1.0, 22050), 22050, 1));
     EXPECT_EQ(VLAudioDecoder::MidiDurationSeconds(wav), 0.0);
+}
+
+// Format 1: the tempo track and a longer melody track with running status (notes
+// written without repeating their status byte) and an unknown chunk between them.
+TEST(VLAudioDecoder, AMelodyOfSeveralTracksLastsAsLongAsItsLongestTrack) {
+    auto chunk = [](const std::string& kind, const std::string& body) {
+        const auto n = static_cast<uint32_t>(body.size());
+        return kind + std::string{static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                                  static_cast<char>(n >> 8), static_cast<char>(n)} + body;
+    };
+    const std::string tempo = std::string("\x00\xFF\x51\x03\x0F\x42\x40\x00\xFF\x2F\x00", 11);  // 1 s a quarter
+    // Four quarters of 240 ticks (division 240): on at 0, off after 960 with running status.
+    const std::string notes = std::string("\x00\x90\x3C\x50\x87\x40\x3C\x00\x00\xFF\x2F\x00", 12);
+    const std::string file = chunk("MThd", std::string("\x00\x01\x00\x02\x00\xF0", 6)) + chunk("MTrk", tempo) +
+                             chunk("XFIH", "vendor data") + chunk("MTrk", notes);
+    TempDir dir;
+    const std::string mid = dir.File("two.mid");
+    WriteBytes(mid, file.data(), file.size());
+    EXPECT_NEAR(VLAudioDecoder::MidiDurationSeconds(mid), 4.0, 1e-6);
 }
 
 TEST(VLAudioDecoder, DecodedLengthAgreesWithDurationAfterResampling) {
