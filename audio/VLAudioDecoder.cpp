@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 #include "platform/common/KWFile.h"
 #include "platform/common/KWLog.h"
@@ -421,7 +422,7 @@ namespace {
 // length", never a read past its end.
 class MidiReader {
 public:
-    explicit MidiReader(const std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
+    MidiReader(const uint8_t* data, size_t size) : m_bytes(data, size) {}
 
     // Seconds to the last event of the longest track; 0 when the file is damaged.
     double Seconds() {
@@ -556,7 +557,7 @@ private:
         uint64_t tick;
         uint32_t usPerQuarter;
     };
-    const std::vector<uint8_t>& m_bytes;
+    std::basic_string_view<uint8_t> m_bytes;
     size_t m_pos = 0;
     int m_tracks = 0;
     int m_division = 0;
@@ -565,6 +566,10 @@ private:
 };
 
 }  // namespace
+
+double VLAudioDecoder::MidiDurationOfBytes(const uint8_t* data, size_t size) {
+    return data && size ? MidiReader(data, size).Seconds() : 0.0;
+}
 
 double VLAudioDecoder::MidiDurationSeconds(const std::string& path) {
     // A melody is a few kilobytes; anything past a few megabytes is not one.
@@ -585,7 +590,7 @@ double VLAudioDecoder::MidiDurationSeconds(const std::string& path) {
     }
     if (bytes.empty())
         return 0.0;
-    const double seconds = MidiReader(bytes).Seconds();
+    const double seconds = MidiDurationOfBytes(bytes.data(), bytes.size());
     if (seconds <= 0.0)
         VL_LOG_ERROR("the MIDI file %s cannot be read", path.c_str());
     return seconds;

@@ -93,6 +93,8 @@ public:
     static double DurationSeconds(const std::string& path);
     // The length of a Standard MIDI File from its tempo map; 0 for anything else.
     static double MidiDurationSeconds(const std::string& path);
+    // The same for a file's bytes in memory.
+    static double MidiDurationOfBytes(const uint8_t* data, size_t size);
 };
 
 }  // namespace KwLib

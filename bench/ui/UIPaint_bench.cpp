@@ -88,6 +88,11 @@ struct Fixture {
     BenchWnd wnd;
 };
 
+// Scale 1, a 1920 x 1080 screen's and 2 (the argument in thousandths), five runs each.
+void AtEveryScale(benchmark::internal::Benchmark* b) {
+    b->Arg(1000)->Arg(1875)->Arg(2000)->Repetitions(5)->ReportAggregatesOnly(true);
+}
+
 void BM_FullPaint(benchmark::State& state) {
     Fixture f(state);
     UIPaintManager& pm = f.wnd.PaintManager();
@@ -100,13 +105,7 @@ void BM_FullPaint(benchmark::State& state) {
     state.counters["controls"] = controls;
     state.counters["pixels"] = pm.GetDeviceSize().cx * pm.GetDeviceSize().cy;
 }
-BENCHMARK(BM_FullPaint)
-    ->Arg(1000)
-    ->Arg(1875)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_FullPaint)->Apply(AtEveryScale)->Unit(benchmark::kMillisecond);
 
 // Every text changes before each paint, so all of them are shaped again: the
 // cost of a page whose texts are all new.
@@ -127,13 +126,7 @@ void BM_FullPaintNewTexts(benchmark::State& state) {
     }
     state.counters["texts"] = static_cast<double>(labels.size());
 }
-BENCHMARK(BM_FullPaintNewTexts)
-    ->Arg(1000)
-    ->Arg(1875)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_FullPaintNewTexts)->Apply(AtEveryScale)->Unit(benchmark::kMillisecond);
 
 void BM_RepaintOneButton(benchmark::State& state) {
     Fixture f(state);
@@ -144,13 +137,7 @@ void BM_RepaintOneButton(benchmark::State& state) {
         benchmark::DoNotOptimize(pm.Paint());
     }
 }
-BENCHMARK(BM_RepaintOneButton)
-    ->Arg(1000)
-    ->Arg(1875)
-    ->Arg(2000)
-    ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_RepaintOneButton)->Apply(AtEveryScale)->Unit(benchmark::kMicrosecond);
 
 void BM_FullLayoutAndPaint(benchmark::State& state) {
     Fixture f(state);
@@ -160,12 +147,6 @@ void BM_FullLayoutAndPaint(benchmark::State& state) {
         benchmark::DoNotOptimize(pm.Paint());
     }
 }
-BENCHMARK(BM_FullLayoutAndPaint)
-    ->Arg(1000)
-    ->Arg(1875)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_FullLayoutAndPaint)->Apply(AtEveryScale)->Unit(benchmark::kMillisecond);
 
 }  // namespace
