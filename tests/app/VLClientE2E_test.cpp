@@ -32,6 +32,10 @@ namespace {
 
 using TestSupport::VirtualScreen;
 
+// An exam that has not ended by then fails with the driver's own account of where it stood,
+// well before CTest's limit for the test (300 s) would kill it without a word.
+constexpr int kExamSeconds = 240;
+
 class ClientE2E : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,7 +125,7 @@ TEST_F(ClientE2E, ADirectStartIsTakenThroughTheRealWindowToTheScore) {
     VLDriveOptions options;
     options.socket = Socket();
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 240;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
@@ -185,7 +189,7 @@ TEST_F(ClientE2E, AClassroomExamIsTakenFromSignInToTheFinishedPage) {
     options.socket = Socket();
     options.student = "1002";
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 300;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
@@ -244,7 +248,7 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
     VLDriveOptions options;
     options.socket = Socket();
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 300;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
@@ -258,7 +262,11 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
     // Every beat and the long note were judged hits.
     EXPECT_EQ(driver.RhythmBeatsMissed(), 0);
 
-    // The stored answers: the beats of "750\n1500\n2250-3000\n3750\n4500" to within 2 ms.
+    // The stored answers: the beats of "750\n1500\n2250-3000\n3750\n4500". The driver presses the
+    // keys from another process on the beat, so how close they land depends on the machine's load;
+    // 20 ms still tells a beat from its neighbours (750 ms apart) and from a misjudged one (a hit is
+    // within the tolerance, 100 ms by default). The element's own stamping of a key event is tested
+    // to the millisecond in tests/elements.
     const auto results = Kinds("single_result");
     ASSERT_EQ(results.size(), 1u);
     const std::vector<int> beats = {750, 1500, 2250, 3000, 3750, 4500};
@@ -273,7 +281,7 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
         const std::vector<int> taps = Taps(answer);
         ASSERT_EQ(taps.size(), beats.size()) << part << "\n" << Lines(steps);
         for (size_t i = 0; i < beats.size(); ++i)
-            EXPECT_LE(std::abs(taps[i] - beats[i]), 2) << part << "\n" << Lines(steps);
+            EXPECT_LE(std::abs(taps[i] - beats[i]), 20) << part << "\n" << Lines(steps);
         ++answers;
     }
     EXPECT_EQ(answers, 3);
@@ -289,7 +297,7 @@ TEST_F(ClientE2E, EveryDragAndDrawKindIsAnsweredWithTheMouse) {
     VLDriveOptions options;
     options.socket = Socket();
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 300;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
