@@ -41,8 +41,17 @@ summary() {
     done
     printf '  %-34s %6s s\n' "total" "$(seconds_since "$started")"
     if command -v ccache >/dev/null; then
-        echo "==== ccache -s (${CCACHE_DIR:-$HOME/.cache/ccache})"
-        CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}" ccache -s || true
+        echo "==== ccache -s (${CCACHE_DIR:-$HOME/.cache/ccache}; shared, so its totals span earlier runs)"
+        ccache -s || true
+        # This run's share: the counters now less those at its start (builds of others on this machine
+        # at the same time count too).
+        cache_counters | awk -v before="$cache_before" '
+            BEGIN { n = split(before, b, " "); for (i = 1; i < n; i += 2) start[b[i]] = b[i + 1] }
+            { d[$1] = $2 - start[$1] }
+            END { hits = d["direct_cache_hit"] + d["preprocessed_cache_hit"]
+                  printf "  this run: %d compilations from the cache, %d compiled", hits, d["cache_miss"]
+                  if (hits + d["cache_miss"] > 0) printf " (%.0f %% hits)", 100 * hits / (hits + d["cache_miss"])
+                  printf "\n" }'
     fi
     local junit="$here/build-asan/ctest-junit.xml"
     if [ -f "$junit" ]; then
@@ -51,6 +60,14 @@ summary() {
             awk '{ printf "  %8.1f s  %s\n", $1, $2 }'
     fi
 }
+
+# The compiler cache scripts/build.sh uses (one folder outside the clone, shared by every clone).
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+cache_counters() {
+    ccache --print-stats 2>/dev/null | awk '$1 ~ /^(direct_cache_hit|preprocessed_cache_hit|cache_miss)$/ { print $1, $2 }'
+}
+cache_before=""
+if command -v ccache >/dev/null; then cache_before="$(cache_counters | tr '\n' ' ')"; fi
 
 started="$(now)"
 run_stage setup bash "$here/scripts/setup.sh" || { summary; exit 1; }
