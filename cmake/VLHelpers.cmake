@@ -46,7 +46,9 @@ function(vl_test_case_properties)
     endif()
     # The program's listing (gtest_discover_tests) leaves its cases in <program>_TESTS. A case
     # renamed or gone fails the run as a test of its own rather than losing its property quietly.
-    file(APPEND ${_file} "if(\"${C_PROGRAM}.${C_TEST}\" IN_LIST ${C_PROGRAM}_TESTS)
+    # (list(FIND) rather than IN_LIST: CTest reads the file without the policies of a project.)
+    file(APPEND ${_file} "list(FIND ${C_PROGRAM}_TESTS \"${C_PROGRAM}.${C_TEST}\" _vl_case)
+if(_vl_case GREATER -1)
     set_tests_properties(\"${C_PROGRAM}.${C_TEST}\" PROPERTIES ${C_PROPERTIES})
 else()
     add_test(\"${C_PROGRAM}.${C_TEST}-is-missing\" \"${CMAKE_COMMAND}\" -E false)
