@@ -32,6 +32,10 @@ namespace {
 
 using TestSupport::VirtualScreen;
 
+// An exam that has not ended by then fails with the driver's own account of where it stood,
+// well before CTest's limit for the test (300 s) would kill it without a word.
+constexpr int kExamSeconds = 240;
+
 class ClientE2E : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,7 +48,9 @@ protected:
         const fs::path built = fs::path(VL_CLIENT_PATH).parent_path();
         fs::copy_file(VL_CLIENT_PATH, m_root / "install/bin/VLStudent");
         fs::copy(built / "res", m_root / "install/bin/res", fs::copy_options::recursive);
-        fs::copy(built.parent_path() / "Audio", m_root / "install/Audio", fs::copy_options::recursive);
+        // Without the spoken prompts each prompt is the flow's one-second pause: the cases that time
+        // nothing run without them (scripts/e2e.sh plays every one); the rhythm case adds them.
+        fs::create_directories(m_root / "install/Audio");
         fs::copy_file(VL_STANDIN_PATH, m_root / "install/VLGuard");
 
         VLSimConfig config;
@@ -69,6 +75,13 @@ protected:
         }
         m_sim.reset();
         fs::remove_all(m_root);
+    }
+
+    // The spoken prompts of the build, for a case that times the student against them.
+    void AddPrompts() {
+        const fs::path built = fs::path(VL_CLIENT_PATH).parent_path();
+        fs::copy(built.parent_path() / "Audio", m_root / "install/Audio",
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     }
 
     void StartClient(const std::vector<std::string>& args) {
@@ -121,7 +134,7 @@ TEST_F(ClientE2E, ADirectStartIsTakenThroughTheRealWindowToTheScore) {
     VLDriveOptions options;
     options.socket = Socket();
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 240;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
@@ -185,7 +198,7 @@ TEST_F(ClientE2E, AClassroomExamIsTakenFromSignInToTheFinishedPage) {
     options.socket = Socket();
     options.student = "1002";
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 300;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
@@ -240,11 +253,13 @@ std::vector<int> Taps(const std::string& answer) {
 }
 
 TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
+    // With its prompts, as a student hears it: the taps follow the music after them.
+    AddPrompts();
     StartClient({"-role=3", "-id=105,116,117", "-automation=" + Socket()});
     VLDriveOptions options;
     options.socket = Socket();
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 300;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);
@@ -258,7 +273,11 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
     // Every beat and the long note were judged hits.
     EXPECT_EQ(driver.RhythmBeatsMissed(), 0);
 
-    // The stored answers: the beats of "750\n1500\n2250-3000\n3750\n4500" to within 2 ms.
+    // The stored answers: the beats of "750\n1500\n2250-3000\n3750\n4500". The driver presses the
+    // keys from another process on the beat, so how close they land depends on the machine's load;
+    // 20 ms still tells a beat from its neighbours (750 ms apart) and from a misjudged one (a hit is
+    // within the tolerance, 100 ms by default). The element's own stamping of a key event is tested
+    // to the millisecond in tests/elements.
     const auto results = Kinds("single_result");
     ASSERT_EQ(results.size(), 1u);
     const std::vector<int> beats = {750, 1500, 2250, 3000, 3750, 4500};
@@ -273,7 +292,7 @@ TEST_F(ClientE2E, RhythmQuestionsAreTappedOnTheBeatWithKeyEvents) {
         const std::vector<int> taps = Taps(answer);
         ASSERT_EQ(taps.size(), beats.size()) << part << "\n" << Lines(steps);
         for (size_t i = 0; i < beats.size(); ++i)
-            EXPECT_LE(std::abs(taps[i] - beats[i]), 2) << part << "\n" << Lines(steps);
+            EXPECT_LE(std::abs(taps[i] - beats[i]), 20) << part << "\n" << Lines(steps);
         ++answers;
     }
     EXPECT_EQ(answers, 3);
@@ -289,7 +308,7 @@ TEST_F(ClientE2E, EveryDragAndDrawKindIsAnsweredWithTheMouse) {
     VLDriveOptions options;
     options.socket = Socket();
     options.screenshotDir = (m_root / "shots").string();
-    options.timeoutSeconds = 300;
+    options.timeoutSeconds = kExamSeconds;
     std::vector<std::string> steps;
     options.log = [&](const std::string& line) { steps.push_back(line); };
     VLExamDriver driver(options);

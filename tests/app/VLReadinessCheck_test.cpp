@@ -218,22 +218,29 @@ TEST_F(ReadinessCheck, TheGuardPortMayBeFreeOrOursButNobodyElses) {
     // Held by our guard.
     fs::create_directories(m_root / "guard/bin");
     fs::copy_file(VL_GUARD_PATH, m_root / "guard/VLGuard");
-    HeldPort probe;
-    const int guardPort = probe.Port();
-    probe.Release();
+    // The guard takes a free port of its own choosing and says which: a port freed here for it
+    // could be taken by any other program before the guard binds it.
     VLClientProcess guard;
     const std::string out = (m_root / "guard.out").string();
-    ASSERT_TRUE(
-        guard.Start((m_root / "guard/VLGuard").string(), {},
-                    {"VL_GUARD_PORT=" + std::to_string(guardPort), "HOME=" + (m_root / "home").string(),
-                     "XDG_DATA_HOME=" + (m_root / "data").string(), "TMPDIR=" + (m_root / "tmp").string(),
-                     "XDG_RUNTIME_DIR=" + (m_root / "run").string()},
-                    out));
     fs::create_directories(m_root / "run");
     fs::create_directories(m_root / "tmp");
-    for (int i = 0; i < 400 && KWFile::ReadAll(out).value_or("").find("Listening on") == std::string::npos;
-         ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(guard.Start((m_root / "guard/VLGuard").string(), {},
+                            {"VL_GUARD_PORT=0", "HOME=" + (m_root / "home").string(),
+                             "XDG_DATA_HOME=" + (m_root / "data").string(), "TMPDIR=" + (m_root / "tmp").string(),
+                             "XDG_RUNTIME_DIR=" + (m_root / "run").string()},
+                            out));
+    int guardPort = 0;
+    const std::regex listening(R"(Listening on [^\s:]+:([0-9]+))");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (guardPort == 0 && std::chrono::steady_clock::now() < end) {
+        std::smatch m;
+        const std::string text = KWFile::ReadAll(out).value_or("");
+        if (std::regex_search(text, m, listening))
+            guardPort = std::stoi(m[1].str());
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GT(guardPort, 0) << "the guard never said where it listens:\n" << KWFile::ReadAll(out).value_or("");
     VLReadinessInputs ours = m_in;
     ours.guardPort = guardPort;
     const VLReadinessItem guarded = VLReadinessCheck(ours).CheckGuardPort();

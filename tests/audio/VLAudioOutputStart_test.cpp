@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -25,7 +26,7 @@ using namespace AudioTest;
 // sample arrived, on the toolkit clock.
 class OutputWatcher {
 public:
-    explicit OutputWatcher(const std::string& fifo) {
+    explicit OutputWatcher(const std::string& fifo) : m_fifo(fifo) {
         m_thread = std::thread([this, fifo] {
             const int fd = open(fifo.c_str(), O_RDONLY);
             if (fd < 0)
@@ -55,6 +56,11 @@ public:
         });
     }
     ~OutputWatcher() {
+        // A test that failed before the driver opened the output would leave the reader in
+        // open() for ever: a writer of our own lets it through to the end of the stream.
+        const int fd = open(m_fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            close(fd);
         if (m_thread.joinable())
             m_thread.join();
     }
@@ -62,10 +68,26 @@ public:
     uint64_t Bytes() const { return m_bytes.load(); }
 
 private:
+    std::string m_fifo;
     std::thread m_thread;
     std::atomic<uint64_t> m_firstSound{0};
     std::atomic<uint64_t> m_bytes{0};
 };
+
+// Each wait has an end: a device that never takes a buffer, or a watcher that never
+// opened the output, fails the test at once with what was seen, not at CTest's limit.
+constexpr int kPatienceSeconds = 10;
+
+template <typename Done>
+bool WaitFor(Done done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kPatienceSeconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 TEST(VLAudioOutputStartTest, TheFirstSampleReachesTheOutputWhenTheEngineSays) {
     TempDir dir;
@@ -84,23 +106,22 @@ TEST(VLAudioOutputStartTest, TheFirstSampleReachesTheOutputWhenTheEngineSays) {
         ASSERT_TRUE(player.InitAudio());
         EXPECT_EQ(player.Engine().DeviceDelayMs(), 0.0);
         // A few buffers of silence first, as when the count-in ends.
-        while (watcher.Bytes() < 4 * 8192)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(WaitFor([&] { return watcher.Bytes() >= 4 * 8192; }))
+            << "the output got " << watcher.Bytes() << " bytes in " << kPatienceSeconds << " s";
         double fromNow = 0;
         EXPECT_FALSE(player.GetPlaybackStartFromNow(fromNow));
         ASSERT_GT(player.StartPlayback(music), 0u);
 
         uint64_t origin = 0;
-        for (int i = 0; i < 5000 && origin == 0; ++i) {
+        WaitFor([&] {
             if (player.GetPlaybackStartFromNow(fromNow))
                 origin =
                     static_cast<uint64_t>(static_cast<int64_t>(UIClock::NowMs()) + std::llround(fromNow));
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+            return origin != 0;
+        });
         ASSERT_NE(origin, 0u) << "the engine never said when the music started";
-        while (watcher.FirstSound() == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(WaitFor([&] { return watcher.FirstSound() != 0; }))
+            << "no sounding sample reached the output in " << kPatienceSeconds << " s";
         const int64_t heard = static_cast<int64_t>(watcher.FirstSound());
         RecordProperty("OutputMinusEngineMs", static_cast<int>(heard - static_cast<int64_t>(origin)));
         EXPECT_LE(std::llabs(heard - static_cast<int64_t>(origin)), 5)

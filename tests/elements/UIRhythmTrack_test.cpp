@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "elements/UIRhythmElement.h"
 #include "platform/ui/UIClock.h"
@@ -234,17 +236,50 @@ TEST_F(UIRhythmTrackTest, TheThreadPublishesAPictureAboutEveryTenMilliseconds) {
     ASSERT_TRUE(track.Load());
     track.SetNotes({1000}, {}, 0.2f);
     track.SetOrigin(static_cast<int64_t>(UIClock::NowMs()));
-    std::atomic<int> seen{0};
-    track.SetFrameObserver([&](const Frame&, uint64_t) { ++seen; });
+    using Clock = std::chrono::steady_clock;
+    constexpr size_t kFrames = 30;
+    std::mutex mutex;
+    std::vector<Clock::time_point> seen;
+    track.SetFrameObserver([&](const Frame&, uint64_t) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(Clock::now());
+    });
+    // The baseline, beside the track under the same load: a thread that only keeps a 10 ms
+    // rhythm the way the drawing thread does, for as many intervals.
+    Clock::duration baseline{};
+    std::thread reference([&] {
+        const auto start = Clock::now();
+        auto next = start;
+        for (size_t i = 1; i < kFrames; ++i) {
+            next += std::chrono::milliseconds(UIRhythmTrack::kRenderIntervalMs);
+            std::this_thread::sleep_until(next);
+        }
+        baseline = Clock::now() - start;
+    });
     ASSERT_TRUE(track.Start());
     EXPECT_TRUE(track.IsRunning());
-    for (int i = 0; i < 5000 && seen < 5; ++i)
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    auto count = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    };
+    while (count() < kFrames && Clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     track.Stop();
+    reference.join();
     EXPECT_FALSE(track.IsRunning());
-    EXPECT_GE(seen.load(), 5);
+    ASSERT_GE(seen.size(), kFrames) << "pictures drawn in 10 s";
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    const auto took = duration_cast<milliseconds>(seen[kFrames - 1] - seen[0]);
+    // Each tick waits for its own time: never a burst, so 29 intervals take at least 290 ms less
+    // the first tick's lateness (under 10 ms).
+    EXPECT_GE(took.count(), static_cast<int64_t>((kFrames - 2) * UIRhythmTrack::kRenderIntervalMs));
+    // And not slower than three times what a thread that only keeps the rhythm needed.
+    EXPECT_LE(took.count(), 3 * duration_cast<milliseconds>(baseline).count() + 30)
+        << "the baseline took " << duration_cast<milliseconds>(baseline).count() << " ms";
     auto frames = track.Frames();
-    EXPECT_GE(frames->PublishedCount(), 5u);
+    EXPECT_GE(frames->PublishedCount(), kFrames);
     ASSERT_TRUE(frames->TakeLatest());
     EXPECT_EQ(frames->Front().pixels.size(), m_plain.pixels.size());
 }

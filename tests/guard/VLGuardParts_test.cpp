@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -342,34 +343,74 @@ TEST(VLMinidumpWriter, DumpsBeyondTheQuotaGoOldestFirstAndNothingElse) {
     VLMinidumpWriter::PruneFolder(dir.path + "/missing/");
 }
 
+// What a test program that is about to die tells the test watching it.
+struct LeftBehind {
+    pid_t sleeper = -1;
+    pid_t guard = -1;
+    pid_t client = -1;  // the stand-in client the guard started
+    char root[256] = {};
+};
+
+bool Alive(pid_t pid) {
+    std::string stat = VLGuardSandbox::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
 TEST(VLTestProcessSupport, StartedProgramsEndWithATestProgramThatDies) {
-    // A test program that dies without running its destructors (a crash, a
-    // kill) must not leave a guard or a stand-in behind.
+    // A test program that dies without running its destructors (a crash, a kill, CTest's
+    // time-out) must not leave a guard behind, nor a client that guard started: on a shared
+    // machine they would answer the next run's tests.
     int report[2];
     ASSERT_EQ(pipe(report), 0);
     pid_t testProgram = fork();
     ASSERT_GE(testProgram, 0);
     if (testProgram == 0) {
-        auto* child = new TestSupport::VLTestProcess;
-        pid_t pid = child->Start("/bin/sleep", {"60"}, {}, "", "") ? child->Pid() : -1;
-        write(report[1], &pid, sizeof pid);
+        LeftBehind left;
+        auto* sleeper = new TestSupport::VLTestProcess;
+        if (sleeper->Start("/bin/sleep", {"60"}, {}, "", ""))
+            left.sleeper = sleeper->Pid();
+        auto* box = new VLGuardSandbox;
+        std::snprintf(left.root, sizeof left.root, "%s", box->root.c_str());
+        box->HoldStartedPrograms(true);
+        auto* guard = new TestSupport::VLTestProcess;
+        int port = 0;
+        if (box->StartGuard(*guard, port)) {
+            left.guard = guard->Pid();
+            TestSupport::HttpGet(port, "/runClient?question_id=17");
+            // The stand-in names its record after its pid: "VLStudent-<pid>.args".
+            TestSupport::WaitUntil(
+                [&] {
+                    std::error_code ec;
+                    for (const auto& entry : fs::directory_iterator(box->records, ec)) {
+                        const std::string name = entry.path().filename().string();
+                        if (name.rfind("VLStudent-", 0) == 0 && name.size() > 15)
+                            left.client = static_cast<pid_t>(std::atoi(name.c_str() + 10));
+                    }
+                    return left.client > 0;
+                },
+                10000);
+        }
+        write(report[1], &left, sizeof left);
         _exit(0);
     }
     close(report[1]);
-    pid_t sleeper = -1;
-    ASSERT_EQ(read(report[0], &sleeper, sizeof sleeper), static_cast<ssize_t>(sizeof sleeper));
+    LeftBehind left;
+    ASSERT_EQ(read(report[0], &left, sizeof left), static_cast<ssize_t>(sizeof left));
     close(report[0]);
     waitpid(testProgram, nullptr, 0);
-    ASSERT_GT(sleeper, 0);
-    // The orphan is reparented and reaped elsewhere; its /proc entry goes with it.
-    auto alive = [&] {
-        std::string stat = VLGuardSandbox::ReadFile("/proc/" + std::to_string(sleeper) + "/stat");
-        size_t close = stat.rfind(')');
-        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-    };
-    EXPECT_TRUE(TestSupport::WaitUntil([&] { return !alive(); }, 10000));
-    if (alive())
-        kill(sleeper, SIGKILL);
+    ASSERT_GT(left.sleeper, 0);
+    ASSERT_GT(left.guard, 0) << "the guard did not start";
+    ASSERT_GT(left.client, 0) << "the guard started no client";
+    // Orphans are reparented and reaped elsewhere; their /proc entries go with them.
+    for (const pid_t pid : {left.sleeper, left.guard, left.client}) {
+        EXPECT_TRUE(TestSupport::WaitUntil([&] { return !Alive(pid); }, 10000)) << "pid " << pid << " stayed";
+        if (Alive(pid))
+            kill(pid, SIGKILL);
+    }
+    std::error_code ec;
+    if (std::string(left.root).find("/vlguard-") != std::string::npos)
+        fs::remove_all(left.root, ec);
 
     TestSupport::VLTestProcess missing;
     EXPECT_FALSE(missing.Start("/nonexistent/program", {}, {}, "", ""));

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,7 @@ VLTestProcess::~VLTestProcess() {
 bool VLTestProcess::Start(const std::string& path, const std::vector<std::string>& args,
                           const std::map<std::string, std::string>& env, const std::string& stdoutPath,
                           const std::string& stderrPath) {
+    ReleaseKeeper();
     std::vector<std::string> argvStore{path};
     argvStore.insert(argvStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -122,7 +124,53 @@ bool VLTestProcess::Start(const std::string& path, const std::vector<std::string
     close(execStatus[0]);
     m_pid = rc == 0 ? pid : -1;
     m_status.reset();
+    if (rc == 0)
+        StartKeeper(pid);
     return rc == 0;
+}
+
+void VLTestProcess::StartKeeper(pid_t group) {
+    int keep[2];
+    if (pipe2(keep, O_CLOEXEC) != 0)
+        return;
+    const pid_t keeper = fork();
+    if (keeper == 0) {
+        // Only async-signal-safe calls. It holds nothing but its end of the pipe: another
+        // program's output pipe or another keeper's way in would keep them open.
+        dup2(keep[0], 0);
+        if (syscall(SYS_close_range, 1u, ~0u, 0u) != 0)
+            for (int fd = 1; fd < 4096; ++fd)
+                close(fd);
+        char byte = 0;
+        ssize_t n;
+        while ((n = read(0, &byte, 1)) < 0 && errno == EINTR) {
+        }
+        // A byte: the owner ended the program in order. The end of the pipe: the test
+        // program is gone, and whatever its program started goes with it.
+        if (n == 0)
+            kill(-group, SIGKILL);
+        _exit(0);
+    }
+    close(keep[0]);
+    if (keeper < 0) {
+        close(keep[1]);
+        return;
+    }
+    m_keeper = keeper;
+    m_keeperFd = keep[1];
+}
+
+void VLTestProcess::ReleaseKeeper() {
+    if (m_keeper < 0)
+        return;
+    const char done = 1;
+    while (write(m_keeperFd, &done, 1) < 0 && errno == EINTR) {
+    }
+    close(m_keeperFd);
+    while (waitpid(m_keeper, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    m_keeper = -1;
+    m_keeperFd = -1;
 }
 
 bool VLTestProcess::IsRunning() {
@@ -154,6 +202,7 @@ void VLTestProcess::Kill() {
         }
         m_status = status;
     }
+    ReleaseKeeper();
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

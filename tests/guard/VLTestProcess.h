@@ -29,8 +29,16 @@ public:
     void Kill();
 
 private:
+    void StartKeeper(pid_t group);
+    void ReleaseKeeper();
+
     pid_t m_pid = -1;
     std::optional<int> m_status;
+    // A small process that ends the program's whole process group once this test program is
+    // gone, however it went: the parent-death signal reaches only the program itself, not
+    // what it started (the clients a guard starts). m_keeperFd is the one way to it.
+    pid_t m_keeper = -1;
+    int m_keeperFd = -1;
 };
 
 // Environment for a program with the client's crash handler: AddressSanitizer

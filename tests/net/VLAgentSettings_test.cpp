@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "net/VLPortCheckManager.h"
+#include "platform/common/KWThread.h"
 
 namespace KwLib {
 namespace {
@@ -166,14 +167,31 @@ TEST(VLAgentSettingsTest, CachePathIsFolderDigestAndExtension) {
               "/other/B257A3620A6B831C0999241F93EB340F.png");
 }
 
+// Threads started through KWThread while a test watches (its start hook runs on each).
+std::atomic<int> g_threadsStarted{0};
+
 TEST(VLPortCheckManagerTest, StartsOnceAndReleases) {
     VLPortCheckManager& manager = *VLPortCheckManager::GetInstance();
     EXPECT_FALSE(manager.HasStarted());
+    g_threadsStarted = 0;
+    KWThread::SetThreadStartHook([] { ++g_threadsStarted; });
     manager.StartCheck(nullptr);
     manager.StartCheck(nullptr);
     EXPECT_TRUE(manager.HasStarted());
     manager.Release();
+    KWThread::SetThreadStartHook(nullptr);
     EXPECT_FALSE(manager.HasStarted());
+    // The second start found the first thread and started none; Release joined it, so its
+    // start hook has run by now.
+    EXPECT_EQ(g_threadsStarted.load(), 1);
+    // Released, it may start again.
+    g_threadsStarted = 0;
+    KWThread::SetThreadStartHook([] { ++g_threadsStarted; });
+    manager.StartCheck(nullptr);
+    EXPECT_TRUE(manager.HasStarted());
+    manager.Release();
+    KWThread::SetThreadStartHook(nullptr);
+    EXPECT_EQ(g_threadsStarted.load(), 1);
 }
 
 }  // namespace

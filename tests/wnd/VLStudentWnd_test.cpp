@@ -542,22 +542,26 @@ TEST_F(StudentWnd, AFailedUpdateCheckIsRetriedWithDoublingPauses) {
         return n;
     };
     ASSERT_TRUE(Open(3));
-    ASSERT_TRUE(PumpUntil([&] { return checks() == 1; }));
-    // The program clock moves slowly against real time, so a failure's way back
-    // costs little of it: the pauses between checks are 1 s, then 2 s, then 4 s.
-    std::vector<uint64_t> at = {m_driver->Now()};
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (at.size() < 4 && std::chrono::steady_clock::now() < end) {
-        m_driver->Advance(10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(4));
-        if (checks() > at.size())
-            at.push_back(m_driver->Now());
-    }
-    ASSERT_EQ(at.size(), 4u);
-    for (size_t i = 1; i < at.size(); ++i) {
+    // Each failed answer arms the pause before the next check: 1 s, then 2 s, then 4 s of the
+    // program's clock from that answer. The clock stands still while a check and its answer go
+    // in real time, so the test holds however slowly the machine answers.
+    const UIWindowWnd* window = m_window;
+    const auto pauseArmed = [window] {
+        return UIApplication::Instance().HasTimer(window, nullptr, kTimerUpdateRetry);
+    };
+    // A check can only go out once its pause has fired, so with the clock standing still after
+    // the pause's last millisecond, the next check arriving shows the pause ended in time.
+    for (size_t i = 1; i <= 4; ++i) {
+        ASSERT_TRUE(PumpUntil([&] { return checks() == i; }))
+            << "check " << i << (i > 1 ? " did not follow its pause to the millisecond" : "");
+        if (i == 4)
+            break;
+        ASSERT_TRUE(PumpUntil(pauseArmed)) << "no pause after the failure of check " << i;
         const uint64_t pause = 1000u << (i - 1);
-        EXPECT_GE(at[i] - at[i - 1], pause) << "check " << i;
-        EXPECT_LE(at[i] - at[i - 1], pause + 600) << "check " << i;
+        m_driver->Advance(pause - 1);
+        EXPECT_TRUE(pauseArmed()) << "the pause after check " << i << " ended before " << pause << " ms";
+        EXPECT_EQ(checks(), i);
+        m_driver->Advance(1);
     }
 }
 
