@@ -48,12 +48,12 @@ bool UIApplication::EnsureVideo() {
         return false;
     }
     const char* driver = SDL_GetCurrentVideoDriver();
-    // Everything is drawn in software by cairo. X11 has a native framebuffer
-    // (XShm), the shortest way to the screen with no GL context to load.
-    // Wayland has none: its window surface is a texture that SDL's renderer
-    // shows, and turning that off leaves the window without any surface,
-    // which the compositor shows black.
-    if (driver && std::string(driver) == "x11")
+    // Everything is drawn in software by cairo. X11 (XShm) and the offscreen
+    // driver have a native framebuffer, the shortest way to the screen with no
+    // GL context to load. Wayland has none: its window surface is a texture
+    // that SDL's renderer shows, and turning that off leaves the window
+    // without any surface, which the compositor shows black.
+    if (!driver || std::string(driver) != "wayland")
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     VL_LOG_INFO("video driver %s", driver ? driver : "none");
     m_wakeEventType = SDL_RegisterEvents(1);
