@@ -3,11 +3,11 @@
 # cage (headless wlroots, pixman renderer) on this machine, as an unprivileged
 # account (cage refuses root), pictures of the compositor's output with grim.
 #
-#   1. Sign-in, native Wayland and XWayland: the client alone under cage; grim's
+#   1. Sign-in, native Wayland and XWayland: the exam session's launcher
+#      (packaging/virelo-exam-session) starts cage with the client alone; grim's
 #      picture of the sign-in is compared with the same client's window under
-#      Xvfb (last line of the step: "sign-in under cage (wayland): N of M pixels
-#      differ from Xvfb"); closing the client through its own close button must
-#      end cage.
+#      Xvfb ("sign-in under cage (wayland): N of M pixels differ from Xvfb");
+#      closing the client through its own close button must end the session.
 #   2. The whole exam on a short paper (scripts/e2e.sh inside cage, SDL's
 #      Wayland driver), with grim's pictures of the sign-in and of a question.
 #
@@ -86,6 +86,7 @@ look() {  # look NAME cage|xvfb [VAR=value...]
     me mkdir -p "$dir/data/Virelo/Student" "$dir/tmp" "$dir/run" "$dir/home"
     me chmod 700 "$dir/run"
     me cp -r "$mbuild/install" "$dir/install"
+    me cp "$here/packaging/virelo-exam-session" "$dir/install/bin/"
     local client_env=(XDG_DATA_HOME="$dir/data" TMPDIR="$dir/tmp" HOME="$dir/home" SDL_AUDIODRIVER=dummy
                       VL_GUARD_PORT=0 "$@")
     local sock="$dir/run/auto.sock" shot="$shots/signin-$name.png"
@@ -105,10 +106,20 @@ look() {  # look NAME cage|xvfb [VAR=value...]
         for _ in \$(seq 1 100); do kill -0 \$client 2>/dev/null || exit 0; sleep 0.1; done
         echo 'the client did not end after its close button' >&2; exit 4"
     if [ "$where" = cage ]; then
-        # cage runs only the inner side; cage ending when it ends is the session's rule.
+        # The exam session's own launcher starts cage with the client alone in it;
+        # the picture is taken from outside, and the session must end with the client.
         local status=0
-        me env "${cage_env[@]}" timeout 120 cage -- bash -c "$inner" > "$dir/cage.out" 2>&1 || status=$?
-        [ "$status" -eq 0 ] || { echo "cage run $name ended with $status (see $dir/cage.out)" >&2; return 1; }
+        me env "${cage_env[@]}" "${client_env[@]}" bash -c "
+            set -u
+            timeout 120 '$dir/install/bin/virelo-exam-session' -automation='$sock' > '$dir/cage.out' 2>&1 &
+            session=\$!
+            for _ in \$(seq 1 300); do [ -S '$sock' ] && break; sleep 0.1; done
+            '$automate' --socket '$sock' --timeout 60 '{\"cmd\":\"wait\",\"ms\":1500}' >/dev/null || exit 3
+            WAYLAND_DISPLAY=\"\$(ls '$world/run' | grep -m1 '^wayland-[0-9]*\$')\" grim '$shot' || exit 5
+            '$automate' --socket '$sock' --timeout 20 '{\"cmd\":\"click\",\"id\":504}' >/dev/null || true
+            for _ in \$(seq 1 150); do kill -0 \$session 2>/dev/null || exit 0; sleep 0.1; done
+            echo 'the session did not end with its client' >&2; kill \$session; exit 4" || status=$?
+        [ "$status" -eq 0 ] || { echo "cage session $name ended with $status (see $dir/cage.out)" >&2; return 1; }
     else
         local status=0
         me bash -c "
@@ -141,7 +152,7 @@ for driver in wayland x11; do
     if shot="$(look "$driver" cage SDL_VIDEODRIVER="$driver")"; then
         pixels="$(differ "$shot" "$xvfb_shot")"
         total=$((1024 * 720))
-        echo "sign-in under cage ($driver): $pixels of $total pixels differ from Xvfb; closing the client ended cage"
+        echo "sign-in under cage ($driver): $pixels of $total pixels differ from Xvfb; closing the client ended the session"
         # A few pixels of anti-aliasing may differ; a black or missing window differs everywhere.
         if ! [[ "$pixels" =~ ^[0-9]+$ ]] || [ "$pixels" -gt $((total / 100)) ]; then
             echo "e2e-cage.sh: the sign-in under cage ($driver) is not the picture Xvfb shows" >&2
