@@ -32,6 +32,10 @@ install(FILES ${VL_PACKAGE_STAGE}/changelog.gz DESTINATION ${VL_PACKAGE_DOC} COM
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/virelo-student.desktop DESTINATION /usr/share/applications
         COMPONENT debian PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ EXCLUDE_FROM_ALL)
+# The exam login session: cage runs the client alone (packaging/virelo-exam-session).
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/virelo-exam-session DESTINATION bin)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/virelo-exam.desktop DESTINATION /usr/share/wayland-sessions
+        COMPONENT debian PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION /usr/share/lintian/overrides
         RENAME ${VL_PACKAGE_NAME} COMPONENT debian PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
         EXCLUDE_FROM_ALL)
@@ -58,6 +62,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl 7.85 is the first with the protocol lists every transfer sets
 # (CURLOPT_PROTOCOLS_STR); the libraries alone would allow an older one.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, libcurl4 (>= 7.85.0)")
+# The exam session's compositor; X programs under it need Xwayland. An
+# ordinary desktop session does without both.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cage, xwayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # The programs' tree and Debian's documents, not the build tools.

@@ -12,6 +12,7 @@ PACKAGES=(
     libsndfile1-dev libmpg123-dev libopenmpt-dev libkissfft-dev libspeexdsp-dev
     espeak-ng lame sox
     xvfb xdotool imagemagick x11-apps x11-xserver-utils
+    cage xwayland grim weston
     chromium
     curl procps
     lintian

@@ -304,6 +304,7 @@ void VLStudentWnd::ShowPage(int page) {
         SetTimer(kTimerDeviceTips, 1000);
     if (page == 3)
         PlayAudioFile(m_services.paths.GetAudioDir() + "设备测试.mp3");
+    UpdateKeyboardLock();
     m_pm.Invalidate();
 }
 
@@ -619,6 +620,9 @@ intptr_t VLStudentWnd::OnTimer(uint32_t, uintptr_t wParam, intptr_t, bool& handl
         case kTimerCloseUploads:
             OnCloseUploadTick();
             break;
+        case kTimerFocusCheck:
+            OnFocusCheck();
+            break;
         default:
             handled = false;
             break;
@@ -868,6 +872,8 @@ intptr_t VLStudentWnd::OnRButtonDown(uint32_t, uintptr_t, intptr_t, bool& handle
 }
 
 intptr_t VLStudentWnd::MessageHandler(uint32_t msg, uintptr_t wParam, intptr_t, bool& handled) {
+    if (msg == WM_KILLFOCUS)
+        OnFocusLost();
     if (msg == WM_KEYDOWN && wParam == 'P' &&
         UIApplication::Instance().GetModifiers() == (kModCtrl | kModAlt | kModShift)) {
         handled = true;
@@ -879,6 +885,10 @@ intptr_t VLStudentWnd::MessageHandler(uint32_t msg, uintptr_t wParam, intptr_t, 
 // ---- destruction ----
 
 intptr_t VLStudentWnd::OnDestroy(uint32_t, uintptr_t, intptr_t, bool& handled) {
+    // Nothing stays held once the exam's window is going.
+    m_keyboardLocked = false;
+    KillTimer(kTimerFocusCheck);
+    UIApplication::Instance().SetKeyboardLock(false);
     m_pm.RemoveMessageFilter(this);
     ReleaseManagers();
     UIWindowWnd::PostQuitMessage(0);
@@ -955,6 +965,9 @@ void VLStudentWnd::FillAutomationState(KWJsonValue& state) const {
     state["recordState"] = m_recordState;
     state["pendingUploads"] = static_cast<int>(m_pendingUploads.size());
     state["runMode"] = m_services.runMode;
+    state["keyboardLocked"] = m_keyboardLocked;
+    state["holdsKeyboard"] = HoldsKeyboard();
+    state["focusLosses"] = m_focusLosses;
     if (auto* rhythm = dynamic_cast<const UIRhythmElement*>(m_curElement))
         state["rhythm"] = RhythmAutomationState(*rhythm);
 }

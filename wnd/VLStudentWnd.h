@@ -111,6 +111,13 @@ public:
     // ---- pages and screens ----
     void ShowScreen(int kind);
     void ShowPage(int page);
+    // ---- lockdown ----
+    // Holds the keyboard on the exam's pages (after sign-in until the finished
+    // page) of a normal run and releases it everywhere else.
+    void UpdateKeyboardLock();
+    void OnFocusLost();
+    void OnFocusCheck();
+    int GetFocusLosses() const { return m_focusLosses; }
     void UpdateStatusTexts();
 
     // ---- the exam ----
@@ -337,6 +344,11 @@ private:
 
     int m_screen = 0;
     int m_page = -1;
+    bool m_keyboardLocked = false;
+    // Times the exam's window lost the focus to another program while it held
+    // the keyboard; kept with the exam's stored answers.
+    int m_focusLosses = 0;
+    uint64_t m_focusLostAt = 0;  // toolkit clock; 0 while no loss is pending
     // 0 after playing a prompt or music, 1 while the microphone test monitors,
     // 3 while an option's clip plays.
     int m_tickMode = 0;

@@ -124,5 +124,9 @@ constexpr int kTimerSnapshot = 1022;
 // A close during the exam waits for the recordings' uploads (1 s ticks).
 constexpr int kTimerCloseUploads = 1023;
 constexpr int kSnapshotMs = 1000;
+// A focus loss counts once the focus has not come back to one of our windows
+// this soon (a box of our own takes it, and X11 reports the hand-over in two steps).
+constexpr int kTimerFocusCheck = 1024;
+constexpr int kFocusCheckMs = 300;
 
 }  // namespace KwLib

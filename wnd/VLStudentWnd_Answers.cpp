@@ -175,6 +175,9 @@ std::string VLStudentWnd::BuildAnswerList() {
         }
     }
     root["answerlist"] = list;
+    // Rows written before the count existed simply have none: readers take 0.
+    if (m_focusLosses > 0)
+        root["focuslosses"] = m_focusLosses;
     return KWJsonWriter::Write(root);
 }
 
@@ -207,6 +210,9 @@ void VLStudentWnd::RestoreAnswers() {
         const KWJsonValue& list = root["answerlist"];
         if (!list.isArray())
             break;
+        // The exam goes on where it stopped, focus losses included.
+        if (root["focuslosses"].isInt() && root["focuslosses"].asInt() > m_focusLosses)
+            m_focusLosses = root["focuslosses"].asInt();
         auto lock = m_services.exam->Lock();
         for (const KWJsonValue& item : list) {
             if (!item.isObject() || !item.isMember("id"))

@@ -39,6 +39,7 @@ void VLStudentWnd::ShowScreen(int kind) {
     if (kind == kScreenSignIn || kind == kScreenConfirm) {
         m_examInProgress = false;
         m_answersLoaded = false;
+        m_focusLosses = 0;
         {
             auto lock = m_services.exam->Lock();
             m_services.exam->Clear();
@@ -79,6 +80,7 @@ void VLStudentWnd::ShowScreen(int kind) {
         ShowPage(0);
     }
     m_screen = kind;
+    UpdateKeyboardLock();
     m_pm.Invalidate();
 }
 

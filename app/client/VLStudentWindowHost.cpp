@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -110,7 +112,21 @@ public:
         if (m_window)
             m_window->FillAutomationState(state);
     }
-    bool HandleCommand(const std::string& cmd, const KWJsonValue&, KWJsonValue& answer) override {
+    bool HandleCommand(const std::string& cmd, const KWJsonValue& request, KWJsonValue& answer) override {
+#if VL_DEVELOPMENT_BUILD
+        if (cmd == "hang") {
+            // Test hook of development builds: the UI thread stops answering
+            // (after this reply), as a client stuck in a bug would.
+            const int ms = std::clamp(request["ms"].isInt() ? request["ms"].asInt() : 0, 0, 120000);
+            VL_LOG_INFO("the UI thread is made to hang for %d ms", ms);
+            UIApplication::Instance().RunOnUiThread(
+                [ms] { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+            answer["hangMs"] = ms;
+            return true;
+        }
+#else
+        (void)request;
+#endif
         if (cmd != "answers" || !m_window)
             return false;
         // What the window would store now, and what the database holds.

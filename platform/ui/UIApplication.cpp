@@ -10,6 +10,7 @@
 #include "platform/common/KWStringConvert.h"
 #include "platform/ui/UIClock.h"
 #include "platform/ui/UIDesktopScale.h"
+#include "platform/ui/UIInputLockWatchdog.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIWindowWnd.h"
 
@@ -28,13 +29,33 @@ UIApplication::UIApplication() {
 bool UIApplication::EnsureVideo() {
     if (m_videoActive)
         return true;
-    // Everything is drawn in software by cairo: the native framebuffer (XShm on
-    // X11) is the shortest way to the screen, with no GL context to load.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    // A Wayland session is served by SDL's Wayland driver, which SDL 2 only
+    // takes when asked; X11 (or XWayland) stays the fallback. A driver the
+    // user named in SDL_VIDEODRIVER is left alone.
+    UIInputLockWatchdog::PrepareDisplayThreads();
+    const char* named = std::getenv("SDL_VIDEODRIVER");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    bool started = false;
+    if ((!named || !*named) && wayland && *wayland) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
+        started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        if (!started)
+            VL_LOG_WARN("SDL's Wayland driver did not start (%s); trying X11", SDL_GetError());
+        SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+    }
+    if (!started && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         VL_LOG_ERROR("SDL video: %s", SDL_GetError());
         return false;
     }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    // Everything is drawn in software by cairo. X11 (XShm) and the offscreen
+    // driver have a native framebuffer, the shortest way to the screen with no
+    // GL context to load. Wayland has none: its window surface is a texture
+    // that SDL's renderer shows, and turning that off leaves the window
+    // without any surface, which the compositor shows black.
+    if (!driver || std::string(driver) != "wayland")
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    VL_LOG_INFO("video driver %s", driver ? driver : "none");
     m_wakeEventType = SDL_RegisterEvents(1);
     SDL_StopTextInput();
     m_videoActive = true;
@@ -102,7 +123,25 @@ void UIApplication::Register(UIWindowWnd* window) {
         m_windows.push_back(window);
 }
 
+void UIApplication::SetKeyboardLock(bool on) {
+    if (on == m_keyboardLock)
+        return;
+    m_keyboardLock = on;
+    VL_LOG_INFO("keyboard %s", on ? "held while the exam is shown" : "released");
+    for (UIWindowWnd* w : m_windows)
+        w->SetKeyboardLock(on);
+}
+
+void UIApplication::NoteFocus(UIWindowWnd* window, bool gained) {
+    if (gained)
+        m_focusWindow = window;
+    else if (m_focusWindow == window)
+        m_focusWindow = nullptr;
+}
+
 void UIApplication::Unregister(UIWindowWnd* window) {
+    if (m_focusWindow == window)
+        m_focusWindow = nullptr;
     m_windows.erase(std::remove(m_windows.begin(), m_windows.end(), window), m_windows.end());
 }
 
@@ -517,11 +556,24 @@ bool UIApplication::PumpOnce(int waitMs) {
         }
     }
     bool any = false;
+    UIInputLockWatchdog& watchdog = UIInputLockWatchdog::Instance();
     if (m_videoActive) {
+        // Waiting for events is answering; the events' handling is work.
+        watchdog.Beat(false);
         any |= HandleNativeEvents(wait);
     } else if (wait > 0) {
+        watchdog.Beat(false);
         std::unique_lock<std::mutex> lock(m_wakeMutex);
         m_wakeCv.wait_for(lock, std::chrono::milliseconds(wait), [this] { return m_woken; });
+    }
+    watchdog.Beat(true);
+    if (watchdog.TakeReleased() && m_keyboardLock) {
+        // Back from a hang: the exam holds the keyboard again.
+        VL_LOG_INFO("the UI thread answers again; the keyboard is held again");
+        for (UIWindowWnd* w : m_windows) {
+            w->SetKeyboardLock(false);
+            w->SetKeyboardLock(true);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(m_wakeMutex);

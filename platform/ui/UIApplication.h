@@ -51,6 +51,16 @@ public:
     // The scale a window without owner starts with.
     double GetWindowScale();
 
+    // ---- holding the keyboard ----
+    // Every window of the program, present and to come, holds the keyboard
+    // while it has the focus (UIWindowWnd::SetKeyboardLock); off releases it.
+    // A UI thread that hangs gets it released (UIInputLockWatchdog).
+    void SetKeyboardLock(bool on);
+    bool IsKeyboardLocked() const { return m_keyboardLock; }
+    // The window of this program that has the keyboard focus, or none.
+    UIWindowWnd* GetFocusWindow() const { return m_focusWindow; }
+    void NoteFocus(UIWindowWnd* window, bool gained);
+
     // ---- windows ----
     void Register(UIWindowWnd* window);
     void Unregister(UIWindowWnd* window);
@@ -139,6 +149,8 @@ private:
     bool PaintAll();
 
     bool m_headless = false;
+    bool m_keyboardLock = false;
+    UIWindowWnd* m_focusWindow = nullptr;
     std::atomic<bool> m_videoActive{false};
     UISize m_headlessScreen{1920, 1080};
     double m_desktopScale = 0;  // 0: not read yet

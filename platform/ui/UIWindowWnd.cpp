@@ -7,6 +7,7 @@
 #include "platform/common/KWLog.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIClock.h"
+#include "platform/ui/UIInputLockWatchdog.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
 
@@ -84,16 +85,8 @@ bool UIWindowWnd::CreateNative() {
         VL_LOG_ERROR("no display for window %s", GetWindowClassName().c_str());
         return false;
     }
-    // Our layouts draw their own title bars; the caption area drags the window.
-    // A desktop that scales windows (Wayland's output scale) then hands us its
-    // real pixels, and the layout is drawn at that scale instead of enlarged.
-    uint32_t flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI;
-    m_sdlWindow = SDL_CreateWindow(m_title.c_str(), m_rcWindow.left, m_rcWindow.top, m_rcWindow.Width(),
-                                   m_rcWindow.Height(), flags);
-    if (!m_sdlWindow) {
-        VL_LOG_ERROR("SDL_CreateWindow failed: %s", SDL_GetError());
+    if (!MakeNativeWindow())
         return false;
-    }
     int w = 0, h = 0, pw = 0, ph = 0;
     SDL_GetWindowSize(m_sdlWindow, &w, &h);
     SDL_GetWindowSizeInPixels(m_sdlWindow, &pw, &ph);
@@ -106,7 +99,32 @@ bool UIWindowWnd::CreateNative() {
                       m_rcWindow.top + device.cy};
         PlaceNative();
     }
+    return true;
+}
+
+bool UIWindowWnd::MakeNativeWindow() {
+    // Our layouts draw their own title bars; the caption area drags the window.
+    // A desktop that scales windows (Wayland's output scale) then hands us its
+    // real pixels, and the layout is drawn at that scale instead of enlarged.
+    uint32_t flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI;
+    const int w = std::max(1, static_cast<int>(std::lround(m_rcWindow.Width() / m_pixelRatio)));
+    const int h = std::max(1, static_cast<int>(std::lround(m_rcWindow.Height() / m_pixelRatio)));
+    m_sdlWindow = SDL_CreateWindow(m_title.c_str(), static_cast<int>(std::lround(m_rcWindow.left / m_pixelRatio)),
+                                   static_cast<int>(std::lround(m_rcWindow.top / m_pixelRatio)), w, h, flags);
+    if (!m_sdlWindow) {
+        VL_LOG_ERROR("SDL_CreateWindow failed: %s", SDL_GetError());
+        return false;
+    }
+    m_nativeSize = {w, h};
+    if (m_topmost)
+        SDL_SetWindowAlwaysOnTop(m_sdlWindow, SDL_TRUE);
     m_sdlId = SDL_GetWindowID(m_sdlWindow);
+    if (UIApplication::Instance().IsKeyboardLocked())
+        m_keyboardLock = true;
+    if (m_keyboardLock) {
+        SDL_SetWindowKeyboardGrab(m_sdlWindow, SDL_TRUE);
+        UIInputLockWatchdog::Instance().NoteGrab(m_sdlWindow, true);
+    }
     SDL_SetWindowHitTest(
         m_sdlWindow,
         [](SDL_Window*, const SDL_Point* area, void* data) -> SDL_HitTestResult {
@@ -123,19 +141,50 @@ bool UIWindowWnd::CreateNative() {
 
 void UIWindowWnd::DestroyNative() {
     if (m_sdlWindow) {
+        UIInputLockWatchdog::Instance().NoteGrab(m_sdlWindow, false);
         SDL_DestroyWindow(m_sdlWindow);
         m_sdlWindow = nullptr;
         m_sdlId = 0;
     }
 }
 
+void UIWindowWnd::RecreateBeforeFirstShow() {
+    // A window is created before its layout gives it a size. X11 window
+    // managers that take no resize requests for unmapped windows (XWayland
+    // under a wlroots kiosk) would map it at its first size and show nothing
+    // of what is drawn into it; a window never shown is made anew at its size.
+    const UISize wanted{std::max(1, static_cast<int>(std::lround(m_rcWindow.Width() / m_pixelRatio))),
+                        std::max(1, static_cast<int>(std::lround(m_rcWindow.Height() / m_pixelRatio)))};
+    if (wanted == m_nativeSize)
+        return;
+    SDL_Window* old = m_sdlWindow;
+    const uint32_t oldId = m_sdlId;
+    if (!MakeNativeWindow()) {
+        m_sdlWindow = old;
+        m_sdlId = oldId;
+        return;
+    }
+    UIInputLockWatchdog::Instance().NoteGrab(old, false);
+    SDL_DestroyWindow(old);
+    if (m_iconRes)
+        SetIcon(m_iconRes);
+}
+
 void UIWindowWnd::ShowWindow(bool show, bool takeFocus) {
     if (!m_created)
         return;
     m_visible = show;
+    if (show && m_sdlWindow && !m_nativeShown)
+        RecreateBeforeFirstShow();
     if (m_sdlWindow) {
         if (show) {
+            m_nativeShown = true;
             SDL_ShowWindow(m_sdlWindow);
+            // A box over the exam is the exam's dialog: a kiosk compositor
+            // centres it over its owner instead of filling the screen with it.
+            // Wayland knows a window's role only once it is shown.
+            if (m_parent && m_parent->m_sdlWindow && m_parent->m_nativeShown)
+                SDL_SetWindowModalFor(m_sdlWindow, m_parent->m_sdlWindow);
             if (takeFocus)
                 SDL_RaiseWindow(m_sdlWindow);
         } else {
@@ -303,6 +352,8 @@ intptr_t UIWindowWnd::DispatchMessage(uint32_t message, uintptr_t wParam, intptr
         app.SetModifierKey(static_cast<uint32_t>(wParam), message == WM_KEYDOWN);
     else if (message == WM_KILLFOCUS)
         app.SetModifiers(0);
+    if (message == WM_SETFOCUS || message == WM_KILLFOCUS)
+        app.NoteFocus(this, message == WM_SETFOCUS);
     if (UIPaintManager* pm = GetPaintManager()) {
         intptr_t result = 0;
         if (pm->PreMessageHandler(message, wParam, lParam, result))
@@ -340,6 +391,17 @@ UISize UIWindowWnd::DeviceSizeFor(UISize client) const {
 void UIWindowWnd::PlaceNative() {
     if (!m_sdlWindow)
         return;
+    // A Wayland client cannot place itself: full screen is the compositor's
+    // own state there. X11 keeps a window covering its screen, which works
+    // with and without a window manager.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && std::string(driver) == "wayland") {
+        const bool native = (SDL_GetWindowFlags(m_sdlWindow) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
+        if (native != m_fullScreen)
+            SDL_SetWindowFullscreen(m_sdlWindow, m_fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        if (m_fullScreen)
+            return;
+    }
     auto units = [this](int px) { return std::max(1, static_cast<int>(std::lround(px / m_pixelRatio))); };
     SDL_SetWindowPosition(m_sdlWindow, static_cast<int>(std::lround(m_rcWindow.left / m_pixelRatio)),
                           static_cast<int>(std::lround(m_rcWindow.top / m_pixelRatio)));
@@ -471,6 +533,41 @@ void UIWindowWnd::SetWindowText(const std::string& title) {
         SDL_SetWindowTitle(m_sdlWindow, title.c_str());
 }
 
+void UIWindowWnd::SetKeyboardLock(bool on) {
+    m_keyboardLock = on;
+    if (!m_sdlWindow)
+        return;
+    SDL_SetWindowKeyboardGrab(m_sdlWindow, on ? SDL_TRUE : SDL_FALSE);
+    UIInputLockWatchdog::Instance().NoteGrab(m_sdlWindow, on);
+}
+
+bool UIWindowWnd::HoldsKeyboard() const {
+    return m_sdlWindow && SDL_GetWindowKeyboardGrab(m_sdlWindow) == SDL_TRUE;
+}
+
+void UIWindowWnd::TakeFocus() {
+    if (!m_sdlWindow || !m_visible)
+        return;
+    SDL_RaiseWindow(m_sdlWindow);
+    // X11 without a window manager answers only an explicit focus request;
+    // Wayland refuses it (the compositor decides) and says so harmlessly.
+    SDL_SetWindowInputFocus(m_sdlWindow);
+}
+
+UIRect UIWindowWnd::GetDisplayBounds() const {
+    const UISize screen = UIApplication::Instance().GetScreenSize();
+    UIRect bounds{0, 0, screen.cx, screen.cy};
+    if (!m_sdlWindow)
+        return bounds;
+    const int index = SDL_GetWindowDisplayIndex(m_sdlWindow);
+    SDL_Rect r;
+    if (index >= 0 && SDL_GetDisplayBounds(index, &r) == 0 && r.w > 0 && r.h > 0)
+        bounds = {static_cast<int>(std::lround(r.x * m_pixelRatio)), static_cast<int>(std::lround(r.y * m_pixelRatio)),
+                  static_cast<int>(std::lround((r.x + r.w) * m_pixelRatio)),
+                  static_cast<int>(std::lround((r.y + r.h) * m_pixelRatio))};
+    return bounds;
+}
+
 void UIWindowWnd::SetTopMost(bool topmost) {
     m_topmost = topmost;
     if (m_sdlWindow)
@@ -508,8 +605,9 @@ void UIWindowWnd::SetFullScreen(bool on) {
         return;
     EnterFullScreenState();
     m_fit = false;
-    const UISize screen = UIApplication::Instance().GetScreenSize();
-    m_rcWindow = {0, 0, screen.cx, screen.cy};
+    const UIRect display = GetDisplayBounds();
+    const UISize screen{display.Width(), display.Height()};
+    m_rcWindow = display;
     const UISize client{std::max(1, static_cast<int>(std::lround(screen.cx / m_scale))),
                         std::max(1, static_cast<int>(std::lround(screen.cy / m_scale)))};
     const bool resized = client != m_client;
@@ -523,10 +621,12 @@ void UIWindowWnd::SetFullScreenFit(UISize layout, double scale) {
     m_fit = true;
     m_fitRequest = scale;
     layout = {std::max(1, layout.cx), std::max(1, layout.cy)};
-    const UISize screen = UIApplication::Instance().GetScreenSize();
+    // The screen the window is on: on a desktop of several, the exam fills its own.
+    const UIRect display = GetDisplayBounds();
+    const UISize screen{display.Width(), display.Height()};
     const double fit = FitScale(layout, screen);
     m_scale = scale > 0 ? std::min(scale, fit) : fit;
-    m_rcWindow = {0, 0, screen.cx, screen.cy};
+    m_rcWindow = display;
     const bool resized = layout != m_client;
     m_client = layout;
     PlaceNative();

@@ -131,6 +131,20 @@ public:
     UIPoint WindowPointToClient(int x, int y) const;
     UIWindowWnd* GetParent() const { return m_parent; }
 
+    // ---- holding the keyboard ----
+    // While locked, the window holds the keyboard whenever it has the focus
+    // (an X11 keyboard grab, or Wayland's keyboard-shortcuts-inhibit), so the
+    // desktop's shortcuts (Alt+Tab, Super) reach it instead of leaving it.
+    // UIApplication::SetKeyboardLock locks every window of the program.
+    void SetKeyboardLock(bool on);
+    bool IsKeyboardLocked() const { return m_keyboardLock; }
+    // Whether the desktop hands the keyboard to this window alone now.
+    bool HoldsKeyboard() const;
+    // Raises the window and asks the desktop for the keyboard focus.
+    void TakeFocus();
+    // Where the window's screen lies on the desktop, in pixels.
+    UIRect GetDisplayBounds() const;
+
     // Input is refused while a modal window owned by this one is up.
     void EnableInput(bool enable);
     bool IsInputEnabled() const { return m_inputDisabled == 0; }
@@ -164,6 +178,8 @@ protected:
 private:
     friend class UIApplication;
     bool CreateNative();
+    bool MakeNativeWindow();
+    void RecreateBeforeFirstShow();
     void DestroyNative();
     // The window's surface size in pixels for a client size in units.
     UISize DeviceSizeFor(UISize client) const;
@@ -201,6 +217,9 @@ private:
 
     SDL_Window* m_sdlWindow = nullptr;
     uint32_t m_sdlId = 0;
+    UISize m_nativeSize;  // the native window's size when it was made
+    bool m_nativeShown = false;
+    bool m_keyboardLock = false;
 
     mutable std::mutex m_postMutex;
     std::deque<KWMessage> m_posted;
