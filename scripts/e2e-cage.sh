@@ -51,6 +51,13 @@ done
 # A copy of what the run needs (the install tree, the simulator, the driver and
 # scripts/e2e.sh in the same layout), so the account needs no access to the build.
 world="$build/e2e-cage"
+if [ "$(id -u)" -eq 0 ]; then
+    id "$account" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$account"
+    # Below a clone in a private folder the account cannot reach its world: it then lives in /tmp.
+    if ! runuser -u "$account" -- test -x "$build"; then
+        world="/tmp/vl-e2e-cage-$account"
+    fi
+fi
 rm -rf "$world"
 mirror="$world/repo" mbuild="$world/repo/$(basename "$build")"
 mkdir -p "$mirror/scripts" "$mbuild/tools/platform-sim" "$mbuild/tools/vl-drive" "$mbuild/tools/vl-automate" \
@@ -65,7 +72,6 @@ shots="${shots:-$world/shots}"
 mkdir -p "$shots"
 run_as=()
 if [ "$(id -u)" -eq 0 ]; then
-    id "$account" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$account"
     chown -R "$account:" "$world" "$shots"
     run_as=(runuser -u "$account" --)
 fi

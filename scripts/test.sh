@@ -87,7 +87,7 @@ run_stage ctest bash -c 'cd "$1/build-asan" && shift && ctest --output-on-failur
 # time with every spoken prompt. It mostly waits on prompts and music, so beside it run: a few
 # crash-and-resume trials on a short paper (a choice, a singing and a judgement question; the full
 # figure is "bash scripts/e2e.sh --kill-trials 20" on the sample paper), two wandering students over
-# a short paper with every kind of question, and, at a lower priority so the exam keeps its pace,
+# a short paper with every kind of question, the exam session under a Wayland kiosk compositor, and, at a lower priority so the exam keeps its pace,
 # the CPU-only stages: the libFuzzer pass of the parsers of outside input and the ThreadSanitizer
 # build and run of the threaded test programs.
 background_stage() { # name log command...
@@ -105,7 +105,8 @@ wander_paper=101,104,111,105,107,205,206,207,208
 trials() {
     bash "$here/scripts/e2e.sh" --build asan --no-build --keep 102,104,203 --kill-trials 3 &&
         bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 1 &&
-        bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 2
+        bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 2 &&
+        bash "$here/scripts/e2e-cage.sh" --build asan --no-build
 }
 cpu_only() {
     local rc=0

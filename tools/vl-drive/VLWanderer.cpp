@@ -243,13 +243,20 @@ void VLWanderer::CheckStored() {
     std::map<std::string, const KWJsonValue*> stored;
     for (const KWJsonValue& item : (*row)["answerlist"])
         stored[Str(item, "id")] = &item;
+    std::string mismatch;
     for (const auto& [id, answer] : m_model) {
         auto it = stored.find(id);
         const std::string value = it == stored.end() ? std::string("(missing)") : Str(*it->second, "answer");
         // The answer being given on screen reaches user.db within moments: either is right meanwhile.
-        const bool ok = value == answer || (id == m_here && value == m_lastCurrent);
+        bool ok = value == answer || (id == m_here && value == m_lastCurrent);
+        if (!ok && id == m_here) {
+            const std::string seen = id + "=" + value;
+            ok = seen != m_onScreenMismatch;
+            mismatch = seen;
+        }
         Expect(ok, "question " + id + ": user.db holds " + Quoted(value) + " instead of " + Quoted(answer));
     }
+    m_onScreenMismatch = mismatch;
     for (const auto& [id, file] : m_takes) {
         auto it = stored.find(id);
         const std::string value = it == stored.end() ? std::string("(missing)") : Str(*it->second, "userdata");
