@@ -582,11 +582,10 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* d
     std::string student;
     if (path.rfind("/s/", 0) == 0) {
         const size_t files = path.find('/', 3);
-        student = StudentOf(path, {});
-        if (files != std::string::npos && !student.empty())
+        if (files != std::string::npos && path.compare(files, 7, "/files/") == 0) {
+            student = StudentOf(path, {});
             path = path.substr(files);
-        else
-            student.clear();
+        }
     }
 
     VLSimFault fault;
