@@ -1031,6 +1031,33 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
         ClearFaults();
     } else if (path == "/__sim/records") {
         out["data"] = GetRecords();
+    } else if (path == "/__sim/stats" && q["format"] == "text") {
+        // One line per student, then the unattributed and the totals, for shell scripts:
+        // "<who> requests R connections C bytes B files F most M peak P kinds KIND=N,KIND=N".
+        const KWJsonValue stats = Stats();
+        std::string text;
+        auto line = [&text](const std::string& who, const KWJsonValue& t) {
+            std::string kinds;
+            for (const std::string& k : t["kinds"].getMemberNames()) {
+                std::string name = k;
+                std::replace(name.begin(), name.end(), ' ', '_');
+                kinds += (kinds.empty() ? "" : ",") + name + "=" + std::to_string(t["kinds"][k].asInt64());
+            }
+            text += KWStringUtils::Format("%s requests %lld connections %lld bytes %lld files %lld most %lld peak %lld kinds %s\n",
+                                          who.c_str(), static_cast<long long>(t["requests"].asInt64()),
+                                          static_cast<long long>(t["connections"].asInt64()),
+                                          static_cast<long long>(t["bytes"].asInt64()),
+                                          static_cast<long long>(t["files"].asInt64()),
+                                          static_cast<long long>(t["most_transfers_of_one_file"].asInt64()),
+                                          static_cast<long long>(t["peak_requests_per_second"].asInt64()),
+                                          kinds.empty() ? "-" : kinds.c_str());
+        };
+        for (const std::string& who : stats["students"].getMemberNames())
+            line("student:" + who, stats["students"][who]);
+        line("unattributed", stats["unattributed"]);
+        line("total", stats["total"]);
+        SendText(req, 200, "text/plain; charset=utf-8", text, VLSimFault{});
+        return;
     } else if (path == "/__sim/stats") {
         out["data"] = Stats();
     } else if (path == "/__sim/clear_records") {

@@ -448,6 +448,10 @@ TEST_F(VLSimServerTest, AClassroomTellsWhoseEveryRequestAndConnectionIs) {
     EXPECT_GT(stats["total"]["bytes"].asInt64(), static_cast<int64_t>(paper.size()));
     // Over HTTP too, for the scripts.
     EXPECT_EQ(Json(Fetch(api + "/__sim/stats").body)["data"]["total"]["requests"].asInt(), 9);
+    const std::string lines = Fetch(api + "/__sim/stats?format=text").body;
+    EXPECT_NE(lines.find("student:1002 requests 3 connections 1 "), std::string::npos) << lines;
+    EXPECT_NE(lines.find("download_GET=2,server_cfg=1\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\ntotal requests 9 connections 7 "), std::string::npos) << lines;
     room.Stop();
 }
 
