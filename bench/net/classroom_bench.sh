@@ -13,10 +13,11 @@
 #   bench/net/classroom_bench.sh [N]              N students (default 40)
 #   bench/net/classroom_bench.sh 10 --slow-ms 2000
 #                               every request on every agent port answered only after 2 s
-# Options: --keep IDS (only those items of the sample paper, e.g. 102,104,203: a choice, a singing
-# and a judgement question; default "all", the whole sample paper), --moves M (wandering moves of each student, default 6), --build DIR
-# (default build/, a release build made by this script unless --no-build), --install DIR (the
-# client's install tree to run, default DIR/install: a tree of another build compares clients).
+# Options: --keep IDS (only those items of the sample paper, e.g. 102,104,203: a choice, a
+# singing and a judgement question; default "all", the whole sample paper), --moves M (wandering
+# moves of each student, default 6), --build DIR (default build/, a release build made by this
+# script unless --no-build), --install DIR (the client's install tree to run, default
+# DIR/install: a tree of another build compares clients).
 # Everything lives in DIR/classroom/: stats.json (the simulator's sums), s<number>/ per student
 # (drive.out, client.out, the client's data and log).
 set -euo pipefail
@@ -103,6 +104,7 @@ for i in $(seq 1 "$n"); do
 done
 echo "Starting $n clients at once (agent on 127.0.0.1:$api, $download, $upload, $remote; slow ${slow} ms)..." >&2
 drivers=()
+started=$(date +%s.%N)
 for s in "${numbers[@]}"; do
     d="$work/s$s"
     env XDG_DATA_HOME="$d/data" TMPDIR="$d/tmp" XDG_RUNTIME_DIR="$d/run" HOME="$d/home" \
@@ -118,6 +120,13 @@ finished=0
 for i in "${!drivers[@]}"; do
     if wait "${drivers[$i]}"; then finished=$((finished + 1)); else echo "student ${numbers[$i]} did not finish: $(tail -n 1 "$work/s${numbers[$i]}/drive.out")" >&2; fi
 done
+ended=$(date +%s.%N)
+# What the machine spent: the clients (still open on their finished page) and the agent.
+cpu() { awk '{ sub(/^.*\) /, ""); split($0, f, " "); print (f[12] + f[13]) }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+tick=$(getconf CLK_TCK)
+client_cpu=0
+for c in "${clients[@]}"; do client_cpu=$((client_cpu + $(cpu "$c"))); done
+agent_cpu=$(cpu "${pids[0]}")
 curl -sf "$control/stats?format=text" > "$work/stats.txt"
 curl -sf "$control/stats" > "$work/stats.json"
 
@@ -159,6 +168,9 @@ if [ "$slow" -gt 0 ]; then
     # window's own timers and the student's buttons send one again).
     echo "slow agent ($slow ms a request): most transfers of one file by one client: $(column most | sort -g | tail -n 1) (the rule allows 3)"
 fi
+
+awk -v w="$(awk "BEGIN { print $ended - $started }")" -v c="$client_cpu" -v a="$agent_cpu" -v t="$tick" -v cores="$(nproc)" \
+    'BEGIN { printf "machine: %d cores; %.0f s from the start to the last hand-in; clients %.0f CPU s (%.2f cores on average), agent %.1f CPU s\n", cores, w, c / t, c / t / w, a / t }'
 
 lost=0 missing=0
 firsts=""
