@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -223,6 +224,27 @@ int VLDownloadManager::OnProgress(void* user, int64_t dlTotal, int64_t dlNow, in
     return 0;
 }
 
+// The temporary file for a transfer, appended to; its folder is made only
+// when it is missing, so the usual case costs one open and no mkdir calls.
+int VLDownloadManager::OpenTemp(const std::string& temp, const std::string& savePath) {
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        KWFilePathUtils::CreateDirectories(KWFileName::GetDirectory(savePath));
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    }
+    return fd;
+}
+
+// rename replaces a file at the save path in one step, so nobody sees the save
+// path empty in between; only where it cannot (a folder in the way) is the old
+// entry removed first.
+int VLDownloadManager::MoveIntoPlace(const std::string& temp, const std::string& savePath) {
+    if (::rename(temp.c_str(), savePath.c_str()) == 0)
+        return CURLE_OK;
+    KWFilePathUtils::RemoveFile(savePath);
+    return KWFilePathUtils::Rename(temp, savePath) ? CURLE_OK : CURLE_WRITE_ERROR;
+}
+
 int VLDownloadManager::DownloadFile(const std::string& url, const std::string& savePath,
                                     const std::string& tag) {
     if (url.empty() || savePath.empty())
@@ -232,36 +254,36 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     if (!m_stop)
         m_abort = false;
 
-    KWFilePathUtils::CreateDirectories(KWFileName::GetDirectory(savePath));
     const std::string temp = TempFilePath(savePath, tag);
-
-    int64_t remote = -1;
-    int code = GetRemoteFileSize(url, remote);
-    if (code != CURLE_OK) {
-        if (code == CURLE_HTTP_RETURNED_ERROR)
-            KWFilePathUtils::RemoveFile(temp);
-        return code;
-    }
-
-    int64_t local = KWFilePathUtils::FileSize(temp);
+    const int64_t local = KWFilePathUtils::FileSize(temp);
     std::string range;
-    int64_t expected = remote;
-    if (local >= 0 && remote >= 0) {
-        if (local > remote) {
+    // -1: the length the transfer's own answer announces is the one to meet.
+    int64_t expected = -1;
+    if (local >= 0) {
+        // Only a part left by an earlier attempt needs the size before the
+        // transfer: to resume it, take it as complete or discard it. Without
+        // one, the answer to the transfer itself says all a probe would.
+        int64_t remote = -1;
+        int code = GetRemoteFileSize(url, remote);
+        if (code != CURLE_OK) {
+            if (code == CURLE_HTTP_RETURNED_ERROR)
+                KWFilePathUtils::RemoveFile(temp);
+            return code;
+        }
+        expected = remote;
+        if (remote < 0 || local > remote) {
+            // Without a length from the server a partial file cannot be trusted;
+            // a larger one is stale.
             KWFilePathUtils::RemoveFile(temp);
         } else if (local == remote) {
-            KWFilePathUtils::RemoveFile(savePath);
-            return KWFilePathUtils::Rename(temp, savePath) ? CURLE_OK : CURLE_WRITE_ERROR;
+            return MoveIntoPlace(temp, savePath);
         } else {
             range = std::to_string(local) + "-" + std::to_string(remote);
             expected = remote - local;
         }
-    } else if (local >= 0) {
-        // Without a length from the server a partial file cannot be trusted.
-        KWFilePathUtils::RemoveFile(temp);
     }
 
-    m_tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    m_tempFd = OpenTemp(temp, savePath);
     if (m_tempFd < 0)
         return CURLE_WRITE_ERROR;
 
@@ -295,11 +317,16 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t announced = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     const bool closed = ::close(m_tempFd) == 0;
     m_tempFd = -1;
 
     if (result != CURLE_OK) {
-        // The partial file stays so that the next attempt resumes it.
+        // The partial file stays so that the next attempt resumes it; an empty
+        // one this attempt made holds nothing to resume.
+        if (local < 0 && m_bytesWritten == 0)
+            KWFilePathUtils::RemoveFile(temp);
         return static_cast<int>(result);
     }
     if (status < 200 || status > 299) {
@@ -307,12 +334,15 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
         KWFilePathUtils::RemoveFile(temp);
         return CURLE_HTTP_RETURNED_ERROR;
     }
-    if (!closed || (expected >= 0 && m_bytesWritten != expected)) {
+    // Both lengths must hold where they are known: the one the probe gave and
+    // the one this answer announced.
+    const bool lengthOk = (expected < 0 || m_bytesWritten == expected) &&
+                          (announced < 0 || m_bytesWritten == announced);
+    if (!closed || !lengthOk) {
         KWFilePathUtils::RemoveFile(temp);
         return CURLE_FILESIZE_EXCEEDED;  // 63: the body was not the expected size
     }
-    KWFilePathUtils::RemoveFile(savePath);
-    return KWFilePathUtils::Rename(temp, savePath) ? CURLE_OK : CURLE_WRITE_ERROR;
+    return MoveIntoPlace(temp, savePath);
 }
 
 }  // namespace KwLib

@@ -15,6 +15,8 @@ namespace KwLib {
 // time on its own worker thread, resuming partial files ("<name>_<tag>.dl").
 // AddTasks, RemoveQueuedTasks and HasNoQueuedTask may be called from any
 // thread; results are posted to each task's receiver (WM_DOWNLOAD_*).
+// A file without a part on disk costs one GET; only a part left by an earlier
+// attempt is measured against the server's size first (a body-less request).
 class VLDownloadManager {
 public:
     VLDownloadManager();
@@ -48,6 +50,8 @@ private:
     void CloseHandle();
     // Content length from a body-less request; -1 when the server does not say.
     int GetRemoteFileSize(const std::string& url, int64_t& size);
+    int OpenTemp(const std::string& temp, const std::string& savePath);
+    static int MoveIntoPlace(const std::string& temp, const std::string& savePath);
     bool Aborting() const { return m_abort || m_stop; }
     static void Post(const VLDownloadTask& task, uint32_t message);
 

@@ -2,7 +2,8 @@
 # Download throughput of VLDownloadManager against the curl command, measured in
 # the same run on the same simulator over loopback: one 200 MB file and 300 files
 # of 50 KB. Prints each throughput and the median over seven runs of the ratio
-# manager throughput / curl throughput (goal >= 0.9).
+# manager throughput / curl throughput (goals: >= 1.0 on the small files, >= 1.1 on
+# the large one).
 #
 #   bench/net/download_bench.sh [build dir]     (default: build-bench, Release)
 set -euo pipefail

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "net/VLNetMessages.h"
 #include "tests/net/VLNetTestSupport.h"
 #include "tools/platform-sim/VLSimAssets.h"
@@ -49,6 +51,66 @@ TEST_F(VLDownloadManagerTest, WholeFileArrivesIntactAndTheTemporaryFileIsGone) {
     EXPECT_EQ(VLDownloadManager::TempFilePath(save, "t1"), m_work + "sub/dir/big_t1.dl");
     EXPECT_EQ(m_manager.DownloadFile("", save, "t1"), 2);
     EXPECT_EQ(m_manager.DownloadFile(FileUrl("big.bin"), "", "t1"), 2);
+}
+
+TEST_F(VLDownloadManagerTest, FileWithoutAPartOnDiskIsOneRequest) {
+    // One GET, no probe; a file already at the save path is replaced.
+    const std::string source = Source("jigsaw.png");
+    const std::string save = m_work + "fresh.png";
+    KWFile::WriteAtomic(save, "an older download");
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "f"), 0);
+    EXPECT_EQ(ReadFile(save), source);
+    EXPECT_EQ(Seen("jigsaw.png"), std::vector<std::string>{"GET"});
+    EXPECT_FALSE(KWFilePathUtils::IsExists(VLDownloadManager::TempFilePath(save, "f")));
+
+    // A paper's files through the worker: one request each, all over one connection.
+    s_sim->ClearRecords();
+    const std::vector<std::string> names = {"opt_a.png", "opt_b.png", "opt_c.png", "jigsaw.png"};
+    std::vector<VLDownloadTask> tasks;
+    for (const std::string& name : names) {
+        VLDownloadTask t;
+        t.m_url = FileUrl(name);
+        t.m_savePath = m_work + "paper/" + name;
+        t.m_tag = "w";
+        t.m_receiver = &m_queue;
+        tasks.push_back(t);
+    }
+    m_manager.AddTasks(tasks);
+    m_manager.Start();
+    for (size_t i = 0; i < names.size(); ++i) {
+        auto done = WaitFor(m_queue, WM_DOWNLOAD_DONE);
+        ASSERT_TRUE(done);
+        DropPayload(*done);
+    }
+    m_manager.Release();
+    std::set<std::string> connections;
+    for (const std::string& name : names) {
+        EXPECT_EQ(Seen(name), std::vector<std::string>{"GET"}) << name;
+        EXPECT_EQ(ReadFile(m_work + "paper/" + name), Source(name));
+    }
+    for (const auto& r : s_sim->GetRecords())
+        connections.insert(r["conn"].asString());
+    EXPECT_EQ(connections.size(), 1u) << "the worker's connection was not kept between files";
+}
+
+TEST_F(VLDownloadManagerTest, BodyShorterThanAnnouncedIsAFailureAndTheNextAttemptResumes) {
+    const std::string source = Source("jigsaw.png");
+    ASSERT_GT(source.size(), 3000u);
+    const std::string save = m_work + "cut.png";
+    const std::string temp = VLDownloadManager::TempFilePath(save, "s");
+    VLSimFault fault;
+    fault.m_truncate = 3000;
+    fault.m_times = 1;
+    s_sim->SetFault("/files/jigsaw.png", fault);
+    // The answer announced the whole file and delivered less: not a success.
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "s"), 18);
+    EXPECT_FALSE(KWFilePathUtils::IsExists(save));
+    EXPECT_EQ(KWFilePathUtils::FileSize(temp), 3000);
+    // The part on disk brings the probe back, and only the rest is fetched.
+    EXPECT_EQ(m_manager.DownloadFile(FileUrl("jigsaw.png"), save, "s"), 0);
+    EXPECT_EQ(ReadFile(save), source);
+    EXPECT_EQ(Seen("jigsaw.png"), (std::vector<std::string>{"GET", "HEAD",
+                                                            "GET bytes=3000-" + std::to_string(source.size())}));
 }
 
 TEST_F(VLDownloadManagerTest, TemporaryFileFromAnEarlierRun) {
@@ -159,7 +221,8 @@ TEST_F(VLDownloadManagerTest, WorkerRetriesAtTheBackAndReportsOnceAfterThreeFail
     EXPECT_EQ(failedTask->m_value, 41);
     EXPECT_EQ(failedTask->m_attempts, 3);
     m_manager.Release();
-    EXPECT_EQ(Seen("opt_a.png"), (std::vector<std::string>{"HEAD", "HEAD", "HEAD"}));
+    // No part on disk, so no probe: each attempt is the transfer itself.
+    EXPECT_EQ(Seen("opt_a.png"), (std::vector<std::string>{"GET", "GET", "GET"}));
     std::vector<std::string> order;
     for (const auto& r : s_sim->GetRecords())
         order.push_back(r["path"].asString());
@@ -249,6 +312,8 @@ TEST_F(VLDownloadManagerTest, ReleaseAbortsARunningDownloadWithoutRetryOrReport)
         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
     EXPECT_EQ(queue.Size(), 0u);
     EXPECT_FALSE(KWFilePathUtils::IsExists(task.m_savePath));
+    // Nothing had arrived: no empty part is left to be "resumed" later.
+    EXPECT_FALSE(KWFilePathUtils::IsExists(VLDownloadManager::TempFilePath(task.m_savePath, "c")));
 }
 
 TEST_F(VLDownloadManagerTest, QueuedQuestionFilesCanBeRemovedWhileHeadImagesStay) {

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <set>
 
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
@@ -154,6 +155,7 @@ struct VLSimServer::Pending {
     evhttp_connection* conn;
     event* timer;
     int portIndex;
+    int64_t arrivedMs;
     // The fault as taken on arrival: a fault for one request is gone from the table by now.
     VLSimFault fault;
 };
@@ -164,6 +166,48 @@ VLSimServer::VLSimServer(VLSimConfig config) : m_config(std::move(config)) {
     m_examState = m_config.m_examState;
     m_offeredVersion = m_config.m_clientVersion;
     m_roster = {{"1001", "张三"}, {"1002", "李四"}, {"1003", "王小明"}};
+    for (int i = 3; i < m_config.m_students; ++i)
+        m_roster[std::to_string(1001 + i)] = "学生" + std::to_string(1001 + i);
+}
+
+int64_t VLSimServer::RecordIdOf(const std::string& number) const {
+    // Past 32 bits on purpose: the id must survive as a 64-bit number.
+    constexpr int64_t kFirstRecord = 8589934597LL;
+    if (m_config.m_students <= 0)
+        return kFirstRecord;
+    return kFirstRecord + (std::stoll(number) - 1001);
+}
+
+std::string VLSimServer::StudentOf(const std::string& path,
+                                   const std::map<std::string, std::string>& fields) const {
+    // m_roster is not changed after construction: no lock needed.
+    auto known = [this](const std::string& number) { return m_roster.count(number) ? number : std::string(); };
+    auto number = [&](const char* key, int64_t offset) {
+        int64_t v = 0;
+        auto it = fields.find(key);
+        if (it == fields.end() || !ParseDecimal(it->second, v) || v < offset)
+            return std::string();
+        return known(std::to_string(v - offset));
+    };
+    if (path.rfind("/s/", 0) == 0)
+        return known(path.substr(3, path.find('/', 3) - 3));
+    for (const char* key : {"student_num", "student_no"}) {
+        auto it = fields.find(key);
+        if (it != fields.end() && !known(it->second).empty())
+            return it->second;
+    }
+    std::string who = number("student_id", 7000000000LL);
+    if (who.empty() && m_config.m_students > 0) {
+        who = number("record_id", 8589934597LL - 1001);
+        if (who.empty())
+            who = number("exam_record_id", 8589934597LL - 1001);
+    }
+    if (who.empty() && path == "/api2/studentLogin") {
+        auto it = fields.find("password");
+        if (it != fields.end())
+            who = known(it->second);
+    }
+    return who;
 }
 
 VLSimServer::~VLSimServer() {
@@ -362,6 +406,85 @@ KWJsonValue VLSimServer::GetRecords() const {
     return m_records;
 }
 
+KWJsonValue VLSimServer::Stats() const {
+    const KWJsonValue records = GetRecords();
+    // Whose each connection is, and whose each upload (the result that names it).
+    std::map<std::string, std::string> connOwner, uploadOwner;
+    for (const KWJsonValue& r : records)
+        if (r.isMember("student"))
+            connOwner.emplace(r["conn"].asString(), r["student"].asString());
+    for (const KWJsonValue& up : records) {
+        const std::string stored = up["stored"].asString();
+        if (up["kind"].asString() != "upload" || stored.empty())
+            continue;
+        for (const KWJsonValue& r : records)
+            if (r["kind"].asString() == "result" && r.isMember("student") &&
+                r["fields"]["result"].asString().find("/uploads/" + stored) != std::string::npos)
+                uploadOwner[stored] = r["student"].asString();
+    }
+
+    struct Tally {
+        int64_t requests = 0, bytes = 0, firstMs = -1, lastMs = 0;
+        std::set<std::string> connections;
+        std::map<std::string, int64_t> kinds;
+        std::map<std::string, int> filesFetched;  // body transfers of each file
+    };
+    std::map<std::string, Tally> students;
+    Tally unattributed, total;
+    std::map<int64_t, int64_t> perSecond;
+    for (const KWJsonValue& r : records) {
+        std::string who = r["student"].asString();
+        if (who.empty()) {
+            auto c = connOwner.find(r["conn"].asString());
+            auto u = uploadOwner.find(r["stored"].asString());
+            who = c != connOwner.end() ? c->second : u != uploadOwner.end() ? u->second : std::string();
+        }
+        const int64_t ms = r["ms"].asInt64();
+        ++perSecond[ms / 1000];
+        for (Tally* t : {who.empty() ? &unattributed : &students[who], &total}) {
+            ++t->requests;
+            t->bytes += r["bytes"].asInt64();
+            t->connections.insert(r["conn"].asString());
+            if (t->firstMs < 0)
+                t->firstMs = ms;
+            t->lastMs = std::max(t->lastMs, ms);
+            const std::string kind = r["kind"].asString();
+            ++t->kinds[kind == "download" ? "download " + r["method"].asString() : kind];
+            if (kind == "download" && r["method"].asString() == "GET")
+                ++t->filesFetched[r["path"].asString()];
+        }
+    }
+    auto write = [](const Tally& t) {
+        KWJsonValue v(Json::objectValue);
+        v["requests"] = static_cast<Json::Int64>(t.requests);
+        v["connections"] = static_cast<Json::Int64>(t.connections.size());
+        v["bytes"] = static_cast<Json::Int64>(t.bytes);
+        v["first_ms"] = static_cast<Json::Int64>(std::max<int64_t>(t.firstMs, 0));
+        v["last_ms"] = static_cast<Json::Int64>(t.lastMs);
+        KWJsonValue kinds(Json::objectValue);
+        for (const auto& [k, n] : t.kinds)
+            kinds[k] = static_cast<Json::Int64>(n);
+        v["kinds"] = kinds;
+        int most = 0;
+        for (const auto& [file, n] : t.filesFetched)
+            most = std::max(most, n);
+        v["files"] = static_cast<Json::Int64>(t.filesFetched.size());
+        v["most_transfers_of_one_file"] = most;
+        return v;
+    };
+    KWJsonValue out(Json::objectValue);
+    out["students"] = KWJsonValue(Json::objectValue);
+    for (const auto& [who, t] : students)
+        out["students"][who] = write(t);
+    out["unattributed"] = write(unattributed);
+    out["total"] = write(total);
+    int64_t peak = 0;
+    for (const auto& [second, n] : perSecond)
+        peak = std::max(peak, n);
+    out["total"]["peak_requests_per_second"] = static_cast<Json::Int64>(peak);
+    return out;
+}
+
 void VLSimServer::ClearRecords() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_records = KWJsonValue(Json::arrayValue);
@@ -409,7 +532,7 @@ void VLSimServer::OnRequest(evhttp_request* req, void* arg) {
     int one = 1;
     if (fd >= 0)
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    binding->server->Handle(req, binding->index, nullptr);
+    binding->server->Handle(req, binding->index, nullptr, -1);
 }
 
 void VLSimServer::OnDelayed(int, short, void* arg) {
@@ -422,8 +545,9 @@ void VLSimServer::OnDelayed(int, short, void* arg) {
     evhttp_request* req = p->req;
     int portIndex = p->portIndex;
     const VLSimFault fault = p->fault;
+    const int64_t arrived = p->arrivedMs;
     delete p;
-    self->Handle(req, portIndex, &fault);
+    self->Handle(req, portIndex, &fault, arrived);
 }
 
 // The client gave up while its answer was delayed: forget the request, whose
@@ -440,7 +564,7 @@ void VLSimServer::OnPendingClosed(evhttp_connection* conn, void* arg) {
     }
 }
 
-void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed) {
+void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed, int64_t arrivedMs) {
     const std::string target = evhttp_request_get_uri(req);
     std::string path, query;
     SplitTarget(target, path, query);
@@ -448,6 +572,20 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* d
     if (path.rfind("/__sim/", 0) == 0) {
         HandleControl(req, path, query);
         return;
+    }
+    if (arrivedMs < 0)
+        arrivedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                          m_started)
+                        .count();
+    // A classroom's paper names its files below "/s/<number>/": the file is the
+    // same for everyone, the prefix only tells whose download it is.
+    std::string student;
+    if (path.rfind("/s/", 0) == 0) {
+        const size_t files = path.find('/', 3);
+        if (files != std::string::npos && path.compare(files, 7, "/files/") == 0) {
+            student = StudentOf(path, {});
+            path = path.substr(files);
+        }
     }
 
     VLSimFault fault;
@@ -463,7 +601,8 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* d
         hasFault = TakeFault(path, portIndex, evhttp_request_get_command(req) != EVHTTP_REQ_HEAD, fault);
     }
     if (hasFault && fault.m_delayMs > 0) {
-        auto* p = new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex, fault};
+        auto* p =
+            new Pending{this, req, evhttp_request_get_connection(req), nullptr, portIndex, arrivedMs, fault};
         p->timer = evtimer_new(m_base, &VLSimServer::OnDelayed, p);
         timeval tv{fault.m_delayMs / 1000, (fault.m_delayMs % 1000) * 1000};
         evhttp_connection_set_closecb(p->conn, &VLSimServer::OnPendingClosed, this);
@@ -477,6 +616,18 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* d
     record["method"] = MethodName(evhttp_request_get_command(req));
     record["path"] = path;
     record["query"] = query;
+    record["ms"] = static_cast<Json::Int64>(arrivedMs);
+    record["bytes"] = 0;
+    {
+        // A connection is told by its client's port: loopback hands out a new
+        // one for every connection, and reuses one only after many thousands.
+        char* address = nullptr;
+        ev_uint16_t peer = 0;
+        evhttp_connection_get_peer(evhttp_request_get_connection(req), &address, &peer);
+        record["conn"] = std::string(kPortNames[portIndex]) + ":" + std::to_string(peer);
+    }
+    if (!student.empty())
+        record["student"] = student;
     if (hasFault)
         record["fault"] = true;
 
@@ -543,6 +694,10 @@ void VLSimServer::Handle(evhttp_request* req, int portIndex, const VLSimFault* d
     for (const auto& [k, v] : fields)
         f[k] = v;
     record["fields"] = f;
+    student = StudentOf(path, fields);
+    if (!student.empty())
+        record["student"] = student;
+    record["bytes"] = static_cast<Json::Int64>(KWJsonWriter::Write(answer).size());
     Record(record);
     SendJson(req, answer, fault);
 }
@@ -577,7 +732,13 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
             return Envelope(1, "学号不存在，请检查后重新输入。");
         data["number"] = 1;
         data["student_name"] = it->second;
-        data["head_img"] = base + "/files/head_" + it->first + ".png";
+        if (m_config.m_students > 0) {
+            // The three drawn head images go round the classroom.
+            const int drawn = 1001 + (std::stoi(it->first) - 1001) % 3;
+            data["head_img"] = base + "/s/" + it->first + "/files/head_" + std::to_string(drawn) + ".png";
+        } else {
+            data["head_img"] = base + "/files/head_" + it->first + ".png";
+        }
     } else if (path == "/api2/studentLogin") {
         record["kind"] = "sign_in";
         auto it = m_roster.find(Field(f, "password"));
@@ -588,8 +749,7 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
             data["code"] = 200;
             data["msg"] = "登录成功";
             data["exam_state"] = examState;
-            // Larger than 32 bits on purpose: the id must survive as a 64-bit number.
-            data["record_id"] = "8589934597";
+            data["record_id"] = std::to_string(RecordIdOf(it->first));
             data["student_id"] = static_cast<Json::Int64>(7000000000LL + std::stoll(it->first));
             data["time_type"] = timeType;
             data["time_limit"] = timeLimit;
@@ -602,8 +762,18 @@ KWJsonValue VLSimServer::HandleApi(const std::string& path, const std::map<std::
         }
     } else if (path == "/api2/get_exam_question" || path == "/api2/getExamQuestionByPaper") {
         record["kind"] = "paper";
+        const std::string student = StudentOf(path, f);
         std::lock_guard<std::mutex> lock(m_mutex);
         out["data"] = m_paper;
+        if (m_config.m_students > 0 && !student.empty()) {
+            std::string text = KWJsonWriter::Write(m_paper);
+            const std::string from = base + "/files/", to = base + "/s/" + student + "/files/";
+            for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+                text.replace(at, from.size(), to);
+            KWJsonValue paper;
+            if (KWJsonReader::Parse(text, paper))
+                out["data"] = paper;
+        }
         return out;
     } else if (path == "/api2/getQuestion") {
         record["kind"] = "question";
@@ -740,9 +910,9 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
                               .c_str());
     evhttp_add_header(headers, "Content-Length", std::to_string(length).c_str());
     record["status"] = status;
-    Record(record);
 
     if (evhttp_request_get_command(req) == EVHTTP_REQ_HEAD) {
+        Record(record);
         ::close(fd);
         evhttp_send_reply(req, status, status == 206 ? "Partial Content" : "OK", nullptr);
         return;
@@ -752,6 +922,8 @@ void VLSimServer::HandleFile(evhttp_request* req, const std::string& path, const
         send = fault.m_truncate;
         evhttp_add_header(headers, "Connection", "close");
     }
+    record["bytes"] = static_cast<Json::Int64>(send);
+    Record(record);
     evbuffer* body = evbuffer_new();
     if (send > 0)
         evbuffer_add_file(body, fd, first, send);  // takes the descriptor
@@ -830,6 +1002,7 @@ void VLSimServer::HandleUpload(evhttp_request* req, const VLSimFault& fault, KWJ
         answer["data"]["url"] = url;
         answer["img_path"] = url;
     }
+    record["bytes"] = static_cast<Json::Int64>(KWJsonWriter::Write(answer).size());
     Record(record);
     SendJson(req, answer, fault);
 }
@@ -858,6 +1031,35 @@ void VLSimServer::HandleControl(evhttp_request* req, const std::string& path, co
         ClearFaults();
     } else if (path == "/__sim/records") {
         out["data"] = GetRecords();
+    } else if (path == "/__sim/stats" && q["format"] == "text") {
+        // One line per student, then the unattributed and the totals, for shell scripts:
+        // "<who> requests R connections C bytes B files F most M peak P kinds KIND=N,KIND=N".
+        const KWJsonValue stats = Stats();
+        std::string text;
+        auto line = [&text](const std::string& who, const KWJsonValue& t) {
+            std::string kinds;
+            for (const std::string& k : t["kinds"].getMemberNames()) {
+                std::string name = k;
+                std::replace(name.begin(), name.end(), ' ', '_');
+                kinds += (kinds.empty() ? "" : ",") + name + "=" + std::to_string(t["kinds"][k].asInt64());
+            }
+            text += KWStringUtils::Format("%s requests %lld connections %lld bytes %lld files %lld most %lld peak %lld kinds %s\n",
+                                          who.c_str(), static_cast<long long>(t["requests"].asInt64()),
+                                          static_cast<long long>(t["connections"].asInt64()),
+                                          static_cast<long long>(t["bytes"].asInt64()),
+                                          static_cast<long long>(t["files"].asInt64()),
+                                          static_cast<long long>(t["most_transfers_of_one_file"].asInt64()),
+                                          static_cast<long long>(t["peak_requests_per_second"].asInt64()),
+                                          kinds.empty() ? "-" : kinds.c_str());
+        };
+        for (const std::string& who : stats["students"].getMemberNames())
+            line("student:" + who, stats["students"][who]);
+        line("unattributed", stats["unattributed"]);
+        line("total", stats["total"]);
+        SendText(req, 200, "text/plain; charset=utf-8", text, VLSimFault{});
+        return;
+    } else if (path == "/__sim/stats") {
+        out["data"] = Stats();
     } else if (path == "/__sim/clear_records") {
         ClearRecords();
     } else if (path == "/__sim/exam_state") {

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -36,6 +37,11 @@ struct VLSimConfig {
     std::string m_logFile;                       // every received request appended as one JSON line
     std::string m_clientVersion = "1.7.1.1393";  // newest version the update check offers
     int m_examState = 1;
+    // A classroom of this many students, numbers 1001 upwards; 0 keeps the
+    // roster of three. Each student's exam then has a record id of its own and
+    // the paper it is given names its files below "/s/<number>/", so that every
+    // request and connection can be told to whom it belongs (Stats).
+    int m_students = 0;
 };
 
 // What the simulator does wrong on purpose for one path.
@@ -94,7 +100,15 @@ public:
     void SetOfferedVersion(const std::string& version);
 
     // Every request received so far (control requests excluded), oldest first.
+    // Each names its connection ("conn": the port and the client's port), the
+    // student it belongs to where a request tells ("student"), the milliseconds
+    // since the start ("ms") and the body bytes answered ("bytes").
     KWJsonValue GetRecords() const;
+    // The records summed up per student: requests (by kind), connections and
+    // bytes, the most attempts at one file, and the totals with the busiest
+    // second. A connection belongs to the student of any request it carried;
+    // an upload to the student whose result names it.
+    KWJsonValue Stats() const;
     void ClearRecords();
     // The paper served (the `data` member of the paper response): the sample
     // paper unless replaced.
@@ -111,8 +125,9 @@ private:
     static void OnDelayed(int fd, short what, void* arg);
     static void OnPendingClosed(evhttp_connection* conn, void* arg);
 
-    // `delayed`: the fault this request met when it arrived, now that its delay is over.
-    void Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed);
+    // `delayed`: the fault this request met when it arrived, now that its delay
+    // is over; `arrivedMs`: when it arrived (-1: now).
+    void Handle(evhttp_request* req, int portIndex, const VLSimFault* delayed, int64_t arrivedMs);
     bool TakeFault(const std::string& path, int portIndex, bool count, VLSimFault& fault);
     // The key of the fault that applies to a request (its path, else its port), or "".
     std::string FaultKey(const std::string& path, int portIndex) const;
@@ -127,6 +142,9 @@ private:
     void SendText(evhttp_request* req, int status, const std::string& contentType, const std::string& body,
                   const VLSimFault& fault);
     void LoadPaper();
+    // The student a request names (number as text), or "".
+    std::string StudentOf(const std::string& path, const std::map<std::string, std::string>& fields) const;
+    int64_t RecordIdOf(const std::string& number) const;
 
     VLSimConfig m_config;
     int m_ports[4] = {0, 0, 0, 0};
@@ -154,6 +172,7 @@ private:
     KWJsonValue m_paper;
     std::map<std::string, std::string> m_roster;  // student number -> name
     std::vector<Pending*> m_pending;              // delayed requests (loop thread only)
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
 };
 
 }  // namespace KwLib

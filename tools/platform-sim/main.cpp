@@ -31,12 +31,15 @@ void PrintHelp() {
         "  --log FILE            append every received request to FILE as one JSON line\n"
         "  --client-version V    newest client version the update check offers (default 1.7.1.1393)\n"
         "  --exam-state N        exam state reported at sign-in and in progress answers (default 1)\n"
+        "  --students N          a classroom: students 1001 to 1000+N, each with an exam and file\n"
+        "                        addresses of its own, so /__sim/stats can tell whose every request is\n"
         "  --help                this text\n\n"
         "Control paths on every port:\n"
         "  /__sim/fault?path=P&delay=MS&drop=1&ignore_range=1&status=404&truncate=N&non_json=1&times=N\n"
         "  /__sim/fault?port=api|download|upload|remote&...   the same for every request on that port\n"
         "  /__sim/clear_faults   /__sim/records   /__sim/clear_records   /__sim/exam_state?state=N   "
         "/__sim/info\n"
+        "  /__sim/stats (requests, connections and bytes per student, totals, the busiest second)\n"
         "  /__sim/paper (POST a paper document to serve instead)\n"
         "  /__sim/paper?keep=ID,ID (only those items of the paper)\n");
 }
@@ -96,6 +99,12 @@ int main(int argc, char** argv) {
             config.m_clientVersion = value("--client-version");
         } else if (a == "--exam-state") {
             config.m_examState = std::atoi(value("--exam-state"));
+        } else if (a == "--students") {
+            config.m_students = std::atoi(value("--students"));
+            if (config.m_students < 1 || config.m_students > 8999) {
+                std::fprintf(stderr, "platform-sim: --students takes 1 to 8999\n");
+                return 2;
+            }
         } else {
             std::fprintf(stderr, "platform-sim: unknown option %s (see --help)\n", a.c_str());
             return 2;

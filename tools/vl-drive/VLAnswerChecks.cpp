@@ -48,10 +48,11 @@ std::map<std::string, std::string> ParseResult(const std::string& text, const st
     return out;
 }
 
-const KWJsonValue* LatestResult(const KWJsonValue& records, int64_t afterSeq) {
+const KWJsonValue* LatestResult(const KWJsonValue& records, int64_t afterSeq, const std::string& student) {
     const KWJsonValue* result = nullptr;
     for (const KWJsonValue& r : records)
-        if (r["seq"].asInt64() > afterSeq && r["kind"].asString() == "result")
+        if (r["seq"].asInt64() > afterSeq && r["kind"].asString() == "result" &&
+            (student.empty() || r["fields"]["student_num"].asString() == student))
             result = &r;
     return result;
 }

@@ -42,8 +42,9 @@ bool IsFinishedRecording(const std::string& path);
 // "|" or ":" itself, so a piece starts a new answer only at a known id.
 std::map<std::string, std::string> ParseResult(const std::string& text, const std::set<std::string>& ids);
 
-// The newest result the platform received after record `afterSeq`, or nullptr.
-const KWJsonValue* LatestResult(const KWJsonValue& records, int64_t afterSeq);
+// The newest result the platform received after record `afterSeq`, or nullptr;
+// with `student`, only a result of that student number (a classroom shares the platform).
+const KWJsonValue* LatestResult(const KWJsonValue& records, int64_t afterSeq, const std::string& student = "");
 
 // The upload (after `afterSeq`) whose stored file the address `url` names, or nullptr.
 const KWJsonValue* UploadNamedBy(const KWJsonValue& records, const std::string& url, int64_t afterSeq);

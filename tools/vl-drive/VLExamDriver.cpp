@@ -95,7 +95,8 @@ void VLExamDriver::Log(const std::string& line) {
 bool VLExamDriver::Connect() {
     if (m_client.IsConnected())
         return true;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    // A whole classroom started at once on a small machine takes a while to open its channels.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (std::chrono::steady_clock::now() < end) {
         if (m_client.Connect(m_options.socket, &m_error))
             return true;

@@ -406,7 +406,7 @@ void VLKillTrials::CheckResult(int64_t firstSeq, const std::map<std::string, std
     if (!m_options.records)
         return;
     const KWJsonValue records = m_options.records();
-    const KWJsonValue* result = VLAnswerChecks::LatestResult(records, firstSeq);
+    const KWJsonValue* result = VLAnswerChecks::LatestResult(records, firstSeq, m_options.student);
     if (!result) {
         Problem("the platform received no result");
         return;

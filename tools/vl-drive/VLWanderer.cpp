@@ -280,7 +280,8 @@ void VLWanderer::CheckSheet() {
 
 void VLWanderer::CheckResult(int64_t firstSeq) {
     const KWJsonValue records = m_options.records();
-    const KWJsonValue* result = VLAnswerChecks::LatestResult(records, firstSeq);
+    const KWJsonValue* result = VLAnswerChecks::LatestResult(records, firstSeq, m_options.student);
+    m_resultReceived = result != nullptr;
     if (!result) {
         Expect(false, "the platform received no result");
         return;
@@ -292,17 +293,24 @@ void VLWanderer::CheckResult(int64_t firstSeq) {
     for (const std::string& id : ids) {
         auto s = sent.find(id);
         const std::string got = s == sent.end() ? std::string("(nothing)") : s->second;
+        ++m_resultAnswers;
         if (!IsSinging(id)) {
             const std::string want = m_model.count(id) ? m_model[id] : std::string();
+            m_resultDiffering += got == want ? 0 : 1;
             Expect(got == want, "question " + id + ": the result carries " + Quoted(got) + " instead of " + Quoted(want));
             continue;
         }
         const std::string file = m_takes.count(id) ? m_takes[id] : std::string();
         if (file.empty()) {
+            m_resultDiffering += got.empty() ? 0 : 1;
             Expect(got.empty(), "question " + id + " was never recorded, yet the result carries " + Quoted(got));
             continue;
         }
         const KWJsonValue* upload = VLAnswerChecks::UploadNamedBy(records, got, firstSeq);
+        const bool sameTake = upload && (m_options.answerDir.empty() ||
+                                         (*upload)["md5"].asString() ==
+                                             KWMD5Utils::CalcuteFileMD5String(m_options.answerDir + file));
+        m_resultDiffering += sameTake ? 0 : 1;
         Expect(upload != nullptr,
                "question " + id + ": the result's answer " + Quoted(got) + " is not an upload of its take " + file);
         if (upload && !m_options.answerDir.empty())

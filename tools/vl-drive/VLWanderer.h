@@ -51,6 +51,11 @@ public:
     int MovesMade() const { return m_moves; }
     int ChecksMade() const { return m_checks; }
     const std::vector<std::string>& Problems() const { return m_problems; }
+    // The platform's record of the hand-in against the model (with `records`):
+    // whether a result came, how many answers it was checked for, how many differ.
+    bool ResultReceived() const { return m_resultReceived; }
+    int ResultAnswers() const { return m_resultAnswers; }
+    int ResultDiffering() const { return m_resultDiffering; }
 
 private:
     bool Look();
@@ -100,6 +105,9 @@ private:
 
     int m_moves = 0;
     int m_checks = 0;
+    bool m_resultReceived = false;
+    int m_resultAnswers = 0;
+    int m_resultDiffering = 0;
     std::vector<std::string> m_problems;
 };
 

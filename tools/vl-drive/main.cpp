@@ -150,6 +150,17 @@ int main(int argc, char** argv) {
         std::printf("[%6.1fs] %s\n", s, line.c_str());
         std::fflush(stdout);
     };
+    // How long the student waited for the paper, from the driver's start (which
+    // is the client's where both are started together, as the classroom bench does).
+    auto firstQuestion = [start, log, seen = false](const KwLib::KWJsonValue& state) mutable {
+        if (seen || state["screen"].asInt() != 4 || state["page"].asInt() != 5 ||
+            state["questionId"].asString().empty())
+            return;
+        seen = true;
+        log(KwLib::KWStringUtils::Format(
+            "first question after %.2f s",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
+    };
 
     if (killTrials > 0) {
         curl_global_init(CURL_GLOBAL_ALL);
@@ -184,6 +195,10 @@ int main(int argc, char** argv) {
         if (!opts.answerDir.empty() && opts.answerDir.back() != '/')
             opts.answerDir += '/';
         opts.log = log;
+        opts.stop = [firstQuestion](const KwLib::KWJsonValue& state) mutable {
+            firstQuestion(state);
+            return false;
+        };
         if (!records.empty())
             opts.records = [records] { return FetchRecords(records); };
         log("wandering with seed " + std::to_string(opts.seed) + " (--seed repeats the moves)");
@@ -192,6 +207,10 @@ int main(int argc, char** argv) {
         for (const std::string& p : wanderer.Problems())
             log("problem: " + p);
         log("seed " + std::to_string(opts.seed));
+        if (!records.empty())
+            log(KwLib::KWStringUtils::Format("result %s: %d answers checked, %d differ from the answers given",
+                                             wanderer.ResultReceived() ? "received" : "missing",
+                                             wanderer.ResultAnswers(), wanderer.ResultDiffering()));
         std::printf("wander: %d moves, %d checks, %d lost\n", wanderer.MovesMade(), wanderer.ChecksMade(),
                     static_cast<int>(wanderer.Problems().size()));
         curl_global_cleanup();
@@ -218,6 +237,10 @@ int main(int argc, char** argv) {
             return false;
         };
     }
+    options.stop = [firstQuestion, measure = options.stop](const KwLib::KWJsonValue& state) mutable {
+        firstQuestion(state);
+        return measure ? measure(state) : false;
+    };
     KwLib::VLExamDriver driver(options);
     const int rc = driver.Run();
     if (measurePid > 0 && rc == 0)

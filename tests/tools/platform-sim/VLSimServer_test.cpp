@@ -377,6 +377,84 @@ TEST_F(VLSimServerTest, SignInAndStudentsFollowTheRoster) {
     s_sim->SetExamState(1);
 }
 
+TEST_F(VLSimServerTest, AClassroomTellsWhoseEveryRequestAndConnectionIs) {
+    VLSimConfig config;
+    config.m_dataDir = s_dir + "classroom/";
+    config.m_filesDir = s_sim->FilesDir();
+    config.m_apiPort = config.m_downloadPort = config.m_uploadPort = config.m_remotePort = 0;
+    config.m_students = 5;
+    VLSimServer room(config);
+    ASSERT_TRUE(room.Start());
+    const std::string api = room.ApiBase();
+
+    // Each student has an exam of its own; 1001's is the one of the roster of three.
+    std::string body;
+    VLHttpClient::HttpPost(api + "/api2/studentLogin?", "account=学生1005&password=1005&school_id=1", body);
+    const KWJsonValue signIn = Json(body)["data"];
+    const size_t signInBytes = body.size();
+    ASSERT_EQ(signIn["code"].asInt(), 200);
+    EXPECT_EQ(signIn["record_id"].asString(), "8589934601");
+    body.clear();
+    VLHttpClient::HttpPost(api + "/api2/studentLogin?", "account=张三&password=1001&school_id=1", body);
+    EXPECT_EQ(Json(body)["data"]["record_id"].asString(), "8589934597");
+
+    // The paper of 1005's exam names its files below /s/1005/, and they are the same files.
+    const std::string paper =
+        Fetch(Signed(api + "/api2/get_exam_question", "school_id=1&classroom_id=2&record_id=8589934601")).body;
+    const std::string prefix = room.FileBase() + "/s/1005/files/";
+    EXPECT_EQ(paper.find(room.FileBase() + "/files/"), std::string::npos);
+    const size_t at = paper.find(prefix);
+    ASSERT_NE(at, std::string::npos);
+    const std::string name = paper.substr(at + prefix.size(), paper.find('"', at) - at - prefix.size());
+    EXPECT_EQ(Fetch(prefix + name).body, ReadFileOr(room.FilesDir() + name));
+    // Not a student of the class: the file still, but nobody's.
+    EXPECT_EQ(Fetch(room.FileBase() + "/s/1009/files/" + name).status, 200);
+
+    // One connection: a file of 1002's, then a request that names nobody.
+    CURL* kept = curl_easy_init();
+    std::string ignored;
+    auto sink = +[](char*, size_t s, size_t n, void*) { return s * n; };
+    curl_easy_setopt(kept, CURLOPT_WRITEFUNCTION, sink);
+    for (const std::string& url :
+         {room.FileBase() + "/s/1002/files/" + name, room.FileBase() + "/s/1002/files/" + name,
+          Signed(room.FileBase() + "/api2/getCfg", "school_id=1")}) {
+        curl_easy_setopt(kept, CURLOPT_URL, url.c_str());
+        EXPECT_EQ(curl_easy_perform(kept), CURLE_OK);
+    }
+    curl_easy_cleanup(kept);
+    // A request of nobody on a connection of its own.
+    Fetch(Signed(api + "/api2/getClientVersion", "school_id=1"));
+
+    const KWJsonValue stats = room.Stats();
+    const KWJsonValue& s1005 = stats["students"]["1005"];
+    EXPECT_EQ(s1005["kinds"]["sign_in"].asInt(), 1);
+    EXPECT_EQ(s1005["kinds"]["paper"].asInt(), 1);
+    EXPECT_EQ(s1005["kinds"]["download GET"].asInt(), 1);
+    EXPECT_EQ(s1005["requests"].asInt(), 3);
+    EXPECT_EQ(s1005["connections"].asInt(), 3);
+    EXPECT_EQ(s1005["bytes"].asUInt64(), signInBytes + paper.size() + ReadFileOr(room.FilesDir() + name).size());
+    const KWJsonValue& s1002 = stats["students"]["1002"];
+    EXPECT_EQ(s1002["requests"].asInt(), 3);
+    EXPECT_EQ(s1002["connections"].asInt(), 1);
+    EXPECT_EQ(s1002["kinds"]["server_cfg"].asInt(), 1) << "the connection's other request belongs to its student";
+    EXPECT_EQ(s1002["most_transfers_of_one_file"].asInt(), 2);
+    EXPECT_EQ(stats["unattributed"]["kinds"]["update_check"].asInt(), 1);
+    EXPECT_EQ(stats["unattributed"]["requests"].asInt(), 2) << "the update check and the unknown student's file";
+    EXPECT_FALSE(stats["students"].isMember("1009"));
+    EXPECT_EQ(stats["students"]["1001"]["requests"].asInt(), 1);
+    EXPECT_EQ(stats["total"]["requests"].asInt(), 9);
+    EXPECT_EQ(stats["total"]["connections"].asInt(), 7);
+    EXPECT_GE(stats["total"]["peak_requests_per_second"].asInt(), 1);
+    EXPECT_GT(stats["total"]["bytes"].asInt64(), static_cast<int64_t>(paper.size()));
+    // Over HTTP too, for the scripts.
+    EXPECT_EQ(Json(Fetch(api + "/__sim/stats").body)["data"]["total"]["requests"].asInt(), 9);
+    const std::string lines = Fetch(api + "/__sim/stats?format=text").body;
+    EXPECT_NE(lines.find("student:1002 requests 3 connections 1 "), std::string::npos) << lines;
+    EXPECT_NE(lines.find("download_GET=2,server_cfg=1\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("\ntotal requests 9 connections 7 "), std::string::npos) << lines;
+    room.Stop();
+}
+
 // The program as the start-up code and the demo run it.
 TEST(VLPlatformSimProgramTest, RunsOnGivenPortsLogsRequestsAndStopsOnSignal) {
     const std::string exe = std::string(VL_BINARY_DIR) + "/tools/platform-sim/platform-sim";
