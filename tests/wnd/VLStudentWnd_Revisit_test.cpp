@@ -130,8 +130,10 @@ TEST_F(Revisit, AnUploadEndingAfterTheExamLeftTheScreenOnlyAddsItsAddress) {
     s_sim->SetSignInExam(1, 0, "");
     const std::string recording = ResumeWithWaitingRecording();
     VLSimFault slow;
-    slow.m_delayMs = 4000;
-    s_sim->SetFault("/api2", slow);  // the upload server answers late
+    // The upload server answers late: long enough for the steps below on a loaded
+    // machine, short of the upload's own 10 s stall limit.
+    slow.m_delayMs = 8000;
+    s_sim->SetFault("/api2", slow);
     SignInAndStart();
     ASSERT_EQ(m_window->PendingUploadCount(), 1u);
     // The teacher ends the exam: the next move returns to the sign-in screen
@@ -144,7 +146,7 @@ TEST_F(Revisit, AnUploadEndingAfterTheExamLeftTheScreenOnlyAddsItsAddress) {
     m_driver->Click(kIdPrevious);
     ASSERT_TRUE(AdvanceUntil([&] { return m_window->GetScreen() == VLStudentWnd::kScreenSignIn; }, 20000, 10));
     ASSERT_EQ(m_window->PendingUploadCount(), 1u) << "the upload was to end after the return";
-    ASSERT_TRUE(PumpUntil([&] { return m_window->PendingUploadCount() == 0; }, 20000));
+    ASSERT_TRUE(PumpUntil([&] { return m_window->PendingUploadCount() == 0; }, 30000));
     // The stored answers are all still there, the recording's address added.
     auto stored = Stored();
     EXPECT_EQ(stored["106"]["answer"].asString(), "0");
