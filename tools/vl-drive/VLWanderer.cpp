@@ -178,8 +178,18 @@ void VLWanderer::Observe() {
     if (!m_here.empty()) {
         m_types[m_here] = Int(m_state, "type");
         const KWJsonValue& current = m_answers["current"];
-        if (Str(current, "id") == m_here)
+        if (Str(current, "id") == m_here) {
             m_lastCurrent = Str(current, "answer");
+            // Two store periods and a margin for a loaded machine.
+            constexpr int64_t kStoredWithinMs = 6000;
+            const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count();
+            m_recentCurrent.emplace_back(now, m_lastCurrent);
+            m_recentCurrent.erase(std::remove_if(m_recentCurrent.begin(), m_recentCurrent.end(),
+                                                 [&](const auto& seen) { return seen.first < now - kStoredWithinMs; }),
+                                  m_recentCurrent.end());
+        }
         m_lastRecordState = Int(m_state, "recordState", 0);
         m_lastRhythmStarted = m_state["rhythm"].isObject() && m_state["rhythm"]["started"].asBool();
         // A take that ran to its end is the question's answer from now on.
@@ -216,6 +226,7 @@ void VLWanderer::OnLeft(const std::string& id) {
 
 void VLWanderer::OnArrived(const std::string& id) {
     m_takeComplete = false;
+    m_recentCurrent.clear();
     m_lastRecordState = Int(m_state, "recordState", 0);
     m_lastRhythmStarted = false;
     const KWJsonValue& current = m_answers["current"];
@@ -243,20 +254,16 @@ void VLWanderer::CheckStored() {
     std::map<std::string, const KWJsonValue*> stored;
     for (const KWJsonValue& item : (*row)["answerlist"])
         stored[Str(item, "id")] = &item;
-    std::string mismatch;
     for (const auto& [id, answer] : m_model) {
         auto it = stored.find(id);
         const std::string value = it == stored.end() ? std::string("(missing)") : Str(*it->second, "answer");
-        // The answer being given on screen reaches user.db within moments: either is right meanwhile.
+        // The answer being given on screen reaches user.db within moments: what it showed lately is right meanwhile.
         bool ok = value == answer || (id == m_here && value == m_lastCurrent);
-        if (!ok && id == m_here) {
-            const std::string seen = id + "=" + value;
-            ok = seen != m_onScreenMismatch;
-            mismatch = seen;
-        }
+        if (!ok && id == m_here)
+            ok = std::any_of(m_recentCurrent.begin(), m_recentCurrent.end(),
+                             [&](const auto& seen) { return seen.second == value; });
         Expect(ok, "question " + id + ": user.db holds " + Quoted(value) + " instead of " + Quoted(answer));
     }
-    m_onScreenMismatch = mismatch;
     for (const auto& [id, file] : m_takes) {
         auto it = stored.find(id);
         const std::string value = it == stored.end() ? std::string("(missing)") : Str(*it->second, "userdata");

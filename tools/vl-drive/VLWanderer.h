@@ -95,10 +95,10 @@ private:
     // The question on screen at the last look and what it showed then.
     std::string m_here;
     std::string m_lastCurrent;
-    // A stored answer of the question on screen that agreed with neither the model nor
-    // the element at the last check, as "id=value": a click lands in the element and
-    // user.db between the two reads of one check, so only a second check in a row says lost.
-    std::string m_onScreenMismatch;
+    // What the element on screen showed at each check, with when (steady clock, ms): the
+    // window stores the answer being given every 2 s, so user.db may hold any of the last
+    // few seconds' answers while the student clicks on.
+    std::vector<std::pair<int64_t, std::string>> m_recentCurrent;
     int m_lastRecordState = 0;
     bool m_lastRhythmStarted = false;
     bool m_takeComplete = false;  // this visit's recording ran to its end
