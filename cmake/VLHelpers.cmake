@@ -8,16 +8,11 @@ include(GoogleTest)
 function(vl_add_test name)
     cmake_parse_arguments(T "RUN_SERIAL" "RESOURCE_LOCK;COST" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    # Tests that start processes found by name (the guard) take a lock so that
-    # parallel ctest runs never see each other's processes.
+    # COST: the real-process tests, the longest of the run, carry a high one so CTest
+    # starts them first and fills the other core with the unit tests.
     set(_lock "")
     if(T_RESOURCE_LOCK)
         set(_lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
-        # The locked tests run one after another, the longest chain of the run: CTest starts
-        # them first and fills the other core with the rest.
-        if(NOT T_COST)
-            set(T_COST 1000)
-        endif()
     endif()
     if(T_COST)
         list(APPEND _lock COST ${T_COST})

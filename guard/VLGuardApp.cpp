@@ -142,7 +142,7 @@ int VLGuardApp::Run() {
     sigaction(SIGPIPE, &onPipe, nullptr);
 
     KWBaseEvent instance;
-    if (!instance.Create(false, false, "VLGuard") && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE)
+    if (!instance.Create(false, false, kGuardInstanceName) && instance.GetLastError() == ERROR_ALREADY_EXISTS_CODE)
         return 0;
 
     // The dump callback reads everything it needs afresh on the crash server's

@@ -4,13 +4,8 @@
 # VL_TARGETS="a b" builds only those targets.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-# One compiler cache outside the clone, shared by every clone and build folder of
-# the project: paths below the source folder are hashed relative to it, and the
-# build folder itself is left out of the hash, so a fresh clone elsewhere still hits.
-export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
-export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$here}"
-export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
-export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-20G}"
+# shellcheck source=scripts/ccache-env.sh
+source "$here/scripts/ccache-env.sh"
 kind="${1:-release}"; shift || true
 case "$kind" in
     release) dir="$here/build"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;

@@ -6,6 +6,8 @@
 #   scripts/fuzz.sh NAME...    only the named targets
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=scripts/ccache-env.sh
+source "$here/scripts/ccache-env.sh"
 build="$here/build-fuzz"
 seconds="${FUZZ_SECONDS:-5}"
 jobs="${FUZZ_JOBS:-2}"

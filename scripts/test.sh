@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs the whole test suite; then the end-to-end exam with its crash-and-resume trials
-# (scripts/e2e.sh) and, beside it, the libFuzzer pass and the threaded test programs under
-# ThreadSanitizer. Prints the wall time of every stage, the compiler cache's figures and the
+# and runs the whole test suite, then the libFuzzer pass and the threaded test programs under
+# ThreadSanitizer; beside all of that, the end-to-end exam with its crash-and-resume trials
+# (scripts/e2e.sh). Prints the wall time of every stage, the compiler cache's figures and the
 # slowest tests at the end. Exits non-zero when any stage fails.
 #   scripts/test.sh [ctest args...]     extra arguments go to ctest
 set -uo pipefail
@@ -34,7 +34,7 @@ run_stage() { # name command...
 }
 summary() {
     echo
-    echo "==== stage times (wall clock; stages after ctest run side by side)"
+    echo "==== stage times (wall clock; the end-to-end runs ran beside ctest and the fuzz and TSan pass)"
     local i
     for i in "${!stage_names[@]}"; do
         printf '  %-34s %6s s  %s\n' "${stage_names[$i]}" "${stage_times[$i]}" "${stage_results[$i]}"
@@ -62,7 +62,8 @@ summary() {
 }
 
 # The compiler cache scripts/build.sh uses (one folder outside the clone, shared by every clone).
-export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+# shellcheck source=scripts/ccache-env.sh
+source "$here/scripts/ccache-env.sh"
 cache_counters() {
     ccache --print-stats 2>/dev/null | awk '$1 ~ /^(direct_cache_hit|preprocessed_cache_hit|cache_miss)$/ { print $1, $2 }'
 }
@@ -78,18 +79,13 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
-# CTest starts the long chain of real-process tests first (their COST) and fills the other core
-# with the unit tests; per-test times land in the junit file for the list at the end.
-run_stage ctest bash -c 'cd "$1/build-asan" && shift && ctest --output-on-failure -j"$(nproc)" \
-    --output-junit "$PWD/ctest-junit.xml" "$@"' ctest "$here" "$@"
-
 # The whole exam as a student takes it, in a real window, on the simulator's sample paper, in real
-# time with every spoken prompt. It mostly waits on prompts and music, so beside it run: a few
-# crash-and-resume trials on a short paper (a choice, a singing and a judgement question; the full
-# figure is "bash scripts/e2e.sh --kill-trials 20" on the sample paper), two wandering students over
-# a short paper with every kind of question, the exam session under a Wayland kiosk compositor, and, at a lower priority so the exam keeps its pace,
-# the CPU-only stages: the libFuzzer pass of the parsers of outside input and the ThreadSanitizer
-# build and run of the threaded test programs.
+# time with every spoken prompt. It mostly waits on prompts and music, so it runs from the start of
+# ctest, as do, one after another: a few crash-and-resume trials on a short paper (a choice, a
+# singing and a judgement question; the full figure is "bash scripts/e2e.sh --kill-trials 20" on
+# the sample paper), two wandering students over a short paper with every kind of question, and the
+# exam session under a Wayland kiosk compositor. Each test world has its own folders, ports, virtual
+# screen and guard, so none of them sees another's processes.
 background_stage() { # name log command...
     local name="$1" log="$2"
     shift 2
@@ -108,6 +104,9 @@ trials() {
         bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 2 &&
         bash "$here/scripts/e2e-cage.sh" --build asan --no-build
 }
+# The CPU-only stages, after ctest and at a lower priority so the real-time runs keep their pace:
+# the libFuzzer pass of the parsers of outside input, and the ThreadSanitizer build and run of the
+# threaded test programs.
 cpu_only() {
     local rc=0
     if [ -f "$here/scripts/fuzz.sh" ]; then
@@ -118,13 +117,20 @@ cpu_only() {
     nice -n 10 bash "$here/scripts/tsan.sh" || rc=1
     return "$rc"
 }
-echo "==== end to end, kill trials and wanderers, fuzz and tsan (side by side; output follows when all end)"
 rm -f "$logs"/*.result
+echo "==== in the background from now on: the end-to-end exam, then the kill trials, wanderers and kiosk run (output follows at the end)"
 background_stage "e2e exam" "$logs/e2e.out" bash "$here/scripts/e2e.sh" --build asan --no-build
-background_stage "e2e kill trials + wanderers" "$logs/e2e-kill.out" trials
-background_stage "fuzz + tsan (nice)" "$logs/cpu.out" cpu_only
+background_stage "e2e kill trials + wanderers + cage" "$logs/e2e-kill.out" trials
+
+# CTest starts the real-process tests first (their COST), two at a time, and fills in with the unit
+# tests; per-test times land in the junit file for the list at the end.
+run_stage ctest bash -c 'cd "$1/build-asan" && shift && ctest --output-on-failure -j"$(nproc)" \
+    --output-junit "$PWD/ctest-junit.xml" "$@"' ctest "$here" "$@"
+run_stage "fuzz + tsan (nice)" cpu_only
+
+echo "==== waiting for the end-to-end runs"
 wait
-for log in e2e e2e-kill cpu; do
+for log in e2e e2e-kill; do
     echo "==== $log ($logs/$log.out)"
     cat "$logs/$log.out"
     if [ -f "$logs/$log.out.result" ]; then

@@ -6,6 +6,8 @@
 #   scripts/tsan.sh NAME...      only these targets
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=scripts/ccache-env.sh
+source "$here/scripts/ccache-env.sh"
 build="$here/build-tsan"
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVL_SANITIZE_THREAD=ON >/dev/null

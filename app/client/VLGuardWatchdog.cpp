@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "app/core/VLPaths.h"
+#include "platform/common/KWBaseEvent.h"
 #include "platform/common/KWFilePathUtils.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWProcess.h"
@@ -13,6 +15,7 @@ namespace KwLib {
 VLGuardWatchdog::VLGuardWatchdog(std::string guardPath, int periodMs)
     : m_guardPath(std::move(guardPath)),
       m_guardName(KWFilePathUtils::FileName(m_guardPath)),
+      m_lockPath(KWBaseEvent::LockPathForName(kGuardInstanceName)),
       m_periodMs(periodMs) {}
 
 VLGuardWatchdog::~VLGuardWatchdog() {
@@ -43,17 +46,24 @@ void VLGuardWatchdog::Stop() {
     }
 }
 
+bool VLGuardWatchdog::OurGuardRuns() const {
+    for (pid_t pid : KWProcess::FindByName(m_guardName))
+        if (pid == m_started || KWProcess::HasOpen(pid, m_lockPath))
+            return true;
+    return false;
+}
+
 void VLGuardWatchdog::Run() {
     bool reportedMissing = false;
     while (!m_stop) {
-        if (!KWProcess::IsRunning(m_guardName)) {
+        if (!OurGuardRuns()) {
             // A missing guard is tried again every cycle, but said once: the log
             // is shared and sent to the platform, a line a second would swamp it.
             if (!KWFilePathUtils::IsExistsFile(m_guardPath)) {
                 if (!reportedMissing)
                     VL_LOG_WARN("%s is missing; waiting for it", m_guardPath.c_str());
                 reportedMissing = true;
-            } else if (KWProcess::Spawn(m_guardPath, {}) > 0) {
+            } else if ((m_started = KWProcess::Spawn(m_guardPath, {})) > 0) {
                 reportedMissing = false;
                 ++m_starts;
                 VL_LOG_INFO("started %s", m_guardPath.c_str());

@@ -5,12 +5,20 @@
 #include <mutex>
 #include <string>
 
+#include <sys/types.h>
+
 #include "platform/common/KWThread.h"
 
 namespace KwLib {
 
-// Keeps the guard running: once a second, starts it when no process of its
-// name runs. Lives on its own thread and touches nothing but the process list.
+// Keeps the guard running: once a second, starts it when no guard of this
+// session runs. A guard of this session is a process of the guard's name that
+// holds the guard's single-instance lock in our runtime folder, or the one this
+// watchdog started while it lives (it takes the lock a moment after its start).
+// A guard of another account or session on the same machine (fast user
+// switching, a second seat, another checkout's demo) is not ours: the pages of
+// this session could not reach the client through it. Lives on its own thread
+// and touches nothing but the process list.
 class VLGuardWatchdog {
 public:
     explicit VLGuardWatchdog(std::string guardPath, int periodMs = 1000);
@@ -25,8 +33,11 @@ public:
 
 private:
     void Run();
+    bool OurGuardRuns() const;
     std::string m_guardPath;
     std::string m_guardName;
+    std::string m_lockPath;
+    pid_t m_started = -1;
     int m_periodMs;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_starts{0};

@@ -3,6 +3,10 @@
 
 namespace KwLib {
 
+// The guard's single-instance lock (KWBaseEvent) in the session's runtime folder:
+// its holder is the session's guard.
+constexpr const char* kGuardInstanceName = "VLGuard";
+
 // The folders and files of one installation and user. Folders end with "/".
 // The client lies in <install>/bin, the guard in <install>.
 class VLPathSet {

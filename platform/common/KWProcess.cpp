@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,6 +119,20 @@ std::vector<pid_t> KWProcess::FindByName(const std::string& exeName) {
             found.push_back(static_cast<pid_t>(std::stoi(pidText)));
     }
     return found;
+}
+
+bool KWProcess::HasOpen(pid_t pid, const std::string& path) {
+    struct stat wanted;
+    if (stat(path.c_str(), &wanted) != 0)
+        return false;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        struct stat open;
+        // stat follows the descriptor's link to the open file itself.
+        if (stat(entry.path().c_str(), &open) == 0 && open.st_dev == wanted.st_dev && open.st_ino == wanted.st_ino)
+            return true;
+    }
+    return false;
 }
 
 bool KWProcess::IsRunning(const std::string& exeName) {

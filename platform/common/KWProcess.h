@@ -29,6 +29,9 @@ public:
     // name, compared ignoring case.
     static bool IsRunning(const std::string& exeName);
     static std::vector<pid_t> FindByName(const std::string& exeName);
+    // True when the process has the file at `path` open (compared by device and
+    // inode, so any spelling of the path matches). Only our own processes can be looked at.
+    static bool HasOpen(pid_t pid, const std::string& path);
     static pid_t CurrentId();
 };
 

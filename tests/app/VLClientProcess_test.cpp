@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "app/client/VLAutomationGate.h"
 #include "app/client/VLGuardWatchdog.h"
 #include "app/client/VLUpdaterLauncher.h"
+#include "app/core/VLPaths.h"
 #include "exam/VLDatabaseManager.h"
+#include "platform/common/KWBaseEvent.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWLog.h"
 #include "platform/common/KWProcess.h"
@@ -41,6 +44,25 @@ std::vector<std::string> LogLines(const fs::path& log) {
     KWStringToken::StringToArray(KWFile::ReadAll(log.string()).value_or(""), "\n", lines);
     return lines;
 }
+
+// Points this process's runtime folder elsewhere while it lives.
+class ScopedRuntime {
+public:
+    explicit ScopedRuntime(const fs::path& dir) {
+        if (const char* old = getenv("XDG_RUNTIME_DIR"))
+            m_old = old;
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    }
+    ~ScopedRuntime() {
+        if (m_old)
+            setenv("XDG_RUNTIME_DIR", m_old->c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
 
 // A temporary install tree and user environment of its own.
 class ClientTree : public ::testing::Test {
@@ -157,17 +179,16 @@ struct GateFile {
 }  // namespace
 
 TEST_F(ClientTree, WatchdogStartsTheGuardAndRestartsItAfterAKill) {
-    // The watchdog looks for its program by file name among all processes of the
-    // machine; a name of this test's own keeps a guard that some other run has
-    // started from hiding the one under test.
-    fs::path guard = m_root / "install" / ("VLGuard-" + std::to_string(getpid()));
-    fs::copy_file(VL_STANDIN_PATH, guard);
+    // The guard's own name: guards other tests or demos run on this machine are
+    // not this session's and must not hide the one under test.
+    fs::path guard = m_root / "install" / "VLGuard";
+    ScopedRuntime runtime(m_root / "run");
     VLGuardWatchdog watchdog(guard.string());
     setenv("VL_STANDIN_LOG", m_standinLog.string().c_str(), 1);
     ASSERT_TRUE(watchdog.Start());
     ASSERT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 1; }, 5));
     pid_t first = std::stoi(LogLines(m_standinLog)[0]);
-    // While it runs, no second copy is started.
+    // While it runs, no second copy is started, though it holds no lock yet.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     EXPECT_EQ(LogLines(m_standinLog).size(), 1u);
 
@@ -176,6 +197,42 @@ TEST_F(ClientTree, WatchdogStartsTheGuardAndRestartsItAfterAKill) {
     EXPECT_NE(std::stoi(LogLines(m_standinLog)[1]), first);
     EXPECT_EQ(watchdog.StartCount(), 2);
     watchdog.Stop();
+    unsetenv("VL_STANDIN_LOG");
+}
+
+TEST_F(ClientTree, WatchdogAdoptsTheSessionsGuardAndIgnoresAnotherSessions) {
+    fs::path guard = m_root / "install" / "VLGuard";
+    ScopedRuntime runtime(m_root / "run");
+    const std::string ourLock = KWBaseEvent::LockPathForName(kGuardInstanceName);
+    fs::create_directories(m_root / "other-run");
+    const std::string otherLock = (m_root / "other-run" / "VLGuard.lock").string();
+    // Another session's guard: the same program, its lock in its own runtime folder.
+    pid_t other = Start(guard, {}, {"VL_STANDIN_LOCK=" + otherLock});
+    ASSERT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 1; }, 5));
+    setenv("VL_STANDIN_LOG", m_standinLog.string().c_str(), 1);
+    {
+        VLGuardWatchdog watchdog(guard.string(), 50);
+        ASSERT_TRUE(watchdog.Start());
+        EXPECT_TRUE(WaitFor([&] { return watchdog.StartCount() == 1; }, 5));
+        watchdog.Stop();
+    }
+    kill(other, SIGKILL);
+    EXPECT_NE(WaitExit(other), -1);
+
+    // The guard that started this session's client holds our lock: it is adopted,
+    // whoever started it, and nothing else is started beside it.
+    pid_t ours = Start(guard, {}, {"VL_STANDIN_LOCK=" + ourLock});
+    ASSERT_TRUE(WaitFor([&] { return KWProcess::HasOpen(ours, ourLock); }, 5));
+    {
+        VLGuardWatchdog watchdog(guard.string(), 50);
+        ASSERT_TRUE(watchdog.Start());
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(watchdog.StartCount(), 0);
+        // Once it is gone, the watchdog starts one at once.
+        kill(ours, SIGKILL);
+        EXPECT_NE(WaitExit(ours), -1);
+        EXPECT_TRUE(WaitFor([&] { return watchdog.StartCount() == 1; }, 5));
+    }
     unsetenv("VL_STANDIN_LOG");
 }
 
@@ -208,10 +265,6 @@ TEST_F(ClientTree, WatchdogWaitsQuietlyForAMissingGuard) {
 TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
     fs::path client = m_root / "install" / "bin" / "VLStudent";
     fs::copy_file(VL_CLIENT_PATH, client);
-    // The watchdog looks for any process named VLGuard: one that runs for
-    // someone else on this machine (another checkout's demo) is rightly left
-    // alone, and then ours is not started.
-    const bool otherGuard = KWProcess::IsRunning("VLGuard");
     pid_t first = Start(client, {"-role=3", "-id=17"});
     fs::path socket = m_root / "run" / "VLStudent.sock";
     ASSERT_TRUE(WaitFor([&] { return fs::exists(socket); })) << "first client did not come up";
@@ -233,10 +286,9 @@ TEST_F(ClientTree, SecondStartAsksTheFirstToRaiseAndExitsWithZero) {
         ++starts;
     EXPECT_EQ(starts, 1u);
 
-    // The client's watchdog started the guard from the install tree.
-    if (!otherGuard) {
-        EXPECT_TRUE(WaitFor([&] { return !LogLines(m_standinLog).empty(); }));
-    }
+    // The client's watchdog started the guard from the install tree, whatever
+    // guards other sessions of this machine run.
+    EXPECT_TRUE(WaitFor([&] { return !LogLines(m_standinLog).empty(); }));
 
     kill(first, SIGTERM);
     EXPECT_EQ(WaitExit(first), 1);

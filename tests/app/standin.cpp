@@ -1,8 +1,11 @@
 // A stand-in for the programs the client and the guard start (the guard, the
 // updater, the crash reporter): it appends its name and arguments to the file
 // named by VL_STANDIN_LOG and then waits until it is killed, its parent ends
-// or the folder of that file is removed.
+// or the folder of that file is removed. With VL_STANDIN_LOCK it first takes
+// that file's lock, as the guard takes its single-instance lock.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -12,6 +15,11 @@
 
 int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (const char* lock = std::getenv("VL_STANDIN_LOCK")) {
+        int fd = open(lock, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return 3;
+    }
     if (const char* log = std::getenv("VL_STANDIN_LOG")) {
         std::string line = std::to_string(getpid());
         for (int i = 0; i < argc; ++i)
