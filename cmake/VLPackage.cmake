@@ -59,9 +59,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Dependencies from the shared libraries (dpkg-shlibdeps), and what no library names.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# procps: the exam session looks for a restarted client with pgrep.
 # libcurl 7.85 is the first with the protocol lists every transfer sets
 # (CURLOPT_PROTOCOLS_STR); the libraries alone would allow an older one.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, libcurl4 (>= 7.85.0)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, libcurl4 (>= 7.85.0), procps")
 # The exam session's compositor; X programs under it need Xwayland. An
 # ordinary desktop session does without both.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cage, xwayland")

@@ -14,7 +14,9 @@
 #include "guard/VLClientEnvironment.h"
 #include "guard/VLCrashReporterCommand.h"
 #include "guard/VLHttpLocalServer.h"
+#include "guard/VLHungClientMonitor.h"
 #include "guard/VLMinidumpWriter.h"
+#include "platform/common/KWAliveRecord.h"
 #include "platform/common/KWBaseEvent.h"
 #include "platform/common/KWFile.h"
 #include "platform/common/KWFilePathUtils.h"
@@ -201,6 +203,20 @@ int VLGuardApp::Run() {
             listed += (listed.empty() ? "" : " ") + origin;
         VL_LOG_INFO("control server acts for local tools and the pages of: %s",
                     listed.empty() ? "(no platform origin known)" : listed.c_str());
+        // Once a second: a client that stays hung while it holds the keyboard is ended and started again.
+        VLHungClientMonitor::Settings hung;
+        hung.alivePath = VLPathSet::GetClientAlivePath();
+        hung.clientPath = settings.clientPath;
+        hung.environment = settings.clientEnvironment;
+        VLHungClientMonitor monitor(std::move(hung));
+        auto onTick = [](evutil_socket_t, short, void* arg) {
+            static_cast<VLHungClientMonitor*>(arg)->Check(KWAliveRecord::NowMs());
+        };
+        std::unique_ptr<event, decltype(&event_free)> tick(event_new(base.get(), -1, EV_PERSIST, onTick, &monitor),
+                                                           &event_free);
+        const timeval second{1, 0};
+        if (tick)
+            event_add(tick.get(), &second);
         VLHttpLocalServer server(std::move(settings));
         server.Run(base.get(), m_options.bindAddress, m_options.port);
     }

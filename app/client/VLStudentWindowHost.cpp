@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <algorithm>
 #include <chrono>
@@ -26,6 +27,7 @@
 #include "app/core/VLAppState.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIAutomationServer.h"
+#include "platform/ui/UIInputLockWatchdog.h"
 #include "platform/ui/UIPaintManager.h"
 #include "platform/ui/UIResource.h"
 #include "elements/UIQuestionElement.h"
@@ -73,6 +75,16 @@ public:
             if (!LaunchUpdater(VLPaths::Get().GetUpdaterPath(), version, url, info))
                 VL_LOG_ERROR("the updater could not be started");
         };
+        // Before the first grab: the guard tells a hung client from a busy one by it.
+        UIInputLockWatchdog& watchdog = UIInputLockWatchdog::Instance();
+        if (!watchdog.Publish(VLPathSet::GetClientAlivePath()))
+            VL_LOG_WARN("the alive record %s could not be written: the guard cannot end a hung client",
+                        VLPathSet::GetClientAlivePath().c_str());
+#if VL_DEVELOPMENT_BUILD
+        // Test hook: the tests of a hung client shorten the wait.
+        if (const char* limit = std::getenv("VL_UI_HANG_LIMIT_MS"))
+            watchdog.SetLimit(static_cast<uint32_t>(std::strtoul(limit, nullptr, 10)));
+#endif
         auto* window = new VLStudentWnd(paperId, std::move(services));
         window->SetFinalCallback([this] {
             std::lock_guard<std::mutex> lock(m_mutex);

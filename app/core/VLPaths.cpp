@@ -33,6 +33,10 @@ VLPathSet VLPathSet::ForCurrentProcess(bool inner) {
     return Compute(exeDir, KWShellUtils::GetCUAppDataDirectory(), inner);
 }
 
+std::string VLPathSet::GetClientAlivePath() {
+    return KWShellUtils::GetRuntimeDirectory() + "VLStudent.alive";
+}
+
 std::string VLPathSet::GetLogPath() {
     return LogImpl::OwnFolder(KWFileSystemUtils::MyGetTempPath() + "VireloLog") + "/vl.log";
 }

@@ -35,6 +35,9 @@ public:
     // The temporary folder + "VireloLog/vl.log", unless another account of the
     // PC holds that folder: then "VireloLog-<uid>/vl.log" beside it.
     static std::string GetLogPath();
+    // The client's alive record in the session's runtime folder (KWAliveRecord):
+    // the client writes it, the guard reads it to end a client that stays hung.
+    static std::string GetClientAlivePath();
 
     // The library search path with the program's own folders in front of `oldValue`.
     std::string ExtendedLibraryPath(const std::string& oldValue) const;

@@ -25,10 +25,21 @@ UIInputLockWatchdog::~UIInputLockWatchdog() {
 }
 
 uint64_t UIInputLockWatchdog::NowMs() {
-    // The real clock: a test's manual clock stands still while the UI thread hangs.
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+    // The real clock, the one the guard reads the record with: a test's manual
+    // clock stands still while the UI thread hangs.
+    return KWAliveRecord::NowMs();
+}
+
+bool UIInputLockWatchdog::Publish(const std::string& path) {
+    return m_record.Publish(path);
+}
+
+uint32_t UIInputLockWatchdog::EndAfterMs(bool releasesItself) const {
+    return releasesItself ? 3 * m_limitMs.load() : m_limitMs.load();
+}
+
+void UIInputLockWatchdog::PublishHolding() {
+    m_record.SetHolding(!m_holders.empty(), m_display != nullptr, EndAfterMs(m_display != nullptr));
 }
 
 void UIInputLockWatchdog::PrepareDisplayThreads() {
@@ -42,7 +53,9 @@ void UIInputLockWatchdog::SetLimit(uint32_t limitMs) {
 }
 
 void UIInputLockWatchdog::Beat(bool busy) {
-    m_busySince.store(busy ? NowMs() : 0);
+    const uint64_t since = busy ? NowMs() : 0;
+    m_busySince.store(since);
+    m_record.Busy(since);
 }
 
 void UIInputLockWatchdog::NoteGrab(SDL_Window* window, bool held) {
@@ -70,6 +83,7 @@ void UIInputLockWatchdog::NoteGrab(SDL_Window* window, bool held) {
     }
     if (m_holders.empty())
         m_armed = false;
+    PublishHolding();
 }
 
 bool UIInputLockWatchdog::TakeReleased() {
@@ -85,6 +99,8 @@ void UIInputLockWatchdog::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
         m_cv.wait_for(lock, std::chrono::milliseconds(250));
+        m_record.Heartbeat(NowMs());
+        PublishHolding();
         if (m_stop || !m_display || !m_armed)
             continue;
         const uint64_t since = m_busySince.load();

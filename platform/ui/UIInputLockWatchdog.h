@@ -6,14 +6,21 @@
 // releases the keyboard itself, on the display connection the grab was made
 // on, so the desktop gets its keys back though the UI thread never answers.
 // When the UI thread answers again it finds the grab released and takes it up
-// again (UIApplication does this).
+// again (UIApplication does this). What it sees goes into an alive record
+// (KWAliveRecord) when one is published, for the guard: a client that stays
+// hung is ended there and started again, and on desktops where the keyboard
+// cannot be let go from here (Wayland) that is what frees it, so it is ended
+// at the limit itself; where it can (X11), after three times the limit.
 // NoteGrab and TakeReleased: UI thread; the watchdog's own thread otherwise.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
+
+#include "platform/common/KWAliveRecord.h"
 
 struct SDL_Window;
 
@@ -35,6 +42,12 @@ public:
     void SetLimit(uint32_t limitMs);
     uint32_t GetLimit() const { return m_limitMs.load(); }
 
+    // UI thread, before the first grab: publishes the alive record at `path`.
+    bool Publish(const std::string& path);
+    // The longest hang before the guard is to end the program, for the desktop
+    // the keyboard is held on now.
+    uint32_t EndAfterMs(bool releasesItself) const;
+
     // The UI thread starts a piece of work (`busy`) or goes back to waiting.
     void Beat(bool busy);
     // UI thread: `window` holds the keyboard now (held) or no longer.
@@ -48,6 +61,7 @@ private:
     UIInputLockWatchdog() = default;
     void EnsureThread();
     void Run();
+    void PublishHolding();  // with m_mutex held
     static uint64_t NowMs();
 
     std::atomic<uint32_t> m_limitMs{kDefaultLimitMs};
@@ -62,6 +76,7 @@ private:
     bool m_armed = false;  // a grab is held and not yet released for a hang
     bool m_stop = false;
     std::thread m_thread;
+    KWAliveRecord m_record;
 };
 
 }  // namespace KwLib

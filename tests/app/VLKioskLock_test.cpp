@@ -19,6 +19,7 @@
 #include "platform/common/KWFile.h"
 #include "platform/common/KWJson.h"
 #include "tests/app/VLRealClient.h"
+#include "tools/vl-drive/VLAnswerChecks.h"
 #include "tools/vl-drive/VLExamDriver.h"
 
 namespace KwLib {
@@ -243,6 +244,92 @@ TEST_F(KioskLock, ExamPagesHoldTheKeyboardAndTheFocusAHangAndTheFinishedPageLetI
     Press("alt+Tab");
     Press("x");
     EXPECT_EQ(desktop.Keys(), (std::vector<std::string>{"Tab", "x"}));
+}
+
+// A client that stays hung on an exam page is ended by the real guard and
+// started again with its arguments; the student signs in again and the exam
+// goes on with the answer given before the hang.
+TEST(HungClient, AClientThatStaysHungIsEndedAndStartedAgainAndTheExamGoesOnWithItsAnswers) {
+    VLRealClient box(/*realGuard=*/true);
+    ASSERT_TRUE(box.Ready()) << box.Error();
+    const std::string display = DisplayOf(box.Env());
+    if (display.empty())
+        GTEST_SKIP() << "no X display (Xvfb is missing)";
+    ASSERT_TRUE(box.Sim().KeepItems({"102", "203"}));
+    // The keyboard is let go after 2 s of a hang; on X11 the guard ends the client after 6 s.
+    std::vector<std::string> env = box.Env();
+    env.push_back("VL_UI_HANG_LIMIT_MS=2000");
+    ASSERT_TRUE(box.Client().Start(box.ClientProgram(), {"-automation=" + box.Socket()}, env, box.ClientOutput()));
+    const pid_t first = box.Client().Pid();
+    const std::string log = (box.root / "tmp/VireloLog/vl.log").string();
+    auto options = [&] {
+        VLDriveOptions o;
+        o.socket = box.Socket();
+        o.student = "1002";
+        o.timeoutSeconds = 240;
+        return o;
+    };
+
+    // The first question answered, the second on screen.
+    VLDriveOptions upToSecond = options();
+    upToSecond.stop = [](const KWJsonValue& s) { return s["page"].asInt() == 5 && s["index"].asInt() == 1; };
+    VLExamDriver driver(upToSecond);
+    ASSERT_EQ(driver.Run(), 3) << driver.LastError() << box.ReadClientOutput();
+    KWJsonValue answers;
+    ASSERT_TRUE(driver.Cmd(R"({"cmd":"answers"})", &answers));
+    std::string given;
+    for (const KWJsonValue& row : answers["stored"])
+        for (const KWJsonValue& item : row["answerlist"])
+            if (item["id"].asString() == "102")
+                given = item["answer"].asString();
+    ASSERT_FALSE(given.empty()) << KWJsonWriter::Write(answers);
+    KWJsonValue state;
+    ASSERT_TRUE(driver.State(state));
+    ASSERT_TRUE(state["holdsKeyboard"].asBool());
+
+    // It hangs for longer than a student would wait: the guard ends it (its crash
+    // handler's dump shows where it hung) and starts it again.
+    ASSERT_TRUE(driver.Cmd(R"({"cmd":"hang","ms":120000})"));
+    const auto status = box.Client().Wait(40000);
+    ASSERT_TRUE(status.has_value()) << "the hung client was not ended\n" << KWFile::ReadAll(log).value_or("");
+    EXPECT_TRUE(WIFSIGNALED(*status)) << *status;
+    auto logHas = [&](const std::string& text) {
+        const auto end = Clock::now() + std::chrono::seconds(30);
+        while (Clock::now() < end) {
+            if (KWFile::ReadAll(log).value_or("").find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    };
+    EXPECT_TRUE(logHas("pid " + std::to_string(first) + ") holds the keyboard and has not answered"))
+        << KWFile::ReadAll(log).value_or("");
+    EXPECT_TRUE(logHas("the client is started again")) << KWFile::ReadAll(log).value_or("");
+    // The dump of the hung client reached the guard.
+    EXPECT_TRUE(logHas("dump of pid " + std::to_string(first))) << KWFile::ReadAll(log).value_or("");
+
+    // The new client comes up on the same channel; signed in again, it shows the
+    // exam with the answer given before the hang, and the exam goes on to the end.
+    VLDriveOptions resumed = options();
+    resumed.stop = [](const KWJsonValue& s) { return s["page"].asInt() == 5; };
+    VLExamDriver again(resumed);
+    ASSERT_EQ(again.Run(), 3) << again.LastError() << KWFile::ReadAll(log).value_or("");
+    KWJsonValue back;
+    ASSERT_TRUE(again.Cmd(R"({"cmd":"answers"})", &back));
+    std::string restored;
+    for (const KWJsonValue& row : back["stored"])
+        for (const KWJsonValue& item : row["answerlist"])
+            if (item["id"].asString() == "102")
+                restored = item["answer"].asString();
+    EXPECT_EQ(restored, given) << KWJsonWriter::Write(back);
+    VLExamDriver rest(options());
+    ASSERT_EQ(rest.Run(), 0) << rest.LastError() << KWFile::ReadAll(log).value_or("");
+    const KWJsonValue records = box.Sim().GetRecords();
+    const KWJsonValue* result = VLAnswerChecks::LatestResult(records, 0, "1002");
+    ASSERT_NE(result, nullptr);
+    const std::string sent = (*result)["fields"]["result"].asString();
+    EXPECT_NE(sent.find("102:"), std::string::npos) << sent;
+    EXPECT_NE(sent.find("203:"), std::string::npos) << sent;
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // updater, the crash reporter): it appends its name and arguments to the file
 // named by VL_STANDIN_LOG and then waits until it is killed, its parent ends
 // or the folder of that file is removed. With VL_STANDIN_LOCK it first takes
-// that file's lock, as the guard takes its single-instance lock.
+// that file's lock, as the guard takes its single-instance lock; with
+// VL_STANDIN_IGNORE_ABRT it stands for a program whose crash handler cannot run.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -15,6 +16,8 @@
 
 int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (std::getenv("VL_STANDIN_IGNORE_ABRT"))
+        signal(SIGABRT, SIG_IGN);
     if (const char* lock = std::getenv("VL_STANDIN_LOCK")) {
         int fd = open(lock, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0)
