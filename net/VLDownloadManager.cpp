@@ -310,7 +310,7 @@ int VLDownloadManager::DownloadFile(const std::string& url, const std::string& s
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 10L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
     if (!range.empty())
         curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
 
