@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs the whole test suite, then the libFuzzer pass and the threaded test programs under
-# ThreadSanitizer; beside all of that, the end-to-end exam with its crash-and-resume trials
-# (scripts/e2e.sh). Prints the wall time of every stage, the compiler cache's figures and the
+# and runs the whole test suite; beside it, the end-to-end exam with its crash-and-resume trials
+# (scripts/e2e.sh) and, at a lower priority, the libFuzzer pass and the threaded test programs
+# under ThreadSanitizer. Prints the wall time of every stage, the compiler cache's figures and the
 # slowest tests at the end. Exits non-zero when any stage fails.
 #   scripts/test.sh [ctest args...]     extra arguments go to ctest
 set -uo pipefail
@@ -34,7 +34,7 @@ run_stage() { # name command...
 }
 summary() {
     echo
-    echo "==== stage times (wall clock; the end-to-end runs ran beside ctest and the fuzz and TSan pass)"
+    echo "==== stage times (wall clock; everything after the build ran side by side)"
     local i
     for i in "${!stage_names[@]}"; do
         printf '  %-34s %6s s  %s\n' "${stage_names[$i]}" "${stage_times[$i]}" "${stage_results[$i]}"
@@ -104,9 +104,9 @@ trials() {
         bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 2 &&
         bash "$here/scripts/e2e-cage.sh" --build asan --no-build
 }
-# The CPU-only stages, after ctest and at a lower priority so the real-time runs keep their pace:
-# the libFuzzer pass of the parsers of outside input, and the ThreadSanitizer build and run of the
-# threaded test programs.
+# The CPU-only stages, beside ctest at a lower priority so that ctest and the real-time runs keep
+# their pace: the libFuzzer pass of the parsers of outside input, and the ThreadSanitizer build and
+# run of the threaded test programs (which mostly wait, as their ctest runs do).
 cpu_only() {
     local rc=0
     if [ -f "$here/scripts/fuzz.sh" ]; then
@@ -118,19 +118,19 @@ cpu_only() {
     return "$rc"
 }
 rm -f "$logs"/*.result
-echo "==== in the background from now on: the end-to-end exam, then the kill trials, wanderers and kiosk run (output follows at the end)"
+echo "==== in the background from now on: the end-to-end exam; the kill trials, wanderers and kiosk run; the fuzz and TSan pass (output follows at the end)"
 background_stage "e2e exam" "$logs/e2e.out" bash "$here/scripts/e2e.sh" --build asan --no-build
 background_stage "e2e kill trials + wanderers + cage" "$logs/e2e-kill.out" trials
+background_stage "fuzz + tsan (nice)" "$logs/cpu.out" cpu_only
 
 # CTest starts the real-process tests first (their COST), two at a time, and fills in with the unit
 # tests; per-test times land in the junit file for the list at the end.
 run_stage ctest bash -c 'cd "$1/build-asan" && shift && ctest --output-on-failure -j"$(nproc)" \
     --output-junit "$PWD/ctest-junit.xml" "$@"' ctest "$here" "$@"
-run_stage "fuzz + tsan (nice)" cpu_only
 
-echo "==== waiting for the end-to-end runs"
+echo "==== waiting for the end-to-end runs and the fuzz and TSan pass"
 wait
-for log in e2e e2e-kill; do
+for log in e2e e2e-kill cpu; do
     echo "==== $log ($logs/$log.out)"
     cat "$logs/$log.out"
     if [ -f "$logs/$log.out.result" ]; then
