@@ -43,7 +43,7 @@ if [ "$build_first" = 1 ]; then
     VL_TARGETS="VLStudent VLGuard platform-sim VLSysDb vl_make_sysdb vl-drive vl-automate vl_res vl_prompts" \
         bash "$here/scripts/build.sh" "$kind" >&2
 fi
-for tool in cage grim Xvfb Xwayland compare import; do
+for tool in cage grim Xvfb Xwayland compare import jq; do
     command -v "$tool" >/dev/null || { echo "e2e-cage.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 done
 
@@ -181,10 +181,11 @@ exam_inner="
         signin=0 question=0
         for _ in \$(seq 1 1200); do
             state=\"\$('$automate' --socket \"\$sock\" --timeout 5 state 2>/dev/null || true)\"
-            if [ \$signin = 0 ] && echo \"\$state\" | grep -q '\"screen\":2'; then
+            # The window's own fields (jq), not text that merely contains them; no state is no match.
+            if [ \$signin = 0 ] && [ \"\$(echo \"\$state\" | jq -r '.screen // empty' 2>/dev/null)\" = 2 ]; then
                 grim '$shots/exam-signin.png' && signin=1
             fi
-            if [ \$question = 0 ] && echo \"\$state\" | grep -q '\"page\":5'; then
+            if [ \$question = 0 ] && [ \"\$(echo \"\$state\" | jq -r '.page // empty' 2>/dev/null)\" = 5 ]; then
                 sleep 1; grim '$shots/exam-question.png' && question=1
             fi
             [ \$signin = 1 ] && [ \$question = 1 ] && break
@@ -204,6 +205,11 @@ grep -a "video driver" "$mbuild/e2e/tmp/VireloLog/vl.log" 2>/dev/null | tail -n 
 for f in exam-signin exam-question; do
     [ -s "$shots/$f.png" ] || { echo "e2e-cage.sh: no picture $f.png of the exam under cage" >&2; failed=1; }
 done
+# A compositor that showed nothing new (a black or frozen output) would give two equal pictures.
+if [ -s "$shots/exam-signin.png" ] && cmp -s "$shots/exam-signin.png" "$shots/exam-question.png"; then
+    echo "e2e-cage.sh: the pictures of the sign-in and of the question under cage are the same" >&2
+    failed=1
+fi
 echo "pictures: $shots"
 [ "$failed" = 0 ] || exit 1
 echo "cage: all steps passed"

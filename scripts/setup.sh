@@ -12,7 +12,7 @@ PACKAGES=(
     libsndfile1-dev libmpg123-dev libopenmpt-dev libkissfft-dev libspeexdsp-dev
     espeak-ng lame sox
     xvfb xdotool imagemagick x11-apps x11-xserver-utils
-    cage xwayland grim weston
+    cage xwayland grim weston jq
     chromium
     curl procps
     lintian

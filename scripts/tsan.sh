@@ -41,6 +41,9 @@ fi
 export TSAN_OPTIONS="suppressions=$here/tests/tsan.supp:second_deadlock_stack=1:history_size=4"
 export VL_TEST=1
 failed=()
+# Each program's cases in TSAN_SHARDS parts (GoogleTest's sharding) side by side: the window
+# programs mostly wait on real time, so one process after another leaves the cores idle.
+shards="${TSAN_SHARDS:-3}"
 for t in "${targets[@]}"; do
     binary="$(find "$build/tests" -type f -name "$t" -perm -u+x | head -n 1)"
     if [ -z "$binary" ]; then
@@ -48,16 +51,24 @@ for t in "${targets[@]}"; do
         failed+=("$t")
         continue
     fi
-    log="$build/$t.tsan.log"
-    echo "== $t"
-    if (cd "$(dirname "$binary")" && "${norandom[@]}" "$binary" >"$log" 2>&1); then
-        grep -E '^\[  PASSED  \]' "$log" | tail -n 1 || true
-    else
-        echo "tsan.sh: $t failed or reported races; from $log:" >&2
-        grep -E -A 24 'WARNING: ThreadSanitizer' "$log" | head -n 120 >&2 || true
-        grep -E '^\[  FAILED  \]|ThreadSanitizer: reported' "$log" >&2 || tail -n 20 "$log" >&2
-        failed+=("$t")
-    fi
+    echo "== $t ($shards parts)"
+    pids=()
+    for ((i = 0; i < shards; i++)); do
+        (cd "$(dirname "$binary")" && GTEST_TOTAL_SHARDS="$shards" GTEST_SHARD_INDEX="$i" \
+            "${norandom[@]}" "$binary" >"$build/$t.$i.tsan.log" 2>&1) &
+        pids+=($!)
+    done
+    for ((i = 0; i < shards; i++)); do
+        log="$build/$t.$i.tsan.log"
+        if wait "${pids[$i]}"; then
+            grep -E '^\[  PASSED  \]' "$log" | tail -n 1 || true
+        else
+            echo "tsan.sh: $t (part $((i + 1)) of $shards) failed or reported races; from $log:" >&2
+            grep -E -A 24 'WARNING: ThreadSanitizer' "$log" | head -n 120 >&2 || true
+            grep -E '^\[  FAILED  \]|ThreadSanitizer: reported' "$log" >&2 || tail -n 20 "$log" >&2
+            failed+=("$t")
+        fi
+    done
 done
 
 if [ "${#failed[@]}" -gt 0 ]; then

@@ -577,8 +577,12 @@ void UIWindowWnd::SetTopMost(bool topmost) {
 double UIWindowWnd::FitScale(UISize layout, UISize screen) {
     if (layout.cx <= 0 || layout.cy <= 0)
         return 1.0;
-    return std::max(1.0, std::min(static_cast<double>(screen.cx) / layout.cx,
-                                  static_cast<double>(screen.cy) / layout.cy));
+    // A screen a little smaller than the layout (1280 x 720 under a 1024 x 768 exam)
+    // shows all of it a little smaller rather than cutting off its bottom row of
+    // buttons; below three quarters text would be too small to read, and the rest is cut.
+    constexpr double kSmallest = 0.75;
+    return std::max(kSmallest, std::min(static_cast<double>(screen.cx) / layout.cx,
+                                        static_cast<double>(screen.cy) / layout.cy));
 }
 
 void UIWindowWnd::EnterFullScreenState() {

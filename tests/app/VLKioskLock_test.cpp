@@ -277,11 +277,16 @@ TEST(HungClient, AClientThatStaysHungIsEndedAndStartedAgainAndTheExamGoesOnWithI
     ASSERT_EQ(driver.Run(), 3) << driver.LastError() << box.ReadClientOutput();
     KWJsonValue answers;
     ASSERT_TRUE(driver.Cmd(R"({"cmd":"answers"})", &answers));
-    std::string given;
-    for (const KWJsonValue& row : answers["stored"])
-        for (const KWJsonValue& item : row["answerlist"])
-            if (item["id"].asString() == "102")
-                given = item["answer"].asString();
+    // The answer of question 102 in the rows of user.db the client reports.
+    auto storedOf102 = [](const KWJsonValue& reply) {
+        std::string stored;
+        for (const KWJsonValue& row : reply["stored"])
+            for (const KWJsonValue& item : row["answerlist"])
+                if (item["id"].asString() == "102")
+                    stored = item["answer"].asString();
+        return stored;
+    };
+    const std::string given = storedOf102(answers);
     ASSERT_FALSE(given.empty()) << KWJsonWriter::Write(answers);
     KWJsonValue state;
     ASSERT_TRUE(driver.State(state));
@@ -316,12 +321,7 @@ TEST(HungClient, AClientThatStaysHungIsEndedAndStartedAgainAndTheExamGoesOnWithI
     ASSERT_EQ(again.Run(), 3) << again.LastError() << KWFile::ReadAll(log).value_or("");
     KWJsonValue back;
     ASSERT_TRUE(again.Cmd(R"({"cmd":"answers"})", &back));
-    std::string restored;
-    for (const KWJsonValue& row : back["stored"])
-        for (const KWJsonValue& item : row["answerlist"])
-            if (item["id"].asString() == "102")
-                restored = item["answer"].asString();
-    EXPECT_EQ(restored, given) << KWJsonWriter::Write(back);
+    EXPECT_EQ(storedOf102(back), given) << KWJsonWriter::Write(back);
     VLExamDriver rest(options());
     ASSERT_EQ(rest.Run(), 0) << rest.LastError() << KWFile::ReadAll(log).value_or("");
     const KWJsonValue records = box.Sim().GetRecords();

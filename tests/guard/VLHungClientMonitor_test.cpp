@@ -70,14 +70,14 @@ protected:
         }
         return starts;
     }
-    // A record that says `pid` has been busy for 20 s with the keyboard held.
-    void WriteHung(pid_t pid, uint64_t now, bool holding = true) {
+    // A record that says `pid` has been busy for `busyMs` (past its 15 s limit unless said).
+    void WriteHung(pid_t pid, uint64_t now, bool holding = true, uint64_t busyMs = 20000) {
         KWAliveState s;
         s.pid = pid;
         s.holding = holding;
         s.endAfterMs = 15000;
         s.heartbeatMs = now;
-        s.busySinceMs = now - 20000;
+        s.busySinceMs = now - busyMs;
         ASSERT_TRUE(KWAliveRecord::Write((m_dir / "VLStudent.alive").string(), s));
     }
     pid_t StartClient(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
@@ -158,13 +158,7 @@ TEST_F(HungClient, NothingElseIsEverEnded) {
     WriteHung(pid, now, /*holding=*/false);
     twice();
     // Busy, but within its limit.
-    KWAliveState fine;
-    fine.pid = pid;
-    fine.holding = true;
-    fine.endAfterMs = 15000;
-    fine.heartbeatMs = now;
-    fine.busySinceMs = now - 5000;
-    ASSERT_TRUE(KWAliveRecord::Write((m_dir / "VLStudent.alive").string(), fine));
+    WriteHung(pid, now, /*holding=*/true, /*busyMs=*/5000);
     twice();
     // A record naming a process that is not the client (a reused pid, or a forged record).
     WriteHung(getpid(), now);

@@ -259,7 +259,8 @@ TEST_F(UIScaleTest, AFixedLayoutFillsTheScreenAsFarAsItsShapeAllows) {
         {{1366, 768}, 0, 2.0, {171, 0}},      // as 1024 x 768 on a laptop: the height decides
         {{1920, 1080}, 0, 2.8125, {240, 0}},  // 1440 x 1080 in the middle
         {{2560, 1440}, 0, 3.75, {320, 0}},     {{1280, 1024}, 0, 2.5, {0, 32}},  // 5:4: the width decides
-        {{400, 300}, 0, 1.0, {0, 0}},           // smaller than the layout: at its size, from the corner
+        {{640, 360}, 0, 0.9375, {80, 0}},       // a little smaller than the layout: all of it, a little smaller
+        {{200, 150}, 0, 0.75, {0, 0}},          // far smaller: no smaller than three quarters, from the corner
         {{1920, 1080}, 1.5, 1.5, {576, 252}},   // the school's choice
         {{1920, 1080}, 9.0, 2.8125, {240, 0}},  // but never past the screen
     };
