@@ -244,7 +244,9 @@ TEST_F(ClientTree, WatchdogWaitsQuietlyForAMissingGuard) {
     {
         VLGuardWatchdog watchdog(guard.string(), 10);
         ASSERT_TRUE(watchdog.Start());
-        // Many cycles without the program on disk.
+        // Many cycles without the program on disk: said once, nothing started. (Waited
+        // for, not slept: on a loaded machine the thread's first cycle may come late.)
+        EXPECT_TRUE(WaitFor([&] { return KWFile::ReadAll(log).value_or("").find("is missing") != std::string::npos; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_EQ(watchdog.StartCount(), 0);
         // Installed later, it is started.
