@@ -186,7 +186,11 @@ exam_inner="
                 grim '$shots/exam-signin.png' && signin=1
             fi
             if [ \$question = 0 ] && [ \"\$(echo \"\$state\" | jq -r '.page // empty' 2>/dev/null)\" = 5 ]; then
-                sleep 1; grim '$shots/exam-question.png' && question=1
+                # A loaded machine may paint the question a moment later: a few tries.
+                for _ in 1 2 3 4 5 6 7 8 9 10; do
+                    sleep 1; grim '$shots/exam-question.png' && question=1
+                    cmp -s '$shots/exam-question.png' '$shots/exam-signin.png' || break
+                done
             fi
             [ \$signin = 1 ] && [ \$question = 1 ] && break
             sleep 0.1
