@@ -216,6 +216,8 @@ TEST_F(ClientTree, WatchdogAdoptsTheSessionsGuardAndIgnoresAnotherSessions) {
         EXPECT_TRUE(WaitFor([&] { return watchdog.StartCount() == 1; }, 5));
         watchdog.Stop();
     }
+    // Its line in the log, so that TearDown ends it too.
+    EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 2; }, 5));
     kill(other, SIGKILL);
     EXPECT_NE(WaitExit(other), -1);
 
@@ -233,6 +235,7 @@ TEST_F(ClientTree, WatchdogAdoptsTheSessionsGuardAndIgnoresAnotherSessions) {
         EXPECT_NE(WaitExit(ours), -1);
         EXPECT_TRUE(WaitFor([&] { return watchdog.StartCount() == 1; }, 5));
     }
+    EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 4; }, 5));
     unsetenv("VL_STANDIN_LOG");
 }
 
