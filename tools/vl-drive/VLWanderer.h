@@ -66,6 +66,8 @@ private:
     void CheckSheet();
     void CheckResult(int64_t firstSeq);
     void Expect(bool ok, const std::string& problem);
+    // `got` is what the model says question `id` holds.
+    bool AsModelled(const std::string& id, const std::string& got) const;
     // One random move from what the screen shows; its description.
     std::string Move();
     std::string MoveOnQuestion();
@@ -95,6 +97,13 @@ private:
     // The question on screen at the last look and what it showed then.
     std::string m_here;
     std::string m_lastCurrent;
+    // Whether any look of this visit caught the element's answer: the state and the
+    // answers are two requests, so a visit cut short by a queued click may see none.
+    bool m_currentSeen = false;
+    // Questions left without a seen answer and with none given before: their element
+    // handed in its untouched form ("" or a sort's "-1,-1,-1,-1"), which the model cannot spell;
+    // so does a question the model never saw at all.
+    std::set<std::string> m_untouchedUnseen;
     // What the element on screen showed at each check, with when (steady clock, ms): the
     // window stores the answer being given every 2 s, so user.db may hold any of the last
     // few seconds' answers while the student clicks on.
