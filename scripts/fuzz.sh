@@ -29,7 +29,11 @@ if [ "${#targets[@]}" -eq 0 ]; then
     echo "fuzz.sh: no fuzz targets found" >&2
     exit 1
 fi
+part_start=$SECONDS
 cmake --build "$build" --target "${targets[@]}" -j"$jobs"
+# scripts/test.sh lists the parts of its stages (VL_STAGE_PARTS: a file of "name<TAB>seconds" lines).
+[ -n "${VL_STAGE_PARTS:-}" ] && printf 'fuzz build\t%s\n' "$((SECONDS - part_start))" >>"$VL_STAGE_PARTS"
+part_start=$SECONDS
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -60,6 +64,7 @@ for target in "${targets[@]}"; do
     fi
 done
 
+[ -n "${VL_STAGE_PARTS:-}" ] && printf 'fuzz run\t%s\n' "$((SECONDS - part_start))" >>"$VL_STAGE_PARTS"
 if [ "${#failed[@]}" -gt 0 ]; then
     echo "fuzz.sh: failed: ${failed[*]}" >&2
     exit 1

@@ -39,6 +39,11 @@ summary() {
     for i in "${!stage_names[@]}"; do
         printf '  %-34s %6s s  %s\n' "${stage_names[$i]}" "${stage_times[$i]}" "${stage_results[$i]}"
     done
+    if [ -s "$logs/parts" ]; then
+        while IFS=$'\t' read -r part secs; do
+            printf '    %-32s %6s s\n' "$part" "$secs"
+        done <"$logs/parts"
+    fi
     printf '  %-34s %6s s\n' "total" "$(seconds_since "$started")"
     if command -v ccache >/dev/null; then
         echo "==== ccache -s (${CCACHE_DIR:-$HOME/.cache/ccache}; shared, so its totals span earlier runs)"
@@ -98,11 +103,22 @@ background_stage() { # name log command...
     ) &
 }
 wander_paper=101,104,111,105,107,205,206,207,208
+# One part of a stage, its time listed under the stage table.
+part() { # name command...
+    local name="$1" start=$SECONDS rc
+    shift
+    "$@"
+    rc=$?
+    printf '%s\t%s\n' "$name" "$((SECONDS - start))" >>"$VL_STAGE_PARTS"
+    return "$rc"
+}
 trials() {
-    bash "$here/scripts/e2e.sh" --build asan --no-build --keep 102,104,203 --kill-trials 3 &&
-        bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 1 &&
-        bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" --wander 60 --seed 2 &&
-        bash "$here/scripts/e2e-cage.sh" --build asan --no-build
+    part "kill trials" bash "$here/scripts/e2e.sh" --build asan --no-build --keep 102,104,203 --kill-trials 3 &&
+        part "wander seed 1" bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" \
+            --wander 60 --seed 1 &&
+        part "wander seed 2" bash "$here/scripts/e2e.sh" --build asan --no-build --keep "$wander_paper" \
+            --wander 60 --seed 2 &&
+        part "kiosk session (cage)" bash "$here/scripts/e2e-cage.sh" --build asan --no-build
 }
 # The CPU-only stages, beside ctest at a lower priority so that ctest and the real-time runs keep
 # their pace: the libFuzzer pass of the parsers of outside input, and the ThreadSanitizer build and
@@ -117,7 +133,8 @@ cpu_only() {
     nice -n 10 bash "$here/scripts/tsan.sh" || rc=1
     return "$rc"
 }
-rm -f "$logs"/*.result
+rm -f "$logs"/*.result "$logs/parts"
+export VL_STAGE_PARTS="$logs/parts"
 echo "==== in the background from now on: the end-to-end exam; the kill trials, wanderers and kiosk run; the fuzz and TSan pass (output follows at the end)"
 background_stage "e2e exam" "$logs/e2e.out" bash "$here/scripts/e2e.sh" --build asan --no-build
 background_stage "e2e kill trials + wanderers + cage" "$logs/e2e-kill.out" trials

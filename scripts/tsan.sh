@@ -30,7 +30,11 @@ if [ "${#targets[@]}" -eq 0 ]; then
     echo "tsan.sh: nothing to run" >&2
     exit 1
 fi
+part_start=$SECONDS
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+# scripts/test.sh lists the parts of its stages (VL_STAGE_PARTS: a file of "name<TAB>seconds" lines).
+[ -n "${VL_STAGE_PARTS:-}" ] && printf 'tsan build\t%s\n' "$((SECONDS - part_start))" >>"$VL_STAGE_PARTS"
+part_start=$SECONDS
 
 # Kernels with more address-space randomisation than the ThreadSanitizer runtime expects
 # make it refuse to start; without randomisation it always can.
@@ -72,6 +76,7 @@ for t in "${targets[@]}"; do
     done
 done
 
+[ -n "${VL_STAGE_PARTS:-}" ] && printf 'tsan run\t%s\n' "$((SECONDS - part_start))" >>"$VL_STAGE_PARTS"
 if [ "${#failed[@]}" -gt 0 ]; then
     echo "tsan.sh: failed: ${failed[*]}" >&2
     exit 1
