@@ -40,6 +40,7 @@ summary() {
         printf '  %-34s %6s s  %s\n' "${stage_names[$i]}" "${stage_times[$i]}" "${stage_results[$i]}"
     done
     if [ -s "$logs/parts" ]; then
+        echo "  parts of the background stages, in the order they ended:"
         while IFS=$'\t' read -r part secs; do
             printf '    %-32s %6s s\n' "$part" "$secs"
         done <"$logs/parts"

@@ -338,7 +338,7 @@ TEST_F(ClientE2E, EveryDragAndDrawKindIsAnsweredWithTheMouse) {
         start = bar + 1;
     }
     for (const std::string& id : ids)
-        EXPECT_FALSE(answers[id].empty()) << id << " in " << results[0];
+        EXPECT_FALSE(answers[id].empty()) << id << " in " << results[0] << "\n" << Lines(steps);
     EXPECT_NE(answers["107"].find('-'), std::string::npos) << answers["107"];
     EXPECT_NE(answers["205"].find(','), std::string::npos) << answers["205"];
     EXPECT_NE(answers["207"].find('^'), std::string::npos) << answers["207"];

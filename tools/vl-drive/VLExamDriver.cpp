@@ -576,7 +576,20 @@ bool VLExamDriver::AnswerDotLine(const KWJsonValue& state) {
                 return true;
             if (seen["cursor"].asString() != "hand")
                 continue;
-            DragFrom(x, top + row, x + 40, top + row + 25);
+            // Towards the middle: a segment let go outside the picture is not moved.
+            const int toX = x < (left + right) / 2 ? x + 40 : x - 40;
+            const int toY = row < kDotLineHeight / 2 ? top + row + 25 : top + row - 25;
+            if (!DragFrom(x, top + row, toX, toY))
+                return true;
+            // A drag the element did not take (its answering not yet open, or it closed meanwhile)
+            // is no answer: the sweep goes on.
+            KWJsonValue request(Json::objectValue), answers;
+            request["cmd"] = "answers";
+            if (Send(request, answers) && answers["current"]["answer"].asString().empty()) {
+                Log(KWStringUtils::Format("dot-line: a drag at %d,%d moved nothing; sweeping on", x,
+                                          top + row));
+                continue;
+            }
             ++m_handStep;
             return true;
         }
