@@ -214,10 +214,12 @@ TEST_F(ClientTree, WatchdogAdoptsTheSessionsGuardAndIgnoresAnotherSessions) {
         VLGuardWatchdog watchdog(guard.string(), 50);
         ASSERT_TRUE(watchdog.Start());
         EXPECT_TRUE(WaitFor([&] { return watchdog.StartCount() == 1; }, 5));
+        // Its line in the log before the watchdog stops (which may end it before it has
+        // written one on a loaded machine), so that TearDown ends it too.
+        EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 2; }, 15))
+            << LogLines(m_standinLog).size() << " stand-ins started";
         watchdog.Stop();
     }
-    // Its line in the log, so that TearDown ends it too.
-    EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 2; }, 5));
     kill(other, SIGKILL);
     EXPECT_NE(WaitExit(other), -1);
 
@@ -234,8 +236,9 @@ TEST_F(ClientTree, WatchdogAdoptsTheSessionsGuardAndIgnoresAnotherSessions) {
         kill(ours, SIGKILL);
         EXPECT_NE(WaitExit(ours), -1);
         EXPECT_TRUE(WaitFor([&] { return watchdog.StartCount() == 1; }, 5));
+        EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 4; }, 15))
+            << LogLines(m_standinLog).size() << " stand-ins started";
     }
-    EXPECT_TRUE(WaitFor([&] { return LogLines(m_standinLog).size() == 4; }, 5));
     unsetenv("VL_STANDIN_LOG");
 }
 
