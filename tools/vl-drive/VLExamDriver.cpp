@@ -150,6 +150,12 @@ bool VLExamDriver::State(KWJsonValue& state) {
     return Send(request, state) && state["ok"].asBool();
 }
 
+bool VLExamDriver::Answers(KWJsonValue& answers) {
+    KWJsonValue request(Json::objectValue);
+    request["cmd"] = "answers";
+    return Send(request, answers) && answers["ok"].asBool();
+}
+
 void VLExamDriver::Screenshot(const std::string& name) {
     if (m_options.screenshotDir.empty() || !m_shot.insert(name).second)
         return;
@@ -583,9 +589,8 @@ bool VLExamDriver::AnswerDotLine(const KWJsonValue& state) {
                 return true;
             // A drag the element did not take (its answering not yet open, or it closed meanwhile)
             // is no answer: the sweep goes on.
-            KWJsonValue request(Json::objectValue), answers;
-            request["cmd"] = "answers";
-            if (Send(request, answers) && answers["current"]["answer"].asString().empty()) {
+            KWJsonValue answers;
+            if (Answers(answers) && answers["current"]["answer"].asString().empty()) {
                 Log(KWStringUtils::Format("dot-line: a drag at %d,%d moved nothing; sweeping on", x,
                                           top + row));
                 continue;

@@ -57,6 +57,8 @@ public:
     bool ClickAt(int x, int y);
     bool DragFrom(int x, int y, int toX, int toY);
     bool State(KWJsonValue& state);
+    // The program's answers: the list, what user.db holds and the answer on screen.
+    bool Answers(KWJsonValue& answers);
     void Screenshot(const std::string& name);
     // Sweeps the dot-line picture for a segment and drags it aside.
     bool AnswerDotLine(const KWJsonValue& state);

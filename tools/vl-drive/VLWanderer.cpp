@@ -140,9 +140,7 @@ int VLWanderer::Run() {
 bool VLWanderer::Look() {
     if (!m_driver.State(m_state))
         return false;
-    KWJsonValue request(Json::objectValue);
-    request["cmd"] = "answers";
-    if (!m_driver.Send(request, m_answers) || !m_answers["ok"].asBool())
+    if (!m_driver.Answers(m_answers))
         return false;
     Observe();
     return true;
